@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing, running and benchmarking Torvane needs.
+# Idempotent: when everything is present it prints nothing and changes nothing.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake g++ ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+  # TLS back end for HTTPS, and throw-away certificates in tests
+  libssl3 openssl
+  # display-less runs, screenshots and fonts that cover Arabic and colour emoji
+  xvfb xauth x11-utils imagemagick fonts-noto-core fonts-noto-color-emoji fonts-dejavu-core
+  # the media tool and ffmpeg
+  yt-dlp ffmpeg
+  # benchmarks
+  nginx-light aria2 curl procps time
+  # browser-extension tests
+  chromium nodejs
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

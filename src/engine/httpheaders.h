@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// A decimal header value as a 64-bit number; 0 when it is not a plain non-negative number.
+qint64 parseDecimalHeader(const QByteArray &value);
+
+// The total after the first "/" of a Content-Range value ("bytes 0-0/1000" gives 1000); 0 when
+// there is no "/" or the total is not a number (as for "*").
+qint64 contentRangeTotal(const QByteArray &value);
+
+// A Content-Range value taken apart. total is -1 for "*".
+struct ContentRange {
+    bool valid = false;
+    qint64 first = 0;
+    qint64 last = 0;
+    qint64 total = -1;
+};
+ContentRange parseContentRange(const QByteArray &value);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QVector>
+
+// What a segmented transfer needs to continue after a restart: the plan (total and number of
+// parts; the ranges follow from them), the next offset of every part, and the validators the
+// server gave for the file, so that a changed file is fetched anew instead of spliced.
+struct TransferProgress {
+    qint64 totalSize = 0;
+    int numParts = 0;
+    QVector<qint64> partOffsets;
+    QByteArray etag;
+    QByteArray lastModified;
+
+    // False for an empty or inconsistent record (wrong count, an offset outside its range).
+    bool isValid() const;
+    qint64 downloadedBytes() const;
+
+    QJsonObject toJson() const;
+    static TransferProgress fromJson(const QJsonObject &object);
+};
+
+// Range of part `index` when `total` bytes are split into `parts` parts; the last part takes
+// the remainder. Returns the first and the last byte, both inclusive.
+struct PartRange {
+    qint64 first = 0;
+    qint64 last = -1;
+};
+PartRange partRange(qint64 total, int parts, int index);
+
+// Number of parts to use for a total: 8, or fewer for totals below 8 bytes so that no part has
+// an empty range.
+int partCountFor(qint64 total, int wanted = 8);

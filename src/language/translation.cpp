@@ -1,0 +1,91 @@
+#include "language/translation.h"
+
+#include <utility>
+
+QString g_lang = QStringLiteral("ar");
+
+namespace {
+
+// Lookup order matters only for readers: keys are unique, and two Arabic texts are shared.
+const std::pair<const char *, const char *> kTable[] = {
+    {"URL:", "الرابط:"},
+    {"Save As:", "حفظ كـ:"},
+    {"Browse...", "تصفح..."},
+    {"Quality:", "الدقة:"},
+    {"Best Available", "أفضل جودة متوفرة"},
+    {"Audio Only", "صوت فقط"},
+    {"Fetching...", "جاري الفحص..."},
+    {"Download Later", "تحميل لاحقاً"},
+    {"Start", "بدء التحميل"},
+    {"Download status", "حالة التحميل"},
+    {"Connecting...", "جاري الاتصال..."},
+    {"Wait...", "انتظار..."},
+    {"Status:", "الحالة:"},
+    {"File size:", "حجم الملف:"},
+    {"Downloaded:", "تم تحميل:"},
+    {"Transfer rate:", "معدل النقل:"},
+    {"Time left:", "الوقت المتبقي:"},
+    {"Pause", "إيقاف"},
+    {"Resume", "استكمال"},
+    {"Cancel", "إلغاء"},
+    {"Hide", "إخفاء"},
+    {"Open File", "تشغيل"},
+    {"Open Folder", "فتح المجلد"},
+    {"Close", "إغلاق"},
+    {"Downloading...", "جاري التحميل..."},
+    {"Paused", "متوقف"},
+    {"Error", "خطأ"},
+    {"Done", "اكتمل"},
+    {"Failed", "فشل"},
+    {"Retry", "إعادة"},
+    {"Play", "تشغيل"},
+    {"Delete", "حذف"},
+    {"System Error: Missing yt-dlp.exe", "خطأ في النظام: ملف yt-dlp.exe مفقود"},
+    {"Starting processing...", "جاري بدء التحميل..."},
+    {"Delete Options", "خيارات الحذف"},
+    {"Delete selected tasks?", "هل تود حذف المهام المحددة؟"},
+    {"Delete the downloaded file from disk too?", "هل تود حذف الملف المحمل من القرص أيضاً؟"},
+    {"Delete List & File", "حذف من القائمة والقرص"},
+    {"Delete from List", "حذف من القائمة فقط"},
+    {"Delete from List Only", "حذف من القائمة فقط"},
+    {"File Exists", "الملف موجود"},
+    {"File already exists. Download as a new file?", "الملف موجود مسبقاً، هل تود إعادة تحميله كملف جديد؟"},
+    {"Canceled", "تم الإلغاء"},
+    {" All", " الكل"},
+    {" Processing", " جاري التحميل"},
+    {" Queued", " في الانتظار"},
+    {" Completed", " المكتملة"},
+    {" Add URL", " إضافة رابط"},
+    {" Delete", " حذف"},
+    {" Pause", " إيقاف"},
+    {" Resume", " استكمال"},
+    {"Videos", "الفيديوهات"},
+    {"Audio", "الصوتيات"},
+    {"Programs", "البرامج"},
+    {"Compressed", "الملفات المضغوطة"},
+    {"Documents", "المستندات"},
+    {"Other", "أخرى"},
+    {"Size:", "الحجم:"},
+    {"Unknown", "غير معروف"},
+    {"Warning: Executable file. Might be unsafe.", "تنبيه: ملف تنفيذي، قد يكون غير آمن."},
+    {"Safe file type.", "نوع الملف آمن."},
+    {"Error: 'blob:' links are internal browser memory and cannot be downloaded externally.", "خطأ: روابط 'blob:' تابعة لذاكرة المتصفح الداخلية ولا يمكن تحميلها ببرنامج خارجي."},
+};
+
+} // namespace
+
+QString T(const QString &text)
+{
+    if (g_lang != QLatin1String("ar"))
+        return text;
+    for (const auto &[english, arabic] : kTable) {
+        if (text == QLatin1String(english))
+            return QString::fromUtf8(arabic);
+    }
+    return text;
+}
+
+bool isRightToLeft()
+{
+    return g_lang == QLatin1String("ar");
+}

@@ -1,0 +1,330 @@
+#include "testhttpserver.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSslSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+
+struct TestHttpServer::Connection {
+    QTcpSocket *socket = nullptr;
+    QTimer *trickle = nullptr;
+    QByteArray in;
+    QByteArray out;          // wire bytes still to send for the current answer
+    bool busy = false;       // an answer is being sent; further requests wait
+    bool closeAfter = false; // close once `out` is sent
+    bool stallAfter = false; // send nothing more once `out` is sent
+    int trickleBytes = 0;
+    int id = 0;
+};
+
+namespace {
+
+QByteArray reasonFor(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 206: return "Partial Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 404: return "Not Found";
+    case 416: return "Range Not Satisfiable";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    default: return "Status";
+    }
+}
+
+QByteArray chunkedFrame(const QByteArray &payload, bool complete)
+{
+    QByteArray wire;
+    const int step = 16 * 1024;
+    for (int i = 0; i < payload.size(); i += step) {
+        const QByteArray piece = payload.mid(i, step);
+        wire += QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+    }
+    if (complete)
+        wire += "0\r\n\r\n";
+    return wire;
+}
+
+} // namespace
+
+TestHttpServer::TestHttpServer(QObject *parent) : QTcpServer(parent) {}
+
+TestHttpServer::~TestHttpServer() = default;
+
+bool TestHttpServer::start(const QHostAddress &address)
+{
+    return listen(address, 0);
+}
+
+bool TestHttpServer::useTls()
+{
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return false;
+    const QString keyPath = dir.filePath(QStringLiteral("key.pem"));
+    const QString certPath = dir.filePath(QStringLiteral("cert.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                   QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                   QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath});
+    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0)
+        return false;
+    QFile k(keyPath), c(certPath);
+    if (!k.open(QIODevice::ReadOnly) || !c.open(QIODevice::ReadOnly))
+        return false;
+    key = QSslKey(k.readAll(), QSsl::Rsa);
+    const QList<QSslCertificate> certs = QSslCertificate::fromData(c.readAll());
+    if (key.isNull() || certs.isEmpty())
+        return false;
+    certificate = certs.first();
+    tls = true;
+    scheme = QStringLiteral("https");
+    return true;
+}
+
+void TestHttpServer::setRoute(const QByteArray &path, const Route &r)
+{
+    routes.insert(path, r);
+}
+
+TestHttpServer::Route &TestHttpServer::route(const QByteArray &path)
+{
+    return routes[path];
+}
+
+QUrl TestHttpServer::url(const QByteArray &path) const
+{
+    QUrl u;
+    u.setScheme(scheme);
+    u.setHost(serverAddress().toString());
+    u.setPort(serverPort());
+    return u.resolved(QUrl(QString::fromUtf8(path)));
+}
+
+QList<TestHttpServer::Request> TestHttpServer::requestsFor(const QByteArray &path) const
+{
+    QList<Request> out;
+    for (const Request &r : requests) {
+        if (r.path == path || r.path.startsWith(path + '?'))
+            out.append(r);
+    }
+    return out;
+}
+
+QByteArray TestHttpServer::randomBody(qint64 length, quint32 seed)
+{
+    QByteArray data(length, Qt::Uninitialized);
+    QRandomGenerator gen(seed);
+    for (qint64 i = 0; i < length; ++i)
+        data[i] = char(gen.generate() & 0xff);
+    return data;
+}
+
+void TestHttpServer::incomingConnection(qintptr handle)
+{
+    auto *c = new Connection;
+    c->id = nextConnectionId++;
+    if (tls) {
+        auto *ssl = new QSslSocket(this);
+        ssl->setSocketDescriptor(handle);
+        ssl->setLocalCertificate(certificate);
+        ssl->setPrivateKey(key);
+        ssl->setPeerVerifyMode(QSslSocket::VerifyNone);
+        ssl->startServerEncryption();
+        c->socket = ssl;
+    } else {
+        c->socket = new QTcpSocket(this);
+        c->socket->setSocketDescriptor(handle);
+    }
+    ++connectionCount;
+    ++openConnections;
+    maxOpenConnections = qMax(maxOpenConnections, openConnections);
+
+    // Every lambda has the socket as context, and the connection record dies with the socket, so
+    // nothing queued can reach a freed record.
+    connect(c->socket, &QTcpSocket::readyRead, c->socket, [this, c] { onReadyRead(c); });
+    connect(c->socket, &QTcpSocket::bytesWritten, c->socket, [this, c] {
+        if (c->busy && c->out.isEmpty() && c->socket->bytesToWrite() == 0)
+            finishConnection(c);
+    });
+    connect(c->socket, &QTcpSocket::disconnected, c->socket, [this, c] {
+        --openConnections;
+        if (c->trickle)
+            c->trickle->stop();
+        c->socket->deleteLater();
+    });
+    connect(c->socket, &QObject::destroyed, this, [c] {
+        delete c->trickle;
+        delete c;
+    });
+}
+
+void TestHttpServer::onReadyRead(Connection *c)
+{
+    c->in += c->socket->readAll();
+    while (!c->busy) {
+        const int end = c->in.indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        const QByteArray head = c->in.left(end);
+        c->in.remove(0, end + 4);
+        const QList<QByteArray> lines = head.split('\n');
+        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        Request r;
+        r.method = first.value(0);
+        r.path = first.value(1);
+        r.connectionId = c->id;
+        for (int i = 1; i < lines.size(); ++i) {
+            const int colon = lines[i].indexOf(':');
+            if (colon > 0)
+                r.headers.insert(lines[i].left(colon).trimmed().toLower(),
+                                 lines[i].mid(colon + 1).trimmed());
+        }
+        requests.append(r);
+        handleRequest(c, r);
+    }
+}
+
+void TestHttpServer::handleRequest(Connection *c, const Request &request)
+{
+    const QByteArray path = request.path.split('?').value(0);
+    const int number = ++requestCounts[path];
+    QByteArray headers;
+    QByteArray payload;
+    qint64 payloadStart = 0;
+    int status = 200;
+    Route *r = routes.contains(path) ? &routes[path] : nullptr;
+    bool chunked = false;
+    bool noLength = false;
+    bool withBody = request.method != "HEAD";
+
+    if (!r) {
+        status = 404;
+        payload = "no such path";
+    } else if (r->failRequests.contains(number)) {
+        status = r->failStatus;
+        payload = r->failBody;
+    } else if (!r->redirectTo.isEmpty()) {
+        status = r->redirectStatus;
+        headers += "Location: " + r->redirectTo + "\r\n";
+    } else {
+        status = r->status;
+        payload = r->body;
+        chunked = r->chunked;
+        noLength = r->noLength;
+        const QByteArray range = request.headers.value("range");
+        if (status == 200 && r->honourRange && range.startsWith("bytes=")) {
+            const QList<QByteArray> ab = range.mid(6).split('-');
+            bool okA = false, okB = true;
+            qint64 a = ab.value(0).toLongLong(&okA);
+            qint64 b = ab.value(1).isEmpty() ? r->body.size() - 1 : ab.value(1).toLongLong(&okB);
+            const qint64 len = r->body.size();
+            if (!okA || !okB || a > b || a >= len) {
+                status = 416;
+                headers += "Content-Range: bytes */" + QByteArray::number(len) + "\r\n";
+                payload.clear();
+            } else {
+                b = qMin(b, len - 1);
+                if (r->maxRangeLength > 0)
+                    b = qMin(b, a + r->maxRangeLength - 1);
+                a = qBound<qint64>(0, a + r->shiftRangeStart, len - 1);
+                b = qBound<qint64>(a, b + r->shiftRangeStart, len - 1);
+                status = 206;
+                payloadStart = a;
+                payload = r->body.mid(a, b - a + 1);
+                headers += "Content-Range: bytes " + QByteArray::number(a) + '-' +
+                           QByteArray::number(b) + '/' +
+                           (r->starTotal ? QByteArray("*") : QByteArray::number(len)) + "\r\n";
+            }
+        }
+        if (r->honourRange)
+            headers += "Accept-Ranges: bytes\r\n";
+        for (const auto &h : r->headers)
+            headers += h.first + ": " + h.second + "\r\n";
+    }
+
+    // Cut the answer where the route drops or stalls the connection; the headers still announce
+    // the full length, so the client sees a short body.
+    const qint64 announced = payload.size();
+    c->closeAfter = noLength;
+    c->stallAfter = false;
+    bool complete = true;
+    if (r && status < 300) {
+        const qint64 end = payloadStart + payload.size();
+        if (r->dropTimes > 0 && r->dropAtByte >= payloadStart && r->dropAtByte < end) {
+            --r->dropTimes;
+            payload.truncate(r->dropAtByte - payloadStart);
+            c->closeAfter = true;
+            complete = false;
+        } else if (r->stallTimes > 0 && r->stallAtByte >= payloadStart && r->stallAtByte < end) {
+            --r->stallTimes;
+            payload.truncate(r->stallAtByte - payloadStart);
+            c->stallAfter = true;
+            complete = false;
+        }
+    }
+
+    QByteArray wire = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonFor(status) + "\r\n";
+    if (!headers.contains("Content-Type:"))
+        wire += "Content-Type: application/octet-stream\r\n";
+    wire += headers;
+    if (chunked) {
+        wire += "Transfer-Encoding: chunked\r\n\r\n";
+        if (withBody)
+            wire += chunkedFrame(payload, complete);
+    } else {
+        if (noLength)
+            wire += "Connection: close\r\n\r\n";
+        else
+            wire += "Content-Length: " + QByteArray::number(announced) + "\r\n\r\n";
+        if (withBody)
+            wire += payload;
+    }
+    c->busy = true;
+    c->out = wire;
+    c->trickleBytes = r ? r->trickleBytes : 0;
+    if (c->trickleBytes > 0) {
+        if (!c->trickle) {
+            c->trickle = new QTimer;
+            connect(c->trickle, &QTimer::timeout, c->socket, [this, c] { sendBody(c); });
+        }
+        c->trickle->start(r->trickleIntervalMs);
+    }
+    sendBody(c);
+}
+
+void TestHttpServer::sendBody(Connection *c)
+{
+    if (c->out.isEmpty())
+        return;
+    const qint64 n = c->trickleBytes > 0 ? qMin<qint64>(c->trickleBytes, c->out.size())
+                                         : c->out.size();
+    c->socket->write(c->out.constData(), n);
+    c->out.remove(0, n);
+    if (c->out.isEmpty() && c->trickle)
+        c->trickle->stop();
+    if (c->out.isEmpty() && c->socket->bytesToWrite() == 0)
+        finishConnection(c);
+}
+
+void TestHttpServer::finishConnection(Connection *c)
+{
+    if (!c->busy || !c->out.isEmpty())
+        return;
+    if (c->stallAfter)
+        return; // keep the connection open and silent
+    if (c->closeAfter) {
+        c->busy = false;
+        c->socket->disconnectFromHost();
+        return;
+    }
+    c->busy = false;
+    if (!c->in.isEmpty())
+        QTimer::singleShot(0, c->socket, [this, c] { onReadyRead(c); });
+}

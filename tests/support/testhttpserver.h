@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QMap>
+#include <QSet>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QTcpServer>
+#include <QUrl>
+
+#include <functional>
+
+class QTcpSocket;
+
+// An HTTP/1.1 server for tests, on a loopback address and a free port, living in the test's
+// thread. Each path is scripted with a Route: honour or ignore Range, redirect, fail chosen
+// requests, trickle, drop the connection at a byte, stall, send chunked bodies. It counts
+// connections (also the most open at once) and logs every request. With useTls() it speaks HTTPS
+// with a throw-away self-signed certificate.
+class TestHttpServer : public QTcpServer {
+    Q_OBJECT
+
+public:
+    struct Route {
+        QByteArray body;
+        int status = 200;               // status of a plain answer (404 with a body, ...)
+        bool honourRange = true;        // false: a ranged request gets 200 and the whole body
+        bool starTotal = false;         // Content-Range ".../*" on 206 answers
+        bool chunked = false;           // chunked transfer encoding, no Content-Length
+        bool noLength = false;          // neither length nor chunking: body ends at close
+        QByteArray redirectTo;          // answer 302 with this Location
+        int redirectStatus = 302;
+        QSet<int> failRequests;         // 1-based request numbers on this path that get a 503
+        int failStatus = 503;
+        QByteArray failBody = "server error page";
+        qint64 dropAtByte = -1;         // close the connection before sending this file offset...
+        int dropTimes = 0;              // ...this many times in all
+        qint64 stallAtByte = -1;        // stop sending (keep the connection) at this file offset...
+        int stallTimes = 0;             // ...this many times in all
+        qint64 maxRangeLength = -1;     // answer a range with at most this many bytes (206)
+        qint64 shiftRangeStart = 0;     // answer a range with a Content-Range shifted by this
+        int trickleBytes = 0;           // send this many bytes per tick...
+        int trickleIntervalMs = 20;     // ...every this many milliseconds
+        QList<QPair<QByteArray, QByteArray>> headers; // extra headers on every answer
+    };
+
+    struct Request {
+        QByteArray method;
+        QByteArray path;                // path with query, as requested
+        QMap<QByteArray, QByteArray> headers; // lower-case names
+        int connectionId = 0;
+    };
+
+    explicit TestHttpServer(QObject *parent = nullptr);
+    ~TestHttpServer() override;
+
+    // Listens on 127.0.0.1 (or the given loopback address) and a free port.
+    bool start(const QHostAddress &address = QHostAddress::LocalHost);
+    // Makes a self-signed certificate with openssl and answers with TLS from then on.
+    bool useTls();
+
+    void setRoute(const QByteArray &path, const Route &route);
+    Route &route(const QByteArray &path);
+    QUrl url(const QByteArray &path) const;
+
+    QList<Request> requests;            // every request, in arrival order
+    QList<Request> requestsFor(const QByteArray &path) const;
+    int connectionCount = 0;            // connections accepted in all
+    int openConnections = 0;
+    int maxOpenConnections = 0;
+
+    // Random bytes of a given length, the same for the same seed.
+    static QByteArray randomBody(qint64 length, quint32 seed = 1);
+
+protected:
+    void incomingConnection(qintptr handle) override;
+
+private:
+    struct Connection;
+    void onReadyRead(Connection *c);
+    void handleRequest(Connection *c, const Request &request);
+    void sendBody(Connection *c);
+    void finishConnection(Connection *c);
+
+    QHash<QByteArray, Route> routes;
+    QHash<QByteArray, int> requestCounts;
+    bool tls = false;
+    QSslCertificate certificate;
+    QSslKey key;
+    QString scheme = QStringLiteral("http");
+    int nextConnectionId = 1;
+};
