@@ -15,6 +15,7 @@ class QFile;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
+class ProcessTree;
 class QTimer;
 
 // One download. Views read the public fields directly and refresh on progressUpdated().
@@ -135,4 +136,10 @@ private:
     QElapsedTimer clock;
     int stallTimeoutMs = 30000;
     int retryBaseDelayMs = 500;
+
+    // Media mode state
+    void retireMediaProcess();
+    bool applyMediaLine(const QByteArray &line);
+    ProcessTree *dlpTree = nullptr;  // kills the tool together with the ffmpeg it started
+    QByteArray dlpPending;           // output after the last newline, kept until its line ends
 };
