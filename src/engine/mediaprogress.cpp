@@ -46,8 +46,8 @@ MediaLineInfo parseMediaLine(const QString &line)
 
     const QRegularExpressionMatch progress = progressPattern.match(clean);
     if (!progress.hasMatch()) {
-        const bool taggedLine = clean.startsWith(QLatin1Char('[')) &&
-                                !clean.startsWith(QLatin1String("[download]"));
+        const bool taggedLine =
+            clean.startsWith(QLatin1Char('[')) && !clean.startsWith(QLatin1String("[download]"));
         if (taggedLine || clean.contains(QLatin1String("ERROR"), Qt::CaseInsensitive)) {
             info.kind = MediaLineInfo::Message;
             info.message = clean;

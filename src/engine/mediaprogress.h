@@ -18,8 +18,8 @@ struct MediaLineInfo {
     bool hasSpeed = false;
     double speed = 0.0; // bytes per second
     bool hasEta = false;
-    QString eta;        // as the tool prints it, e.g. "01:23"
-    QString message;    // the trimmed line, for Message
+    QString eta;     // as the tool prints it, e.g. "01:23"
+    QString message; // the trimmed line, for Message
 };
 
 MediaLineInfo parseMediaLine(const QString &line);

@@ -35,3 +35,24 @@ inline QList<qint64> liveProcessesMentioning(const QByteArray &marker)
     }
     return found;
 }
+
+// True when the process has ended or a SIGKILL is already on its way to it. Read right after a
+// kill, this tells a process that was killed with the tool from one that merely dies later of
+// its own accord (ffmpeg, for one, ends at its next write into the dead tool's pipe).
+inline bool processGoneOrKilled(qint64 pid)
+{
+    if (!processIsLive(pid))
+        return true;
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return true;
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("SigPnd:") || line.startsWith("ShdPnd:")) {
+            const quint64 mask = line.mid(7).trimmed().toULongLong(nullptr, 16);
+            if (mask & (quint64(1) << (9 - 1))) // SIGKILL is signal 9
+                return true;
+        }
+    }
+    return !processIsLive(pid);
+}

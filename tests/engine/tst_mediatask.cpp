@@ -95,7 +95,9 @@ void TestMediaTask::writeTool(const QByteArray &body)
     QFile f(toolDir + QStringLiteral("/core_engine.bin"));
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write("#!/bin/sh\n"
-            "dir='" + toolDir.toUtf8() + "'\n"
+            "dir='" +
+            toolDir.toUtf8() +
+            "'\n"
             "prev=; out=\n"
             "for a in \"$@\"; do [ \"$prev\" = \"-o\" ] && out=\"$a\"; prev=\"$a\"; done\n");
     f.write(body);
@@ -109,8 +111,8 @@ DownloadTask *TestMediaTask::makeTask(const QString &format)
                                           savePath, format);
     DownloadTask *t = task.get();
     connect(t, &DownloadTask::progressUpdated, this, [this, t] {
-        snapshots.append({t->status, t->totalSize, t->downloadedSize, t->currentSpeed,
-                          t->dlpEtaStr, t->lastDlpMessage});
+        snapshots.append({t->status, t->totalSize, t->downloadedSize, t->currentSpeed, t->dlpEtaStr,
+                          t->lastDlpMessage});
         signalOrder.append(QStringLiteral("progress"));
     });
     connect(t, &DownloadTask::finished, this, [this] {
@@ -187,9 +189,17 @@ void TestMediaTask::launch()
     QTRY_COMPARE_WITH_TIMEOUT(t->status, 2, 10000);
 
     QCOMPARE(read(QStringLiteral("seen")), toolSaw);
-    const QStringList expected{"--newline", "--no-playlist", "--force-ipv4", "-S", "res:720",
-                               "--merge-output-format", "mp4", "--ffmpeg-location",
-                               toolDir + "/media_codec.bin", "-o", savePath,
+    const QStringList expected{"--newline",
+                               "--no-playlist",
+                               "--force-ipv4",
+                               "-S",
+                               "res:720",
+                               "--merge-output-format",
+                               "mp4",
+                               "--ffmpeg-location",
+                               toolDir + "/media_codec.bin",
+                               "-o",
+                               savePath,
                                "http://127.0.0.1:9/v?id=1"};
     QCOMPARE(read(QStringLiteral("args")).split(QLatin1Char('\n')), expected);
     QCOMPARE(read(QStringLiteral("pwd")), toolDir);
