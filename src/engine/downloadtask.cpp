@@ -155,8 +155,7 @@ void DownloadTask::startMediaTool()
         ytDlpProcess = new QProcess(this);
         ytDlpProcess->setProcessChannelMode(QProcess::MergedChannels);
         dlpTree = new ProcessTree(ytDlpProcess);
-        connect(ytDlpProcess, &QProcess::readyReadStandardOutput, this,
-                &DownloadTask::onDlpOutput);
+        connect(ytDlpProcess, &QProcess::readyReadStandardOutput, this, &DownloadTask::onDlpOutput);
         connect(ytDlpProcess, &QProcess::finished, this, &DownloadTask::onDlpFinished);
         connect(ytDlpProcess, &QProcess::errorOccurred, this, [this](QProcess::ProcessError e) {
             // A crash is what a pause's kill looks like; only a tool that never ran is an error.
