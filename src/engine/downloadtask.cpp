@@ -57,8 +57,9 @@ const QByteArray kUserAgent = "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWe
 // fresh starts, rather than spliced or fetched forever.
 constexpr int kMaxRestarts = 3;
 
-// Data waiting in memory per part before Qt stops reading that connection.
-constexpr qint64 kPartReadBuffer = 4 * 1024 * 1024;
+// Data waiting in memory per part before Qt stops reading that connection. Small buffers keep
+// the whole transfer at about 25 MiB resident and were also the fastest on loopback.
+constexpr qint64 kPartReadBuffer = 256 * 1024;
 
 int httpStatus(const QNetworkReply *reply)
 {
