@@ -160,6 +160,8 @@ TransferProgress DownloadTask::transferProgress() const
     p.totalSize = totalSize;
     p.numParts = numParts;
     p.partOffsets = partOffsets;
+    p.partStarts = partStarts;
+    p.partEnds = partEnds;
     p.etag = etag;
     p.lastModified = lastModified;
     return p.isValid() ? p : TransferProgress();
@@ -171,9 +173,12 @@ void DownloadTask::restoreTransferProgress(const TransferProgress &progress)
         return;
     numParts = progress.numParts;
     partOffsets = progress.partOffsets;
+    partStarts.resize(numParts);
     partEnds.resize(numParts);
-    for (int i = 0; i < numParts; ++i)
-        partEnds[i] = partRange(totalSize, numParts, i).last;
+    for (int i = 0; i < numParts; ++i) {
+        partStarts[i] = progress.rangeOf(i).first;
+        partEnds[i] = progress.rangeOf(i).last;
+    }
     replies.fill(nullptr, numParts);
     retryTimers.fill(nullptr, numParts);
     partTries.fill(0, numParts);
@@ -235,6 +240,7 @@ void DownloadTask::sendProbe()
     lastDownloadedSize = 0;
     currentSpeed = 0.0;
     partOffsets.clear();
+    partStarts.clear();
     partEnds.clear();
     replies.clear();
     retryTimers.clear();
@@ -303,10 +309,11 @@ void DownloadTask::beginTransfer(const QUrl &finalUrl, int probeStatus)
         return;
     }
     partOffsets.resize(numParts);
+    partStarts.resize(numParts);
     partEnds.resize(numParts);
     for (int i = 0; i < numParts; ++i) {
         const PartRange r = partRange(totalSize, numParts, i);
-        partOffsets[i] = segmented ? r.first : 0;
+        partStarts[i] = partOffsets[i] = segmented ? r.first : 0;
         partEnds[i] = segmented ? r.last : -1;
     }
     replies.fill(nullptr, numParts);
@@ -439,6 +446,7 @@ void DownloadTask::planSingleConnection(qint64 length)
     totalSize = qMax<qint64>(length, 0);
     file->resize(totalSize);
     partOffsets = {0};
+    partStarts = {0};
     partEnds = {totalSize > 0 ? totalSize - 1 : -1};
     replies = {nullptr};
     retryTimers = {nullptr};
@@ -509,8 +517,36 @@ void DownloadTask::writePartData(QNetworkReply *reply, int index)
             completeTransfer();
             return;
         }
+        splitLargestPart(index);
     }
     emit progressUpdated();
+}
+
+// A connection whose range is done takes over the second half of the part with the most bytes
+// left, so that one slow connection does not hold up the end of the whole download.
+bool DownloadTask::splitLargestPart(int idle)
+{
+    constexpr qint64 kMinSplit = 1024 * 1024;
+    int largest = -1;
+    qint64 most = 0;
+    for (int i = 0; i < numParts; ++i) {
+        const qint64 left = partEnds[i] - partOffsets[i] + 1;
+        if (i != idle && partEnds[i] >= 0 && left > most) {
+            largest = i;
+            most = left;
+        }
+    }
+    if (largest < 0 || most < 2 * kMinSplit)
+        return false;
+    const qint64 middle = partOffsets[largest] + most / 2;
+    partStarts[idle] = partOffsets[idle] = middle;
+    partEnds[idle] = partEnds[largest];
+    // The running request of the split part keeps going; its writes stop at the new end.
+    partEnds[largest] = middle - 1;
+    partTries[idle] = 0;
+    --partsCompleted;
+    requestPart(idle);
+    return true;
 }
 
 void DownloadTask::onPartFinished()
@@ -640,6 +676,7 @@ void DownloadTask::resumeRestored()
     partsCompleted = 0;
     downloadedSize = existing;
     partOffsets = {existing};
+    partStarts = {0};
     partEnds = {totalSize - 1};
     replies = {nullptr};
     retryTimers = {nullptr};

@@ -90,6 +90,7 @@ private:
     void adoptWholeBody(QNetworkReply *reply);
     void planSingleConnection(qint64 length);
     void writePartData(QNetworkReply *reply, int index);
+    bool splitLargestPart(int idle);
     void retryPart(int index, bool madeProgress);
     void restartFromScratch();
     void resumeParts();
@@ -126,6 +127,7 @@ private:
     QTimer *uiTimer = nullptr;
 
     // Per-part bookkeeping beside partOffsets, same indices.
+    QVector<qint64> partStarts;    // first byte of the part's range
     QVector<qint64> partEnds;      // last byte of the part, inclusive; -1 when the size is unknown
     QVector<int> partTries;        // failed tries in a row without progress
     QVector<qint64> partLastData;  // clock.elapsed() at the part's last data or request
