@@ -426,9 +426,15 @@ bool DownloadTask::checkPartHeaders(QNetworkReply *reply, int index)
 void DownloadTask::settleFailedAnswer(QNetworkReply *reply, int index)
 {
     const int code = httpStatus(reply);
+    const QNetworkReply::NetworkError error = reply->error();
     replies[index] = nullptr;
     dropReply(reply);
-    if (code == 0 || code >= 500 || code == 408 || code == 429)
+    // A link that no request can serve fails at once instead of after every retry.
+    const bool hopeless = error == QNetworkReply::ProtocolUnknownError ||
+                          error == QNetworkReply::ProtocolInvalidOperationError;
+    if (code == 0 && !hopeless)
+        retryPart(index, false);
+    else if (code >= 500 || code == 408 || code == 429)
         retryPart(index, false); // worth asking again
     else if (code == 416)
         restartFromScratch(); // the range lies beyond the file: it has changed

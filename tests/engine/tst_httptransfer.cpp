@@ -212,6 +212,16 @@ private slots:
         QVERIFY(!readFile(target("out.bin")).contains("not here"));
     }
 
+    void unusableLinksFailAtOnce()
+    {
+        for (const QString &link : {QString("ftp-x://127.0.0.1/f.bin"), QString()}) {
+            DownloadTask task{QUrl(link), target("out.bin"), "best"};
+            task.start();
+            QVERIFY(waitForEnd(task, 3000));
+            QCOMPARE(task.status, 3);
+        }
+    }
+
     void droppedConnectionsAreContinued()
     {
         TestHttpServer::Route r;
