@@ -1,0 +1,79 @@
+#include "headlessbrowser.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace HeadlessBrowser {
+
+QString chromiumPath()
+{
+    const QString chosen = qEnvironmentVariable("TORVANE_CHROMIUM");
+    if (!chosen.isEmpty())
+        return QStandardPaths::findExecutable(chosen).isEmpty()
+                   ? chosen
+                   : QStandardPaths::findExecutable(chosen);
+    for (const char *name : {"chromium", "chromium-browser"}) {
+        const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
+        if (!path.isEmpty())
+            return path;
+    }
+    return {};
+}
+
+Run open(const QUrl &page, const std::function<bool()> &done, int timeoutMs)
+{
+    Run run;
+    const QString program = chromiumPath();
+    QTemporaryDir profile;
+    if (program.isEmpty() || !profile.isValid())
+        return run;
+
+    // Chromium's helper processes may still write into the profile for a moment after the browser
+    // has ended, so the folder is removed by hand once they are done.
+    profile.setAutoRemove(false);
+    QProcess browser;
+    browser.setProcessChannelMode(QProcess::MergedChannels);
+    browser.start(
+        program,
+        {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
+         QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
+         QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
+         QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
+         QStringLiteral("--user-data-dir=") + profile.path(), page.toString(QUrl::FullyEncoded)});
+    run.started = browser.waitForStarted(10000);
+    if (!run.started) {
+        run.output = browser.errorString();
+        QDir(profile.path()).removeRecursively();
+        return run;
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    while (!(run.done = done()) && clock.elapsed() < timeoutMs &&
+           browser.state() != QProcess::NotRunning)
+        QTest::qWait(20);
+    // A browser that quit early may still have delivered what the test waits for.
+    if (!run.done) {
+        QTest::qWait(200);
+        run.done = done();
+    }
+
+    browser.terminate();
+    if (!browser.waitForFinished(5000)) {
+        browser.kill();
+        browser.waitForFinished(5000);
+    }
+    run.output = QString::fromLocal8Bit(browser.readAll());
+    QDir folder(profile.path());
+    for (int attempt = 0; attempt < 30 && folder.exists(); ++attempt) {
+        folder.removeRecursively();
+        QTest::qWait(100);
+    }
+    return run;
+}
+
+} // namespace HeadlessBrowser

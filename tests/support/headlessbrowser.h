@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+
+// The machine's Chromium, run headless on one page, for tests that need a real browser (CORS,
+// fetch() from a page). The browser gets a fresh profile and no network of its own beyond what
+// the page asks for; tests serve the page from a loopback server.
+namespace HeadlessBrowser {
+
+// The Chromium program, or an empty string when the machine has none. TORVANE_CHROMIUM overrides.
+QString chromiumPath();
+
+struct Run {
+    bool started = false; // the program could be started at all
+    bool done = false;    // the condition held before the time ran out
+    QString output;       // what the browser printed, for failure messages
+};
+
+// Opens the page and keeps the browser (and this thread's event loop) running until done()
+// returns true or timeoutMs have passed, then ends the browser.
+Run open(const QUrl &page, const std::function<bool()> &done, int timeoutMs = 60000);
+
+} // namespace HeadlessBrowser
