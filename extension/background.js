@@ -1,7 +1,7 @@
 // Torvane browser extension: hands links and, when the user wants it, the browser's own downloads
 // to the Torvane program through its local listener.
 
-import { baseName, fileNameFromUrl, knownSize, probeLink, sendLink } from "./message.js";
+import { baseName, knownSize, probeLink, sendLink } from "./message.js";
 
 // Firefox offers promise-based APIs under "browser"; Chromium's MV3 "chrome" returns promises too.
 const api = globalThis.browser ?? globalThis.chrome;
@@ -62,6 +62,7 @@ async function handOverDownload(item) {
     if (!interceptDownloads)
         return;
     // The program fetches the link itself, so only links it can reach are taken over.
+    // Private-window downloads stay private: the program keeps a lasting list of its downloads.
     if (!/^https?:/i.test(link) || item.state !== "in_progress" || item.incognito)
         return;
     // Paused, not cancelled: if the program does not answer, the browser's download simply goes on
@@ -72,7 +73,7 @@ async function handOverDownload(item) {
     } catch {
         return;
     }
-    const name = baseName(item.filename) || fileNameFromUrl(link);
+    const name = baseName(item.filename) || (await decidedFileName(item.id));
     const size = knownSize(item.totalBytes) || knownSize(item.fileSize);
     if (await sendLink(fetch, link, name, size)) {
         await api.downloads.cancel(item.id).catch(() => {});
@@ -81,6 +82,20 @@ async function handOverDownload(item) {
     }
     notifyNotRunning();
     await api.downloads.resume(item.id).catch(() => {});
+}
+
+// Chromium settles a download's file name (from Content-Disposition and the like) only after
+// announcing it; wait a moment for it rather than guess one from the link.
+async function decidedFileName(id) {
+    for (let attempt = 0; attempt < 10; ++attempt) {
+        const [item] = await api.downloads.search({ id });
+        if (!item)
+            return "";
+        if (item.filename)
+            return baseName(item.filename);
+        await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+    return "";
 }
 
 function notifyNotRunning() {

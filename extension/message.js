@@ -27,21 +27,6 @@ export function knownSize(value) {
     return Number.isSafeInteger(n) && n > 0 ? n : 0;
 }
 
-// The last segment of a link's path, percent-decoded; "" when the path ends in "/", the link
-// cannot be parsed or is not a server link (a blob: link's "path" is a random id, not a name).
-export function fileNameFromUrl(link) {
-    let path;
-    try {
-        const url = new URL(link);
-        if (!/^(https?|ftp):$/.test(url.protocol))
-            return "";
-        path = url.pathname;
-    } catch {
-        return "";
-    }
-    return decodeLoosely(path.slice(path.lastIndexOf("/") + 1));
-}
-
 // The file part of a local path as a browser reports it, with either kind of separator.
 export function baseName(path) {
     const s = String(path ?? "");
@@ -66,30 +51,29 @@ export function fileNameFromDisposition(value) {
     return plain[2] !== undefined ? plain[2].replace(/\\(.)/g, "$1") : plain[1].trim();
 }
 
-// Name and size learnt from the headers of a HEAD (or ranged GET) answer. headers.get() as in the
-// Fetch API.
-export function fileInfoFromHeaders(headers, link) {
-    const name = fileNameFromDisposition(headers.get("content-disposition")) || fileNameFromUrl(link);
+// Name and size that a server announces in the headers of a HEAD (or ranged GET) answer;
+// headers.get() as in the Fetch API. Only an announced name counts: a name guessed from the link
+// would stop the program from asking the server itself, and it asks without the page's limits.
+export function fileInfoFromHeaders(headers) {
+    const name = fileNameFromDisposition(headers.get("content-disposition"));
     const range = /\/\s*(\d+)\s*$/.exec(headers.get("content-range") ?? "");
     const size = range ? knownSize(range[1]) : knownSize(headers.get("content-length") ?? "");
     return { name, size };
 }
 
 // Asks the server for the link's name and size without downloading it. Anything that goes wrong
-// only means that less is known: the name from the link itself and no size.
+// only means that less is known, and the program works the rest out on its own.
 export async function probeLink(fetchFn, link, { timeoutMs = 4000 } = {}) {
-    const fallback = { name: fileNameFromUrl(link), size: 0 };
+    const unknown = { name: "", size: 0 };
     if (!/^https?:/i.test(link))
-        return fallback;
+        return unknown;
     const abort = new AbortController();
     const timer = setTimeout(() => abort.abort(), timeoutMs);
     try {
         const reply = await fetchFn(link, { method: "HEAD", credentials: "include", signal: abort.signal });
-        if (!reply.ok)
-            return fallback;
-        return fileInfoFromHeaders(reply.headers, reply.url || link);
+        return reply.ok ? fileInfoFromHeaders(reply.headers) : unknown;
     } catch {
-        return fallback;
+        return unknown;
     } finally {
         clearTimeout(timer);
     }

@@ -6,7 +6,6 @@ import {
     bridgeUrl,
     fileInfoFromHeaders,
     fileNameFromDisposition,
-    fileNameFromUrl,
     probeLink,
     sendLink,
 } from "../message.js";
@@ -59,11 +58,7 @@ describe("bridge address", () => {
 });
 
 describe("file name and size", () => {
-    it("takes the last path segment of a link, decoded", () => {
-        assert.equal(fileNameFromUrl("http://h/a/b%20c.zip?x=1/y.exe#z"), "b c.zip");
-        assert.equal(fileNameFromUrl("http://h/dir/"), "");
-        assert.equal(fileNameFromUrl("http://h/%E0%A4%A.bin"), "%E0%A4%A.bin");
-        assert.equal(fileNameFromUrl("not a link"), "");
+    it("takes the file part of a browser's download path", () => {
         assert.equal(baseName("C:\\Users\\me\\Downloads\\r.pdf"), "r.pdf");
         assert.equal(baseName("/home/me/Downloads/r.pdf"), "r.pdf");
         assert.equal(baseName(""), "");
@@ -74,31 +69,32 @@ describe("file name and size", () => {
         assert.equal(fileNameFromDisposition("attachment; filename=plain.txt; size=3"), "plain.txt");
         assert.equal(fileNameFromDisposition(
             "attachment; filename=\"fallback.pdf\"; filename*=UTF-8''%D9%85%D9%84%D9%81.pdf"), "ملف.pdf");
+        assert.equal(fileNameFromDisposition("attachment; filename*=UTF-8''%E0%A4%A.bin"), "%E0%A4%A.bin");
         assert.equal(fileNameFromDisposition("inline"), "");
         assert.equal(fileNameFromDisposition(null), "");
     });
 
     it("takes the size from Content-Range before Content-Length", () => {
         const headers = (h) => ({ get: (k) => h[k] ?? null });
-        assert.deepEqual(fileInfoFromHeaders(headers({ "content-length": "2048" }), "http://h/x.iso"),
-            { name: "x.iso", size: 2048 });
-        assert.deepEqual(fileInfoFromHeaders(headers({ "content-length": "1", "content-range": "bytes 0-0/99" }),
-            "http://h/x"), { name: "x", size: 99 });
-        assert.equal(fileInfoFromHeaders(headers({ "content-range": "bytes 0-0/*" }), "http://h/x").size, 0);
+        assert.deepEqual(fileInfoFromHeaders(headers({ "content-length": "2048" })), { name: "", size: 2048 });
+        assert.deepEqual(fileInfoFromHeaders(headers({ "content-length": "1", "content-range": "bytes 0-0/99",
+            "content-disposition": "attachment; filename=r.iso" })), { name: "r.iso", size: 99 });
+        assert.equal(fileInfoFromHeaders(headers({ "content-range": "bytes 0-0/*" })).size, 0);
     });
 
-    it("probes with HEAD and falls back to the link's own name on any failure", async () => {
+    it("probes with HEAD and reports only what the server announced", async () => {
         const seen = [];
         const ok = async (url, init) => {
             seen.push(init.method);
-            return { ok: true, url: url + "?redirected", headers: { get: (k) => ({ "content-length": "5" })[k] ?? null } };
+            return { ok: true, headers: { get: (k) => ({ "content-length": "5",
+                "content-disposition": "attachment; filename=\"real name.bin\"" })[k] ?? null } };
         };
-        assert.deepEqual(await probeLink(ok, "http://h/f.bin"), { name: "f.bin", size: 5 });
+        assert.deepEqual(await probeLink(ok, "http://h/get.php?id=1"), { name: "real name.bin", size: 5 });
         assert.deepEqual(seen, ["HEAD"]);
         const fails = async () => { throw new TypeError("blocked"); };
-        assert.deepEqual(await probeLink(fails, "http://h/g.bin"), { name: "g.bin", size: 0 });
+        assert.deepEqual(await probeLink(fails, "http://h/g.bin"), { name: "", size: 0 });
         const notFound = async () => ({ ok: false, headers: { get: () => "77" } });
-        assert.deepEqual(await probeLink(notFound, "http://h/g.bin"), { name: "g.bin", size: 0 });
+        assert.deepEqual(await probeLink(notFound, "http://h/g.bin"), { name: "", size: 0 });
         const never = () => assert.fail("blob links are not fetched");
         assert.deepEqual(await probeLink(never, "blob:http://h/1"), { name: "", size: 0 });
     });
