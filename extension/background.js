@@ -77,6 +77,11 @@ async function handOverDownload(item) {
     const size = knownSize(item.totalBytes) || knownSize(item.fileSize);
     if (await sendLink(fetch, link, name, size)) {
         await api.downloads.cancel(item.id).catch(() => {});
+        // A small file can be complete before the pause takes hold; the program fetches it anyway,
+        // so the browser's copy would only be a duplicate in the user's folder.
+        const [now] = await api.downloads.search({ id: item.id });
+        if (now && now.state === "complete")
+            await api.downloads.removeFile(item.id).catch(() => {});
         await api.downloads.erase({ id: item.id }).catch(() => {});
         return;
     }

@@ -1,13 +1,18 @@
 #include "app/browserbridge.h"
+#include "devtoolssession.h"
 #include "headlessbrowser.h"
 #include "testhttpserver.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUrlQuery>
+
+#include <memory>
 
 // A real browser talks to the bridge: a page on one loopback origin calls fetch() on the bridge,
 // another origin, with the extension's own address builder. Only the bridge's CORS header lets
@@ -17,6 +22,7 @@ class TestBridgeBrowser : public QObject {
 
 private slots:
     void pageFetchReadsSuccessAndBridgeGetsTheLink();
+    void extensionTakesOverDownloadsAndFallsBackWithoutProgram();
 };
 
 namespace {
@@ -99,6 +105,113 @@ void TestBridgeBrowser::pageFetchReadsSuccessAndBridgeGetsTheLink()
     QCOMPARE(links.at(0).at(0).toString(), link);
     QCOMPARE(links.at(0).at(1).toString(), name);
     QCOMPARE(links.at(0).at(2).toLongLong(), 1024);
+}
+
+void TestBridgeBrowser::extensionTakesOverDownloadsAndFallsBackWithoutProgram()
+{
+    if (HeadlessBrowser::chromiumPath().isEmpty())
+        QSKIP("no Chromium on this machine");
+    // The extension knows only the program's own port.
+    auto bridge = std::make_unique<BrowserBridge>();
+    if (!bridge->listen(QHostAddress::LocalHost, BridgePort))
+        QSKIP("port 9090 is taken on this machine");
+    QSignalSpy links(bridge.get(), &BrowserBridge::linkReceived);
+
+    TestHttpServer site;
+    QVERIFY(site.start());
+    TestHttpServer::Route attachment;
+    attachment.body = TestHttpServer::randomBody(300000, 1);
+    attachment.headers = {{"Content-Type", "application/octet-stream"},
+                          {"Content-Disposition", "attachment; filename=\"report 1.bin\""}};
+    site.setRoute("/get.php", attachment);
+    TestHttpServer::Route later;
+    later.body = TestHttpServer::randomBody(250000, 2);
+    later.headers = {{"Content-Type", "application/octet-stream"},
+                     {"Content-Disposition", "attachment"}};
+    site.setRoute("/later.bin", later);
+
+    QTemporaryDir downloads;
+    QVERIFY(downloads.isValid());
+    HeadlessBrowser browser;
+    QVERIFY2(
+        browser.start(QUrl(QStringLiteral("about:blank")),
+                      {QStringLiteral("--load-extension=" TORVANE_EXTENSION_DIR),
+                       // Debian's Chromium still honours --load-extension behind this switch.
+                       QStringLiteral("--disable-features=DisableLoadExtensionCommandLineSwitch")}),
+        qPrintable(browser.output()));
+
+    QUrl workerUrl, pageUrl;
+    const bool found = QTest::qWaitFor(
+        [&] {
+            const QJsonArray targets = browser.targets();
+            for (const QJsonValue &v : targets) {
+                const QJsonObject t = v.toObject();
+                const QUrl ws(t.value(QStringLiteral("webSocketDebuggerUrl")).toString());
+                if (t.value(QStringLiteral("type")) == QStringLiteral("service_worker") &&
+                    t.value(QStringLiteral("url"))
+                        .toString()
+                        .endsWith(QStringLiteral("/background.js")))
+                    workerUrl = ws;
+                else if (t.value(QStringLiteral("type")) == QStringLiteral("page"))
+                    pageUrl = ws;
+            }
+            return !workerUrl.isEmpty() && !pageUrl.isEmpty();
+        },
+        30000);
+    if (!found) // (QVERIFY2 would build its message, and so stop the browser, even on success)
+        QFAIL(qPrintable(QStringLiteral("the extension did not start:\n") + browser.stop()));
+
+    DevToolsSession extension, tab, chrome;
+    QVERIFY2(extension.open(workerUrl), qPrintable(extension.error()));
+    QVERIFY2(tab.open(pageUrl), qPrintable(tab.error()));
+    QVERIFY2(chrome.open(browser.browserWebSocketUrl()), qPrintable(chrome.error()));
+    chrome.call(QStringLiteral("Browser.setDownloadBehavior"),
+                {{"behavior", "allow"}, {"downloadPath", downloads.path()}});
+    QVERIFY2(chrome.error().isEmpty(), qPrintable(chrome.error()));
+
+    // The worker's extension APIs appear a moment after its target does.
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return extension.evaluate(
+                       QStringLiteral("typeof chrome === 'object' && !!chrome.storage"), 2000) ==
+                   QStringLiteral("true");
+        },
+        20000));
+    // Off until the user turns it on.
+    QCOMPARE(
+        extension.evaluate(QStringLiteral("chrome.storage.local.get({interceptDownloads: false})"
+                                          ".then((s) => s.interceptDownloads)")),
+        QStringLiteral("false"));
+    extension.evaluate(QStringLiteral("chrome.storage.local.set({interceptDownloads: true})"));
+    QVERIFY2(extension.error().isEmpty(), qPrintable(extension.error()));
+
+    // Taken over: the program gets the link with the server's name and the size, the browser
+    // forgets the download and leaves no file behind.
+    const QUrl first = site.url("/get.php?id=7&k=a+b");
+    tab.call(QStringLiteral("Page.navigate"), {{"url", first.toString()}});
+    QTRY_COMPARE_WITH_TIMEOUT(links.count(), 1, 20000);
+    QCOMPARE(links.at(0).at(0).toString(), first.toString());
+    QCOMPARE(links.at(0).at(1).toString(), QStringLiteral("report 1.bin"));
+    QCOMPARE(links.at(0).at(2).toLongLong(), attachment.body.size());
+    const QString noDownloads = QStringLiteral("chrome.downloads.search({}).then((d) => d.length)");
+    QTRY_COMPARE_WITH_TIMEOUT(extension.evaluate(noDownloads), QStringLiteral("0"), 10000);
+    QVERIFY2(QDir(downloads.path()).entryList(QDir::Files).isEmpty(),
+             qPrintable(QDir(downloads.path()).entryList(QDir::Files).join(",")));
+
+    // Program gone: the user is told, and the browser downloads the file after all.
+    bridge.reset();
+    tab.call(QStringLiteral("Page.navigate"), {{"url", site.url("/later.bin").toString()}});
+    const QString states =
+        QStringLiteral("chrome.downloads.search({}).then((d) => d.map((i) => i.state).join(','))");
+    QTRY_COMPARE_WITH_TIMEOUT(extension.evaluate(states), QStringLiteral("\"complete\""), 20000);
+    QFile saved(downloads.filePath(QStringLiteral("later.bin")));
+    QVERIFY2(saved.open(QIODevice::ReadOnly),
+             qPrintable(QDir(downloads.path()).entryList(QDir::Files).join(',')));
+    QVERIFY(saved.readAll() == later.body);
+    QCOMPARE(extension.evaluate(QStringLiteral(
+                 "chrome.notifications.getAll().then((n) => Object.keys(n).length)")),
+             QStringLiteral("1"));
+    QCOMPARE(links.count(), 1);
 }
 
 QTEST_MAIN(TestBridgeBrowser)
