@@ -63,7 +63,6 @@ private slots:
     void refusesPeerOnAnotherAddress();
     void oversizedRequestClosedWithoutReply();
     void idleAndExcessConnectionsAreClosedAndBridgeStaysUsable();
-    void secondListenerOnSamePortFails();
 };
 
 void TestBrowserBridge::parse_data()
@@ -358,16 +357,6 @@ void TestBrowserBridge::idleAndExcessConnectionsAreClosedAndBridgeStaysUsable()
     QVERIFY(c.closedWithin(5000));
     QCOMPARE(c.received, bridgeReply());
     QTRY_COMPARE(links.count(), 1);
-}
-
-void TestBrowserBridge::secondListenerOnSamePortFails()
-{
-    BrowserBridge first;
-    QVERIFY(first.listen(QHostAddress::LocalHost, 0));
-    BrowserBridge second;
-    QVERIFY(!second.listen(QHostAddress::LocalHost, first.serverPort()));
-    QVERIFY(!second.isListening());
-    QCOMPARE(second.server(), nullptr);
 }
 
 QTEST_MAIN(TestBrowserBridge)
