@@ -261,7 +261,12 @@ void AddUrlDialog::onProbeAnswer(QNetworkReply *reply, const QUrl &u, const QStr
     in.contentType = QString::fromUtf8(reply->rawHeader("Content-Type"));
 
     const QString name = probeFileName(in);
-    pathInput->setText(getCategoryFolder(name) + QLatin1Char('/') + name);
+    QString path = getCategoryFolder(name) + QLatin1Char('/') + name;
+    // A listing that finished before this answer has already chosen the format; the extension
+    // follows it whichever of the two came first.
+    if (isVid && !formatProcess && qualityCombo->isEnabled())
+        path = withFormatExtension(path, getQuality());
+    pathInput->setText(path);
 
     qint64 size = m_extSize;
     // The length of an error page is not the size of the file.
