@@ -126,7 +126,10 @@ AddUrlDialog::~AddUrlDialog()
 {
     // Children die after the widgets they would write to: cut them off first.
     abortProbe();
+    QProcess *listing = formatProcess;
     stopListing();
+    if (listing)
+        listing->waitForFinished(3000); // killed: reaped at once, before the dialog is gone
 }
 
 QString AddUrlDialog::getUrl() const
@@ -235,8 +238,15 @@ void AddUrlDialog::abortProbe()
     QNetworkReply *reply = probeReply;
     probeReply = nullptr;
     disconnect(reply, nullptr, this, nullptr);
-    reply->abort();
-    reply->deleteLater();
+    // Queued: aborting from inside the reply's own metaDataChanged lets it go on to report its
+    // HTTP error on top of the cancellation.
+    QMetaObject::invokeMethod(
+        reply,
+        [reply] {
+            reply->abort();
+            reply->deleteLater();
+        },
+        Qt::QueuedConnection);
 }
 
 void AddUrlDialog::onProbeAnswer(QNetworkReply *reply, const QUrl &u, const QString &linkName,
@@ -316,8 +326,12 @@ void AddUrlDialog::stopListing()
     QProcess *process = formatProcess;
     formatProcess = nullptr;
     disconnect(process, nullptr, this, nullptr);
+    if (process->state() == QProcess::NotRunning) {
+        process->deleteLater();
+        return;
+    }
+    connect(process, &QProcess::finished, process, &QObject::deleteLater);
     process->kill();
-    process->deleteLater();
 }
 
 void AddUrlDialog::onListingFinished(QProcess *process, int exitCode,

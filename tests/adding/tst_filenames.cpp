@@ -18,25 +18,39 @@ private slots:
     {
         QTest::addColumn<QString>("raw");
         QTest::addColumn<QString>("safe");
-        QTest::newRow("plain") << "report.pdf" << "report.pdf";
-        QTest::newRow("climbing") << "../../x.exe" << "x.exe";
-        QTest::newRow("windows climbing") << "..\\..\\Windows\\evil.dll" << "evil.dll";
-        QTest::newRow("mixed separators") << "a/b\\c.pdf" << "c.pdf";
-        QTest::newRow("trailing separator") << "folder/" << "folder";
-        QTest::newRow("dot components") << "x.exe/.." << "x.exe";
-        QTest::newRow("only dots") << ".." << "";
-        QTest::newRow("device") << "CON.txt" << "CON_.txt";
-        QTest::newRow("device lower, bare") << "nul" << "nul_";
-        QTest::newRow("device with two suffixes") << "com1.tar.gz" << "com1_.tar.gz";
-        QTest::newRow("device as part of a word") << "CONTRACT.pdf" << "CONTRACT.pdf";
-        QTest::newRow("trailing dot and space") << "name. " << "name";
-        QTest::newRow("forbidden characters") << "a<b>c:d\"e|f*g.txt" << "a_b_c_d_e_f_g.txt";
+        QTest::newRow("plain") << "report.pdf"
+                               << "report.pdf";
+        QTest::newRow("climbing") << "../../x.exe"
+                                  << "x.exe";
+        QTest::newRow("windows climbing") << "..\\..\\Windows\\evil.dll"
+                                          << "evil.dll";
+        QTest::newRow("mixed separators") << "a/b\\c.pdf"
+                                          << "c.pdf";
+        QTest::newRow("trailing separator") << "folder/"
+                                            << "folder";
+        QTest::newRow("dot components") << "x.exe/.."
+                                        << "x.exe";
+        QTest::newRow("only dots") << ".."
+                                   << "";
+        QTest::newRow("device") << "CON.txt"
+                                << "CON_.txt";
+        QTest::newRow("device lower, bare") << "nul"
+                                            << "nul_";
+        QTest::newRow("device with two suffixes") << "com1.tar.gz"
+                                                  << "com1_.tar.gz";
+        QTest::newRow("device as part of a word") << "CONTRACT.pdf"
+                                                  << "CONTRACT.pdf";
+        QTest::newRow("trailing dot and space") << "name. "
+                                                << "name";
+        QTest::newRow("forbidden characters") << "a<b>c:d\"e|f*g.txt"
+                                              << "a_b_c_d_e_f_g.txt";
         QTest::newRow("control characters") << QStringLiteral("a\tb\nc\x01.txt") << "a_b_c_.txt";
-        QTest::newRow("bidi override") << QStringLiteral("invoice\u202Efdp.exe")
-                                       << "invoicefdp.exe";
-        QTest::newRow("arabic kept") << QStringLiteral("تقرير سنوي.pdf")
-                                     << QStringLiteral("تقرير سنوي.pdf");
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("bidi override")
+            << QStringLiteral("invoice\u202Efdp.exe") << "invoicefdp.exe";
+        QTest::newRow("arabic kept")
+            << QStringLiteral("تقرير سنوي.pdf") << QStringLiteral("تقرير سنوي.pdf");
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
     void safeNames()
@@ -58,8 +72,8 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("decoded");
-        QTest::newRow("quoted with space")
-            << "attachment; filename=\"my report.pdf\"" << "my report.pdf" << false;
+        QTest::newRow("quoted with space") << "attachment; filename=\"my report.pdf\""
+                                           << "my report.pdf" << false;
         QTest::newRow("unquoted ends at ;") << "attachment; filename=data.zip; size=3"
                                             << "data.zip" << false;
         QTest::newRow("extended wins, utf-8 arabic")
@@ -67,13 +81,15 @@ private slots:
                "filename*=UTF-8''%D8%AA%D9%82%D8%B1%D9%8A%D8%B1.pdf"
             << QStringLiteral("تقرير.pdf") << true;
         QTest::newRow("extended first, case-insensitive")
-            << "attachment; FILENAME*=utf-8'ar'%D9%85.txt; filename=x.txt" << QStringLiteral("م.txt")
-            << true;
-        QTest::newRow("extended latin-1") << "inline; filename*=ISO-8859-1''caf%E9.txt"
-                                          << QStringLiteral("café.txt") << true;
+            << "attachment; FILENAME*=utf-8'ar'%D9%85.txt; filename=x.txt"
+            << QStringLiteral("م.txt") << true;
+        QTest::newRow("extended latin-1")
+            << "inline; filename*=ISO-8859-1''caf%E9.txt" << QStringLiteral("café.txt") << true;
         QTest::newRow("malformed extended falls back")
-            << "attachment; filename*=nonsense; filename=\"plain.doc\"" << "plain.doc" << false;
-        QTest::newRow("none") << "inline" << "" << false;
+            << "attachment; filename*=nonsense; filename=\"plain.doc\""
+            << "plain.doc" << false;
+        QTest::newRow("none") << "inline"
+                              << "" << false;
     }
 
     void contentDisposition()
@@ -161,16 +177,15 @@ private slots:
         bool isObject = false;
         QCOMPARE(listedVideoHeights(json, &isObject), (QList<int>{1080, 720, 360}));
         QVERIFY(isObject);
-        QCOMPARE(listedVideoHeights(R"({"formats":[{"vcodec":"none","height":0}]})"),
-                 QList<int>());
+        QCOMPARE(listedVideoHeights(R"({"formats":[{"vcodec":"none","height":0}]})"), QList<int>());
         QCOMPARE(listedVideoHeights("[1,2]", &isObject), QList<int>());
         QVERIFY(!isObject);
     }
 
     void categoryFolders()
     {
-        const QString base = QDir::fromNativeSeparators(
-                                 QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)) +
+        const QString base = QDir::fromNativeSeparators(QStandardPaths::writableLocation(
+                                 QStandardPaths::DownloadLocation)) +
                              QStringLiteral("/Torvane/");
         QCOMPARE(categoryFolder(QStringLiteral("archive.tar.gz")), base + "Compressed");
         QCOMPARE(categoryFolder(QStringLiteral("MOVIE.MKV")), base + "Videos");
