@@ -224,7 +224,8 @@ void DownloadDetailsDialog::updateUI()
     setTextIfChanged(lblSrcTitle, QStringLiteral("URL:"));
     setTextIfChanged(lblDstTitle, T(QStringLiteral("Save As:")));
 
-    const Qt::LayoutDirection direction = isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
+    // ::isRightToLeft, not QWidget::isRightToLeft (the widget's own current direction).
+    const Qt::LayoutDirection direction = ::isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
     if (layoutDirection() != direction)
         setLayoutDirection(direction);
 

@@ -4,9 +4,11 @@
 #include "language/translation.h"
 #include "testhttpserver.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -295,6 +297,34 @@ private slots:
         f.path->clear();
         f.quality->setCurrentIndex(f.quality->findData(QStringLiteral("audio")));
         QVERIFY(f.path->text().isEmpty());
+    }
+
+    void browse()
+    {
+        AddUrlDialog d(QString(), QString(), 0, nullptr);
+        Fields f(&d);
+        QPushButton *browse = d.findChild<QPushButton *>(QStringLiteral("btnBrowse"));
+        f.path->setText(QStringLiteral("/tmp/keep.zip"));
+        // Cancelled: the path stays.
+        QTimer::singleShot(100, [] {
+            if (auto *fd = qobject_cast<QFileDialog *>(QApplication::activeModalWidget()))
+                fd->reject();
+        });
+        browse->click();
+        QCOMPARE(f.path->text(), QStringLiteral("/tmp/keep.zip"));
+        // Chosen: the answer replaces it.
+        QTemporaryDir target;
+        const QString chosen = target.filePath(QStringLiteral("chosen.zip"));
+        QTimer::singleShot(100, [chosen] {
+            if (auto *fd = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+                fd->setDirectory(QFileInfo(chosen).absolutePath());
+                fd->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
+                    ->setText(QFileInfo(chosen).fileName());
+                QMetaObject::invokeMethod(fd, "accept");
+            }
+        });
+        browse->click();
+        QCOMPARE(f.path->text(), chosen);
     }
 
     // An early probe for a half-typed link that answers last must not overwrite the fields of
