@@ -6,6 +6,7 @@
 #include "engine/categories.h"
 #include "engine/httpheaders.h"
 #include "engine/mediatool.h"
+#include "engine/processtree.h"
 #include "language/translation.h"
 #include "views/sizetext.h"
 #include "views/widgetstyles.h"
@@ -316,7 +317,9 @@ void AddUrlDialog::startListing(const QString &text)
         if (error == QProcess::FailedToStart)
             onListingFinished(process, -1, QProcess::CrashExit);
     });
+    auto *tree = new ProcessTree(process); // the tool may start helpers of its own
     process->start(mediaToolPath(), {QStringLiteral("-J"), QStringLiteral("--no-playlist"), text});
+    tree->started();
 }
 
 void AddUrlDialog::stopListing()
@@ -331,7 +334,10 @@ void AddUrlDialog::stopListing()
         return;
     }
     connect(process, &QProcess::finished, process, &QObject::deleteLater);
-    process->kill();
+    if (auto *tree = process->findChild<ProcessTree *>())
+        tree->kill();
+    else
+        process->kill();
 }
 
 void AddUrlDialog::onListingFinished(QProcess *process, int exitCode,

@@ -342,8 +342,9 @@ private slots:
     void supersededAndOrphanedListings()
     {
         QTemporaryDir tool;
+        // The slow listing answers through a child of its own, which must end with the tool.
         writeFakeTool(tool.path(), R"({"formats":[{"vcodec":"avc1","height":720}]})", 0,
-                      R"(case "$3" in *slow*) sleep 1.5; touch "$d/late-answer";
+                      R"(case "$3" in *slow*) (sleep 1.5; touch "$d/late-answer") & wait;
                  echo '{"formats":[{"vcodec":"avc1","height":240}]}'; exit 0;; esac)");
         setMediaToolDirectory(tool.path());
         TestHttpServer::Route page;
