@@ -7,6 +7,7 @@
 #include "language/translation.h"
 #include "processlist.h"
 #include "testhttpserver.h"
+#include "testmedia.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -52,10 +53,8 @@ private slots:
     void cancelLeavesNoProcess();
 
 private:
-    bool runFfmpeg(const QStringList &args);
     QList<Stream> probe(const QString &path);
     DownloadTask *makeTask(const QByteArray &path, const QString &format);
-    void serveFolder(const QString &folder, const QByteArray &prefix);
 
     QTemporaryDir dir;
     QString marker; // a folder name in every command line these tests start
@@ -65,18 +64,6 @@ private:
     std::unique_ptr<DownloadTask> task;
     qint64 bestTotalSeen = 0;
 };
-
-bool TestMediaDownload::runFfmpeg(const QStringList &args)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + args);
-    if (!p.waitForFinished(120000) || p.exitCode() != 0) {
-        qWarning().noquote() << p.readAll();
-        return false;
-    }
-    return true;
-}
 
 QList<Stream> TestMediaDownload::probe(const QString &path)
 {
@@ -94,20 +81,6 @@ QList<Stream> TestMediaDownload::probe(const QString &path)
                     o.value("height").toInt()});
     }
     return out;
-}
-
-void TestMediaDownload::serveFolder(const QString &folder, const QByteArray &prefix)
-{
-    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files);
-    for (const QFileInfo &fi : files) {
-        TestHttpServer::Route r;
-        r.body = readFile(fi.filePath());
-        const QByteArray type = fi.suffix() == "m3u8" ? "application/vnd.apple.mpegurl"
-                                : fi.suffix() == "ts" ? "video/mp2t"
-                                                      : "video/mp4";
-        r.headers.append({"Content-Type", type});
-        server.setRoute(prefix + fi.fileName().toUtf8(), r);
-    }
 }
 
 void TestMediaDownload::initTestCase()
@@ -133,62 +106,11 @@ void TestMediaDownload::initTestCase()
     qputenv("XDG_CACHE_HOME", dir.filePath("cache").toUtf8());
 
     const QString media = dir.filePath("media");
-    QVERIFY(QDir().mkpath(media + "/hls"));
-    QVERIFY(
-        runFfmpeg({"-f",        "lavfi",     "-i",         "testsrc=size=160x90:rate=15:duration=3",
-                   "-f",        "lavfi",     "-i",         "sine=frequency=440:duration=3",
-                   "-c:v",      "libx264",   "-preset",    "ultrafast",
-                   "-c:a",      "aac",       "-b:a",       "32k",
-                   "-shortest", "-movflags", "+faststart", media + "/v.mp4"}));
-    QVERIFY(runFfmpeg({"-f",
-                       "lavfi",
-                       "-i",
-                       "testsrc=size=320x180:rate=15:duration=4",
-                       "-f",
-                       "lavfi",
-                       "-i",
-                       "sine=frequency=440:duration=4",
-                       "-filter_complex",
-                       "[0:v]split=2[a][b];[a]scale=1280:720[v1];[b]scale=640:360[v2]",
-                       "-map",
-                       "[v1]",
-                       "-map",
-                       "1:a",
-                       "-map",
-                       "[v2]",
-                       "-map",
-                       "1:a",
-                       "-c:v",
-                       "libx264",
-                       "-preset",
-                       "ultrafast",
-                       "-g",
-                       "15",
-                       "-b:v:0",
-                       "200k",
-                       "-b:v:1",
-                       "100k",
-                       "-c:a",
-                       "aac",
-                       "-b:a",
-                       "32k",
-                       "-var_stream_map",
-                       "v:0,a:0 v:1,a:1",
-                       "-master_pl_name",
-                       "master.m3u8",
-                       "-f",
-                       "hls",
-                       "-hls_time",
-                       "1",
-                       "-hls_playlist_type",
-                       "vod",
-                       "-hls_segment_filename",
-                       media + "/hls/s%v_%03d.ts",
-                       media + "/hls/p%v.m3u8"}));
+    QVERIFY(makeSampleMedia(media));
     mp4 = readFile(media + "/v.mp4");
     QVERIFY(!mp4.isEmpty());
-    serveFolder(media, "/");
-    serveFolder(media + "/hls", "/hls/");
+    serveMediaFolder(server, media, "/");
+    serveMediaFolder(server, media + "/hls", "/hls/");
     QVERIFY(server.start());
 }
 
