@@ -87,6 +87,8 @@ private:
     void requestPart(int index);
     bool checkPartHeaders(QNetworkReply *reply, int index);
     void adoptWholeBody(QNetworkReply *reply);
+    void planSingleConnection(qint64 length);
+    void writePartData(QNetworkReply *reply, int index);
     void retryPart(int index, bool madeProgress);
     void restartFromScratch();
     void resumeParts();
