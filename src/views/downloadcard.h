@@ -40,6 +40,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
+    friend class TestDownloadCard;
+
     void askDelete();
     void setFileIcon();
     void setToggleIcon(const QString &name);
