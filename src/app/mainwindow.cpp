@@ -10,7 +10,6 @@
 #include "views/widgetstyles.h"
 
 #include <QAction>
-#include <algorithm>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -29,6 +28,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 bool MainWindow::backgroundNoticePending = true;
 int MainWindow::trayOverride = -1;
@@ -37,9 +37,9 @@ namespace {
 
 const QStringList &categoryList()
 {
-    static const QStringList cats = {QStringLiteral("Videos"),     QStringLiteral("Audio"),
-                                     QStringLiteral("Programs"),   QStringLiteral("Compressed"),
-                                     QStringLiteral("Documents"),  QStringLiteral("Other")};
+    static const QStringList cats = {QStringLiteral("Videos"),    QStringLiteral("Audio"),
+                                     QStringLiteral("Programs"),  QStringLiteral("Compressed"),
+                                     QStringLiteral("Documents"), QStringLiteral("Other")};
     return cats;
 }
 
@@ -101,7 +101,7 @@ void MainWindow::setupUI()
     mainLayout->setContentsMargins(0, 0, 0, 0);
     mainLayout->setSpacing(0);
 
-    auto *sidebar = new QWidget(mainWidget);
+    sidebar = new QWidget(mainWidget);
     sidebar->setObjectName(QStringLiteral("Sidebar"));
     sidebar->setFixedWidth(240);
     auto *sideLayout = new QVBoxLayout(sidebar);
@@ -439,16 +439,15 @@ void MainWindow::updateToolbarState()
             break;
         }
     }
-    const QString text = QStringLiteral(" ") + T(downloading ? QStringLiteral("Pause")
-                                                             : QStringLiteral("Resume"));
+    const QString text =
+        QStringLiteral(" ") + T(downloading ? QStringLiteral("Pause") : QStringLiteral("Resume"));
     if (tbToggle->text() != text)
         tbToggle->setText(text);
     if (toolbarShowsPause != int(downloading)) {
         toolbarShowsPause = int(downloading);
-        tbToggle->setIcon(downloading ? getAppIcon(QStringLiteral("pause.png"),
-                                                   QStyle::SP_MediaPause, this)
-                                      : getAppIcon(QStringLiteral("play.png"),
-                                                   QStyle::SP_MediaPlay, this));
+        tbToggle->setIcon(downloading
+                              ? getAppIcon(QStringLiteral("pause.png"), QStyle::SP_MediaPause, this)
+                              : getAppIcon(QStringLiteral("play.png"), QStyle::SP_MediaPlay, this));
     }
 }
 
@@ -564,6 +563,9 @@ void MainWindow::updateUITexts()
 {
     const bool arabic = g_lang == QLatin1String("ar");
     QGuiApplication::setLayoutDirection(arabic ? Qt::RightToLeft : Qt::LeftToRight);
+    const QString mirror = arabic ? sidebarMirrorSheet(isDarkMode) : QString();
+    if (sidebar->styleSheet() != mirror)
+        sidebar->setStyleSheet(mirror);
 
     btnAdd->setIcon(getAppIcon(QStringLiteral("add.png"), QStyle::SP_FileIcon, this));
     tbDel->setIcon(getAppIcon(QStringLiteral("delete.png"), QStyle::SP_TrashIcon, this));
@@ -577,7 +579,8 @@ void MainWindow::updateUITexts()
     tbDel->setText(T(QStringLiteral(" Delete")));
 
     if (isDarkMode)
-        btnTheme->setText(arabic ? QStringLiteral("☀️ نهار") : QStringLiteral("☀️ Light"));
+        btnTheme->setText(arabic ? QStringLiteral("☀️ نهار")
+                                 : QStringLiteral("☀️ Light"));
     else
         btnTheme->setText(arabic ? QStringLiteral("🌙 ليل") : QStringLiteral("🌙 Dark"));
     btnLang->setText(arabic ? QStringLiteral("🌐 EN") : QStringLiteral("🌐 AR"));

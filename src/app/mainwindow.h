@@ -87,6 +87,7 @@ private:
     QAction *quitAction = nullptr;
     bool forceQuit = false;
 
+    QWidget *sidebar = nullptr;
     TaskStore store;
     // Cards report a selection change on every progress refresh; the toolbar is recomputed once
     // per event-loop pass instead of once per card and tick.

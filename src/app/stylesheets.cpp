@@ -1,5 +1,9 @@
 #include "app/stylesheets.h"
 
+// One rule per line, in the same order in both sheets, so that the two can be compared line by
+// line.
+// clang-format off
+
 const char DarkStyleSheet[] =
     "QWidget { background-color: #0f172a; color: #f1f5f9; font-family: 'Segoe UI', Tahoma; font-size: 13px; }\n"
     "QLabel, QCheckBox { background: transparent; }\n"
@@ -95,3 +99,18 @@ const char LightStyleSheet[] =
     "QScrollBar::handle:vertical:hover { background: #0284c7; }\n"
     "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0px; }\n"
     "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }\n";
+// clang-format on
+
+QString sidebarMirrorSheet(bool dark)
+{
+    const QString accent = dark ? QStringLiteral("#38bdf8") : QStringLiteral("#0284c7");
+    const QString line = dark ? QStringLiteral("#334155") : QStringLiteral("#e2e8f0");
+    return QStringLiteral(
+               "#Sidebar { border-right: none; border-left: 1px solid %2; }\n"
+               "#Sidebar QPushButton:hover { padding-left: 18px; padding-right: 22px; }\n"
+               "#Sidebar QPushButton[active=\"true\"] { border-left: none; "
+               "border-right: 3px solid %1; border-radius: 6px 0 0 6px; }\n"
+               "#CatContainer { border-left: none; border-right: 2px solid %2; margin-left: 0; "
+               "margin-right: 25px; padding-left: 0; padding-right: 5px; }\n")
+        .arg(accent, line);
+}

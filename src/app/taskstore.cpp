@@ -41,9 +41,15 @@ TaskStore::TaskStore(QString directory) : dir(std::move(directory))
               QStringLiteral("/Torvane");
 }
 
-QString TaskStore::listPath() const { return dir + QStringLiteral("/tasks.json"); }
+QString TaskStore::listPath() const
+{
+    return dir + QStringLiteral("/tasks.json");
+}
 
-QString TaskStore::progressPath() const { return dir + QStringLiteral("/transfers.json"); }
+QString TaskStore::progressPath() const
+{
+    return dir + QStringLiteral("/transfers.json");
+}
 
 QList<SavedTask> TaskStore::load()
 {
@@ -69,9 +75,10 @@ QList<SavedTask> TaskStore::load()
         const QJsonArray entries = QJsonDocument::fromJson(progressFile.readAll()).array();
         for (const QJsonValue &value : entries) {
             const QJsonObject entry = value.toObject();
-            progress.insert(progressKey(entry.value(QLatin1String("url")).toString(),
-                                        entry.value(QLatin1String("savePath")).toString()),
-                            TransferProgress::fromJson(entry.value(QLatin1String("progress")).toObject()));
+            progress.insert(
+                progressKey(entry.value(QLatin1String("url")).toString(),
+                            entry.value(QLatin1String("savePath")).toString()),
+                TransferProgress::fromJson(entry.value(QLatin1String("progress")).toObject()));
         }
     }
 
@@ -84,7 +91,8 @@ QList<SavedTask> TaskStore::load()
         task.format = object.value(QLatin1String("format")).toString();
         task.status = object.value(QLatin1String("status")).toInt(0);
         task.totalSize = object.value(QLatin1String("totalSize")).toVariant().toLongLong();
-        task.downloadedSize = object.value(QLatin1String("downloadedSize")).toVariant().toLongLong();
+        task.downloadedSize =
+            object.value(QLatin1String("downloadedSize")).toVariant().toLongLong();
         task.progress = progress.value(progressKey(task.url, task.savePath));
         result.append(task);
     }
@@ -93,8 +101,7 @@ QList<SavedTask> TaskStore::load()
 
 bool TaskStore::keepUnreadableListAside()
 {
-    const QString stamp =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString target = listPath() + QStringLiteral(".unreadable-") + stamp;
     for (int n = 2; QFile::exists(target); ++n)
         target = listPath() + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') +

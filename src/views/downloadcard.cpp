@@ -8,7 +8,6 @@
 #include "views/widgetstyles.h"
 
 #include <QCheckBox>
-#include <algorithm>
 #include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
@@ -24,6 +23,7 @@
 #include <QStyle>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -140,6 +140,7 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
     prog->setProperty("status", QStringLiteral("pending"));
     middle->addWidget(prog);
     auto *stats = new QHBoxLayout;
+    stats->setSpacing(12);
     speedLbl = new QLabel(T(QStringLiteral("Wait...")), this);
     etaLbl = new QLabel(this);
     sizeLbl = new QLabel(this);
@@ -153,7 +154,8 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
     percentLbl = new QLabel(QStringLiteral("0%"), this);
     percentLbl->setObjectName(QStringLiteral("CardPercent"));
     // Room for "100%" and for a few more digits, so the buttons do not shift while it counts.
-    percentLbl->setMinimumWidth(percentLbl->fontMetrics().horizontalAdvance(QStringLiteral("100%")) + 8);
+    percentLbl->setMinimumWidth(
+        percentLbl->fontMetrics().horizontalAdvance(QStringLiteral("100%")) + 8);
     percentLbl->setAlignment(Qt::AlignCenter);
     layout->addWidget(percentLbl);
 
@@ -183,9 +185,15 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
     updateTooltips();
 }
 
-DownloadTask *DownloadCard::getTask() const { return m_task; }
+DownloadTask *DownloadCard::getTask() const
+{
+    return m_task;
+}
 
-bool DownloadCard::isSelected() const { return chkSelect->isChecked(); }
+bool DownloadCard::isSelected() const
+{
+    return chkSelect->isChecked();
+}
 
 void DownloadCard::setSelected(bool sel)
 {
@@ -209,7 +217,8 @@ void DownloadCard::updateTooltips()
     btnFolder->setToolTip(T(QStringLiteral("Open Folder")));
     btnDelete->setToolTip(T(QStringLiteral("Delete")));
     btnPlay->setToolTip(T(QStringLiteral("Play")));
-    btnToggle->setToolTip(T(m_task->status == 1 ? QStringLiteral("Pause") : QStringLiteral("Resume")));
+    btnToggle->setToolTip(
+        T(m_task->status == 1 ? QStringLiteral("Pause") : QStringLiteral("Resume")));
 }
 
 void DownloadCard::setFileIcon()
@@ -223,10 +232,9 @@ void DownloadCard::setToggleIcon(const QString &name)
     if (toggleIconName == name)
         return;
     toggleIconName = name;
-    btnToggle->setIcon(getAppIcon(name,
-                                  name == QLatin1String("pause.png") ? QStyle::SP_MediaPause
-                                                                     : QStyle::SP_MediaPlay,
-                                  this));
+    btnToggle->setIcon(getAppIcon(
+        name, name == QLatin1String("pause.png") ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay,
+        this));
 }
 
 // Runs on every progress signal, which can come thousands of times a second: every setter is
@@ -317,8 +325,7 @@ void DownloadCard::updateCardUI()
 
 void DownloadCard::openFolder()
 {
-    QDesktopServices::openUrl(
-        QUrl::fromLocalFile(QFileInfo(m_task->savePath()).absolutePath()));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(m_task->savePath()).absolutePath()));
 }
 
 void DownloadCard::openFile()

@@ -214,8 +214,10 @@ void TestMainWindow::toolbarToggleOnMixedSelection()
 
     MainWindow w;
     w.show();
-    w.addDownload(server.url("/slow.bin").toString(), downloads->path() + "/one.bin", QString(), false);
-    w.addDownload(server.url("/slow.bin").toString(), downloads->path() + "/two.bin", QString(), false);
+    w.addDownload(server.url("/slow.bin").toString(), downloads->path() + "/one.bin", QString(),
+                  false);
+    w.addDownload(server.url("/slow.bin").toString(), downloads->path() + "/two.bin", QString(),
+                  false);
     DownloadCard *one = w.cards[0];
     DownloadCard *two = w.cards[1];
     DownloadCard *finished = addCard(w, QStringLiteral("done.zip"), 2, 100);
@@ -312,7 +314,8 @@ void TestMainWindow::cardDeleteStopsRunningTaskAndRemovesFile()
 
     MainWindow w;
     w.show();
-    w.addDownload(server.url("/slow.bin").toString(), downloads->path() + "/run.bin", QString(), false);
+    w.addDownload(server.url("/slow.bin").toString(), downloads->path() + "/run.bin", QString(),
+                  false);
     DownloadCard *card = w.cards.first();
     QPointer<DownloadTask> task = card->getTask();
     QTRY_VERIFY(task->downloadedSize > 0);

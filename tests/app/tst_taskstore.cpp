@@ -59,8 +59,8 @@ void TestTaskStore::roundTrip()
     for (const QJsonValue &v : array) {
         QStringList keys = v.toObject().keys();
         keys.sort();
-        QCOMPARE(keys, QStringList({"downloadedSize", "format", "savePath", "status", "totalSize",
-                                    "url"}));
+        QCOMPARE(keys, QStringList(
+                           {"downloadedSize", "format", "savePath", "status", "totalSize", "url"}));
     }
     QCOMPARE(array.at(0).toObject().value("status").toInt(), 0);
     QCOMPARE(array.at(0).toObject().value("url").toString(),

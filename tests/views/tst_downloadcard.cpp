@@ -69,7 +69,7 @@ void TestDownloadCard::drawsEachState_data()
     QTest::addColumn<QString>("sizeText");
     QTest::addColumn<QString>("percent");
     QTest::addColumn<QString>("barState");
-    QTest::addColumn<int>("barValue"); // -1: busy indicator, -2: left as it was
+    QTest::addColumn<int>("barValue");  // -1: busy indicator, -2: left as it was
     QTest::addColumn<QString>("shown"); // c t p f d for cancel toggle play folder delete
 
     const qint64 MiB = 1048576;
@@ -86,26 +86,29 @@ void TestDownloadCard::drawsEachState_data()
         << "50%"
         << "paused" << 50 << "ctfd";
     QTest::newRow("done") << false << 2 << 5 * 1024 * MiB << 5 * 1024 * MiB << 0.0 << QString()
-                          << QString() << "Done" << ""
+                          << QString() << "Done"
+                          << ""
                           << "5120.00 MB"
                           << "100%"
                           << "done" << 100 << "pfd";
     QTest::newRow("error") << false << 3 << 10 * MiB << 3 * MiB << 0.0 << QString() << QString()
-                           << "Error" << ""
+                           << "Error"
+                           << ""
                            << "3.00 / 10.00 MB"
                            << "30%"
                            << "error" << 30 << "cfd";
     QTest::newRow("canceled looks like error")
-        << false << 4 << 10 * MiB << 1 * MiB << 0.0 << QString() << QString() << "Canceled" << ""
+        << false << 4 << 10 * MiB << 1 * MiB << 0.0 << QString() << QString() << "Canceled"
+        << ""
         << "1.00 / 10.00 MB"
         << "10%"
         << "error" << 10 << "cfd";
-    QTest::newRow("past the total") << false << 0 << 100LL << 104LL << 0.0 << QString()
-                                    << QString() << "Paused"
-                                    << "--:--"
-                                    << "0.00 / 0.00 MB"
-                                    << "104%"
-                                    << "paused" << 100 << "ctfd";
+    QTest::newRow("past the total")
+        << false << 0 << 100LL << 104LL << 0.0 << QString() << QString() << "Paused"
+        << "--:--"
+        << "0.00 / 0.00 MB"
+        << "104%"
+        << "paused" << 100 << "ctfd";
     const QString long41 = QString(41, QLatin1Char('x'));
     QTest::newRow("unknown size, long message")
         << true << 1 << 0LL << 3 * MiB << 1.0 * MiB << QString() << long41 << "1.00 MB/s"
@@ -117,12 +120,12 @@ void TestDownloadCard::drawsEachState_data()
         << true << 1 << 0LL << 0LL << 0.0 << QString() << exact40 << "0.00 MB/s"
         << "--:--" << exact40 << "..."
         << "downloading" << -1 << "ctfd";
-    QTest::newRow("unknown size, paused") << true << 0 << 0LL << 0LL << 0.0 << QString()
-                                          << QString() << "Paused"
-                                          << "--:--"
-                                          << ""
-                                          << "0%"
-                                          << "paused" << -2 << "ctfd";
+    QTest::newRow("unknown size, paused")
+        << true << 0 << 0LL << 0LL << 0.0 << QString() << QString() << "Paused"
+        << "--:--"
+        << ""
+        << "0%"
+        << "paused" << -2 << "ctfd";
 }
 
 void TestDownloadCard::drawsEachState()
@@ -171,7 +174,8 @@ void TestDownloadCard::drawsEachState()
     QCOMPARE(card->btnPlay->isVisible(), shown.contains('p'));
     QCOMPARE(card->btnFolder->isVisible(), shown.contains('f'));
     QCOMPARE(card->btnDelete->isVisible(), shown.contains('d'));
-    QCOMPARE(card->btnToggle->toolTip(), status == 1 ? QStringLiteral("Pause") : QStringLiteral("Resume"));
+    QCOMPARE(card->btnToggle->toolTip(),
+             status == 1 ? QStringLiteral("Pause") : QStringLiteral("Resume"));
 }
 
 void TestDownloadCard::createsPlaceholderAndFolders()
@@ -189,7 +193,8 @@ void TestDownloadCard::createsPlaceholderAndFolders()
     QVERIFY(existing.open(QIODevice::WriteOnly));
     existing.write("content");
     existing.close();
-    auto *second = newTask(QStringLiteral("http://127.0.0.1:9/kept.txt"), QStringLiteral("kept.txt"));
+    auto *second =
+        newTask(QStringLiteral("http://127.0.0.1:9/kept.txt"), QStringLiteral("kept.txt"));
     DownloadCard card2(second, list);
     QCOMPARE(QFileInfo(existing.fileName()).size(), 7);
 }
@@ -198,10 +203,9 @@ void TestDownloadCard::clickSelection()
 {
     QList<DownloadCard *> cards;
     for (int i = 0; i < 3; ++i) {
-        auto *card = new DownloadCard(
-            newTask(QStringLiteral("http://127.0.0.1:9/f%1.zip").arg(i),
-                    QStringLiteral("f%1.zip").arg(i)),
-            list);
+        auto *card = new DownloadCard(newTask(QStringLiteral("http://127.0.0.1:9/f%1.zip").arg(i),
+                                              QStringLiteral("f%1.zip").arg(i)),
+                                      list);
         list->layout()->addWidget(card);
         cards.append(card);
     }
