@@ -27,9 +27,9 @@ const QList<CategoryRow> &categoryRows()
 
 const QStringList &categoryNames()
 {
-    static const QStringList names = {QStringLiteral("Videos"),     QStringLiteral("Audio"),
-                                      QStringLiteral("Programs"),   QStringLiteral("Compressed"),
-                                      QStringLiteral("Documents"),  QStringLiteral("Other")};
+    static const QStringList names = {QStringLiteral("Videos"),    QStringLiteral("Audio"),
+                                      QStringLiteral("Programs"),  QStringLiteral("Compressed"),
+                                      QStringLiteral("Documents"), QStringLiteral("Other")};
     return names;
 }
 
@@ -54,8 +54,9 @@ const QStringList &mediaHosts()
 {
     // YouTube, its short-link host, Facebook, Instagram, TikTok, Twitter and its current name.
     static const QStringList hosts = {
-        QStringLiteral("youtube.com"),   QStringLiteral("youtu.be"),   QStringLiteral("facebook.com"),
-        QStringLiteral("instagram.com"), QStringLiteral("tiktok.com"), QStringLiteral("twitter.com"),
+        QStringLiteral("youtube.com"),  QStringLiteral("youtu.be"),
+        QStringLiteral("facebook.com"), QStringLiteral("instagram.com"),
+        QStringLiteral("tiktok.com"),   QStringLiteral("twitter.com"),
         QStringLiteral("x.com")};
     return hosts;
 }

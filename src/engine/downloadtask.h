@@ -86,6 +86,7 @@ private:
     void beginTransfer(const QUrl &finalUrl, int probeStatus);
     void requestPart(int index);
     bool checkPartHeaders(QNetworkReply *reply, int index);
+    void settleFailedAnswer(QNetworkReply *reply, int index);
     void adoptWholeBody(QNetworkReply *reply);
     void planSingleConnection(qint64 length);
     void writePartData(QNetworkReply *reply, int index);
@@ -125,12 +126,12 @@ private:
     QTimer *uiTimer = nullptr;
 
     // Per-part bookkeeping beside partOffsets, same indices.
-    QVector<qint64> partEnds;        // last byte of the part, inclusive; -1 when the size is unknown
-    QVector<int> partTries;          // failed tries in a row without progress
-    QVector<qint64> partLastData;    // clock.elapsed() at the part's last data or request
-    QVector<QTimer *> retryTimers;   // pending retries, null when none
+    QVector<qint64> partEnds;      // last byte of the part, inclusive; -1 when the size is unknown
+    QVector<int> partTries;        // failed tries in a row without progress
+    QVector<qint64> partLastData;  // clock.elapsed() at the part's last data or request
+    QVector<QTimer *> retryTimers; // pending retries, null when none
     QNetworkReply *probeReply = nullptr;
-    QUrl transferUrl;                // the URL the probe ended at
+    QUrl transferUrl; // the URL the probe ended at
     QByteArray etag;
     QByteArray lastModified;
     int restarts = 0;

@@ -46,7 +46,8 @@ ContentRange parseContentRange(const QByteArray &value)
     const int slash = v.indexOf('/');
     if (dash < 0 || slash < dash)
         return r;
-    if (!readNumber(v.left(dash), &r.first) || !readNumber(v.mid(dash + 1, slash - dash - 1), &r.last))
+    if (!readNumber(v.left(dash), &r.first) ||
+        !readNumber(v.mid(dash + 1, slash - dash - 1), &r.last))
         return r;
     const QByteArray total = v.mid(slash + 1).trimmed();
     if (total == "*")

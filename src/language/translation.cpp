@@ -49,7 +49,8 @@ const std::pair<const char *, const char *> kTable[] = {
     {"Delete from List", "حذف من القائمة فقط"},
     {"Delete from List Only", "حذف من القائمة فقط"},
     {"File Exists", "الملف موجود"},
-    {"File already exists. Download as a new file?", "الملف موجود مسبقاً، هل تود إعادة تحميله كملف جديد؟"},
+    {"File already exists. Download as a new file?",
+     "الملف موجود مسبقاً، هل تود إعادة تحميله كملف جديد؟"},
     {"Canceled", "تم الإلغاء"},
     {" All", " الكل"},
     {" Processing", " جاري التحميل"},
@@ -69,7 +70,8 @@ const std::pair<const char *, const char *> kTable[] = {
     {"Unknown", "غير معروف"},
     {"Warning: Executable file. Might be unsafe.", "تنبيه: ملف تنفيذي، قد يكون غير آمن."},
     {"Safe file type.", "نوع الملف آمن."},
-    {"Error: 'blob:' links are internal browser memory and cannot be downloaded externally.", "خطأ: روابط 'blob:' تابعة لذاكرة المتصفح الداخلية ولا يمكن تحميلها ببرنامج خارجي."},
+    {"Error: 'blob:' links are internal browser memory and cannot be downloaded externally.",
+     "خطأ: روابط 'blob:' تابعة لذاكرة المتصفح الداخلية ولا يمكن تحميلها ببرنامج خارجي."},
 };
 
 } // namespace

@@ -24,15 +24,24 @@ namespace {
 QByteArray reasonFor(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 206: return "Partial Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 404: return "Not Found";
-    case 416: return "Range Not Satisfiable";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 206:
+        return "Partial Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 404:
+        return "Not Found";
+    case 416:
+        return "Range Not Satisfiable";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -204,6 +213,10 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
     bool noLength = false;
     bool withBody = request.method != "HEAD";
 
+    if (r && r->silentRequests.contains(number)) {
+        c->busy = true; // read nothing more, answer nothing
+        return;
+    }
     if (!r) {
         status = 404;
         payload = "no such path";
@@ -303,8 +316,8 @@ void TestHttpServer::sendBody(Connection *c)
 {
     if (c->out.isEmpty())
         return;
-    const qint64 n = c->trickleBytes > 0 ? qMin<qint64>(c->trickleBytes, c->out.size())
-                                         : c->out.size();
+    const qint64 n =
+        c->trickleBytes > 0 ? qMin<qint64>(c->trickleBytes, c->out.size()) : c->out.size();
     c->socket->write(c->out.constData(), n);
     c->out.remove(0, n);
     if (c->out.isEmpty() && c->trickle)

@@ -26,30 +26,31 @@ class TestHttpServer : public QTcpServer {
 public:
     struct Route {
         QByteArray body;
-        int status = 200;               // status of a plain answer (404 with a body, ...)
-        bool honourRange = true;        // false: a ranged request gets 200 and the whole body
-        bool starTotal = false;         // Content-Range ".../*" on 206 answers
-        bool chunked = false;           // chunked transfer encoding, no Content-Length
-        bool noLength = false;          // neither length nor chunking: body ends at close
-        QByteArray redirectTo;          // answer 302 with this Location
+        int status = 200;        // status of a plain answer (404 with a body, ...)
+        bool honourRange = true; // false: a ranged request gets 200 and the whole body
+        bool starTotal = false;  // Content-Range ".../*" on 206 answers
+        bool chunked = false;    // chunked transfer encoding, no Content-Length
+        bool noLength = false;   // neither length nor chunking: body ends at close
+        QByteArray redirectTo;   // answer 302 with this Location
         int redirectStatus = 302;
-        QSet<int> failRequests;         // 1-based request numbers on this path that get a 503
+        QSet<int> silentRequests; // 1-based request numbers on this path never answered
+        QSet<int> failRequests;   // 1-based request numbers on this path that get a 503
         int failStatus = 503;
         QByteArray failBody = "server error page";
-        qint64 dropAtByte = -1;         // close the connection before sending this file offset...
-        int dropTimes = 0;              // ...this many times in all
-        qint64 stallAtByte = -1;        // stop sending (keep the connection) at this file offset...
-        int stallTimes = 0;             // ...this many times in all
-        qint64 maxRangeLength = -1;     // answer a range with at most this many bytes (206)
-        qint64 shiftRangeStart = 0;     // answer a range with a Content-Range shifted by this
-        int trickleBytes = 0;           // send this many bytes per tick...
-        int trickleIntervalMs = 20;     // ...every this many milliseconds
+        qint64 dropAtByte = -1;     // close the connection before sending this file offset...
+        int dropTimes = 0;          // ...this many times in all
+        qint64 stallAtByte = -1;    // stop sending (keep the connection) at this file offset...
+        int stallTimes = 0;         // ...this many times in all
+        qint64 maxRangeLength = -1; // answer a range with at most this many bytes (206)
+        qint64 shiftRangeStart = 0; // answer a range with a Content-Range shifted by this
+        int trickleBytes = 0;       // send this many bytes per tick...
+        int trickleIntervalMs = 20; // ...every this many milliseconds
         QList<QPair<QByteArray, QByteArray>> headers; // extra headers on every answer
     };
 
     struct Request {
         QByteArray method;
-        QByteArray path;                // path with query, as requested
+        QByteArray path;                      // path with query, as requested
         QMap<QByteArray, QByteArray> headers; // lower-case names
         int connectionId = 0;
     };
@@ -66,9 +67,9 @@ public:
     Route &route(const QByteArray &path);
     QUrl url(const QByteArray &path) const;
 
-    QList<Request> requests;            // every request, in arrival order
+    QList<Request> requests; // every request, in arrival order
     QList<Request> requestsFor(const QByteArray &path) const;
-    int connectionCount = 0;            // connections accepted in all
+    int connectionCount = 0; // connections accepted in all
     int openConnections = 0;
     int maxOpenConnections = 0;
 
