@@ -65,6 +65,20 @@ private:
     QString fullName;
 };
 
+} // namespace
+
+// Holds the card's row. A card has no layout of its own, so the size-hint changes of its labels
+// (every refresh changes a text) end at the card: with a layout on the card itself, each refresh
+// would also lay out the whole list again, which makes every tick cost grow with the list.
+class CardBody : public QWidget {
+    Q_OBJECT
+
+public:
+    using QWidget::QWidget;
+};
+
+namespace {
+
 void setTextIfChanged(QLabel *label, const QString &text)
 {
     if (label->text() != text)
@@ -108,15 +122,16 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
     setFixedHeight(72);
     setAttribute(Qt::WA_StyledBackground, true);
 
-    auto *layout = new QHBoxLayout(this);
+    body = new CardBody(this);
+    auto *layout = new QHBoxLayout(body);
     layout->setContentsMargins(10, 5, 10, 5);
     layout->setSpacing(10);
 
-    chkSelect = new QCheckBox(this);
+    chkSelect = new QCheckBox(body);
     chkSelect->hide();
     layout->addWidget(chkSelect);
 
-    iconLbl = new QLabel(this);
+    iconLbl = new QLabel(body);
     iconLbl->setFixedSize(40, 40);
     const QString path = m_task->savePath();
     if (!QFile::exists(path)) {
@@ -131,19 +146,19 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
 
     auto *middle = new QVBoxLayout;
     middle->setSpacing(2);
-    auto *nameLbl = new NameLabel(m_task->fileName, this);
+    auto *nameLbl = new NameLabel(m_task->fileName, body);
     nameLbl->setObjectName(QStringLiteral("CardName"));
     middle->addWidget(nameLbl);
-    prog = new QProgressBar(this);
+    prog = new QProgressBar(body);
     prog->setFixedHeight(6);
     prog->setTextVisible(false);
     prog->setProperty("status", QStringLiteral("pending"));
     middle->addWidget(prog);
     auto *stats = new QHBoxLayout;
     stats->setSpacing(12);
-    speedLbl = new QLabel(T(QStringLiteral("Wait...")), this);
-    etaLbl = new QLabel(this);
-    sizeLbl = new QLabel(this);
+    speedLbl = new QLabel(T(QStringLiteral("Wait...")), body);
+    etaLbl = new QLabel(body);
+    sizeLbl = new QLabel(body);
     stats->addWidget(speedLbl);
     stats->addWidget(etaLbl);
     stats->addStretch();
@@ -151,7 +166,7 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
     middle->addLayout(stats);
     layout->addLayout(middle, 1);
 
-    percentLbl = new QLabel(QStringLiteral("0%"), this);
+    percentLbl = new QLabel(QStringLiteral("0%"), body);
     percentLbl->setObjectName(QStringLiteral("CardPercent"));
     // Room for "100%" and for a few more digits, so the buttons do not shift while it counts.
     percentLbl->setMinimumWidth(
@@ -161,12 +176,12 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
 
     auto *controls = new QHBoxLayout;
     controls->setSpacing(4);
-    btnCancel = makeIconButton(QStringLiteral("cancel.png"), QStyle::SP_DialogCancelButton, this);
-    btnToggle = makeIconButton(QStringLiteral("pause.png"), QStyle::SP_MediaPause, this);
+    btnCancel = makeIconButton(QStringLiteral("cancel.png"), QStyle::SP_DialogCancelButton, body);
+    btnToggle = makeIconButton(QStringLiteral("pause.png"), QStyle::SP_MediaPause, body);
     toggleIconName = QStringLiteral("pause.png");
-    btnPlay = makeIconButton(QStringLiteral("play.png"), QStyle::SP_MediaPlay, this);
-    btnFolder = makeIconButton(QStringLiteral("folder.png"), QStyle::SP_DirIcon, this);
-    btnDelete = makeIconButton(QStringLiteral("delete.png"), QStyle::SP_TrashIcon, this);
+    btnPlay = makeIconButton(QStringLiteral("play.png"), QStyle::SP_MediaPlay, body);
+    btnFolder = makeIconButton(QStringLiteral("folder.png"), QStyle::SP_DirIcon, body);
+    btnDelete = makeIconButton(QStringLiteral("delete.png"), QStyle::SP_TrashIcon, body);
     for (QPushButton *button : {btnCancel, btnToggle, btnPlay, btnFolder, btnDelete})
         controls->addWidget(button);
     layout->addLayout(controls);
@@ -188,6 +203,22 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
 DownloadTask *DownloadCard::getTask() const
 {
     return m_task;
+}
+
+void DownloadCard::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    body->setGeometry(rect());
+}
+
+QSize DownloadCard::sizeHint() const
+{
+    return QSize(body->sizeHint().width(), 72);
+}
+
+QSize DownloadCard::minimumSizeHint() const
+{
+    return QSize(body->minimumSizeHint().width(), 72);
 }
 
 bool DownloadCard::isSelected() const
@@ -391,3 +422,5 @@ void DownloadCard::askDelete()
         emit requestDelete(this);
     }
 }
+
+#include "downloadcard.moc"

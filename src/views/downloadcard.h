@@ -25,6 +25,9 @@ public:
     void showDetailsDialog();
     void updateTooltips();
 
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
 signals:
     void requestDelete(DownloadCard *card);
     void selectionChanged();
@@ -38,6 +41,7 @@ private slots:
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     friend class TestDownloadCard;
@@ -47,6 +51,7 @@ private:
     void setToggleIcon(const QString &name);
 
     DownloadTask *m_task;
+    QWidget *body;
     QProgressBar *prog;
     QLabel *speedLbl;
     QLabel *etaLbl;
