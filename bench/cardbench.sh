@@ -17,6 +17,7 @@ trap 'nginx -c "$work/nginx.conf" -s stop 2>/dev/null || true; rm -rf "$work"' E
 chmod 755 "$work"
 mkdir -p "$work/www" "$work/out" "$work/home"
 head -c $((1024 * 1024 * 1024)) /dev/urandom >"$work/www/plain.bin"
+head -c 1024 /dev/urandom >"$work/www/tiny.bin"
 cat >"$work/nginx.conf" <<CONF
 worker_processes 2;
 pid $work/nginx.pid;
@@ -34,20 +35,29 @@ url="http://127.0.0.1:$port/plain.bin"
 
 median() { sort -n | awk '{a[NR]=$1} END {m=(NR%2)?a[(NR+1)/2]:(a[NR/2]+a[NR/2+1])/2; printf "%.3f", m}'; }
 
+# window_run URL -> CPU seconds of one window download (Xvfb, start-up and exit included)
+window_run() {
+  rm -f "$work/out/file"; sync
+  HOME="$work/home" XDG_RUNTIME_DIR="$work/home" QT_QPA_PLATFORM=xcb \
+    /usr/bin/time -f "%U %S" -o "$work/cpu" \
+    xvfb-run -a -s "-screen 0 1366x768x24" ./build/torvane-cardbench "$1" "$work/out/file" \
+    >"$work/card.log" 2>/dev/null
+  awk '{print $1 + $2}' "$work/cpu"
+}
+
 for i in $(seq "$runs"); do
   rm -f "$work/out/file"; sync
   /usr/bin/time -f "%U %S" -o "$work/cpu" ./build/torvane-fetch "$url" "$work/out/file" >/dev/null 2>&1
   cmp -s "$work/out/file" "$work/www/plain.bin" || { echo "BYTES DIFFER: fetch" >&2; exit 1; }
   awk '{print $1 + $2}' "$work/cpu" >>"$work/fetch.cpu"
 
-  rm -f "$work/out/file"; sync
-  HOME="$work/home" XDG_RUNTIME_DIR="$work/home" QT_QPA_PLATFORM=xcb \
-    /usr/bin/time -f "%U %S" -o "$work/cpu" \
-    xvfb-run -a -s "-screen 0 1366x768x24" ./build/torvane-cardbench "$url" "$work/out/file" \
-    >"$work/card.log" 2>/dev/null
+  window_run "$url" >>"$work/card.cpu"
   cmp -s "$work/out/file" "$work/www/plain.bin" || { echo "BYTES DIFFER: card" >&2; exit 1; }
-  awk '{print $1 + $2}' "$work/cpu" >>"$work/card.cpu"
-  echo "run $i: fetch $(tail -1 "$work/fetch.cpu") s, window $(tail -1 "$work/card.cpu") s CPU ($(cat "$work/card.log"))"
+  log=$(cat "$work/card.log")
+  # The same window on a 1 KiB file: what starting Xvfb and the program costs, download aside.
+  window_run "http://127.0.0.1:$port/tiny.bin" >>"$work/start.cpu"
+  echo "run $i: fetch $(tail -1 "$work/fetch.cpu") s, window $(tail -1 "$work/card.cpu") s, window start-up $(tail -1 "$work/start.cpu") s CPU ($log)"
 done
-f=$(median <"$work/fetch.cpu"); c=$(median <"$work/card.cpu")
-echo "median CPU seconds: torvane-fetch $f, window with card $c, ratio $(echo "scale=2; $c / $f" | bc)"
+f=$(median <"$work/fetch.cpu"); c=$(median <"$work/card.cpu"); s0=$(median <"$work/start.cpu")
+echo "median CPU seconds: torvane-fetch $f, window with card $c (start-up $s0)"
+echo "ratio window/fetch: $(echo "scale=2; $c / $f" | bc); without the window's start-up: $(echo "scale=2; ($c - $s0) / $f" | bc)"
