@@ -17,8 +17,6 @@ private slots:
     void emptyListIsAnEmptyArray();
     void unreadableListIsKeptAside_data();
     void unreadableListIsKeptAside();
-    void missingMembersLoadAsDefaults();
-    void unwritableFolderFailsQuietly();
 
 private:
     static QByteArray readAll(const QString &path)
@@ -130,29 +128,6 @@ void TestTaskStore::unreadableListIsKeptAside()
                      .size(),
                  1);
     }
-}
-
-void TestTaskStore::missingMembersLoadAsDefaults()
-{
-    QTemporaryDir dir;
-    TaskStore store(dir.path());
-    write(store.listPath(), "[ 5, {\"url\": 7, \"status\": \"2\", \"totalSize\": 4294967297,"
-                            " \"extra\": true} ]");
-    const QList<SavedTask> loaded = store.load();
-    QCOMPARE(loaded.size(), 2);
-    QCOMPARE(loaded[0].url, QString());
-    QCOMPARE(loaded[0].status, 0);
-    QCOMPARE(loaded[1].url, QString());
-    QCOMPARE(loaded[1].status, 0);
-    QCOMPARE(loaded[1].totalSize, 4294967297LL);
-}
-
-void TestTaskStore::unwritableFolderFailsQuietly()
-{
-    QTemporaryDir dir;
-    write(dir.path() + QStringLiteral("/blocker"), "a file where the folder should be");
-    TaskStore store(dir.path() + QStringLiteral("/blocker/Torvane"));
-    QVERIFY(!store.save({}));
 }
 
 QTEST_GUILESS_MAIN(TestTaskStore)
