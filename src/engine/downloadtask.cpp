@@ -2,6 +2,10 @@
 
 #include "engine/categories.h"
 #include "engine/httpheaders.h"
+#include "engine/mediacommand.h"
+#include "engine/mediaprogress.h"
+#include "engine/mediatool.h"
+#include "engine/processtree.h"
 #include "language/translation.h"
 
 #include <QCoreApplication>
@@ -11,6 +15,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QProcessEnvironment>
 #include <QSslConfiguration>
 #include <QTimer>
 
@@ -160,6 +165,8 @@ TransferProgress DownloadTask::transferProgress() const
     p.totalSize = totalSize;
     p.numParts = numParts;
     p.partOffsets = partOffsets;
+    p.partStarts = partStarts;
+    p.partEnds = partEnds;
     p.etag = etag;
     p.lastModified = lastModified;
     return p.isValid() ? p : TransferProgress();
@@ -171,9 +178,12 @@ void DownloadTask::restoreTransferProgress(const TransferProgress &progress)
         return;
     numParts = progress.numParts;
     partOffsets = progress.partOffsets;
+    partStarts.resize(numParts);
     partEnds.resize(numParts);
-    for (int i = 0; i < numParts; ++i)
-        partEnds[i] = partRange(totalSize, numParts, i).last;
+    for (int i = 0; i < numParts; ++i) {
+        partStarts[i] = progress.rangeOf(i).first;
+        partEnds[i] = progress.rangeOf(i).last;
+    }
     replies.fill(nullptr, numParts);
     retryTimers.fill(nullptr, numParts);
     partTries.fill(0, numParts);
@@ -235,6 +245,7 @@ void DownloadTask::sendProbe()
     lastDownloadedSize = 0;
     currentSpeed = 0.0;
     partOffsets.clear();
+    partStarts.clear();
     partEnds.clear();
     replies.clear();
     retryTimers.clear();
@@ -303,10 +314,11 @@ void DownloadTask::beginTransfer(const QUrl &finalUrl, int probeStatus)
         return;
     }
     partOffsets.resize(numParts);
+    partStarts.resize(numParts);
     partEnds.resize(numParts);
     for (int i = 0; i < numParts; ++i) {
         const PartRange r = partRange(totalSize, numParts, i);
-        partOffsets[i] = segmented ? r.first : 0;
+        partStarts[i] = partOffsets[i] = segmented ? r.first : 0;
         partEnds[i] = segmented ? r.last : -1;
     }
     replies.fill(nullptr, numParts);
@@ -419,9 +431,15 @@ bool DownloadTask::checkPartHeaders(QNetworkReply *reply, int index)
 void DownloadTask::settleFailedAnswer(QNetworkReply *reply, int index)
 {
     const int code = httpStatus(reply);
+    const QNetworkReply::NetworkError error = reply->error();
     replies[index] = nullptr;
     dropReply(reply);
-    if (code == 0 || code >= 500 || code == 408 || code == 429)
+    // A link that no request can serve fails at once instead of after every retry.
+    const bool hopeless = error == QNetworkReply::ProtocolUnknownError ||
+                          error == QNetworkReply::ProtocolInvalidOperationError;
+    if (code == 0 && !hopeless)
+        retryPart(index, false);
+    else if (code >= 500 || code == 408 || code == 429)
         retryPart(index, false); // worth asking again
     else if (code == 416)
         restartFromScratch(); // the range lies beyond the file: it has changed
@@ -439,6 +457,7 @@ void DownloadTask::planSingleConnection(qint64 length)
     totalSize = qMax<qint64>(length, 0);
     file->resize(totalSize);
     partOffsets = {0};
+    partStarts = {0};
     partEnds = {totalSize > 0 ? totalSize - 1 : -1};
     replies = {nullptr};
     retryTimers = {nullptr};
@@ -509,8 +528,36 @@ void DownloadTask::writePartData(QNetworkReply *reply, int index)
             completeTransfer();
             return;
         }
+        splitLargestPart(index);
     }
     emit progressUpdated();
+}
+
+// A connection whose range is done takes over the second half of the part with the most bytes
+// left, so that one slow connection does not hold up the end of the whole download.
+bool DownloadTask::splitLargestPart(int idle)
+{
+    constexpr qint64 kMinSplit = 1024 * 1024;
+    int largest = -1;
+    qint64 most = 0;
+    for (int i = 0; i < numParts; ++i) {
+        const qint64 left = partEnds[i] - partOffsets[i] + 1;
+        if (i != idle && partEnds[i] >= 0 && left > most) {
+            largest = i;
+            most = left;
+        }
+    }
+    if (largest < 0 || most < 2 * kMinSplit)
+        return false;
+    const qint64 middle = partOffsets[largest] + most / 2;
+    partStarts[idle] = partOffsets[idle] = middle;
+    partEnds[idle] = partEnds[largest];
+    // The running request of the split part keeps going; its writes stop at the new end.
+    partEnds[largest] = middle - 1;
+    partTries[idle] = 0;
+    --partsCompleted;
+    requestPart(idle);
+    return true;
 }
 
 void DownloadTask::onPartFinished()
@@ -640,6 +687,7 @@ void DownloadTask::resumeRestored()
     partsCompleted = 0;
     downloadedSize = existing;
     partOffsets = {existing};
+    partStarts = {0};
     partEnds = {totalSize - 1};
     replies = {nullptr};
     retryTimers = {nullptr};
@@ -768,14 +816,155 @@ void DownloadTask::checkStalls()
 
 // ---- Media mode ------------------------------------------------------------------------------
 
-void DownloadTask::startMediaTool() {}
+void DownloadTask::startMediaTool()
+{
+    // A run killed by a quick pause may not have been reaped yet; it cannot be started again.
+    if (ytDlpProcess && ytDlpProcess->state() != QProcess::NotRunning)
+        retireMediaProcess();
+    if (!ytDlpProcess) {
+        ytDlpProcess = new QProcess(this);
+        ytDlpProcess->setProcessChannelMode(QProcess::MergedChannels);
+        dlpTree = new ProcessTree(ytDlpProcess);
+        connect(ytDlpProcess, &QProcess::readyReadStandardOutput, this, &DownloadTask::onDlpOutput);
+        connect(ytDlpProcess, &QProcess::finished, this, &DownloadTask::onDlpFinished);
+        connect(ytDlpProcess, &QProcess::errorOccurred, this, [this](QProcess::ProcessError e) {
+            // A crash is what a pause's kill looks like; only a tool that never ran is an error.
+            if (e != QProcess::FailedToStart || status != 1)
+                return;
+            lastDlpMessage = T(QStringLiteral("System Error: Missing yt-dlp.exe"));
+            status = 3;
+            uiTimer->stop();
+            emit progressUpdated();
+        });
+    }
 
-void DownloadTask::stopMediaTool() {}
+    ytDlpProcess->setWorkingDirectory(mediaToolDirectory());
+    // Titles and messages in any script must reach us intact, also where the console code page
+    // is not UTF-8.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PYTHONIOENCODING"), QStringLiteral("utf-8"));
+    env.insert(QStringLiteral("PYTHONUTF8"), QStringLiteral("1"));
+    ytDlpProcess->setProcessEnvironment(env);
 
-void DownloadTask::onDlpOutput() {}
+    const QStringList args = mediaToolArguments(m_format, ffmpegPath(), m_savePath, m_url);
+
+    // The card leaves an empty placeholder at the save path; the tool would take it for a
+    // finished download.
+    const QFileInfo existing(m_savePath);
+    if (existing.exists() && existing.isFile() && existing.size() == 0)
+        QFile::remove(m_savePath);
+
+    lastDlpMessage = T(QStringLiteral("Starting processing..."));
+    dlpPending.clear();
+    ytDlpProcess->start(mediaToolPath(), args, QIODevice::ReadWrite);
+    if (dlpTree)
+        dlpTree->started();
+    speedTimer.start();
+    lastDownloadedSize = downloadedSize;
+    if (status == 1)
+        uiTimer->start(500);
+}
+
+void DownloadTask::stopMediaTool()
+{
+    if (ytDlpProcess && ytDlpProcess->state() != QProcess::NotRunning)
+        retireMediaProcess();
+}
+
+// Cuts a running tool loose from the task and ends it with all its children. The process object
+// deletes itself once the system reports the end, so neither a pause nor the task's destructor
+// waits for it, and nothing it still reports reaches the task.
+void DownloadTask::retireMediaProcess()
+{
+    QProcess *process = ytDlpProcess;
+    ProcessTree *tree = dlpTree;
+    ytDlpProcess = nullptr;
+    dlpTree = nullptr;
+    dlpPending.clear();
+    if (!process)
+        return;
+    process->disconnect(this);
+    process->setParent(nullptr);
+    connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    connect(process, &QProcess::errorOccurred, process, [process](QProcess::ProcessError e) {
+        if (e == QProcess::FailedToStart)
+            process->deleteLater();
+    });
+    if (tree)
+        tree->kill();
+    else
+        process->kill();
+}
+
+// Applies one complete output line; true when it was not blank.
+bool DownloadTask::applyMediaLine(const QByteArray &line)
+{
+    const QString text = QString::fromUtf8(line).trimmed();
+    if (text.isEmpty())
+        return false;
+    const MediaLineInfo info = parseMediaLine(text);
+    switch (info.kind) {
+    case MediaLineInfo::Ignored:
+        break;
+    case MediaLineInfo::Message:
+        lastDlpMessage = info.message;
+        break;
+    case MediaLineInfo::Progress:
+        if (info.hasSizes) {
+            totalSize = info.totalSize;
+            downloadedSize = info.downloadedSize;
+        }
+        if (info.hasSpeed)
+            currentSpeed = info.speed;
+        if (info.hasEta)
+            dlpEtaStr = info.eta;
+        lastDlpMessage.clear();
+        break;
+    }
+    return true;
+}
+
+void DownloadTask::onDlpOutput()
+{
+    if (!ytDlpProcess)
+        return;
+    const QByteArray output = ytDlpProcess->readAllStandardOutput();
+    if (status != 1)
+        return;
+    bool any = false;
+    const QList<QByteArray> lines = takeCompleteLines(dlpPending, output);
+    for (const QByteArray &line : lines)
+        any = applyMediaLine(line) || any;
+    if (any)
+        emit progressUpdated();
+}
 
 void DownloadTask::onDlpFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
-    Q_UNUSED(exitCode);
-    Q_UNUSED(exitStatus);
+    // Only a run of a running task counts; a pause or cancel has already retired its process.
+    if (status != 1)
+        return;
+    // The tool has ended, so whatever it wrote last is a whole line, newline or not.
+    if (ytDlpProcess)
+        takeCompleteLines(dlpPending, ytDlpProcess->readAllStandardOutput());
+    const QList<QByteArray> rest = takeCompleteLines(dlpPending, "\n");
+    for (const QByteArray &line : rest)
+        applyMediaLine(line);
+
+    if (exitStatus == QProcess::NormalExit && exitCode == 0) {
+        status = 2;
+        const QFileInfo result(m_savePath);
+        if (result.exists() && result.size() >= 1)
+            totalSize = result.size();
+        else if (totalSize < 1)
+            totalSize = 100; // no file to measure: a full bar still shows the download as done
+        downloadedSize = totalSize;
+        currentSpeed = 0.0;
+        uiTimer->stop();
+        emit finished();
+    } else {
+        status = 3;
+        uiTimer->stop();
+    }
+    emit progressUpdated();
 }

@@ -15,6 +15,7 @@ class QFile;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
+class ProcessTree;
 class QTimer;
 
 // One download. Views read the public fields directly and refresh on progressUpdated().
@@ -90,6 +91,7 @@ private:
     void adoptWholeBody(QNetworkReply *reply);
     void planSingleConnection(qint64 length);
     void writePartData(QNetworkReply *reply, int index);
+    bool splitLargestPart(int idle);
     void retryPart(int index, bool madeProgress);
     void restartFromScratch();
     void resumeParts();
@@ -126,6 +128,7 @@ private:
     QTimer *uiTimer = nullptr;
 
     // Per-part bookkeeping beside partOffsets, same indices.
+    QVector<qint64> partStarts;    // first byte of the part's range
     QVector<qint64> partEnds;      // last byte of the part, inclusive; -1 when the size is unknown
     QVector<int> partTries;        // failed tries in a row without progress
     QVector<qint64> partLastData;  // clock.elapsed() at the part's last data or request
@@ -138,4 +141,10 @@ private:
     QElapsedTimer clock;
     int stallTimeoutMs = 30000;
     int retryBaseDelayMs = 500;
+
+    // Media mode state
+    void retireMediaProcess();
+    bool applyMediaLine(const QByteArray &line);
+    ProcessTree *dlpTree = nullptr;  // kills the tool together with the ffmpeg it started
+    QByteArray dlpPending;           // output after the last newline, kept until its line ends
 };

@@ -4,18 +4,25 @@
 #include <QJsonObject>
 #include <QVector>
 
-// What a segmented transfer needs to continue after a restart: the plan (total and number of
-// parts; the ranges follow from them), the next offset of every part, and the validators the
-// server gave for the file, so that a changed file is fetched anew instead of spliced.
+struct PartRange;
+
+// What a segmented transfer needs to continue after a restart: the plan (total, parts and their
+// ranges), the next offset of every part, and the validators the server gave for the file, so
+// that a changed file is fetched anew instead of spliced.
 struct TransferProgress {
     qint64 totalSize = 0;
     int numParts = 0;
     QVector<qint64> partOffsets;
+    // First and last byte of each part. Empty: the even split of totalSize into numParts.
+    QVector<qint64> partStarts;
+    QVector<qint64> partEnds;
     QByteArray etag;
     QByteArray lastModified;
 
-    // False for an empty or inconsistent record (wrong count, an offset outside its range).
+    // False for an empty or inconsistent record: wrong counts, ranges that do not tile the file,
+    // an offset outside its range.
     bool isValid() const;
+    PartRange rangeOf(int index) const;
     qint64 downloadedBytes() const;
 
     QJsonObject toJson() const;

@@ -107,6 +107,26 @@ private slots:
         QCOMPARE(requests.last().headers.value("accept-encoding"), QByteArray("identity"));
     }
 
+    void idleConnectionsTakeOverTheSlowestPart()
+    {
+        TestHttpServer::Route r;
+        r.body = TestHttpServer::randomBody(24 * 1024 * 1024, 30);
+        r.trickleBytes = 16 * 1024; // part 0 crawls, the others are fast
+        r.trickleIntervalMs = 10;
+        r.trickleOnlyAt = 0;
+        server->setRoute("/uneven.bin", r);
+        DownloadTask *task = nullptr;
+        expectExactDownload("/uneven.bin", r.body, &task);
+        // Bytes of part 0's range were asked for by other connections.
+        int inside = 0;
+        for (const QByteArray &range : rangesOf(server->requestsFor("/uneven.bin"))) {
+            const qint64 first = range.mid(6).split('-')[0].toLongLong();
+            inside += first > 0 && first < 3 * 1024 * 1024 ? 1 : 0;
+        }
+        QVERIFY(inside >= 1);
+        delete task;
+    }
+
     void thousandBytesGiveTheDocumentedRanges()
     {
         TestHttpServer::Route r;
@@ -190,6 +210,16 @@ private slots:
         QCOMPARE(finished.count(), 0);
         QCOMPARE(task.downloadedSize, qint64(0));
         QVERIFY(!readFile(target("out.bin")).contains("not here"));
+    }
+
+    void unusableLinksFailAtOnce()
+    {
+        for (const QString &link : {QString("ftp-x://127.0.0.1/f.bin"), QString()}) {
+            DownloadTask task{QUrl(link), target("out.bin"), "best"};
+            task.start();
+            QVERIFY(waitForEnd(task, 3000));
+            QCOMPARE(task.status, 3);
+        }
     }
 
     void droppedConnectionsAreContinued()

@@ -187,6 +187,18 @@ private slots:
         QCOMPARE(p.downloadedBytes(), qint64(80));
         const TransferProgress back = TransferProgress::fromJson(p.toJson());
         QCOMPARE(back.partOffsets, p.partOffsets);
+        // Ranges after a split: they must still tile the file exactly.
+        TransferProgress split = p;
+        split.partStarts = {0, 125, 250, 375, 500, 625, 750, 875};
+        split.partEnds = {124, 249, 374, 499, 624, 749, 874, 999};
+        split.partStarts[1] = 200; // part 0 took over 125..199? no: now a gap at 125..199
+        QVERIFY(!split.isValid());
+        split.partEnds[0] = 199;
+        split.partOffsets[0] = 150;
+        split.partOffsets[1] = 200;
+        QVERIFY(split.isValid());
+        QCOMPARE(TransferProgress::fromJson(split.toJson()).partEnds, split.partEnds);
+        QCOMPARE(split.downloadedBytes(), qint64(150 + 0 + 6 * 10));
         p.partOffsets[3] = 0; // outside part 3's range
         QVERIFY(!p.isValid());
         p.partOffsets.removeLast();

@@ -302,6 +302,8 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
     c->busy = true;
     c->out = wire;
     c->trickleBytes = r ? r->trickleBytes : 0;
+    if (r && r->trickleOnlyAt >= 0 && r->trickleOnlyAt != payloadStart)
+        c->trickleBytes = 0;
     if (c->trickleBytes > 0) {
         if (!c->trickle) {
             c->trickle = new QTimer;

@@ -45,6 +45,7 @@ public:
         qint64 shiftRangeStart = 0; // answer a range with a Content-Range shifted by this
         int trickleBytes = 0;       // send this many bytes per tick...
         int trickleIntervalMs = 20; // ...every this many milliseconds
+        qint64 trickleOnlyAt = -1;  // trickle only answers that start at this file offset
         QList<QPair<QByteArray, QByteArray>> headers; // extra headers on every answer
     };
 

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QList>
+
+// Live processes (zombies excluded: they run nothing) whose command line contains `marker`.
+// Tests put a unique folder into every command line they start, so that this finds exactly their
+// own media tool and the ffmpeg it started. Linux only, through /proc.
+inline bool processIsLive(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const int close = text.lastIndexOf(')');
+    return close > 0 && text.size() > close + 2 && text.at(close + 2) != 'Z';
+}
+
+inline QList<qint64> liveProcessesMentioning(const QByteArray &marker)
+{
+    QList<qint64> found;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool ok = false;
+        const qint64 pid = entry.toLongLong(&ok);
+        if (!ok)
+            continue;
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!cmdline.open(QIODevice::ReadOnly))
+            continue;
+        if (cmdline.readAll().contains(marker) && processIsLive(pid))
+            found.append(pid);
+    }
+    return found;
+}
+
+// True when the process has ended or a SIGKILL is already on its way to it. Read right after a
+// kill, this tells a process that was killed with the tool from one that merely dies later of
+// its own accord (ffmpeg, for one, ends at its next write into the dead tool's pipe).
+inline bool processGoneOrKilled(qint64 pid)
+{
+    if (!processIsLive(pid))
+        return true;
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return true;
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("SigPnd:") || line.startsWith("ShdPnd:")) {
+            const quint64 mask = line.mid(7).trimmed().toULongLong(nullptr, 16);
+            if (mask & (quint64(1) << (9 - 1))) // SIGKILL is signal 9
+                return true;
+        }
+    }
+    return !processIsLive(pid);
+}
