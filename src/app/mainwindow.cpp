@@ -90,6 +90,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     applyCurrentTheme();
     updateUITexts();
     loadTasks();
+#if QT_CONFIG(sessionmanager)
+    // Logging off ends the program without the tray's quit entry; the list is saved all the same.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, &MainWindow::saveTasks);
+#endif
 }
 
 MainWindow::~MainWindow() = default;
