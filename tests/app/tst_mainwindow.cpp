@@ -40,6 +40,7 @@ private slots:
     void toolbarToggleOnMixedSelection();
     void deleteFromListOnlyAgainstListAndFile();
     void cardDeleteStopsRunningTaskAndRemovesFile();
+    void refreshDoesNotRelayoutTheList();
     void languageSwitch();
     void themeSwitchKeepsSelectedCardStyle();
     void duplicateNames_data();
@@ -334,6 +335,38 @@ void TestMainWindow::cardDeleteStopsRunningTaskAndRemovesFile()
     QTest::qWait(200);
     QVERIFY(!QFile::exists(path));
     QCOMPARE(savedList().size(), 0);
+}
+
+void TestMainWindow::refreshDoesNotRelayoutTheList()
+{
+    // A refresh changes texts, and so size hints. If that reached the list's layout, every tick of
+    // every running card would lay out all cards again.
+    struct LayoutCounter : QObject {
+        int requests = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::LayoutRequest)
+                ++requests;
+            return false;
+        }
+    } counter;
+    MainWindow w;
+    w.show();
+    for (int i = 0; i < 5; ++i)
+        addCard(w, QStringLiteral("f%1.bin").arg(i), 0, 1LL << 33);
+    QTest::qWait(50);
+    QWidget *list = w.listLayout->parentWidget();
+    list->installEventFilter(&counter);
+    DownloadTask *task = w.cards.first()->getTask();
+    task->status = 1;
+    for (int i = 0; i < 200; ++i) {
+        task->downloadedSize += 123456789;
+        task->currentSpeed = 1000.0 * i;
+        emit task->progressUpdated();
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(counter.requests, 0);
+    task->status = 0;
 }
 
 void TestMainWindow::languageSwitch()
