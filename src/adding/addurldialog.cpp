@@ -1,14 +1,366 @@
 #include "adding/addurldialog.h"
 
-AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 extSize,
-                           QWidget *parent)
-    : QDialog(parent), m_url(clipboardUrl)
+#include "adding/categoryfolder.h"
+#include "adding/filenames.h"
+#include "adding/formatlist.h"
+#include "engine/categories.h"
+#include "engine/httpheaders.h"
+#include "engine/mediatool.h"
+#include "engine/processtree.h"
+#include "language/translation.h"
+#include "views/sizetext.h"
+#include "views/widgetstyles.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPushButton>
+
+namespace {
+
+const char kUserAgent[] = "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36";
+
+QString sizeText(qint64 size)
 {
-    Q_UNUSED(defaultName);
-    Q_UNUSED(extSize);
+    return T(QStringLiteral("Size:")) + QLatin1Char(' ') +
+           (size < 1 ? T(QStringLiteral("Unknown")) : mbText(size) + QStringLiteral(" MB"));
 }
 
-QString AddUrlDialog::getUrl() const { return m_url; }
-QString AddUrlDialog::getSavePath() const { return QString(); }
-QString AddUrlDialog::getQuality() const { return QStringLiteral("best"); }
-bool AddUrlDialog::isQueued() const { return queued; }
+QString safeNote()
+{
+    return QStringLiteral("  |  \u2705 ") + T(QStringLiteral("Safe file type."));
+}
+
+} // namespace
+
+AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 extSize,
+                           QWidget *parent)
+    : QDialog(parent), m_defaultName(std::move(defaultName)), m_extSize(extSize)
+{
+    setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
+
+    netManager = new QNetworkAccessManager(this);
+    setFixedSize(600, 260);
+    auto *grid = new QGridLayout(this);
+
+    btnStart = new QPushButton(T(QStringLiteral("Start")), this);
+    btnLater = new QPushButton(T(QStringLiteral("Download Later")), this);
+    btnBrowse = new QPushButton(T(QStringLiteral("Browse...")), this);
+    for (QPushButton *b : {btnStart, btnLater, btnBrowse})
+        b->setStyleSheet(QLatin1String(DialogButtonStyle));
+
+    urlInput = new QLineEdit(clipboardUrl, this);
+    pathInput = new QLineEdit(this);
+    qualityCombo = new QComboBox(this);
+    lblQual = new QLabel(T(QStringLiteral("Quality:")), this);
+    lblFileInfo = new QLabel(this);
+    lblFileInfo->setAlignment(Qt::AlignCenter);
+    // Tests and callers reach the fields by these names.
+    urlInput->setObjectName(QStringLiteral("urlInput"));
+    pathInput->setObjectName(QStringLiteral("pathInput"));
+    qualityCombo->setObjectName(QStringLiteral("qualityCombo"));
+    lblQual->setObjectName(QStringLiteral("lblQual"));
+    lblFileInfo->setObjectName(QStringLiteral("lblFileInfo"));
+    btnStart->setObjectName(QStringLiteral("btnStart"));
+    btnLater->setObjectName(QStringLiteral("btnLater"));
+    btnBrowse->setObjectName(QStringLiteral("btnBrowse"));
+
+    grid->addWidget(new QLabel(T(QStringLiteral("URL:")), this), 0, 0);
+    grid->addWidget(urlInput, 0, 1, 1, 3);
+    grid->addWidget(new QLabel(T(QStringLiteral("Save As:")), this), 1, 0);
+    grid->addWidget(pathInput, 1, 1, 1, 2);
+    grid->addWidget(btnBrowse, 1, 3);
+    grid->addWidget(lblQual, 2, 0);
+    grid->addWidget(qualityCombo, 2, 1, 1, 3);
+    grid->addWidget(lblFileInfo, 3, 0, 1, 4);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnLater);
+    buttons->addWidget(btnStart);
+    grid->addLayout(buttons, 4, 0, 1, 4);
+
+    // Links and paths read left to right also in the Arabic interface.
+    for (QLineEdit *edit : {urlInput, pathInput}) {
+        edit->setLayoutDirection(Qt::LeftToRight);
+        edit->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+
+    qualityCombo->addItem(T(QStringLiteral("Best Available")), QStringLiteral("best"));
+    qualityCombo->addItem(QStringLiteral("1080p HD"), QStringLiteral("1080"));
+    qualityCombo->addItem(QStringLiteral("720p HD"), QStringLiteral("720"));
+    qualityCombo->addItem(QStringLiteral("480p SD"), QStringLiteral("480"));
+    qualityCombo->addItem(QStringLiteral("360p SD"), QStringLiteral("360"));
+    qualityCombo->addItem(T(QStringLiteral("Audio Only")), QStringLiteral("audio"));
+    lblQual->hide();
+    qualityCombo->hide();
+
+    if (m_extSize > 0) {
+        lblFileInfo->setText(sizeText(m_extSize) + safeNote());
+        lblFileInfo->setStyleSheet(QLatin1String(SuccessTextStyle));
+    }
+
+    connect(qualityCombo, &QComboBox::currentIndexChanged, this, &AddUrlDialog::onFormatChanged);
+    if (!clipboardUrl.isEmpty())
+        fetchRealName(clipboardUrl);
+    connect(urlInput, &QLineEdit::textChanged, this, &AddUrlDialog::fetchRealName);
+
+    connect(btnStart, &QPushButton::clicked, this, [this] {
+        queued = false;
+        accept();
+    });
+    connect(btnLater, &QPushButton::clicked, this, [this] {
+        queued = true;
+        accept();
+    });
+    connect(btnBrowse, &QPushButton::clicked, this, &AddUrlDialog::browse);
+}
+
+AddUrlDialog::~AddUrlDialog()
+{
+    // Children die after the widgets they would write to: cut them off first.
+    abortProbe();
+    QProcess *listing = formatProcess;
+    stopListing();
+    if (listing)
+        listing->waitForFinished(3000); // killed: reaped at once, before the dialog is gone
+}
+
+QString AddUrlDialog::getUrl() const
+{
+    return urlInput->text();
+}
+
+QString AddUrlDialog::getSavePath() const
+{
+    return pathInput->text();
+}
+
+QString AddUrlDialog::getQuality() const
+{
+    return qualityCombo->currentIndex() < 0 ? QString() : qualityCombo->currentData().toString();
+}
+
+bool AddUrlDialog::isQueued() const
+{
+    return queued;
+}
+
+QString AddUrlDialog::getCategoryFolder(const QString &fileName)
+{
+    return categoryFolder(fileName);
+}
+
+void AddUrlDialog::onFormatChanged()
+{
+    if (pathInput->text().isEmpty())
+        return;
+    pathInput->setText(withFormatExtension(pathInput->text(), getQuality()));
+}
+
+void AddUrlDialog::browse()
+{
+    const QString chosen =
+        QFileDialog::getSaveFileName(this, T(QStringLiteral("Save As:")), pathInput->text());
+    if (!chosen.isEmpty())
+        pathInput->setText(chosen);
+}
+
+void AddUrlDialog::fetchRealName(const QString &text)
+{
+    // Whatever the new text is, an answer about the previous one would only overwrite the
+    // fields with a stale name, size or quality list.
+    abortProbe();
+    stopListing();
+
+    if (text.startsWith(QLatin1String("blob:"), Qt::CaseInsensitive)) {
+        lblFileInfo->setText(T(QStringLiteral("Error: 'blob:' links are internal browser memory "
+                                              "and cannot be downloaded externally.")));
+        lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
+        btnStart->setEnabled(false);
+        return;
+    }
+
+    const bool isVid = containsMediaHost(text);
+    if (isVid) {
+        lblQual->show();
+        qualityCombo->show();
+        qualityCombo->setEnabled(false);
+        qualityCombo->clear();
+        qualityCombo->addItem(T(QStringLiteral("Fetching...")), QStringLiteral("best"));
+        btnStart->setEnabled(false);
+        lblFileInfo->setText(QString());
+        startListing(text);
+    } else {
+        lblQual->hide();
+        qualityCombo->hide();
+        btnStart->setEnabled(true);
+    }
+
+    const QUrl u(text, QUrl::TolerantMode);
+    if (!u.isValid())
+        return;
+    sendProbe(u, nameFromLink(u), isVid);
+}
+
+void AddUrlDialog::sendProbe(const QUrl &u, const QString &linkName, bool isVid)
+{
+    QNetworkRequest request(u);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setRawHeader("User-Agent", kUserAgent);
+    request.setRawHeader("Range", "bytes=0-0");
+
+    QNetworkReply *reply = netManager->get(request);
+    probeReply = reply;
+    // Name and size come from the headers alone: the answer is taken as soon as they are in, and
+    // the rest (a whole file, from a server that ignores the range) is never received.
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply, u, linkName, isVid] {
+        const int code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (code >= 300 && code < 400 && reply->hasRawHeader("Location"))
+            return; // a redirect on the way; wait for the final answer
+        onProbeAnswer(reply, u, linkName, isVid);
+    });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, u, linkName, isVid] { onProbeAnswer(reply, u, linkName, isVid); });
+}
+
+void AddUrlDialog::abortProbe()
+{
+    if (!probeReply)
+        return;
+    QNetworkReply *reply = probeReply;
+    probeReply = nullptr;
+    disconnect(reply, nullptr, this, nullptr);
+    // Queued: aborting from inside the reply's own metaDataChanged lets it go on to report its
+    // HTTP error on top of the cancellation.
+    QMetaObject::invokeMethod(
+        reply,
+        [reply] {
+            reply->abort();
+            reply->deleteLater();
+        },
+        Qt::QueuedConnection);
+}
+
+void AddUrlDialog::onProbeAnswer(QNetworkReply *reply, const QUrl &u, const QString &linkName,
+                                 bool isVid)
+{
+    // Runs once per probe, and only for the probe of the current text.
+    if (reply != probeReply)
+        return;
+
+    ProbeNameInput in;
+    in.defaultName = m_defaultName;
+    in.linkName = linkName;
+    in.isVid = isVid;
+    in.nowMs = QDateTime::currentMSecsSinceEpoch();
+    if (reply->url() != u) {
+        const QString path = reply->url().path(QUrl::FullyDecoded);
+        in.redirectName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    }
+    in.hasContentDisposition = reply->hasRawHeader("Content-Disposition");
+    in.contentDisposition = QString::fromUtf8(reply->rawHeader("Content-Disposition"));
+    in.hasContentType = reply->hasRawHeader("Content-Type");
+    in.contentType = QString::fromUtf8(reply->rawHeader("Content-Type"));
+
+    const QString name = probeFileName(in);
+    QString path = getCategoryFolder(name) + QLatin1Char('/') + name;
+    // A listing that finished before this answer has already chosen the format; the extension
+    // follows it whichever of the two came first.
+    if (isVid && !formatProcess && qualityCombo->isEnabled())
+        path = withFormatExtension(path, getQuality());
+    pathInput->setText(path);
+
+    qint64 size = m_extSize;
+    // The length of an error page is not the size of the file.
+    const int code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (size < 1 && code < 400) {
+        if (reply->hasRawHeader("Content-Range"))
+            size = contentRangeTotal(reply->rawHeader("Content-Range"));
+        else if (reply->hasRawHeader("Content-Length"))
+            size = parseDecimalHeader(reply->rawHeader("Content-Length"));
+    }
+
+    if (isUnsafeSuffix(QFileInfo(name).suffix())) {
+        lblFileInfo->setText(sizeText(size) + QStringLiteral("  |  \u26A0\uFE0F ") +
+                             T(QStringLiteral("Warning: Executable file. Might be unsafe.")));
+        lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
+    } else {
+        lblFileInfo->setText(sizeText(size) + safeNote());
+        lblFileInfo->setStyleSheet(QLatin1String(SuccessTextStyle));
+    }
+
+    abortProbe();
+}
+
+void AddUrlDialog::startListing(const QString &text)
+{
+    auto *process = new QProcess(this);
+    formatProcess = process;
+    process->setWorkingDirectory(mediaToolDirectory());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    connect(process, &QProcess::finished, this,
+            [this, process](int exitCode, QProcess::ExitStatus exitStatus) {
+                onListingFinished(process, exitCode, exitStatus);
+            });
+    // A tool that cannot be started sends no completion; without this the list would wait
+    // for it forever with "Start" disabled.
+    connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            onListingFinished(process, -1, QProcess::CrashExit);
+    });
+    auto *tree = new ProcessTree(process); // the tool may start helpers of its own
+    process->start(mediaToolPath(), {QStringLiteral("-J"), QStringLiteral("--no-playlist"), text});
+    tree->started();
+}
+
+void AddUrlDialog::stopListing()
+{
+    if (!formatProcess)
+        return;
+    QProcess *process = formatProcess;
+    formatProcess = nullptr;
+    disconnect(process, nullptr, this, nullptr);
+    if (process->state() == QProcess::NotRunning) {
+        process->deleteLater();
+        return;
+    }
+    connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    if (auto *tree = process->findChild<ProcessTree *>())
+        tree->kill();
+    else
+        process->kill();
+}
+
+void AddUrlDialog::onListingFinished(QProcess *process, int exitCode,
+                                     QProcess::ExitStatus exitStatus)
+{
+    if (process != formatProcess)
+        return;
+
+    qualityCombo->clear();
+    QList<int> heights;
+    if (exitCode == 0 && exitStatus == QProcess::NormalExit)
+        heights = listedVideoHeights(process->readAllStandardOutput());
+    if (heights.isEmpty())
+        qualityCombo->addItem(T(QStringLiteral("Best Available")), QStringLiteral("best"));
+    for (int height : std::as_const(heights))
+        qualityCombo->addItem(QString::number(height) + QStringLiteral("p HD"),
+                              QString::number(height));
+    qualityCombo->addItem(T(QStringLiteral("Audio Only")), QStringLiteral("audio"));
+    qualityCombo->setEnabled(true);
+    btnStart->setEnabled(true);
+    onFormatChanged();
+
+    formatProcess = nullptr;
+    disconnect(process, nullptr, this, nullptr);
+    process->deleteLater();
+}

@@ -1,12 +1,26 @@
 #pragma once
 
 #include <QDialog>
+#include <QProcess>
+#include <QUrl>
 
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QPushButton;
+
+// Describes one new download: link, target path, quality for media links, start now or later.
+// Every change of the link text probes the link (headers only) for its name and size and, for
+// media-site links, asks the media tool for the available video heights. Only the analysis of
+// the current link text may write the fields: a newer text aborts the older probe and listing.
 class AddUrlDialog : public QDialog {
     Q_OBJECT
 
 public:
     AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 extSize, QWidget *parent);
+    ~AddUrlDialog() override;
 
     QString getUrl() const;
     QString getSavePath() const;
@@ -14,6 +28,32 @@ public:
     bool isQueued() const;
 
 private:
-    QString m_url;
+    QString getCategoryFolder(const QString &fileName);
+    void fetchRealName(const QString &text);
+    void onFormatChanged();
+    void browse();
+
+    void sendProbe(const QUrl &u, const QString &linkName, bool isVid);
+    void onProbeAnswer(QNetworkReply *reply, const QUrl &u, const QString &linkName, bool isVid);
+    void abortProbe();
+
+    void startListing(const QString &text);
+    void onListingFinished(QProcess *process, int exitCode, QProcess::ExitStatus exitStatus);
+    void stopListing();
+
+    QLineEdit *urlInput = nullptr;
+    QLineEdit *pathInput = nullptr;
+    QComboBox *qualityCombo = nullptr;
+    QLabel *lblQual = nullptr;
+    QLabel *lblFileInfo = nullptr;
     bool queued = false;
+    QNetworkAccessManager *netManager = nullptr;
+    QProcess *formatProcess = nullptr;
+    QPushButton *btnStart = nullptr;
+    QPushButton *btnLater = nullptr;
+    QPushButton *btnBrowse = nullptr;
+
+    QString m_defaultName;
+    qint64 m_extSize = 0;
+    QNetworkReply *probeReply = nullptr; // the probe of the current link text, or null
 };

@@ -1,6 +1,288 @@
 #include "views/downloaddetailsdialog.h"
 
+#include "engine/downloadtask.h"
+#include "language/translation.h"
+#include "views/sizetext.h"
+#include "views/widgetstyles.h"
+
+#include <QDesktopServices>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+// The refresh runs every 150 ms for every dialog of the list, shown or hidden: texts are set
+// only when they differ, so an idle refresh costs no relayout or repaint.
+template <typename W> void setTextIfChanged(W *widget, const QString &text)
+{
+    if (widget->text() != text)
+        widget->setText(text);
+}
+
+QFrame *buttonFrame(QWidget *parent, const QList<QPushButton *> &buttons)
+{
+    auto *frame = new QFrame(parent);
+    frame->setObjectName(QStringLiteral("ActionFrame"));
+    auto *row = new QHBoxLayout(frame);
+    row->setContentsMargins(10, 10, 10, 10);
+    row->setSpacing(15);
+    for (QPushButton *b : buttons)
+        row->addWidget(b);
+    return frame;
+}
+
+QLabel *named(QLabel *label, const char *name)
+{
+    label->setObjectName(QLatin1String(name));
+    return label;
+}
+
+} // namespace
+
 DownloadDetailsDialog::DownloadDetailsDialog(DownloadTask *task, QWidget *parent)
     : QDialog(parent), m_task(task)
 {
+    setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
+    setFixedSize(550, 420);
+    auto *mainLayout = new QVBoxLayout(this);
+    mainLayout->setContentsMargins(15, 15, 15, 15);
+
+    // Download-status view.
+    downloadingWidget = new QWidget(this);
+    auto *downLayout = new QVBoxLayout(downloadingWidget);
+    downLayout->setContentsMargins(0, 0, 0, 0);
+    tabs = new QTabWidget(downloadingWidget);
+    auto *page = new QWidget(tabs);
+    auto *grid = new QGridLayout(page);
+    lblStatusTitle = new QLabel(T(QStringLiteral("Status:")), page);
+    lblSizeTitle = new QLabel(T(QStringLiteral("File size:")), page);
+    lblDownTitle = new QLabel(T(QStringLiteral("Downloaded:")), page);
+    lblSpeedTitle = new QLabel(T(QStringLiteral("Transfer rate:")), page);
+    lblEtaTitle = new QLabel(T(QStringLiteral("Time left:")), page);
+    statusLbl = named(new QLabel(T(QStringLiteral("Connecting...")), page), "statusLbl");
+    sizeLbl = named(new QLabel(T(QStringLiteral("Wait...")), page), "sizeLbl");
+    downLbl = named(new QLabel(QStringLiteral("0 MB"), page), "downLbl");
+    speedLbl = named(new QLabel(QStringLiteral("0 MB/sec"), page), "speedLbl");
+    etaLbl = named(new QLabel(QStringLiteral("--:--"), page), "etaLbl");
+    const QList<QPair<QLabel *, QLabel *>> rows = {{lblStatusTitle, statusLbl},
+                                                   {lblSizeTitle, sizeLbl},
+                                                   {lblDownTitle, downLbl},
+                                                   {lblSpeedTitle, speedLbl},
+                                                   {lblEtaTitle, etaLbl}};
+    for (int i = 0; i < rows.size(); ++i) {
+        grid->addWidget(rows[i].first, i, 0);
+        grid->addWidget(rows[i].second, i, 1);
+    }
+    tabs->addTab(page, T(QStringLiteral("Download status")));
+    downLayout->addWidget(tabs);
+
+    mainProgBar = new QProgressBar(downloadingWidget);
+    mainProgBar->setObjectName(QStringLiteral("mainProgBar"));
+    mainProgBar->setFixedHeight(20);
+    mainProgBar->setTextVisible(false);
+    downLayout->addWidget(mainProgBar);
+    downLayout->addStretch();
+
+    btnPauseResume = new QPushButton(
+        m_task->status == 1 ? T(QStringLiteral("Pause")) : T(QStringLiteral("Resume")), this);
+    btnCancel = new QPushButton(T(QStringLiteral("Cancel")), this);
+    btnHide = new QPushButton(T(QStringLiteral("Hide")), this);
+    downLayout->addWidget(buttonFrame(downloadingWidget, {btnPauseResume, btnCancel, btnHide}));
+
+    // Completed view.
+    completedWidget = new QWidget(this);
+    auto *compLayout = new QVBoxLayout(completedWidget);
+    compLayout->setContentsMargins(0, 0, 0, 0);
+    compLayout->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    compLayout->addSpacing(10);
+    compIconLbl = new QLabel(completedWidget);
+    compIconLbl->setFixedSize(64, 64);
+    compIconLbl->setAlignment(Qt::AlignCenter);
+    compLayout->addWidget(compIconLbl, 0, Qt::AlignHCenter);
+    compNameLbl = named(new QLabel(m_task->fileName, completedWidget), "CompName");
+    compNameLbl->setAlignment(Qt::AlignCenter);
+    compLayout->addWidget(compNameLbl, 0, Qt::AlignHCenter);
+    compSizeStatusLbl = named(new QLabel(completedWidget), "CompStatus");
+    compSizeStatusLbl->setAlignment(Qt::AlignCenter);
+    compLayout->addWidget(compSizeStatusLbl, 0, Qt::AlignHCenter);
+    compLayout->addSpacing(15);
+
+    auto *info = new QFrame(completedWidget);
+    info->setObjectName(QStringLiteral("InfoFrame"));
+    auto *infoGrid = new QGridLayout(info);
+    infoGrid->setContentsMargins(15, 15, 15, 15);
+    lblSrcTitle = new QLabel(QStringLiteral("URL:"), info);
+    lblDstTitle = new QLabel(T(QStringLiteral("Save As:")), info);
+    srcEdit = new QLineEdit(m_task->url().toString(), info);
+    dstEdit = new QLineEdit(m_task->savePath(), info);
+    srcEdit->setObjectName(QStringLiteral("srcEdit"));
+    dstEdit->setObjectName(QStringLiteral("dstEdit"));
+    for (QLineEdit *edit : {srcEdit, dstEdit}) {
+        edit->setReadOnly(true);
+        edit->setLayoutDirection(Qt::LeftToRight);
+        edit->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        edit->setCursorPosition(0);
+    }
+    infoGrid->addWidget(lblSrcTitle, 0, 0);
+    infoGrid->addWidget(srcEdit, 0, 1);
+    infoGrid->addWidget(lblDstTitle, 1, 0);
+    infoGrid->addWidget(dstEdit, 1, 1);
+    compLayout->addWidget(info);
+    compLayout->addStretch();
+
+    btnOpenFile = new QPushButton(T(QStringLiteral("Open File")), this);
+    btnOpenFolder = new QPushButton(T(QStringLiteral("Open Folder")), this);
+    btnCloseComp = new QPushButton(T(QStringLiteral("Close")), this);
+    compLayout->addWidget(buttonFrame(completedWidget, {btnOpenFile, btnOpenFolder, btnCloseComp}));
+
+    const QList<QPushButton *> buttons = {btnPauseResume, btnCancel,     btnHide,
+                                          btnOpenFile,    btnOpenFolder, btnCloseComp};
+    const char *buttonNames[] = {"btnPauseResume", "btnCancel",     "btnHide",
+                                 "btnOpenFile",    "btnOpenFolder", "btnCloseComp"};
+    for (int i = 0; i < buttons.size(); ++i) {
+        buttons[i]->setObjectName(QLatin1String(buttonNames[i]));
+        buttons[i]->setStyleSheet(QLatin1String(DialogButtonStyle));
+        buttons[i]->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+    downloadingWidget->setObjectName(QStringLiteral("downloadingWidget"));
+    completedWidget->setObjectName(QStringLiteral("completedWidget"));
+    mainLayout->addWidget(downloadingWidget);
+    mainLayout->addWidget(completedWidget);
+    completedWidget->hide();
+
+    connect(btnPauseResume, &QPushButton::clicked, this, &DownloadDetailsDialog::onPauseResume);
+    connect(btnCancel, &QPushButton::clicked, this, [this] {
+        m_task->cancel();
+        accept();
+    });
+    connect(btnHide, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnOpenFile, &QPushButton::clicked, this,
+            [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(m_task->savePath())); });
+    connect(btnOpenFolder, &QPushButton::clicked, this, [this] {
+        QDesktopServices::openUrl(
+            QUrl::fromLocalFile(QFileInfo(m_task->savePath()).absolutePath()));
+    });
+    connect(btnCloseComp, &QPushButton::clicked, this, &QDialog::accept);
+
+    refreshTimer = new QTimer(this);
+    connect(refreshTimer, &QTimer::timeout, this, &DownloadDetailsDialog::updateUI);
+    refreshTimer->start(150);
+    updateUI();
+}
+
+void DownloadDetailsDialog::onPauseResume()
+{
+    switch (m_task->status) {
+    case 1:
+        m_task->pause();
+        btnPauseResume->setText(T(QStringLiteral("Resume")));
+        break;
+    case 0:
+        m_task->resume();
+        btnPauseResume->setText(T(QStringLiteral("Pause")));
+        break;
+    case 3:
+        // Retry: resume() continues the parts where the file allows it and starts afresh
+        // otherwise (unknown size, media downloads).
+        m_task->resume();
+        updateUI();
+        break;
+    default:
+        break;
+    }
+}
+
+void DownloadDetailsDialog::updateUI()
+{
+    const QString statusTitle = T(QStringLiteral("Download status"));
+    if (windowTitle() != m_task->fileName + QStringLiteral(" - ") + statusTitle)
+        setWindowTitle(m_task->fileName + QStringLiteral(" - ") + statusTitle);
+    if (tabs->tabText(0) != statusTitle)
+        tabs->setTabText(0, statusTitle);
+    setTextIfChanged(lblStatusTitle, T(QStringLiteral("Status:")));
+    setTextIfChanged(lblSizeTitle, T(QStringLiteral("File size:")));
+    setTextIfChanged(lblDownTitle, T(QStringLiteral("Downloaded:")));
+    setTextIfChanged(lblSpeedTitle, T(QStringLiteral("Transfer rate:")));
+    setTextIfChanged(lblEtaTitle, T(QStringLiteral("Time left:")));
+    setTextIfChanged(btnCancel, T(QStringLiteral("Cancel")));
+    setTextIfChanged(btnHide, T(QStringLiteral("Hide")));
+    setTextIfChanged(btnOpenFile, T(QStringLiteral("Open File")));
+    setTextIfChanged(btnOpenFolder, T(QStringLiteral("Open Folder")));
+    setTextIfChanged(btnCloseComp, T(QStringLiteral("Close")));
+    setTextIfChanged(lblSrcTitle, QStringLiteral("URL:"));
+    setTextIfChanged(lblDstTitle, T(QStringLiteral("Save As:")));
+
+    // ::isRightToLeft, not QWidget::isRightToLeft (the widget's own current direction).
+    const Qt::LayoutDirection direction = ::isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
+    if (layoutDirection() != direction)
+        setLayoutDirection(direction);
+
+    if (m_task->status == 2) {
+        downloadingWidget->hide();
+        completedWidget->show();
+        const QIcon icon = QFileIconProvider().icon(QFileInfo(m_task->savePath()));
+        compIconLbl->setPixmap(icon.pixmap(64, 64));
+        compSizeStatusLbl->setText(mbText(m_task->totalSize) + QStringLiteral(" MB  |  \u2714 ") +
+                                   T(QStringLiteral("Done")));
+        refreshTimer->stop();
+        return;
+    }
+
+    if (downloadingWidget->isHidden())
+        downloadingWidget->show();
+    if (!completedWidget->isHidden())
+        completedWidget->hide();
+
+    if (m_task->totalSize < 1) {
+        setTextIfChanged(sizeLbl, T(QStringLiteral("Wait...")));
+        if (!m_task->lastDlpMessage.isEmpty())
+            setTextIfChanged(downLbl, m_task->lastDlpMessage);
+        if (m_task->status == 1 && mainProgBar->maximum() != 0)
+            mainProgBar->setRange(0, 0);
+        setTextIfChanged(etaLbl, QStringLiteral("--:--"));
+    } else {
+        const qint64 p = percentOf(m_task->downloadedSize, m_task->totalSize);
+        setTextIfChanged(sizeLbl, mbText(m_task->totalSize) + QStringLiteral(" MB"));
+        setTextIfChanged(downLbl, mbText(m_task->downloadedSize) + QStringLiteral(" MB (") +
+                                      QString::number(p) + QStringLiteral("%)"));
+        if (mainProgBar->maximum() != 100)
+            mainProgBar->setRange(0, 100);
+        if (mainProgBar->value() != int(p))
+            mainProgBar->setValue(int(p));
+        setTextIfChanged(speedLbl, mbText(m_task->currentSpeed) + QStringLiteral(" MB/s"));
+        setTextIfChanged(etaLbl, etaText(m_task->totalSize, m_task->downloadedSize,
+                                         m_task->currentSpeed, m_task->dlpEtaStr));
+    }
+
+    switch (m_task->status) {
+    case 1:
+        setTextIfChanged(statusLbl, T(QStringLiteral("Downloading...")));
+        setTextIfChanged(btnPauseResume, T(QStringLiteral("Pause")));
+        break;
+    case 0:
+        setTextIfChanged(statusLbl, T(QStringLiteral("Paused")));
+        setTextIfChanged(btnPauseResume, T(QStringLiteral("Resume")));
+        break;
+    case 3:
+        setTextIfChanged(statusLbl, m_task->lastDlpMessage.isEmpty() ? T(QStringLiteral("Error"))
+                                                                     : m_task->lastDlpMessage);
+        setTextIfChanged(btnPauseResume, T(QStringLiteral("Retry")));
+        setTextIfChanged(speedLbl, QStringLiteral("0 MB/s"));
+        setTextIfChanged(etaLbl, T(QStringLiteral("Failed")));
+        break;
+    default:
+        break;
+    }
 }

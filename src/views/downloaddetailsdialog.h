@@ -3,13 +3,55 @@
 #include <QDialog>
 
 class DownloadTask;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QTimer;
 
+// One download in detail: a status view with the live figures while it runs, switched for good
+// to a completed view (icon, name, size, source and destination) once the task is done. It
+// refreshes itself from the task every 150 ms and is hidden, not deleted, by its buttons.
 class DownloadDetailsDialog : public QDialog {
     Q_OBJECT
 
 public:
     DownloadDetailsDialog(DownloadTask *task, QWidget *parent);
 
+private slots:
+    void updateUI();
+
 private:
+    void onPauseResume();
+
     DownloadTask *m_task;
+    QWidget *downloadingWidget = nullptr;
+    QProgressBar *mainProgBar = nullptr;
+    QTabWidget *tabs = nullptr;
+    QLabel *statusLbl = nullptr;
+    QLabel *sizeLbl = nullptr;
+    QLabel *downLbl = nullptr;
+    QLabel *speedLbl = nullptr;
+    QLabel *etaLbl = nullptr;
+    QLabel *lblStatusTitle = nullptr;
+    QLabel *lblSizeTitle = nullptr;
+    QLabel *lblDownTitle = nullptr;
+    QLabel *lblSpeedTitle = nullptr;
+    QLabel *lblEtaTitle = nullptr;
+    QLabel *lblSrcTitle = nullptr;
+    QLabel *lblDstTitle = nullptr;
+    QPushButton *btnPauseResume = nullptr;
+    QPushButton *btnCancel = nullptr;
+    QPushButton *btnHide = nullptr;
+    QWidget *completedWidget = nullptr;
+    QLabel *compIconLbl = nullptr;
+    QLabel *compNameLbl = nullptr;
+    QLabel *compSizeStatusLbl = nullptr;
+    QLineEdit *srcEdit = nullptr;
+    QLineEdit *dstEdit = nullptr;
+    QPushButton *btnOpenFile = nullptr;
+    QPushButton *btnOpenFolder = nullptr;
+    QPushButton *btnCloseComp = nullptr;
+    QTimer *refreshTimer = nullptr;
 };

@@ -322,8 +322,11 @@ void TestMainWindow::cardDeleteStopsRunningTaskAndRemovesFile()
     QTRY_VERIFY(task->downloadedSize > 0);
     const QString path = task->savePath();
 
-    auto *deleteButton = card->findChildren<QPushButton *>().last();
-    QCOMPARE(deleteButton->toolTip(), QStringLiteral("Delete"));
+    QPushButton *deleteButton = nullptr;
+    for (QPushButton *b : card->findChildren<QPushButton *>())
+        if (b->toolTip() == QLatin1String("Delete") && b->window() == card->window())
+            deleteButton = b;
+    QVERIFY(deleteButton);
     answerNextMessageBox(QStringLiteral("Delete List & File"));
     deleteButton->click();
     QVERIFY(w.cards.isEmpty());

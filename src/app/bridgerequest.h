@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+class QHostAddress;
+
+// The port the browser extension talks to.
+constexpr quint16 BridgePort = 9090;
+
+// The fixed answer to every GET: the CORS header lets a page or extension of any origin read it.
+QByteArray bridgeReply();
+
+// What one connection's bytes amount to so far.
+struct BridgeRequest {
+    enum State {
+        Incomplete, // no empty line yet: wait for more bytes
+        NotGet,     // header block complete, but it is not a GET request: no answer
+        Get         // a GET: answer it; url may still be empty
+    };
+    State state = Incomplete;
+    QString url;
+    QString name;
+    qint64 size = 0;
+    int headerLength = 0; // bytes up to and including the empty line
+};
+
+// Reads the request out of the bytes received so far. Only the header block counts; bytes after
+// the empty line are ignored. The path of the target plays no part, only its query: "url", "name"
+// and "size", percent-decoded as UTF-8, a plus sign staying a plus sign, the first value of a
+// repeated key winning, and a size that is not a decimal number read as 0.
+BridgeRequest parseBridgeRequest(const QByteArray &data);
+
+// True for peers on this machine: IPv4 127/8, ::1 and the IPv4-mapped forms ::ffff:127.x.y.z.
+bool isLoopbackPeer(const QHostAddress &address);

@@ -1,0 +1,122 @@
+#include "app/browserbridge.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+const char *const ReqDataProperty = "reqData";
+const char *const OpenProperty = "bridgeOpen";
+} // namespace
+
+BrowserBridge::BrowserBridge(QObject *parent) : QObject(parent) {}
+
+bool BrowserBridge::listen(const QHostAddress &address, quint16 port)
+{
+    if (localServer)
+        return true;
+    auto *server = new QTcpServer(this);
+    if (!server->listen(address, port)) {
+        delete server;
+        return false;
+    }
+    localServer = server;
+    connect(localServer, &QTcpServer::newConnection, this, &BrowserBridge::handleBrowserExtension);
+    return true;
+}
+
+quint16 BrowserBridge::serverPort() const
+{
+    return localServer ? localServer->serverPort() : 0;
+}
+
+void BrowserBridge::handleBrowserExtension()
+{
+    // Take every pending connection: newConnection is not repeated for ones already queued.
+    while (QTcpSocket *socket = localServer->nextPendingConnection()) {
+        socket->setParent(this);
+        // The listener is on every interface, but only this machine may push links (and so pop
+        // dialogs); anyone else is cut off without a byte.
+        if (!isLoopbackPeer(socket->peerAddress()) || m_open >= m_maxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++m_open;
+        socket->setProperty(OpenProperty, true);
+        // Qt's own buffer never holds much more than a request may be long.
+        socket->setReadBufferSize(m_maxRequestBytes + 1);
+
+        auto *deadline = new QTimer(socket);
+        deadline->setSingleShot(true);
+        connect(deadline, &QTimer::timeout, this, [this, socket] { closeConnection(socket); });
+        deadline->start(m_requestTimeoutMs);
+
+        connect(socket, &QTcpSocket::readyRead, this,
+                [this, socket] { handleRequestData(socket); });
+        connect(socket, &QTcpSocket::disconnected, this,
+                [this, socket] { closeConnection(socket); });
+        // Bytes may have arrived before the handler was connected.
+        if (socket->bytesAvailable() > 0)
+            handleRequestData(socket);
+    }
+}
+
+void BrowserBridge::handleRequestData(QTcpSocket *socket)
+{
+    if (!socket->property(OpenProperty).toBool())
+        return;
+    QByteArray data = socket->property(ReqDataProperty).toByteArray();
+    // Read no more than can still fit, so a flood never lands in memory at once.
+    data += socket->read(qMax<qint64>(0, m_maxRequestBytes + 1 - data.size()));
+    if (data.size() > m_maxRequestBytes && !data.left(m_maxRequestBytes).contains("\r\n\r\n")) {
+        closeConnection(socket);
+        return;
+    }
+    socket->setProperty(ReqDataProperty, data);
+
+    const BridgeRequest request = parseBridgeRequest(data);
+    if (request.state != BridgeRequest::Get)
+        return; // wait for the rest, or (not a GET) for the peer or the deadline to close it
+
+    socket->setProperty(OpenProperty, false);
+    --m_open;
+    socket->setProperty(ReqDataProperty, QVariant());
+    disconnect(socket, nullptr, this, nullptr);
+    socket->write(bridgeReply());
+    // Hand the reply to the system before closing, so deleting the socket cannot cut it off.
+    socket->flush();
+    socket->disconnectFromHost();
+    if (socket->state() == QAbstractSocket::UnconnectedState)
+        socket->deleteLater();
+    else {
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        // A peer that never reads its answer does not keep the socket forever.
+        QTimer::singleShot(m_requestTimeoutMs, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+    }
+
+    if (request.url.isEmpty())
+        return;
+    // Queued: whoever listens may run a modal dialog, which must not nest inside this handler.
+    QMetaObject::invokeMethod(
+        this,
+        [this, url = request.url, name = request.name, size = request.size] {
+            emit linkReceived(url, name, size);
+        },
+        Qt::QueuedConnection);
+}
+
+void BrowserBridge::closeConnection(QTcpSocket *socket)
+{
+    if (!socket->property(OpenProperty).toBool())
+        return;
+    socket->setProperty(OpenProperty, false);
+    --m_open;
+    socket->setProperty(ReqDataProperty, QVariant());
+    disconnect(socket, nullptr, this, nullptr);
+    socket->abort();
+    socket->deleteLater();
+}
