@@ -1,3 +1,4 @@
+#include "adding/addurldialog.h"
 #include "app/mainwindow.h"
 #include "app/stylesheets.h"
 #include "engine/downloadtask.h"
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -47,6 +49,7 @@ private slots:
     void duplicateNames();
     void declinedDuplicateAddsNothing();
     void queuedAddIsSavedPaused();
+    void linkFromBrowserDownloadsThroughTheDialog();
     void listSurvivesRestart();
     void restartContinuesSegmentedDownload();
 
@@ -512,6 +515,53 @@ void TestMainWindow::queuedAddIsSavedPaused()
     QCOMPARE(saved.at(0).toObject().value("status").toInt(), 0);
     QCOMPARE(saved.at(0).toObject().value("url").toString(),
              QStringLiteral("http://127.0.0.1:9/later.zip"));
+}
+
+void TestMainWindow::linkFromBrowserDownloadsThroughTheDialog()
+{
+    TestHttpServer server;
+    QVERIFY(server.start());
+    TestHttpServer::Route route;
+    route.body = TestHttpServer::randomBody(3 * 1024 * 1024 + 5, 11);
+    server.setRoute("/e2e.bin", route);
+    const QString target = downloads->path() + QStringLiteral("/e2e.bin");
+
+    MainWindow w;
+    w.showMinimized();
+    // Once the dialog's probe has answered, point it at the test folder and press "Start".
+    bool clicked = false;
+    QTimer driver;
+    connect(&driver, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<AddUrlDialog *>(QApplication::activeModalWidget());
+        if (!dialog || clicked)
+            return;
+        auto *info = dialog->findChild<QLabel *>(QStringLiteral("lblFileInfo"));
+        if (!info || info->text().isEmpty())
+            return;
+        dialog->findChild<QLineEdit *>(QStringLiteral("pathInput"))->setText(target);
+        clicked = true;
+        dialog->findChild<QPushButton *>(QStringLiteral("btnStart"))->click();
+    });
+    driver.start(20);
+    w.openAddDialog(server.url("/e2e.bin").toString(), QStringLiteral("e2e.bin"), 0);
+    driver.stop();
+    QVERIFY(clicked);
+    // The window came forward for the dialog.
+    QVERIFY(!(w.windowState() & Qt::WindowMinimized));
+
+    QCOMPARE(w.cards.size(), 1);
+    DownloadTask *task = w.cards.first()->getTask();
+    QCOMPARE(task->savePath(), target);
+    QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 30000);
+    QFile f(target);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(f.readAll() == route.body);
+    // Finishing saved the list with the task done.
+    QTRY_COMPARE(savedList().at(0).toObject().value("status").toInt(), 2);
+
+    // An empty link opens nothing.
+    w.openAddDialog(QString(), QStringLiteral("x"), 1);
+    QCOMPARE(w.cards.size(), 1);
 }
 
 void TestMainWindow::listSurvivesRestart()
