@@ -6,6 +6,8 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    // The application icon is a plain file in the working directory; the window itself carries
+    // the compiled-in logo.
     app.setWindowIcon(QIcon(QStringLiteral("Halvorin_Logo.png")));
     MainWindow window;
     window.show();

@@ -1,9 +1,601 @@
 #include "app/mainwindow.h"
 
-#include <QGuiApplication>
+#include "adding/addurldialog.h"
+#include "app/stylesheets.h"
+#include "engine/categories.h"
+#include "engine/downloadtask.h"
+#include "language/translation.h"
+#include "views/appicon.h"
+#include "views/downloadcard.h"
+#include "views/widgetstyles.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFont>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStyle>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+
+bool MainWindow::backgroundNoticePending = true;
+int MainWindow::trayOverride = -1;
+
+namespace {
+
+const QStringList &categoryList()
+{
+    static const QStringList cats = {QStringLiteral("Videos"),    QStringLiteral("Audio"),
+                                     QStringLiteral("Programs"),  QStringLiteral("Compressed"),
+                                     QStringLiteral("Documents"), QStringLiteral("Other")};
+    return cats;
+}
+
+QString categoryPrefix(int index, int count)
+{
+    return index == count - 1 ? QStringLiteral("   └─  ") : QStringLiteral("   ├─  ");
+}
+
+void repolish(QWidget *widget)
+{
+    widget->style()->unpolish(widget);
+    widget->style()->polish(widget);
+}
+
+// A resource image scaled into a box, drawn at the screen's pixel density so that it stays sharp
+// on high-DPI screens.
+QPixmap scaledImage(const QString &path, QSize box, qreal dpr)
+{
+    QPixmap source(path);
+    if (source.isNull())
+        return source;
+    QPixmap scaled = source.scaled(box * dpr, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    scaled.setDevicePixelRatio(dpr);
+    return scaled;
+}
+
+void styleQuestionButtons(const QList<QPushButton *> &buttons)
+{
+    for (QPushButton *button : buttons)
+        button->setStyleSheet(QString::fromLatin1(MessageBoxButtonStyle));
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
+    initAppResources();
     QGuiApplication::setQuitOnLastWindowClosed(false);
     resize(1150, 700);
+
+    toolbarTimer = new QTimer(this);
+    toolbarTimer->setSingleShot(true);
+    toolbarTimer->setInterval(0);
+    connect(toolbarTimer, &QTimer::timeout, this, &MainWindow::updateToolbarState);
+
+    setupUI();
+    setupTrayIcon();
+    applyCurrentTheme();
+    updateUITexts();
+    loadTasks();
+#if QT_CONFIG(sessionmanager)
+    // Logging off ends the program without the tray's quit entry; the list is saved all the same.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, &MainWindow::saveTasks);
+#endif
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::setupUI()
+{
+    auto *mainWidget = new QWidget(this);
+    auto *mainLayout = new QHBoxLayout(mainWidget);
+    mainLayout->setContentsMargins(0, 0, 0, 0);
+    mainLayout->setSpacing(0);
+
+    sidebar = new QWidget(mainWidget);
+    sidebar->setObjectName(QStringLiteral("Sidebar"));
+    sidebar->setFixedWidth(240);
+    auto *sideLayout = new QVBoxLayout(sidebar);
+
+    const qreal dpr = devicePixelRatioF();
+    auto *logoLbl = new QLabel(sidebar);
+    logoLbl->setObjectName(QStringLiteral("Logo"));
+    const QPixmap logo = scaledImage(QStringLiteral(":/Halvorin_Logo.png"), QSize(140, 60), dpr);
+    if (logo.isNull())
+        logoLbl->setText(QStringLiteral("Halvorin"));
+    else
+        logoLbl->setPixmap(logo);
+    logoLbl->setAlignment(Qt::AlignCenter);
+    sideLayout->addWidget(logoLbl);
+
+    title = new QLabel(sidebar);
+    title->setObjectName(QStringLiteral("AppTitle"));
+    title->setAlignment(Qt::AlignCenter);
+    const QPixmap titleImage = scaledImage(QStringLiteral(":/AppTitle.png"), QSize(150, 40), dpr);
+    if (titleImage.isNull()) {
+        title->setText(QStringLiteral("Torvane"));
+        title->setFont(QFont(QStringLiteral("SultanRuqahLongo-Bold"), 20, 700, false));
+    } else {
+        title->setPixmap(titleImage);
+    }
+    sideLayout->addWidget(title);
+    sideLayout->addSpacing(15);
+
+    btnAll = new QPushButton(sidebar);
+    btnProc = new QPushButton(sidebar);
+    btnQueued = new QPushButton(sidebar);
+    btnComp = new QPushButton(sidebar);
+    const QList<QPushButton *> stateButtons = {btnAll, btnProc, btnQueued, btnComp};
+    for (int i = 0; i < stateButtons.size(); ++i) {
+        sideLayout->addWidget(stateButtons[i]);
+        connect(stateButtons[i], &QPushButton::clicked, this, [this, i] { applyFilter(i); });
+    }
+    btnAll->setProperty("active", true);
+    sideLayout->addSpacing(5);
+
+    auto *catContainer = new QWidget(sidebar);
+    catContainer->setObjectName(QStringLiteral("CatContainer"));
+    auto *catLayout = new QVBoxLayout(catContainer);
+    catLayout->setContentsMargins(0, 0, 0, 0);
+    catLayout->setSpacing(0);
+    const QStringList &cats = categoryList();
+    for (int i = 0; i < cats.size(); ++i) {
+        auto *b = new QPushButton(categoryPrefix(i, int(cats.size())) + T(cats[i]), catContainer);
+        b->setObjectName(QStringLiteral("CatBtn"));
+        const QString category = cats[i];
+        connect(b, &QPushButton::clicked, this, [this, category] { applyFilter(4, category); });
+        catLayout->addWidget(b);
+        filterBtns.append(b);
+    }
+    sideLayout->addWidget(catContainer);
+    sideLayout->addStretch();
+
+    auto *madeBy = new QLabel(sidebar);
+    madeBy->setTextFormat(Qt::RichText);
+    madeBy->setText(QStringLiteral(
+        "<a href=\"https://github.com/torvane/torvane\" style=\"color: #38bdf8; "
+        "text-decoration: none; font-weight: bold; font-size: 13px;\">Made By Halvorin</a>"));
+    madeBy->setOpenExternalLinks(true);
+    madeBy->setAlignment(Qt::AlignCenter);
+    sideLayout->addWidget(madeBy);
+    sideLayout->addSpacing(15);
+
+    auto *workspace = new QWidget(mainWidget);
+    auto *workLayout = new QVBoxLayout(workspace);
+    workLayout->setContentsMargins(0, 0, 0, 0);
+
+    auto *toolbar = new QWidget(workspace);
+    toolbar->setObjectName(QStringLiteral("Toolbar"));
+    toolbar->setFixedHeight(65);
+    auto *toolLayout = new QHBoxLayout(toolbar);
+    btnAdd = new QPushButton(toolbar);
+    tbToggle = new QPushButton(toolbar);
+    tbDel = new QPushButton(toolbar);
+    btnTheme = new QPushButton(toolbar);
+    btnLang = new QPushButton(toolbar);
+    for (QPushButton *button : {btnAdd, tbToggle, tbDel})
+        button->setIconSize(QSize(24, 24));
+    toolLayout->addWidget(btnAdd);
+    toolLayout->addWidget(tbToggle);
+    toolLayout->addWidget(tbDel);
+    toolLayout->addStretch();
+    toolLayout->addWidget(btnTheme);
+    toolLayout->addWidget(btnLang);
+    connect(btnAdd, &QPushButton::clicked, this, &MainWindow::onAddClicked);
+    connect(tbToggle, &QPushButton::clicked, this, &MainWindow::processToggleAction);
+    connect(tbDel, &QPushButton::clicked, this, &MainWindow::processDeleteAction);
+    connect(btnTheme, &QPushButton::clicked, this, &MainWindow::toggleTheme);
+    connect(btnLang, &QPushButton::clicked, this, &MainWindow::toggleLanguage);
+
+    auto *listContainer = new QWidget;
+    listContainer->setObjectName(QStringLiteral("ListContainer"));
+    listLayout = new QVBoxLayout(listContainer);
+    listLayout->setAlignment(Qt::AlignTop);
+    listLayout->setSpacing(4);
+
+    auto *scrollArea = new QScrollArea(workspace);
+    scrollArea->setObjectName(QStringLiteral("ScrollArea"));
+    scrollArea->setWidgetResizable(true);
+    scrollArea->setFrameShape(QFrame::NoFrame);
+    scrollArea->setWidget(listContainer);
+
+    workLayout->addWidget(toolbar);
+    workLayout->addWidget(scrollArea);
+    mainLayout->addWidget(sidebar);
+    mainLayout->addWidget(workspace);
+    setCentralWidget(mainWidget);
+}
+
+void MainWindow::setupTrayIcon()
+{
+    trayIconMenu = new QMenu(this);
+    restoreAction = new QAction(this);
+    quitAction = new QAction(this);
+    connect(restoreAction, &QAction::triggered, this, &MainWindow::showWindowFromTray);
+    connect(quitAction, &QAction::triggered, this, [this] {
+        forceQuit = true;
+        saveTasks();
+        QCoreApplication::quit();
+    });
+    // Without a tray the quit entry is out of reach, so it also answers Ctrl+Q in the window.
+    quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quitAction->setShortcutContext(Qt::WindowShortcut);
+    addAction(quitAction);
+    trayIconMenu->addAction(restoreAction);
+    trayIconMenu->addSeparator();
+    trayIconMenu->addAction(quitAction);
+
+    trayIcon = new QSystemTrayIcon(this);
+    trayIcon->setContextMenu(trayIconMenu);
+    QIcon icon(QStringLiteral(":/Halvorin_Logo.png"));
+    if (icon.isNull())
+        icon = style()->standardIcon(QStyle::SP_ComputerIcon);
+    trayIcon->setIcon(icon);
+    setWindowIcon(icon);
+    connect(trayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
+                    showWindowFromTray();
+            });
+    trayIcon->show();
+}
+
+void MainWindow::showWindowFromTray()
+{
+    showNormal();
+    activateWindow();
+}
+
+bool MainWindow::trayAvailable() const
+{
+    if (trayOverride >= 0)
+        return trayOverride == 1;
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (forceQuit) {
+        saveTasks();
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (!trayAvailable()) {
+        // Hidden without a tray there would be no way back: keep it on the taskbar instead.
+        showMinimized();
+        saveTasks();
+        return;
+    }
+    hide();
+    saveTasks();
+    if (backgroundNoticePending) {
+        backgroundNoticePending = false;
+        const QString message =
+            g_lang == QLatin1String("ar")
+                ? QStringLiteral("البرنامج يعمل في الخلفية لمتابعة التحميلات...")
+                : QStringLiteral("Application is running in the background...");
+        trayIcon->showMessage(QStringLiteral("Torvane"), message, QSystemTrayIcon::Information,
+                              2000);
+    }
+}
+
+// ---- Adding -------------------------------------------------------------------------------------
+
+void MainWindow::onAddClicked()
+{
+    runAddDialog(QString(), QString(), 0);
+}
+
+void MainWindow::openAddDialog(const QString &url, const QString &name, qint64 size)
+{
+    if (url.isEmpty())
+        return;
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    raise();
+    activateWindow();
+    runAddDialog(url, name, size);
+}
+
+void MainWindow::runAddDialog(const QString &url, const QString &name, qint64 size)
+{
+    AddUrlDialog dialog(url, name, size, this);
+    if (dialog.exec() != QDialog::Accepted || dialog.getUrl().isEmpty())
+        return;
+    addDownload(dialog.getUrl(), dialog.getSavePath(), dialog.getQuality(), dialog.isQueued());
+}
+
+void MainWindow::addDownload(const QString &url, const QString &savePath, const QString &quality,
+                             bool queued)
+{
+    QString finalPath = savePath;
+    if (!handleDuplicateFile(finalPath))
+        return;
+    auto *task = new DownloadTask(QUrl(url), finalPath, quality, this);
+    auto *card = new DownloadCard(task, this);
+    wireCard(card);
+    if (!queued)
+        task->start();
+    card->showDetailsDialog();
+    saveTasks();
+}
+
+bool MainWindow::handleDuplicateFile(QString &path)
+{
+    if (!QFile::exists(path))
+        return true;
+
+    QMessageBox box(this);
+    box.setWindowFlags(box.windowFlags() | Qt::WindowStaysOnTopHint);
+    box.setWindowTitle(T(QStringLiteral("File Exists")));
+    box.setText(T(QStringLiteral("File already exists. Download as a new file?")));
+    const bool arabic = g_lang == QLatin1String("ar");
+    QPushButton *yes =
+        box.addButton(arabic ? QStringLiteral("نعم") : QStringLiteral("Yes"), QMessageBox::YesRole);
+    QPushButton *no =
+        box.addButton(arabic ? QStringLiteral("لا") : QStringLiteral("No"), QMessageBox::NoRole);
+    styleQuestionButtons({yes, no});
+    box.setEscapeButton(no);
+    if (arabic)
+        box.setLayoutDirection(Qt::RightToLeft);
+    box.exec();
+    if (box.clickedButton() != yes)
+        return false;
+
+    const QFileInfo info(path);
+    const QString dir = info.absolutePath();
+    const QString base = info.completeBaseName();
+    const QString ext = info.suffix();
+    for (int counter = 1; QFile::exists(path); ++counter)
+        path = dir + QLatin1Char('/') + base + QStringLiteral(" (") + QString::number(counter) +
+               QStringLiteral(").") + ext;
+    return true;
+}
+
+// ---- The list -----------------------------------------------------------------------------------
+
+void MainWindow::wireCard(DownloadCard *card)
+{
+    cards.append(card);
+    listLayout->insertWidget(0, card);
+    connect(card, &DownloadCard::requestDelete, this, &MainWindow::removeCard);
+    connect(card, &DownloadCard::selectionChanged, this, &MainWindow::scheduleToolbarUpdate);
+    connect(card->getTask(), &DownloadTask::finished, this, &MainWindow::saveTasks);
+}
+
+void MainWindow::removeCard(DownloadCard *card)
+{
+    DownloadTask *task = card->getTask();
+    task->cancel();
+    card->hide();
+    listLayout->removeWidget(card);
+    cards.removeOne(card);
+    // Nothing refers to the canceled task any more; it goes once its card (and the card's
+    // details dialog, which reads it) is gone.
+    connect(card, &QObject::destroyed, task, &QObject::deleteLater);
+    card->deleteLater();
+    updateToolbarState();
+    saveTasks();
+}
+
+void MainWindow::scheduleToolbarUpdate()
+{
+    if (!toolbarTimer->isActive())
+        toolbarTimer->start();
+}
+
+void MainWindow::applyFilter(int filterType, QString category)
+{
+    if (auto *clicked = qobject_cast<QPushButton *>(sender())) {
+        QList<QPushButton *> all = {btnAll, btnProc, btnQueued, btnComp};
+        all += filterBtns;
+        for (QPushButton *button : all) {
+            button->setProperty("active", false);
+            repolish(button);
+        }
+        clicked->setProperty("active", true);
+        repolish(clicked);
+    }
+    for (DownloadCard *card : qAsConst(cards)) {
+        const DownloadTask *task = card->getTask();
+        switch (filterType) {
+        case 0:
+            card->setVisible(true);
+            break;
+        case 1:
+            card->setVisible(task->status == 1);
+            break;
+        case 2:
+            card->setVisible(task->status == 0);
+            break;
+        case 3:
+            card->setVisible(task->status == 2);
+            break;
+        case 4:
+            card->setVisible(task->category == category);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void MainWindow::updateToolbarState()
+{
+    toolbarTimer->stop();
+    bool downloading = false;
+    for (const DownloadCard *card : qAsConst(cards)) {
+        if (card->isSelected() && card->getTask()->status == 1) {
+            downloading = true;
+            break;
+        }
+    }
+    const QString text =
+        QStringLiteral(" ") + T(downloading ? QStringLiteral("Pause") : QStringLiteral("Resume"));
+    if (tbToggle->text() != text)
+        tbToggle->setText(text);
+    if (toolbarShowsPause != int(downloading)) {
+        toolbarShowsPause = int(downloading);
+        tbToggle->setIcon(downloading
+                              ? getAppIcon(QStringLiteral("pause.png"), QStyle::SP_MediaPause, this)
+                              : getAppIcon(QStringLiteral("play.png"), QStyle::SP_MediaPlay, this));
+    }
+}
+
+void MainWindow::processToggleAction()
+{
+    // A copy: pausing or resuming emits signals that may reach code changing the list.
+    const QList<DownloadCard *> current = cards;
+    for (DownloadCard *card : current) {
+        if (!card->isSelected())
+            continue;
+        DownloadTask *task = card->getTask();
+        if (task->status == 0)
+            task->resume();
+        else if (task->status == 1)
+            task->pause();
+    }
+    updateToolbarState();
+}
+
+void MainWindow::processDeleteAction()
+{
+    const bool anySelected =
+        std::any_of(cards.cbegin(), cards.cend(), [](DownloadCard *c) { return c->isSelected(); });
+    if (!anySelected)
+        return;
+
+    QMessageBox box(this);
+    box.setWindowFlags(box.windowFlags() | Qt::WindowStaysOnTopHint);
+    box.setWindowTitle(T(QStringLiteral("Delete Options")));
+    box.setText(T(QStringLiteral("Delete selected tasks?")));
+    QPushButton *withFile =
+        box.addButton(T(QStringLiteral("Delete List & File")), QMessageBox::DestructiveRole);
+    QPushButton *listOnly =
+        box.addButton(T(QStringLiteral("Delete from List Only")), QMessageBox::ActionRole);
+    QPushButton *cancel = box.addButton(T(QStringLiteral("Cancel")), QMessageBox::RejectRole);
+    styleQuestionButtons({withFile, listOnly, cancel});
+    if (g_lang == QLatin1String("ar"))
+        box.setLayoutDirection(Qt::RightToLeft);
+    box.exec();
+    QAbstractButton *clicked = box.clickedButton();
+    if (clicked != withFile && clicked != listOnly)
+        return;
+
+    const bool removeFiles = clicked == withFile;
+    for (int i = int(cards.size()) - 1; i >= 0; --i) {
+        DownloadCard *card = cards.at(i);
+        if (!card->isSelected())
+            continue;
+        DownloadTask *task = card->getTask();
+        // Stopped before its file goes: a file the task still holds open cannot be removed on
+        // Windows.
+        task->cancel();
+        if (removeFiles)
+            QFile::remove(task->savePath());
+        card->hide();
+        listLayout->removeWidget(card);
+        connect(card, &QObject::destroyed, task, &QObject::deleteLater);
+        card->deleteLater();
+        cards.removeAt(i);
+    }
+    updateToolbarState();
+    saveTasks();
+}
+
+// ---- Persistence --------------------------------------------------------------------------------
+
+void MainWindow::saveTasks()
+{
+    QList<DownloadTask *> tasks;
+    tasks.reserve(cards.size());
+    for (const DownloadCard *card : qAsConst(cards))
+        tasks.append(card->getTask());
+    store.save(tasks);
+}
+
+void MainWindow::loadTasks()
+{
+    const QList<SavedTask> saved = store.load();
+    for (const SavedTask &entry : saved) {
+        auto *task = new DownloadTask(QUrl(entry.url), entry.savePath, entry.format, this);
+        task->status = entry.status;
+        task->totalSize = entry.totalSize;
+        task->downloadedSize = entry.downloadedSize;
+        if (entry.progress.isValid())
+            task->restoreTransferProgress(entry.progress);
+        auto *card = new DownloadCard(task, this);
+        wireCard(card);
+        emit task->progressUpdated();
+    }
+}
+
+// ---- Look and language --------------------------------------------------------------------------
+
+void MainWindow::toggleTheme()
+{
+    isDarkMode = !isDarkMode;
+    applyCurrentTheme();
+}
+
+void MainWindow::applyCurrentTheme()
+{
+    qApp->setStyleSheet(QString::fromUtf8(isDarkMode ? DarkStyleSheet : LightStyleSheet));
+    updateUITexts();
+}
+
+void MainWindow::toggleLanguage()
+{
+    g_lang = g_lang == QLatin1String("ar") ? QStringLiteral("en") : QStringLiteral("ar");
+    updateUITexts();
+}
+
+void MainWindow::updateUITexts()
+{
+    const bool arabic = g_lang == QLatin1String("ar");
+    QGuiApplication::setLayoutDirection(arabic ? Qt::RightToLeft : Qt::LeftToRight);
+    const QString mirror = arabic ? sidebarMirrorSheet(isDarkMode) : QString();
+    if (sidebar->styleSheet() != mirror)
+        sidebar->setStyleSheet(mirror);
+
+    btnAdd->setIcon(getAppIcon(QStringLiteral("add.png"), QStyle::SP_FileIcon, this));
+    tbDel->setIcon(getAppIcon(QStringLiteral("delete.png"), QStyle::SP_TrashIcon, this));
+    updateToolbarState();
+
+    btnAll->setText(T(QStringLiteral(" All")));
+    btnProc->setText(T(QStringLiteral(" Processing")));
+    btnQueued->setText(T(QStringLiteral(" Queued")));
+    btnComp->setText(T(QStringLiteral(" Completed")));
+    btnAdd->setText(T(QStringLiteral(" Add URL")));
+    tbDel->setText(T(QStringLiteral(" Delete")));
+
+    if (isDarkMode)
+        btnTheme->setText(arabic ? QStringLiteral("☀️ نهار")
+                                 : QStringLiteral("☀️ Light"));
+    else
+        btnTheme->setText(arabic ? QStringLiteral("🌙 ليل") : QStringLiteral("🌙 Dark"));
+    btnLang->setText(arabic ? QStringLiteral("🌐 EN") : QStringLiteral("🌐 AR"));
+
+    restoreAction->setText(arabic ? QStringLiteral("إظهار البرنامج") : QStringLiteral("Restore"));
+    quitAction->setText(arabic ? QStringLiteral("خروج نهائي") : QStringLiteral("Quit"));
+
+    const QStringList &cats = categoryList();
+    for (int i = 0; i < cats.size() && i < filterBtns.size(); ++i)
+        filterBtns[i]->setText(categoryPrefix(i, int(cats.size())) + T(cats[i]));
+
+    for (DownloadCard *card : qAsConst(cards))
+        card->updateTooltips();
 }

@@ -1,10 +1,101 @@
 #pragma once
 
-#include <QMainWindow>
+#include "app/taskstore.h"
 
+#include <QList>
+#include <QMainWindow>
+#include <QString>
+
+class AddUrlDialog;
+class DownloadCard;
+class QAction;
+class QCloseEvent;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSystemTrayIcon;
+class QTcpServer;
+class QTimer;
+class QVBoxLayout;
+
+// The one window of the program: sidebar filters, toolbar, the list of download cards, the tray
+// icon, and the task list saved across restarts. Closing hides it in the tray; only the tray's
+// quit entry ends the program.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
     explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Brings the window forward and runs the add-download dialog pre-filled with what a browser
+    // handed over; an accepted dialog adds the download. Does nothing for an empty url.
+    void openAddDialog(const QString &url, const QString &name, qint64 size);
+
+    const QList<DownloadCard *> &taskCards() const { return cards; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    void onAddClicked();
+    void applyFilter(int filterType, QString category = QString());
+    void toggleTheme();
+    void toggleLanguage();
+    void processDeleteAction();
+    void processToggleAction();
+    void updateToolbarState();
+    void saveTasks();
+
+private:
+    friend class TestMainWindow;
+
+    void setupUI();
+    void setupTrayIcon();
+    void applyCurrentTheme();
+    void updateUITexts();
+    bool handleDuplicateFile(QString &path);
+    void loadTasks();
+
+    void runAddDialog(const QString &url, const QString &name, qint64 size);
+    void addDownload(const QString &url, const QString &savePath, const QString &quality,
+                     bool queued);
+    void wireCard(DownloadCard *card);
+    void removeCard(DownloadCard *card);
+    void scheduleToolbarUpdate();
+    bool trayAvailable() const;
+    void showWindowFromTray();
+
+    QVBoxLayout *listLayout = nullptr;
+    QList<DownloadCard *> cards;
+    QTcpServer *localServer = nullptr;
+    bool isDarkMode = false;
+    QLabel *title = nullptr;
+    QPushButton *btnAll = nullptr;
+    QPushButton *btnProc = nullptr;
+    QPushButton *btnQueued = nullptr;
+    QPushButton *btnComp = nullptr;
+    QPushButton *btnTheme = nullptr;
+    QPushButton *btnLang = nullptr;
+    QPushButton *btnAdd = nullptr;
+    QPushButton *tbToggle = nullptr;
+    QPushButton *tbDel = nullptr;
+    QList<QPushButton *> filterBtns;
+    QSystemTrayIcon *trayIcon = nullptr;
+    QMenu *trayIconMenu = nullptr;
+    QAction *restoreAction = nullptr;
+    QAction *quitAction = nullptr;
+    bool forceQuit = false;
+
+    QWidget *sidebar = nullptr;
+    TaskStore store;
+    // Cards report a selection change on every progress refresh; the toolbar is recomputed once
+    // per event-loop pass instead of once per card and tick.
+    QTimer *toolbarTimer = nullptr;
+    int toolbarShowsPause = -1;
+
+    // The background notice is shown on the first hide of the process only.
+    static bool backgroundNoticePending;
+    // Tests fake a desktop with or without a tray: 1 yes, 0 no, -1 ask the desktop.
+    static int trayOverride;
 };

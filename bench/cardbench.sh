@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# CPU cost of the views: user+system CPU seconds of a 1 GiB loopback download through the main
+# window with its card on screen (build/torvane-cardbench under Xvfb) against the headless
+# build/torvane-fetch on the same file from nginx. Prints the medians and their ratio.
+# Every download is compared byte for byte with the served file.
+#
+# Usage: bench/cardbench.sh [runs]     (default 3; not run by CI)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-3}
+./scripts/install-deps.sh
+cmake --build build --target torvane-fetch torvane-cardbench >/dev/null
+
+work=$(mktemp -d /tmp/torvane-cardbench.XXXXXX)
+port=18932
+trap 'nginx -c "$work/nginx.conf" -s stop 2>/dev/null || true; rm -rf "$work"' EXIT
+chmod 755 "$work"
+mkdir -p "$work/www" "$work/out" "$work/home"
+head -c $((1024 * 1024 * 1024)) /dev/urandom >"$work/www/plain.bin"
+head -c 1024 /dev/urandom >"$work/www/tiny.bin"
+cat >"$work/nginx.conf" <<CONF
+worker_processes 2;
+pid $work/nginx.pid;
+error_log $work/error.log;
+daemon on;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  sendfile on;
+  server { listen 127.0.0.1:$port; root $work/www; }
+}
+CONF
+nginx -c "$work/nginx.conf"
+url="http://127.0.0.1:$port/plain.bin"
+
+median() { sort -n | awk '{a[NR]=$1} END {m=(NR%2)?a[(NR+1)/2]:(a[NR/2]+a[NR/2+1])/2; printf "%.3f", m}'; }
+
+# window_run URL -> CPU seconds of one window download (Xvfb, start-up and exit included)
+window_run() {
+  rm -f "$work/out/file"; sync
+  HOME="$work/home" XDG_RUNTIME_DIR="$work/home" QT_QPA_PLATFORM=xcb \
+    /usr/bin/time -f "%U %S" -o "$work/cpu" \
+    xvfb-run -a -s "-screen 0 1366x768x24" ./build/torvane-cardbench "$1" "$work/out/file" \
+    >"$work/card.log" 2>/dev/null
+  awk '{print $1 + $2}' "$work/cpu"
+}
+
+for i in $(seq "$runs"); do
+  rm -f "$work/out/file"; sync
+  /usr/bin/time -f "%U %S" -o "$work/cpu" ./build/torvane-fetch "$url" "$work/out/file" >/dev/null 2>&1
+  cmp -s "$work/out/file" "$work/www/plain.bin" || { echo "BYTES DIFFER: fetch" >&2; exit 1; }
+  awk '{print $1 + $2}' "$work/cpu" >>"$work/fetch.cpu"
+
+  window_run "$url" >>"$work/card.cpu"
+  cmp -s "$work/out/file" "$work/www/plain.bin" || { echo "BYTES DIFFER: card" >&2; exit 1; }
+  log=$(cat "$work/card.log")
+  # The same window on a 1 KiB file: what starting Xvfb and the program costs, download aside.
+  window_run "http://127.0.0.1:$port/tiny.bin" >>"$work/start.cpu"
+  echo "run $i: fetch $(tail -1 "$work/fetch.cpu") s, window $(tail -1 "$work/card.cpu") s, window start-up $(tail -1 "$work/start.cpu") s CPU ($log)"
+done
+f=$(median <"$work/fetch.cpu"); c=$(median <"$work/card.cpu"); s0=$(median <"$work/start.cpu")
+echo "median CPU seconds: torvane-fetch $f, window with card $c (start-up $s0)"
+echo "ratio window/fetch: $(echo "scale=2; $c / $f" | bc); without the window's start-up: $(echo "scale=2; ($c - $s0) / $f" | bc)"

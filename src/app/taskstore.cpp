@@ -1,0 +1,154 @@
+#include "app/taskstore.h"
+
+#include "engine/downloadtask.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QVariant>
+
+namespace {
+
+bool writeAtomically(const QString &path, const QByteArray &data)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(data) != data.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+QString progressKey(const QString &url, const QString &savePath)
+{
+    return url + QLatin1Char('\n') + savePath;
+}
+
+} // namespace
+
+TaskStore::TaskStore(QString directory) : dir(std::move(directory))
+{
+    if (dir.isEmpty())
+        dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+              QStringLiteral("/Torvane");
+}
+
+QString TaskStore::listPath() const
+{
+    return dir + QStringLiteral("/tasks.json");
+}
+
+QString TaskStore::progressPath() const
+{
+    return dir + QStringLiteral("/transfers.json");
+}
+
+QList<SavedTask> TaskStore::load()
+{
+    QList<SavedTask> result;
+    QFile file(listPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    const QByteArray data = file.readAll();
+    file.close();
+
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isArray()) {
+        // An empty file holds nothing worth keeping; anything else may be a list that a person
+        // or another version can still read, so the next save moves it aside first.
+        listUnreadable = !data.trimmed().isEmpty();
+        return result;
+    }
+
+    QHash<QString, TransferProgress> progress;
+    QFile progressFile(progressPath());
+    if (progressFile.open(QIODevice::ReadOnly)) {
+        const QJsonArray entries = QJsonDocument::fromJson(progressFile.readAll()).array();
+        for (const QJsonValue &value : entries) {
+            const QJsonObject entry = value.toObject();
+            progress.insert(
+                progressKey(entry.value(QLatin1String("url")).toString(),
+                            entry.value(QLatin1String("savePath")).toString()),
+                TransferProgress::fromJson(entry.value(QLatin1String("progress")).toObject()));
+        }
+    }
+
+    const QJsonArray array = doc.array();
+    for (const QJsonValue &value : array) {
+        const QJsonObject object = value.toObject();
+        SavedTask task;
+        task.url = object.value(QLatin1String("url")).toString();
+        task.savePath = object.value(QLatin1String("savePath")).toString();
+        task.format = object.value(QLatin1String("format")).toString();
+        task.status = object.value(QLatin1String("status")).toInt(0);
+        task.totalSize = object.value(QLatin1String("totalSize")).toVariant().toLongLong();
+        task.downloadedSize =
+            object.value(QLatin1String("downloadedSize")).toVariant().toLongLong();
+        task.progress = progress.value(progressKey(task.url, task.savePath));
+        result.append(task);
+    }
+    return result;
+}
+
+bool TaskStore::keepUnreadableListAside()
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = listPath() + QStringLiteral(".unreadable-") + stamp;
+    for (int n = 2; QFile::exists(target); ++n)
+        target = listPath() + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') +
+                 QString::number(n);
+    if (!QFile::rename(listPath(), target))
+        return false;
+    keptAside = target;
+    return true;
+}
+
+bool TaskStore::save(const QList<DownloadTask *> &tasks)
+{
+    if (!QDir().mkpath(dir))
+        return false;
+
+    QJsonArray list;
+    QJsonArray progress;
+    for (const DownloadTask *task : tasks) {
+        const QString url = task->url().toString();
+        QJsonObject object;
+        object.insert(QLatin1String("url"), url);
+        object.insert(QLatin1String("savePath"), task->savePath());
+        object.insert(QLatin1String("format"), task->m_format);
+        // A running task comes back paused: nothing starts by itself after a restart.
+        object.insert(QLatin1String("status"), task->status == 1 ? 0 : task->status);
+        object.insert(QLatin1String("totalSize"), task->totalSize);
+        object.insert(QLatin1String("downloadedSize"), task->downloadedSize);
+        list.append(object);
+
+        const TransferProgress parts = task->transferProgress();
+        if (parts.isValid() && task->status != 2) {
+            QJsonObject entry;
+            entry.insert(QLatin1String("url"), url);
+            entry.insert(QLatin1String("savePath"), task->savePath());
+            entry.insert(QLatin1String("progress"), parts.toJson());
+            progress.append(entry);
+        }
+    }
+
+    // The part offsets go first: offsets without a list entry are ignored at load, while a list
+    // entry without offsets is merely fetched again where it cannot be proven complete.
+    writeAtomically(progressPath(), QJsonDocument(progress).toJson(QJsonDocument::Indented));
+
+    if (listUnreadable && QFile::exists(listPath())) {
+        if (!keepUnreadableListAside())
+            return false;
+    }
+    listUnreadable = false;
+    return writeAtomically(listPath(), QJsonDocument(list).toJson(QJsonDocument::Indented));
+}

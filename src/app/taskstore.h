@@ -1,0 +1,49 @@
+#pragma once
+
+#include "engine/transferprogress.h"
+
+#include <QList>
+#include <QString>
+
+class DownloadTask;
+
+// One entry of the saved task list, with the part progress kept beside it when there is any.
+struct SavedTask {
+    QString url;
+    QString savePath;
+    QString format;
+    int status = 0;
+    qint64 totalSize = 0;
+    qint64 downloadedSize = 0;
+    TransferProgress progress;
+};
+
+// The task list on disk: "tasks.json" (an array of six-member objects, one per task) and, beside it
+// in the same folder, "transfers.json" with the part offsets of unfinished segmented downloads.
+//
+// Both files are replaced atomically, so an interrupted save leaves the previous list intact. A
+// list that cannot be parsed is renamed aside before the next save, never silently overwritten.
+class TaskStore {
+public:
+    // `directory` defaults to the "Torvane" folder of the per-user application data location.
+    explicit TaskStore(QString directory = QString());
+
+    QString directory() const { return dir; }
+    QString listPath() const;
+    QString progressPath() const;
+
+    QList<SavedTask> load();
+    // Writes the list in the given order; false when it could not be written (the next save
+    // tries again).
+    bool save(const QList<DownloadTask *> &tasks);
+
+    // The name an unparsable list was moved to by the last save, empty when none.
+    QString keptAsidePath() const { return keptAside; }
+
+private:
+    bool keepUnreadableListAside();
+
+    QString dir;
+    bool listUnreadable = false;
+    QString keptAside;
+};

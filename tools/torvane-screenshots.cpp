@@ -1,0 +1,146 @@
+// Test-only driver: starts the main window on a seeded task list (every state, a media task with a
+// long tool message, sizes above 4 GiB) and saves PNG pictures of it in both languages and both
+// themes. scripts/screenshots.sh runs it under Xvfb with a throw-away home folder.
+#include "app/mainwindow.h"
+#include "engine/downloadtask.h"
+#include "language/translation.h"
+#include "views/downloadcard.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTextStream>
+#include <QTimer>
+
+namespace {
+
+constexpr qint64 MiB = 1024 * 1024;
+constexpr qint64 GiB = 1024 * MiB;
+
+struct Seed {
+    const char *url;
+    QString name;
+    int status;
+    qint64 total;
+    qint64 done;
+};
+
+void wait(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+QPushButton *buttonStartingWith(QWidget *window, const QString &prefix)
+{
+    const auto buttons = window->findChildren<QPushButton *>();
+    for (QPushButton *b : buttons)
+        if (b->text().startsWith(prefix))
+            return b;
+    return nullptr;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
+    const QString outDir = app.arguments().value(1, QStringLiteral("docs"));
+    QDir().mkpath(outDir);
+
+    const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+                            QStringLiteral("/Torvane");
+    const QString downloads = QDir::tempPath() + QStringLiteral("/torvane-screens/Downloads");
+    QDir(dataDir).removeRecursively();
+    QDir().mkpath(dataDir);
+    QDir().mkpath(downloads);
+
+    const QList<Seed> seeds = {
+        {"https://releases.example.org/ubuntu-24.04-desktop-amd64.iso",
+         QStringLiteral("ubuntu-24.04-desktop-amd64.iso"), 2, qint64(5.8 * GiB), qint64(5.8 * GiB)},
+        {"https://files.example.org/project-report-final.pdf",
+         QStringLiteral("project-report-final.pdf"), 3, 10 * MiB, qint64(2.4 * MiB)},
+        {"https://files.example.org/setup_tool_v2.exe", QStringLiteral("setup_tool_v2.exe"), 4,
+         96 * MiB, 12 * MiB},
+        {"https://files.example.org/%D8%AA%D9%82%D8%B1%D9%8A%D8%B1.docx",
+         QStringLiteral("تقرير المشروع السنوي.docx"), 2, 3 * MiB, 3 * MiB},
+        {"https://files.example.org/holiday-photos-archive.zip",
+         QStringLiteral("holiday-photos-archive.zip"), 0, qint64(4.7 * GiB), qint64(1.9 * GiB)},
+        {"https://files.example.org/podcast-episode-112.mp3",
+         QStringLiteral("podcast-episode-112.mp3"), 0, 0, 0},
+        {"https://www.youtube.com/watch?v=dQw4w9WgXcQ",
+         QStringLiteral("Conference keynote 2026 - full session.mp4"), 1, 0, 0},
+        {"https://mirror.example.org/datasets/imagery-large-sample.tar.gz",
+         QStringLiteral("imagery-large-sample.tar.gz"), 1, qint64(8.2 * GiB), qint64(3.1 * GiB)},
+    };
+    QJsonArray list;
+    for (const Seed &s : seeds) {
+        QJsonObject o;
+        o.insert(QStringLiteral("url"), QString::fromLatin1(s.url));
+        o.insert(QStringLiteral("savePath"), downloads + QLatin1Char('/') + s.name);
+        o.insert(QStringLiteral("format"), QString());
+        o.insert(QStringLiteral("status"), s.status == 1 ? 0 : s.status);
+        o.insert(QStringLiteral("totalSize"), s.total);
+        o.insert(QStringLiteral("downloadedSize"), s.done);
+        list.append(o);
+    }
+    QFile file(dataDir + QStringLiteral("/tasks.json"));
+    if (!file.open(QIODevice::WriteOnly))
+        return 1;
+    file.write(QJsonDocument(list).toJson());
+    file.close();
+
+    MainWindow window;
+    const QList<DownloadCard *> cards = window.taskCards();
+    if (cards.size() != seeds.size())
+        return 1;
+    // Running downloads cannot be saved as running; give them the live figures here.
+    DownloadTask *media = cards[6]->getTask();
+    media->status = 1;
+    media->currentSpeed = 3.4 * MiB;
+    media->lastDlpMessage = QStringLiteral(
+        "[youtube] dQw4w9WgXcQ: Downloading webpage and extracting the player configuration");
+    DownloadTask *archive = cards[7]->getTask();
+    archive->status = 1;
+    archive->currentSpeed = 42.5 * MiB;
+    cards[4]->setSelected(true);
+
+    window.show();
+    // Keep the pointer off the cards so that no hover frame shows.
+    QCursor::setPos(window.mapToGlobal(QPoint(5, window.height() - 5)));
+    const struct {
+        const char *lang;
+        bool dark;
+    } shots[] = {{"ar", false}, {"ar", true}, {"en", true}, {"en", false}};
+    for (const auto &shot : shots) {
+        if (g_lang != QLatin1String(shot.lang))
+            buttonStartingWith(&window, QStringLiteral("🌐"))->click();
+        const bool dark = buttonStartingWith(&window, QStringLiteral("☀️")) != nullptr;
+        if (dark != shot.dark)
+            buttonStartingWith(&window, dark ? QStringLiteral("☀️") : QStringLiteral("🌙"))
+                ->click();
+        for (DownloadCard *card : cards)
+            emit card->getTask()->progressUpdated();
+        wait(400);
+        const QString path =
+            outDir + QStringLiteral("/torvane-%1-%2.png")
+                         .arg(QLatin1String(shot.lang),
+                              shot.dark ? QStringLiteral("dark") : QStringLiteral("light"));
+        if (!window.grab().save(path))
+            return 1;
+        QTextStream(stdout) << path << "\n";
+    }
+    // Nothing is running for real; leave without saving over the seeded list's tests.
+    QDir(QDir::tempPath() + QStringLiteral("/torvane-screens")).removeRecursively();
+    QDir(dataDir).removeRecursively();
+    return 0;
+}
