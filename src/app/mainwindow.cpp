@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "adding/addurldialog.h"
+#include "app/browserbridge.h"
 #include "app/stylesheets.h"
 #include "engine/categories.h"
 #include "engine/downloadtask.h"
@@ -32,6 +33,7 @@
 
 bool MainWindow::backgroundNoticePending = true;
 int MainWindow::trayOverride = -1;
+quint16 MainWindow::bridgePort = BridgePort;
 
 namespace {
 
@@ -90,6 +92,15 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     applyCurrentTheme();
     updateUITexts();
     loadTasks();
+
+    // Without the port (another copy of the program holds it) everything but the bridge works.
+    auto *bridge = new BrowserBridge(this);
+    if (bridge->listen(QHostAddress::Any, bridgePort)) {
+        localServer = bridge;
+        connect(bridge, &BrowserBridge::linkReceived, this, &MainWindow::openAddDialog);
+    } else {
+        delete bridge;
+    }
 #if QT_CONFIG(sessionmanager)
     // Logging off ends the program without the tray's quit entry; the list is saved all the same.
     connect(qApp, &QGuiApplication::commitDataRequest, this, &MainWindow::saveTasks);

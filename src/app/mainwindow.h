@@ -7,6 +7,7 @@
 #include <QString>
 
 class AddUrlDialog;
+class BrowserBridge;
 class DownloadCard;
 class QAction;
 class QCloseEvent;
@@ -14,7 +15,6 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QSystemTrayIcon;
-class QTcpServer;
 class QTimer;
 class QVBoxLayout;
 
@@ -33,6 +33,9 @@ public:
     void openAddDialog(const QString &url, const QString &name, qint64 size);
 
     const QList<DownloadCard *> &taskCards() const { return cards; }
+
+    // Port of the browser bridge; tests use 0 for a free one.
+    static quint16 bridgePort;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -68,7 +71,8 @@ private:
 
     QVBoxLayout *listLayout = nullptr;
     QList<DownloadCard *> cards;
-    QTcpServer *localServer = nullptr;
+    // The listener for the browser extension; null when its port could not be bound.
+    BrowserBridge *localServer = nullptr;
     bool isDarkMode = false;
     QLabel *title = nullptr;
     QPushButton *btnAll = nullptr;

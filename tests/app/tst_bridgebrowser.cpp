@@ -1,15 +1,22 @@
+#include "adding/addurldialog.h"
 #include "app/browserbridge.h"
+#include "app/mainwindow.h"
 #include "devtoolssession.h"
 #include "headlessbrowser.h"
+#include "language/translation.h"
 #include "testhttpserver.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLabel>
+#include <QLineEdit>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrlQuery>
 
 #include <memory>
@@ -23,6 +30,7 @@ class TestBridgeBrowser : public QObject {
 private slots:
     void pageFetchReadsSuccessAndBridgeGetsTheLink();
     void extensionTakesOverDownloadsAndFallsBackWithoutProgram();
+    void pageFetchOpensThePrefilledDialogOfTheWindow();
 };
 
 namespace {
@@ -105,6 +113,72 @@ void TestBridgeBrowser::pageFetchReadsSuccessAndBridgeGetsTheLink()
     QCOMPARE(links.at(0).at(0).toString(), link);
     QCOMPARE(links.at(0).at(1).toString(), name);
     QCOMPARE(links.at(0).at(2).toLongLong(), 1024);
+}
+
+// The whole road: a page's fetch() reaches the running window's bridge, the page reads
+// "Success", and the window opens the add dialog filled with the link, the name and the size.
+void TestBridgeBrowser::pageFetchOpensThePrefilledDialogOfTheWindow()
+{
+    if (HeadlessBrowser::chromiumPath().isEmpty())
+        QSKIP("no Chromium on this machine");
+    QStandardPaths::setTestModeEnabled(true);
+    g_lang = QStringLiteral("en");
+    MainWindow::bridgePort = 0;
+    MainWindow window;
+    auto *bridge = window.findChild<BrowserBridge *>();
+    QVERIFY(bridge && bridge->isListening());
+
+    TestHttpServer files;
+    QVERIFY(files.start());
+    files.setRoute("/get", TestHttpServer::Route{});
+    files.route("/get").body = TestHttpServer::randomBody(4096);
+    const QString link = files.url("/get?id=7&x=a+b").toString();
+
+    QFile builder(QStringLiteral(TORVANE_EXTENSION_DIR "/message.js"));
+    QVERIFY(builder.open(QIODevice::ReadOnly));
+    TestHttpServer site;
+    QVERIFY(site.start());
+    TestHttpServer::Route page;
+    page.body = pageFor(bridge->serverPort(), link, "f.zip", 1048576, site.url("/none"));
+    page.headers = {{"Content-Type", "text/html; charset=utf-8"}};
+    site.setRoute("/page.html", page);
+    TestHttpServer::Route script;
+    script.body = builder.readAll();
+    script.headers = {{"Content-Type", "text/javascript; charset=utf-8"}};
+    site.setRoute("/message.js", script);
+    site.setRoute("/result", TestHttpServer::Route{});
+
+    // The dialog runs modally inside the window; look at it once its probe has filled the path,
+    // then close it.
+    QString shownLink, shownPath, shownInfo;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *dialog = window.findChild<AddUrlDialog *>();
+        if (!dialog || !dialog->isVisible())
+            return;
+        const auto *path = dialog->findChild<QLineEdit *>("pathInput");
+        if (path->text().isEmpty())
+            return;
+        shownLink = dialog->findChild<QLineEdit *>("urlInput")->text();
+        shownPath = path->text();
+        shownInfo = dialog->findChild<QLabel *>("lblFileInfo")->text();
+        dialog->reject();
+    });
+    poll.start(20);
+
+    const HeadlessBrowser::Run run = HeadlessBrowser::open(site.url("/page.html"), [&] {
+        return !site.requestsFor("/result").isEmpty() && !shownPath.isEmpty();
+    });
+    QVERIFY2(run.started, qPrintable(run.output));
+    QVERIFY2(run.done, qPrintable(QStringLiteral("no result or no dialog:\n") + run.output));
+    const QUrlQuery result(
+        QUrl(QString::fromUtf8("http://x" + site.requestsFor("/result").first().path)));
+    QCOMPARE(result.queryItemValue(QStringLiteral("bridge"), QUrl::FullyDecoded),
+             QStringLiteral("Success"));
+    QCOMPARE(shownLink, link);
+    QVERIFY2(shownPath.endsWith("/Torvane/Compressed/f.zip"), qPrintable(shownPath));
+    QVERIFY2(shownInfo.startsWith("Size: 1.00 MB"), qPrintable(shownInfo));
+    QVERIFY(window.taskCards().isEmpty()); // rejected: nothing added
 }
 
 void TestBridgeBrowser::extensionTakesOverDownloadsAndFallsBackWithoutProgram()

@@ -65,6 +65,7 @@ private:
 void TestMainWindow::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
+    MainWindow::bridgePort = 0; // never the user's own port 9090
     dataDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
               QStringLiteral("/Torvane");
 }
