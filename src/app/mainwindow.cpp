@@ -7,6 +7,7 @@
 #include "engine/downloadtask.h"
 #include "language/translation.h"
 #include "views/appicon.h"
+#include "views/deletequestion.h"
 #include "views/downloadcard.h"
 #include "views/widgetstyles.h"
 
@@ -489,24 +490,11 @@ void MainWindow::processDeleteAction()
     if (!anySelected)
         return;
 
-    QMessageBox box(this);
-    box.setWindowFlags(box.windowFlags() | Qt::WindowStaysOnTopHint);
-    box.setWindowTitle(T(QStringLiteral("Delete Options")));
-    box.setText(T(QStringLiteral("Delete selected tasks?")));
-    QPushButton *withFile =
-        box.addButton(T(QStringLiteral("Delete List & File")), QMessageBox::DestructiveRole);
-    QPushButton *listOnly =
-        box.addButton(T(QStringLiteral("Delete from List Only")), QMessageBox::ActionRole);
-    QPushButton *cancel = box.addButton(T(QStringLiteral("Cancel")), QMessageBox::RejectRole);
-    styleQuestionButtons({withFile, listOnly, cancel});
-    if (g_lang == QLatin1String("ar"))
-        box.setLayoutDirection(Qt::RightToLeft);
-    box.exec();
-    QAbstractButton *clicked = box.clickedButton();
-    if (clicked != withFile && clicked != listOnly)
+    const DeleteChoice choice = askDeleteOptions(this, T(QStringLiteral("Delete selected tasks?")));
+    if (choice == DeleteChoice::Cancel)
         return;
 
-    const bool removeFiles = clicked == withFile;
+    const bool removeFiles = choice == DeleteChoice::ListAndFile;
     for (int i = int(cards.size()) - 1; i >= 0; --i) {
         DownloadCard *card = cards.at(i);
         if (!card->isSelected())

@@ -1,5 +1,7 @@
 #include "views/downloadcard.h"
 
+#include "views/deletequestion.h"
+
 #include "engine/downloadtask.h"
 #include "language/translation.h"
 #include "views/appicon.h"
@@ -16,7 +18,6 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -396,29 +397,15 @@ void DownloadCard::mouseDoubleClickEvent(QMouseEvent *event)
 
 void DownloadCard::askDelete()
 {
-    QMessageBox box(this);
-    box.setWindowFlags(box.windowFlags() | Qt::WindowStaysOnTopHint);
-    box.setWindowTitle(T(QStringLiteral("Delete Options")));
-    box.setText(T(QStringLiteral("Delete the downloaded file from disk too?")));
-    QPushButton *withFile =
-        box.addButton(T(QStringLiteral("Delete List & File")), QMessageBox::DestructiveRole);
-    QPushButton *listOnly =
-        box.addButton(T(QStringLiteral("Delete from List Only")), QMessageBox::ActionRole);
-    QPushButton *cancel = box.addButton(T(QStringLiteral("Cancel")), QMessageBox::RejectRole);
-    for (QPushButton *button : {withFile, listOnly, cancel})
-        button->setStyleSheet(QString::fromLatin1(MessageBoxButtonStyle));
-    if (g_lang == QLatin1String("ar"))
-        box.setLayoutDirection(Qt::RightToLeft);
-    box.exec();
-
-    QAbstractButton *clicked = box.clickedButton();
-    if (clicked == withFile) {
+    const DeleteChoice choice =
+        askDeleteOptions(this, T(QStringLiteral("Delete the downloaded file from disk too?")));
+    if (choice == DeleteChoice::ListAndFile) {
         // The task keeps its file open while it runs, and an open file cannot be removed on
         // Windows, so the transfer is stopped first.
         m_task->cancel();
         QFile::remove(m_task->savePath());
         emit requestDelete(this);
-    } else if (clicked == listOnly) {
+    } else if (choice == DeleteChoice::ListOnly) {
         emit requestDelete(this);
     }
 }

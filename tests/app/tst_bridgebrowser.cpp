@@ -64,6 +64,20 @@ await fetch("/result?bridge=" + encodeURIComponent(bridge) + "&control=" +
 </script></body></html>)";
 }
 
+// Serves the page, the extension's address builder it imports, and the route it reports to.
+void serveBridgePage(TestHttpServer &site, const QByteArray &html, const QByteArray &builder)
+{
+    TestHttpServer::Route page;
+    page.body = html;
+    page.headers = {{"Content-Type", "text/html; charset=utf-8"}};
+    site.setRoute("/page.html", page);
+    TestHttpServer::Route script;
+    script.body = builder;
+    script.headers = {{"Content-Type", "text/javascript; charset=utf-8"}};
+    site.setRoute("/message.js", script);
+    site.setRoute("/result", TestHttpServer::Route{});
+}
+
 } // namespace
 
 void TestBridgeBrowser::pageFetchReadsSuccessAndBridgeGetsTheLink()
@@ -87,15 +101,8 @@ void TestBridgeBrowser::pageFetchReadsSuccessAndBridgeGetsTheLink()
     const QString name = QString::fromUtf8("\u0645\u0644\u0641 & copy+1.zip");
     TestHttpServer site;
     QVERIFY(site.start());
-    TestHttpServer::Route page;
-    page.body = pageFor(bridge.serverPort(), link, name, 1024, control.url("/plain"));
-    page.headers = {{"Content-Type", "text/html; charset=utf-8"}};
-    site.setRoute("/page.html", page);
-    TestHttpServer::Route script;
-    script.body = builder.readAll();
-    script.headers = {{"Content-Type", "text/javascript; charset=utf-8"}};
-    site.setRoute("/message.js", script);
-    site.setRoute("/result", TestHttpServer::Route{});
+    serveBridgePage(site, pageFor(bridge.serverPort(), link, name, 1024, control.url("/plain")),
+                    builder.readAll());
 
     const HeadlessBrowser::Run run = HeadlessBrowser::open(
         site.url("/page.html"), [&] { return !site.requestsFor("/result").isEmpty(); });
@@ -138,15 +145,8 @@ void TestBridgeBrowser::pageFetchOpensThePrefilledDialogOfTheWindow()
     QVERIFY(builder.open(QIODevice::ReadOnly));
     TestHttpServer site;
     QVERIFY(site.start());
-    TestHttpServer::Route page;
-    page.body = pageFor(bridge->serverPort(), link, "f.zip", 1048576, site.url("/none"));
-    page.headers = {{"Content-Type", "text/html; charset=utf-8"}};
-    site.setRoute("/page.html", page);
-    TestHttpServer::Route script;
-    script.body = builder.readAll();
-    script.headers = {{"Content-Type", "text/javascript; charset=utf-8"}};
-    site.setRoute("/message.js", script);
-    site.setRoute("/result", TestHttpServer::Route{});
+    serveBridgePage(site, pageFor(bridge->serverPort(), link, "f.zip", 1048576, site.url("/none")),
+                    builder.readAll());
 
     // The dialog runs modally inside the window; look at it once its probe has filled the path,
     // then close it.
