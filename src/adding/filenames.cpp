@@ -141,9 +141,11 @@ QString contentDispositionFileName(const QString &value, bool *decoded)
     }
 
     // The classic expression; its key part would also match "filename*", which is skipped here
-    // so that a malformed extended value does not yield its charset as the name.
+    // so that a malformed extended value does not yield its charset as the name. Parameter names
+    // are case-insensitive, and servers do send "FileName=".
     static const QRegularExpression plain(
-        QStringLiteral("filename[^;=\n]*=(?:([\"'])(.*?)\\1|([^;'\"]+))"));
+        QStringLiteral("filename[^;=\n]*=(?:([\"'])(.*?)\\1|([^;'\"]+))"),
+        QRegularExpression::CaseInsensitiveOption);
     QRegularExpressionMatchIterator it = plain.globalMatch(value);
     while (it.hasNext()) {
         const QRegularExpressionMatch m = it.next();
@@ -187,7 +189,8 @@ QString probeFileName(const ProbeNameInput &in)
     if (usable(redirected))
         name = redirected;
     if (in.hasContentDisposition) {
-        static const QRegularExpression anyName(QStringLiteral("filename[^;=\n]*="));
+        static const QRegularExpression anyName(QStringLiteral("filename[^;=\n]*="),
+                                                QRegularExpression::CaseInsensitiveOption);
         if (anyName.match(in.contentDisposition).hasMatch()) {
             bool decoded = false;
             const QString raw = contentDispositionFileName(in.contentDisposition, &decoded);

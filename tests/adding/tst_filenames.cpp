@@ -51,6 +51,8 @@ private slots:
         const char *const headers[][2] = {
             {"attachment; filename=data.zip; size=3", "data.zip"},
             {"inline; filename*=ISO-8859-1''caf%E9.txt", "café.txt"},
+            {"inline; FILENAME*=UTF-8''%D9%85%D9%84%D9%81.pdf", "ملف.pdf"},
+            {"Attachment; FileName=\"Report Q1.xlsx\"", "Report Q1.xlsx"},
             {"attachment; filename*=UTF-8''100%2525.txt; filename=a.txt", "100%25.txt"},
             {"attachment; filename*=x; filename=\"plain.doc\"", "plain.doc"},
         };
