@@ -13,34 +13,12 @@ runs=${1:-5}
 ./scripts/install-deps.sh
 [ -x build/torvane-fetch ] || ./scripts/build.sh >/dev/null
 
-work=$(mktemp -d /tmp/torvane-bench.XXXXXX)
 port=18931
-trap 'nginx -c "$work/nginx.conf" -s stop 2>/dev/null || true; rm -rf "$work"' EXIT
-chmod 755 "$work" # nginx workers read the files as another user
-mkdir -p "$work/www/limited" "$work/out"
+. bench/lib.sh
+start_nginx $port "location /limited/ { limit_rate 4m; }"
+mkdir -p "$work/www/limited"
 head -c $((1024 * 1024 * 1024)) /dev/urandom >"$work/www/plain.bin"
 head -c $((100 * 1024 * 1024)) /dev/urandom >"$work/www/limited/limited.bin"
-
-cat >"$work/nginx.conf" <<CONF
-worker_processes 2;
-pid $work/nginx.pid;
-error_log $work/error.log;
-daemon on;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  server {
-    listen 127.0.0.1:$port;
-    root $work/www;
-    location /limited/ { limit_rate 4m; }
-  }
-}
-CONF
-nginx -c "$work/nginx.conf"
-
-median() { sort -n | awk '{a[NR]=$1} END {m=(NR%2)?a[(NR+1)/2]:(a[NR/2]+a[NR/2+1])/2; printf "%.3f", m}'; }
 
 # run_tool NAME URL SOURCE -> appends "seconds kib" lines to $work/NAME.times
 run_tool() {

@@ -11,29 +11,13 @@ runs=${1:-3}
 ./scripts/install-deps.sh
 cmake --build build --target torvane-fetch torvane-cardbench >/dev/null
 
-work=$(mktemp -d /tmp/torvane-cardbench.XXXXXX)
 port=18932
-trap 'nginx -c "$work/nginx.conf" -s stop 2>/dev/null || true; rm -rf "$work"' EXIT
-chmod 755 "$work"
-mkdir -p "$work/www" "$work/out" "$work/home"
+. bench/lib.sh
+start_nginx $port
+mkdir -p "$work/home"
 head -c $((1024 * 1024 * 1024)) /dev/urandom >"$work/www/plain.bin"
 head -c 1024 /dev/urandom >"$work/www/tiny.bin"
-cat >"$work/nginx.conf" <<CONF
-worker_processes 2;
-pid $work/nginx.pid;
-error_log $work/error.log;
-daemon on;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  sendfile on;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-CONF
-nginx -c "$work/nginx.conf"
 url="http://127.0.0.1:$port/plain.bin"
-
-median() { sort -n | awk '{a[NR]=$1} END {m=(NR%2)?a[(NR+1)/2]:(a[NR/2]+a[NR/2+1])/2; printf "%.3f", m}'; }
 
 # window_run URL -> CPU seconds of one window download (Xvfb, start-up and exit included)
 window_run() {
