@@ -1,3 +1,4 @@
+#include "adding/addurldialog.h"
 #include "app/mainwindow.h"
 #include "app/stylesheets.h"
 #include "engine/downloadtask.h"
@@ -5,6 +6,7 @@
 #include "messageboxdriver.h"
 #include "testhttpserver.h"
 #include "views/downloadcard.h"
+#include "views/downloaddetailsdialog.h"
 #include "views/widgetstyles.h"
 
 #include <QAction>
@@ -14,12 +16,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -51,6 +56,7 @@ private slots:
     void languageAndThemeSwitch();
     void duplicateAddAsksFirst();
     void listSurvivesRestartMidSegmentedDownload();
+    void addedThroughTheDialogLandsInItsFolder();
 
 private:
     DownloadCard *addCard(MainWindow &w, const QString &name, int status, qint64 total = 0);
@@ -300,6 +306,46 @@ void TestMainWindow::listSurvivesRestartMidSegmentedDownload()
     }
     QVERIFY(requested <= route.body.size() - savedBytes + 1);
     QVERIFY(ranged > 1);
+}
+
+// The whole road of a link: the dialog works out the name, Start adds a card, the file lands
+// byte-exact in its category folder and the details dialog ends in its completed view.
+void TestMainWindow::addedThroughTheDialogLandsInItsFolder()
+{
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8()); // the download location follows the home folder
+    TestHttpServer server;
+    QVERIFY(server.start());
+    TestHttpServer::Route r;
+    r.body = TestHttpServer::randomBody(300 * 1024, 5);
+    r.headers = {{"Content-Disposition", "attachment; filename=\"report 2026.pdf\""}};
+    server.setRoute("/get", r);
+
+    MainWindow w;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *dialog = w.findChild<AddUrlDialog *>();
+        if (dialog && dialog->isVisible() &&
+            !dialog->findChild<QLineEdit *>("pathInput")->text().isEmpty())
+            dialog->findChild<QPushButton *>("btnStart")->click();
+    });
+    poll.start(20);
+    w.openAddDialog(server.url("/get").toString(), QString(), 0);
+    poll.stop();
+
+    QCOMPARE(w.cards.size(), 1);
+    DownloadTask *task = w.cards.first()->getTask();
+    QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 20000);
+    const QString expected = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation) +
+                             "/Torvane/Documents/report 2026.pdf";
+    QVERIFY(expected.startsWith(home.path()));
+    QCOMPARE(task->savePath(), expected);
+    QVERIFY(readFile(expected) == r.body);
+    auto *details = w.cards.first()->findChild<DownloadDetailsDialog *>();
+    QVERIFY(details && details->isVisible());
+    QTRY_VERIFY(details->findChild<QLabel *>("CompName")->isVisible());
+    qputenv("HOME", oldHome);
 }
 
 QTEST_MAIN(TestMainWindow)
