@@ -8,8 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
-./scripts/install-deps.sh
-cmake --build build --target torvane-fetch torvane-cardbench >/dev/null
+./scripts/build.sh torvane-fetch torvane-cardbench >/dev/null
 
 port=18932
 . bench/lib.sh
