@@ -70,23 +70,24 @@ void TestMediaTask::run_data()
 }
 
 // Units, "Unknown", tags, ignored lines, several lines in one read, and lines cut across reads
-// (down to a UTF-8 character); the last line lacks its newline and stays shown.
+// (down to a UTF-8 character); the last line lacks its newline and stays shown. The pauses between
+// writes are long enough for each write to arrive as a read of its own also on a busy machine.
 void TestMediaTask::run()
 {
     QFETCH(int, exitCode);
     g_lang = QStringLiteral("en");
     DownloadTask *t = startTask(
-        "echo \"[env] $(pwd) $PYTHONIOENCODING $(cat \"$out\" 2>&- || echo absent)\"; sleep 0.3\n"
+        "echo \"[env] $(pwd) $PYTHONIOENCODING $(cat \"$out\" 2>&- || echo absent)\"; sleep 0.6\n"
         "printf '[generic] Extracting URL\\n[download] Destination: x\\n"
-        "[download]  45.0%% of ~ 10.00MiB'; sleep 0.3\n"
-        "printf ' at  2.00MiB/s ETA 00:05\\n'; sleep 0.3\n"
-        "printf '[info] first\\n[info] second\\n'; sleep 0.3\n"
+        "[download]  45.0%% of ~ 10.00MiB'; sleep 0.6\n"
+        "printf ' at  2.00MiB/s ETA 00:05\\n'; sleep 0.6\n"
+        "printf '[info] first\\n[info] second\\n'; sleep 0.6\n"
         "printf '[download]  40.0%% of ~ 10.00MiB at  2.00MiB/s ETA 00:07\\n"
-        "[download]  50.0%% of ~ 10.00MiB at Unknown B/s ETA Unknown\\n'; sleep 0.3\n"
-        "printf '[download]   1.0%% of 2.00TiB at 1.00GiB/s ETA 09:00:00\\n'; sleep 0.3\n"
-        "printf 'WARNING: not shown\\n[Merger] Merging into \"'; sleep 0.3\n"
-        "printf 'clip.mp4\"\\nERR'; sleep 0.3\n"
-        "printf 'OR: broken \\331'; sleep 0.3\n"
+        "[download]  50.0%% of ~ 10.00MiB at Unknown B/s ETA Unknown\\n'; sleep 0.6\n"
+        "printf '[download]   1.0%% of 2.00TiB at 1.00GiB/s ETA 09:00:00\\n'; sleep 0.6\n"
+        "printf 'WARNING: not shown\\n[Merger] Merging into \"'; sleep 0.6\n"
+        "printf 'clip.mp4\"\\nERR'; sleep 0.6\n"
+        "printf 'OR: broken \\331'; sleep 0.6\n"
         "printf '\\201 end'; printf 0123456789 > \"$out\"; exit " +
         QByteArray::number(exitCode) + "\n");
     QCOMPARE(t->lastDlpMessage, QStringLiteral("Starting processing..."));
@@ -94,7 +95,9 @@ void TestMediaTask::run()
 
     // An empty placeholder left in place would make the tool skip the download as done.
     QVERIFY(shown.contains("0 0 0  |[env] " + toolDir + " utf-8 absent"));
-    QVERIFY(shown.contains("10485760 4718592 2097152 00:05 |[info] second"));
+    // The speed here may already be the 500 ms tick's own sample, so it is not compared.
+    QVERIFY(!shown.filter(QRegularExpression("^10485760 4718592 \\d+ 00:05 \\|\\[info\\] second$"))
+                 .isEmpty());
     QVERIFY(shown.contains("10485760 5242880 2097152 00:07 |")); // "Unknown" keeps the last ones
     QVERIFY(shown.contains("2199023255552 21990232555 1073741824 09:00:00 |"));
     QVERIFY(!shown.filter("|[Merger] Merging into \"clip.mp4\"").isEmpty());
