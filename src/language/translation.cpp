@@ -87,7 +87,7 @@ QString T(const QString &text)
     return text;
 }
 
-bool isRightToLeft()
+bool languageIsRightToLeft()
 {
     return g_lang == QLatin1String("ar");
 }

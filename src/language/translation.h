@@ -9,5 +9,6 @@ extern QString g_lang;
 // while the language is not Arabic, come back unchanged.
 QString T(const QString &text);
 
-// Right-to-left is used exactly while the language is Arabic.
-bool isRightToLeft();
+// Right-to-left is used exactly while the language is Arabic. (Named apart from
+// QWidget::isRightToLeft, which a bare call inside a widget would otherwise reach.)
+bool languageIsRightToLeft();

@@ -199,8 +199,7 @@ void DownloadDetailsDialog::onPauseResume()
         m_task->resume();
         updateUI();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -225,7 +224,8 @@ void DownloadDetailsDialog::updateUI()
     setTextIfChanged(lblDstTitle, T(QStringLiteral("Save As:")));
 
     // ::isRightToLeft, not QWidget::isRightToLeft (the widget's own current direction).
-    const Qt::LayoutDirection direction = ::isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
+    const Qt::LayoutDirection direction =
+        languageIsRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
     if (layoutDirection() != direction)
         setLayoutDirection(direction);
 
@@ -282,7 +282,6 @@ void DownloadDetailsDialog::updateUI()
         setTextIfChanged(speedLbl, QStringLiteral("0 MB/s"));
         setTextIfChanged(etaLbl, T(QStringLiteral("Failed")));
         break;
-    default:
-        break;
+    default: break;
     }
 }

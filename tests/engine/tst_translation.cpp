@@ -20,10 +20,10 @@ private slots:
         QCOMPARE(T("pause"), QString("pause"));
         QCOMPARE(T("Pause "), QString("Pause "));
         QCOMPARE(T(""), QString());
-        QVERIFY(isRightToLeft());
+        QVERIFY(languageIsRightToLeft());
         g_lang = QStringLiteral("en");
         QCOMPARE(T("URL:"), QString("URL:"));
-        QVERIFY(!isRightToLeft());
+        QVERIFY(!languageIsRightToLeft());
     }
 };
 
