@@ -108,7 +108,6 @@ bool TaskStore::keepUnreadableListAside()
                  QString::number(n);
     if (!QFile::rename(listPath(), target))
         return false;
-    keptAside = target;
     return true;
 }
 

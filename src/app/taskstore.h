@@ -37,13 +37,9 @@ public:
     // tries again).
     bool save(const QList<DownloadTask *> &tasks);
 
-    // The name an unparsable list was moved to by the last save, empty when none.
-    QString keptAsidePath() const { return keptAside; }
-
 private:
     bool keepUnreadableListAside();
 
     QString dir;
     bool listUnreadable = false;
-    QString keptAside;
 };

@@ -28,7 +28,9 @@ DownloadTask::DownloadTask(QUrl url, QString savePath, QString format, QObject *
       m_savePath(std::move(savePath))
 {
     manager = new QNetworkAccessManager(this);
+#if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
     manager2 = new QNetworkAccessManager(this);
+#endif
     clock.start();
     fileName = QFileInfo(m_savePath).fileName();
     file = new QFile(m_savePath, this);
