@@ -1,7 +1,7 @@
-// Renders an SVG drawing into an image of a given size, in the format its file name ends with (PNG,
-// or ICO for the Windows installer). The build uses it to turn the drawings under resources/svg into
-// the images compiled into the program and the icons of the packages, so the pixels always match
-// their source.
+// Renders an SVG drawing into an image of a given size, in the format its file name ends with
+// (PNG, or ICO for the Windows installer). The build uses it to turn the drawings under
+// resources/svg into the images compiled into the program and the icons of the packages, so the
+// pixels always match their source.
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>

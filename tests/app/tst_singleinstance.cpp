@@ -117,7 +117,7 @@ private slots:
     void lockOfAKilledCopyIsTakenOver();
 
 private:
-    void startFirstCopy();
+    void startFirstCopy(const QStringList &arguments = {});
     bool waitForLine(const QString &line, int occurrence = 1);
     // Starts the real program with these arguments and checks that it hands them over and ends.
     void runLaterStart(const QStringList &arguments);
@@ -184,7 +184,7 @@ void TestSingleInstance::linkFromCommandLine()
     QCOMPARE(linkArgument(arguments), link);
 }
 
-void TestSingleInstance::startFirstCopy()
+void TestSingleInstance::startFirstCopy(const QStringList &arguments)
 {
     firstCopy = std::make_unique<QProcess>();
     QProcessEnvironment env = environment;
@@ -195,7 +195,7 @@ void TestSingleInstance::startFirstCopy()
         while (firstCopy->canReadLine())
             firstCopyLines.append(QString::fromUtf8(firstCopy->readLine()).trimmed());
     });
-    firstCopy->start(QCoreApplication::applicationFilePath(), QStringList());
+    firstCopy->start(QCoreApplication::applicationFilePath(), arguments);
     QVERIFY(firstCopy->waitForStarted());
 }
 
@@ -299,17 +299,20 @@ void TestSingleInstance::lockOfAKilledCopyIsTakenOver()
     QVERIFY(firstCopy->waitForFinished(5000));
     QVERIFY(QFileInfo::exists(lock));
 
-    // The next start becomes the running copy despite the lock and socket left behind...
+    // The next start becomes the running copy despite the lock and socket left behind, and opens
+    // the link it was started with...
     firstCopyLines.clear();
-    startFirstCopy();
+    const QString link = "http://127.0.0.1:9/after-crash.zip";
+    startFirstCopy({link});
     QVERIFY(waitForLine("shown"));
+    QVERIFY(waitForLine("dialog " + link));
     // ...and answers later starts: one without a link only brings the hidden window back.
     firstCopy->write("hide\n");
     QVERIFY(waitForLine("hidden"));
     runLaterStart({});
     QVERIFY(waitForLine("shown", 2));
     QTest::qWait(200);
-    QVERIFY(!firstCopyLines.join('\n').contains("dialog"));
+    QCOMPARE(firstCopyLines.filter("dialog").size(), 1);
 }
 
 int main(int argc, char **argv)
