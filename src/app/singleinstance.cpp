@@ -34,8 +34,8 @@ SingleInstance::SingleInstance(QString directory, QObject *parent)
     : QObject(parent), dir(directory.isEmpty() ? defaultDirectory() : std::move(directory)),
       lock(dir + QStringLiteral("/torvane.lock"))
 {
-    // Qt otherwise takes a lock older than 30 s for stale even while its holder runs; here only
-    // a holder that is gone makes it stale.
+    // The running copy holds the lock for days: only a holder that is gone may make it stale,
+    // never the lock's age (30 s by default).
     lock.setStaleLockTime(0);
 }
 
