@@ -29,6 +29,8 @@ public:
     QString fileName;
     QString category;
     QString m_format;
+    // The one line the views show about the run: the media tool's latest message, or why a
+    // download failed.
     QString lastDlpMessage;
     QString dlpEtaStr;
     qint64 totalSize = 0;

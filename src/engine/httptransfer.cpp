@@ -4,6 +4,7 @@
 #include "engine/httpheaders.h"
 #include "engine/httpprobe.h"
 #include "engine/httpsession.h"
+#include "language/translation.h"
 
 #include <QFileInfo>
 #include <QNetworkReply>
@@ -47,6 +48,7 @@ bool HttpTransfer::running() const
 void HttpTransfer::start()
 {
     restarts = 0;
+    task->lastDlpMessage.clear();
     sendProbe();
 }
 
@@ -81,7 +83,7 @@ void HttpTransfer::beginTransfer(const ProbeAnswer &answer)
     task->totalSize = total;
     const int count = segmented ? partCountFor(total) : 1;
     if (!file.resize(total)) {
-        fail();
+        fail(T(QStringLiteral("Cannot write the file")));
         return;
     }
     parts = QVector<Part>(count);
@@ -157,7 +159,7 @@ bool HttpTransfer::checkPartHeaders(QNetworkReply *reply, int index)
             // Bytes of some other range: useless at this part's offsets. Fetch the whole file
             // over one connection instead.
             if (++restarts > kMaxRestarts) {
-                fail();
+                fail(T(QStringLiteral("The file keeps changing on the server")));
                 return false;
             }
             planSingleConnection(task->totalSize);
@@ -196,6 +198,8 @@ void HttpTransfer::settleFailedAnswer(QNetworkReply *reply, int index)
 {
     const int code = HttpSession::statusOf(reply);
     const QNetworkReply::NetworkError error = reply->error();
+    lastProblem =
+        code == 0 ? reply->errorString() : T(QStringLiteral("Server error: HTTP %1")).arg(code);
     parts[index].reply = nullptr;
     HttpSession::drop(reply, this);
     // A link that no request can serve fails at once instead of after every retry.
@@ -208,7 +212,7 @@ void HttpTransfer::settleFailedAnswer(QNetworkReply *reply, int index)
     else if (code == 416)
         restartFromScratch(); // the range lies beyond the file: it has changed
     else
-        fail();
+        fail(lastProblem);
 }
 
 void HttpTransfer::planSingleConnection(qint64 length)
@@ -275,7 +279,8 @@ void HttpTransfer::writePartData(QNetworkReply *reply, int index)
     }
     if (!data.isEmpty()) {
         if (!file.writeAt(part.offset, data)) {
-            fail(); // disk full, file gone: nothing sound to continue with
+            // Disk full, file gone: nothing sound to continue with.
+            fail(T(QStringLiteral("Cannot write the file")));
             return;
         }
         part.offset += data.size();
@@ -345,6 +350,7 @@ void HttpTransfer::onPartFinished()
     }
     parts[part].reply = nullptr;
     const bool clean = reply->error() == QNetworkReply::NoError;
+    lastProblem = clean ? T(QStringLiteral("The connection ended early")) : reply->errorString();
     const bool progressed = parts[part].offset > reply->property("startOffset").toLongLong();
     disconnect(reply, nullptr, this, nullptr);
     reply->deleteLater();
@@ -366,7 +372,7 @@ void HttpTransfer::retryPart(int index, bool madeProgress)
     Part &part = parts[index];
     part.tries = madeProgress ? 0 : part.tries + 1;
     if (part.tries >= DownloadTask::kMaxTriesPerPart) {
-        fail();
+        fail(T(QStringLiteral("Connection failed: %1")).arg(lastProblem));
         return;
     }
     const int delay = madeProgress ? 0 : retryBaseDelayMs << (part.tries - 1);
@@ -396,6 +402,7 @@ void HttpTransfer::checkStalls()
             continue;
         }
         const bool progressed = parts[i].offset > reply->property("startOffset").toLongLong();
+        lastProblem = T(QStringLiteral("No data from the server"));
         parts[i].reply = nullptr;
         HttpSession::drop(reply, this);
         retryPart(i, progressed);
@@ -405,7 +412,7 @@ void HttpTransfer::checkStalls()
 void HttpTransfer::restartFromScratch()
 {
     if (++restarts > kMaxRestarts) {
-        fail();
+        fail(T(QStringLiteral("The file keeps changing on the server")));
         return;
     }
     task->stopTick();
@@ -449,6 +456,7 @@ void HttpTransfer::restore(const TransferProgress &progress)
 void HttpTransfer::resume()
 {
     restarts = 0;
+    task->lastDlpMessage.clear();
     if (!openFile())
         return;
     if (!parts.isEmpty())
@@ -503,7 +511,7 @@ void HttpTransfer::resumeRestored()
     rest.end = total - 1;
     parts = {rest};
     if (!file.resize(total)) {
-        fail();
+        fail(T(QStringLiteral("Cannot write the file")));
         return;
     }
     task->startTick();
@@ -535,9 +543,10 @@ void HttpTransfer::complete()
 }
 
 // Every failure of the transfer ends here.
-void HttpTransfer::fail()
+void HttpTransfer::fail(const QString &reason)
 {
     stop();
+    task->lastDlpMessage = reason;
     // Closed so that the user can delete or move it; a resume opens it again.
     closeFile();
     task->currentSpeed = 0.0;
@@ -570,6 +579,6 @@ bool HttpTransfer::openFile()
 {
     if (file.open())
         return true;
-    fail();
+    fail(T(QStringLiteral("Cannot open the file")));
     return false;
 }

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QString>
 #include <QUrl>
 #include <QVector>
 
@@ -78,7 +79,8 @@ private:
     void resumeRestored();
     bool allPartsDone() const;
     void complete();
-    void fail();
+    // Ends the run in status 3; `reason` is the one line the views show (already translated).
+    void fail(const QString &reason = QString());
     bool openFile();
 
     DownloadTask *task;
@@ -90,5 +92,6 @@ private:
     QByteArray etag;
     QByteArray lastModified;
     int restarts = 0;
+    QString lastProblem; // why the latest try of a part failed; the reason once tries run out
     QElapsedTimer clock;
 };
