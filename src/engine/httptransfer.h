@@ -14,6 +14,7 @@ class DownloadTask;
 class HttpProbe;
 class HttpSession;
 struct ProbeAnswer;
+struct RefusedCertificate;
 class QNetworkReply;
 class QTimer;
 
@@ -81,6 +82,7 @@ private:
     void complete();
     // Ends the run in status 3; `reason` is the one line the views show (already translated).
     void fail(const QString &reason = QString());
+    void refuse(const RefusedCertificate &certificate);
     bool openFile();
 
     DownloadTask *task;

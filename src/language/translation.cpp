@@ -80,6 +80,11 @@ const std::pair<const char *, const char *> kTable[] = {
     {"The file keeps changing on the server", "الملف يتغير باستمرار على الخادم"},
     {"Cannot open the file", "تعذر فتح الملف"},
     {"Cannot write the file", "تعذرت الكتابة في الملف"},
+    // A server certificate that failed verification, and trusting it from the details.
+    {"Certificate not trusted: %1", "شهادة الأمان غير موثوقة: %1"},
+    {"SHA-256 fingerprint:", "بصمة SHA-256:"},
+    {"Trust this certificate for %1", "الوثوق بهذه الشهادة للموقع %1"},
+    {"Certificate trusted", "تم الوثوق بالشهادة"},
 };
 
 } // namespace

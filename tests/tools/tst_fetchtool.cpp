@@ -1,6 +1,8 @@
 // torvane-fetch as a user or a benchmark runs it: a segmented file, a video through the media tool
-// found beside the program, and a missing file, each checked on disk and by the exit code.
+// found beside the program, a missing file, and HTTPS servers whose certificates pass or fail
+// verification, each checked on disk and by the exit code.
 
+#include "testcertificates.h"
 #include "testhttpserver.h"
 #include "testmedia.h"
 
@@ -23,8 +25,14 @@ private slots:
     void initTestCase();
     void fetch_data();
     void fetch();
+    void certificates_data();
+    void certificates();
 
 private:
+    // Runs the program to its end with the server's event loop turning; false if it hung.
+    bool run(QProcess &fetch, const QStringList &arguments,
+             const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
+
     QString program;
     QTemporaryDir dir;
     TestHttpServer server;
@@ -87,10 +95,7 @@ void TestFetchTool::fetch()
     // Keep the media tool away from the user's own configuration and cache.
     env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
     env.insert("XDG_CACHE_HOME", dir.filePath("cache"));
-    fetch.setProcessEnvironment(env);
-    fetch.start(program, {server.url(path).toString(), out});
-    // The server lives in this process: keep its event loop turning while the program runs.
-    QVERIFY(QTest::qWaitFor([&] { return fetch.state() == QProcess::NotRunning; }, 120000));
+    QVERIFY(run(fetch, {server.url(path).toString(), out}, env));
     const QString summary = QString::fromUtf8(fetch.readAllStandardOutput()).trimmed();
     QCOMPARE(fetch.exitStatus(), QProcess::NormalExit);
     QVERIFY2(summary.endsWith(QStringLiteral(" status=") + QString::number(status)),
@@ -100,6 +105,59 @@ void TestFetchTool::fetch()
         QVERIFY(readFile(out) == (media ? video : file));
     else
         QVERIFY(readFile(out) != "not here");
+}
+
+bool TestFetchTool::run(QProcess &fetch, const QStringList &arguments,
+                        const QProcessEnvironment &env)
+{
+    fetch.setProcessEnvironment(env);
+    fetch.start(program, arguments);
+    // The server lives in this process: keep its event loop turning while the program runs.
+    return QTest::qWaitFor([&] { return fetch.state() == QProcess::NotRunning; }, 120000) &&
+           fetch.exitStatus() == QProcess::NormalExit;
+}
+
+void TestFetchTool::certificates_data()
+{
+    QTest::addColumn<bool>("issued"); // by a throw-away authority, else self-signed
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("self-signed") << false << QString() << 1;
+    QTest::newRow("self-signed, --insecure") << false << "--insecure" << 0;
+    QTest::newRow("issued by an authority given with --cacert") << true << "--cacert" << 0;
+}
+
+void TestFetchTool::certificates()
+{
+    QFETCH(bool, issued);
+    QFETCH(QString, option);
+    QFETCH(int, exitCode);
+    TestCertificates certificates;
+    TestHttpServer tls;
+    QVERIFY(tls.useTls(issued ? certificates.issued() : certificates.selfSigned()));
+    tls.setRoute("/f.bin", server.route("/data.bin"));
+    QVERIFY(tls.start());
+    const QString out = dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + "/f.bin");
+    QDir().mkpath(QFileInfo(out).path());
+    QStringList arguments{tls.url("/f.bin").toString(), out};
+    if (issued)
+        arguments.prepend(certificates.authorityFile());
+    if (!option.isEmpty())
+        arguments.prepend(option);
+
+    QProcess fetch;
+    QVERIFY(run(fetch, arguments));
+    const QByteArray errors = fetch.readAllStandardError();
+    QVERIFY2(fetch.exitCode() == exitCode, errors.constData());
+    if (exitCode == 0) {
+        QVERIFY(readFile(out) == file);
+    } else {
+        QVERIFY2(errors.contains("torvane-fetch: Certificate not trusted: The certificate is "
+                                 "self-signed, and untrusted"),
+                 errors.constData());
+        QVERIFY(!QFile::exists(out));
+        QVERIFY(tls.requests.isEmpty());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFetchTool)
