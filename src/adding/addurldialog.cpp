@@ -5,8 +5,10 @@
 #include "adding/formatlist.h"
 #include "engine/categories.h"
 #include "engine/httpheaders.h"
+#include "engine/httpsession.h"
 #include "engine/mediatool.h"
 #include "engine/processtree.h"
+#include "engine/trustedcertificates.h"
 #include "language/translation.h"
 #include "views/sizetext.h"
 #include "views/widgetstyles.h"
@@ -19,7 +21,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPushButton>
@@ -47,7 +48,7 @@ AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 ext
 {
     setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
 
-    netManager = new QNetworkAccessManager(this);
+    netManager = new HttpSession(this);
     setFixedSize(600, 260);
     auto *grid = new QGridLayout(this);
 
@@ -218,7 +219,7 @@ void AddUrlDialog::sendProbe(const QUrl &u, const QString &linkName, bool isVid)
     request.setRawHeader("User-Agent", kUserAgent);
     request.setRawHeader("Range", "bytes=0-0");
 
-    QNetworkReply *reply = netManager->get(request);
+    QNetworkReply *reply = netManager->send(request);
     probeReply = reply;
     // Name and size come from the headers alone: the answer is taken as soon as they are in, and
     // the rest (a whole file, from a server that ignores the range) is never received.
@@ -289,7 +290,12 @@ void AddUrlDialog::onProbeAnswer(QNetworkReply *reply, const QUrl &u, const QStr
             size = parseDecimalHeader(reply->rawHeader("Content-Length"));
     }
 
-    if (isUnsafeSuffix(QFileInfo(name).suffix())) {
+    const RefusedCertificate refused = HttpSession::refusalOf(reply);
+    if (!refused.isNull()) {
+        // Nothing the server said can be believed, the size included.
+        lblFileInfo->setText(refused.reason);
+        lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
+    } else if (isUnsafeSuffix(QFileInfo(name).suffix())) {
         lblFileInfo->setText(sizeText(size) + QStringLiteral("  |  \u26A0\uFE0F ") +
                              T(QStringLiteral("Warning: Executable file. Might be unsafe.")));
         lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));

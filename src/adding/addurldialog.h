@@ -7,7 +7,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QNetworkAccessManager;
+class HttpSession;
 class QNetworkReply;
 class QPushButton;
 
@@ -47,7 +47,7 @@ private:
     QLabel *lblQual = nullptr;
     QLabel *lblFileInfo = nullptr;
     bool queued = false;
-    QNetworkAccessManager *netManager = nullptr;
+    HttpSession *netManager = nullptr; // the engine's: certificates are decided as for downloads
     QProcess *formatProcess = nullptr;
     QPushButton *btnStart = nullptr;
     QPushButton *btnLater = nullptr;

@@ -5,6 +5,7 @@
 #include "app/stylesheets.h"
 #include "engine/categories.h"
 #include "engine/downloadtask.h"
+#include "engine/trustedcertificates.h"
 #include "language/translation.h"
 #include "views/appicon.h"
 #include "views/deletequestion.h"
@@ -536,6 +537,8 @@ void MainWindow::saveTasks()
 
 void MainWindow::loadTasks()
 {
+    // The certificates the user trusted live beside the list they were trusted for.
+    TrustedCertificates::shared().useDirectory(store.directory());
     const QList<SavedTask> saved = store.load();
     for (const SavedTask &entry : saved) {
         auto *task = new DownloadTask(QUrl(entry.url), entry.savePath, entry.format, this);

@@ -323,7 +323,11 @@ void DownloadCard::updateCardUI()
         break;
     case 3:
         setTextIfChanged(speedLbl, T(QStringLiteral("Error")));
-        setTextIfChanged(etaLbl, QString());
+        // Why, cut like the tool's line; the details show it whole.
+        setTextIfChanged(etaLbl,
+                         t.lastDlpMessage.size() > kMessageLimit
+                             ? t.lastDlpMessage.left(kMessageLimit - 3) + QStringLiteral("...")
+                             : t.lastDlpMessage);
         state = QStringLiteral("error");
         break;
     case 4:

@@ -1,7 +1,9 @@
 #include "adding/addurldialog.h"
 #include "adding/categoryfolder.h"
 #include "engine/mediatool.h"
+#include "engine/trustedcertificates.h"
 #include "language/translation.h"
+#include "testcertificates.h"
 #include "testhttpserver.h"
 
 #include <QComboBox>
@@ -116,6 +118,28 @@ private slots:
             QVERIFY(server.requestsFor("/big.iso").last().headers.value("range") == "bytes=0-0");
             if (!honourRange || status != 200) // the whole body is on its way
                 QTRY_COMPARE_WITH_TIMEOUT(server.openConnections, 0, 1000);
+        }
+    }
+
+    // A certificate that fails verification is named instead of a size; once the user trusted
+    // it for the host, the size is read again.
+    void refusedCertificate()
+    {
+        TrustedCertificates::shared().useDirectory(QString());
+        const TlsIdentity identity = TestCertificates().selfSigned();
+        TestHttpServer tls;
+        QVERIFY(tls.useTls(identity));
+        tls.setRoute("/s.zip", server.route("/files/real%20name.mp3"));
+        QVERIFY(tls.start());
+        const QString problem = "Certificate not trusted: The certificate is self-signed, and "
+                                "untrusted";
+        for (const QString &expected :
+             {problem, QString("Size: 0.00 MB  |  \u2705 Safe file type.")}) {
+            Dialog d(tls.url("/s.zip").toString(), {}, 0, nullptr);
+            QTRY_COMPARE(d.info->text(), expected);
+            QVERIFY(d.path->text().endsWith(QLatin1String("/Compressed/s.zip")));
+            TrustedCertificates::shared().trust(
+                "127.0.0.1", TrustedCertificates::digestOf(identity.certificate));
         }
     }
 
