@@ -44,15 +44,17 @@ class TstCertificates : public QObject {
         QVERIFY(server->start());
     }
 
-    std::unique_ptr<DownloadTask> run()
+    std::unique_ptr<DownloadTask> start()
     {
         auto t = std::make_unique<DownloadTask>(server->url("/f.bin"), out(), "best");
         t->setRetryBaseDelayMs(20);
         t->start();
-        [&] {
-            QVERIFY(QTest::qWaitFor([&] { return t->status != 1; }, 20000));
-        }();
         return t;
+    }
+
+    static bool ended(const DownloadTask &t)
+    {
+        return QTest::qWaitFor([&] { return t.status != 1; }, 20000);
     }
 
     // Ended in error on the certificate `identity` without taking anything from the server.
@@ -99,7 +101,8 @@ private slots:
                                          ? certificates.issued()
                                          : certificates.issued(QStringLiteral("downloads.example"));
         serve(identity);
-        const auto t = run();
+        const auto t = start();
+        QVERIFY(ended(*t));
         if (problem.isEmpty()) {
             QCOMPARE(t->status, 2);
             QVERIFY(readFile(out()) == body);
@@ -116,13 +119,14 @@ private slots:
     {
         const TlsIdentity first = certificates.selfSigned();
         serve(first);
-        auto t = run();
+        auto t = start();
+        QVERIFY(ended(*t));
         expectRefused(*t, first, "self-signed");
         QVERIFY(TrustedCertificates::shared().trust(t->refusedCertificate.host,
                                                     t->refusedCertificate.sha256));
         TrustedCertificates::shared().useDirectory(stateDir()); // as the next start reads it
         t->resume();
-        QVERIFY(QTest::qWaitFor([&] { return t->status != 1; }, 20000));
+        QVERIFY(ended(*t));
         QCOMPARE(t->status, 2);
         QVERIFY(t->refusedCertificate.isNull());
         QVERIFY(readFile(out()) == body);
@@ -130,7 +134,9 @@ private slots:
         QFile::remove(out());
         const TlsIdentity second = certificates.selfSigned();
         serve(second);
-        expectRefused(*run(), second, "self-signed");
+        t = start();
+        QVERIFY(ended(*t));
+        expectRefused(*t, second, "self-signed");
     }
 
     // A server that changes its certificate while a pinned download is paused: the resumed parts
@@ -142,8 +148,7 @@ private slots:
             "127.0.0.1", TrustedCertificates::digestOf(first.certificate)));
         serve(first);
         server->route("/f.bin").trickleBytes = 2048;
-        auto t = std::make_unique<DownloadTask>(server->url("/f.bin"), out(), "best");
-        t->start();
+        auto t = start();
         QVERIFY(QTest::qWaitFor([&] { return t->downloadedSize > 32 * 1024; }, 10000));
         t->pause();
         const qint64 atPause = t->downloadedSize;
@@ -153,7 +158,7 @@ private slots:
         const TlsIdentity second = certificates.selfSigned();
         QVERIFY(server->useTls(second));
         t->resume();
-        QVERIFY(QTest::qWaitFor([&] { return t->status != 1; }, 10000));
+        QVERIFY(ended(*t));
         QCOMPARE(t->status, 3);
         QCOMPARE(t->refusedCertificate.sha256, TrustedCertificates::digestOf(second.certificate));
         QCOMPARE(t->downloadedSize, atPause);
