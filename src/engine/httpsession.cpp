@@ -90,8 +90,8 @@ void HttpSession::handleSslErrors(QNetworkReply *reply, const QList<QSslError> &
     const QByteArray digest = TrustedCertificates::digestOf(certificate);
     const TrustedCertificates &trusted = TrustedCertificates::shared();
     if (trusted.insecure() || trusted.isTrusted(host, digest)) {
-        // Exactly these errors about exactly this certificate: Qt keeps the list for the
-        // connections it opens later, so another certificate on the host is asked about again.
+        // Only these errors about this very certificate. Qt keeps the list for its later
+        // connections to the host, where a plain ignoreSslErrors() would take any certificate.
         reply->ignoreSslErrors(errors);
         return;
     }
