@@ -5,6 +5,7 @@
 #include "adding/formatlist.h"
 #include "engine/categories.h"
 #include "engine/httpheaders.h"
+#include "engine/mediacommand.h"
 #include "engine/mediatool.h"
 #include "engine/processtree.h"
 #include "language/translation.h"
@@ -189,6 +190,16 @@ void AddUrlDialog::fetchRealName(const QString &text)
     }
 
     const bool isVid = containsMediaHost(text);
+    const QUrl u(text, QUrl::TolerantMode);
+    // The media tool reads anything but a web link as an option or a local path.
+    if (isVid && !isMediaToolLink(u)) {
+        lblQual->hide();
+        qualityCombo->hide();
+        lblFileInfo->setText(refusedMediaLinkText());
+        lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
+        btnStart->setEnabled(false);
+        return;
+    }
     if (isVid) {
         lblQual->show();
         qualityCombo->show();
@@ -197,14 +208,13 @@ void AddUrlDialog::fetchRealName(const QString &text)
         qualityCombo->addItem(T(QStringLiteral("Fetching...")), QStringLiteral("best"));
         btnStart->setEnabled(false);
         lblFileInfo->setText(QString());
-        startListing(text);
+        startListing(u);
     } else {
         lblQual->hide();
         qualityCombo->hide();
         btnStart->setEnabled(true);
     }
 
-    const QUrl u(text, QUrl::TolerantMode);
     if (!u.isValid())
         return;
     sendProbe(u, nameFromLink(u), isVid);
@@ -301,7 +311,7 @@ void AddUrlDialog::onProbeAnswer(QNetworkReply *reply, const QUrl &u, const QStr
     abortProbe();
 }
 
-void AddUrlDialog::startListing(const QString &text)
+void AddUrlDialog::startListing(const QUrl &link)
 {
     auto *process = new QProcess(this);
     formatProcess = process;
@@ -318,7 +328,7 @@ void AddUrlDialog::startListing(const QString &text)
             onListingFinished(process, -1, QProcess::CrashExit);
     });
     auto *tree = new ProcessTree(process); // the tool may start helpers of its own
-    process->start(mediaToolPath(), {QStringLiteral("-J"), QStringLiteral("--no-playlist"), text});
+    process->start(mediaToolPath(), mediaListingArguments(link));
     tree->started();
 }
 

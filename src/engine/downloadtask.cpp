@@ -820,6 +820,12 @@ void DownloadTask::checkStalls()
 
 void DownloadTask::startMediaTool()
 {
+    if (!isMediaToolLink(m_url)) {
+        lastDlpMessage = refusedMediaLinkText();
+        status = 3;
+        emit progressUpdated();
+        return;
+    }
     // A run killed by a quick pause may not have been reaped yet; it cannot be started again.
     if (ytDlpProcess && ytDlpProcess->state() != QProcess::NotRunning)
         retireMediaProcess();

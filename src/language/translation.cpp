@@ -72,6 +72,8 @@ const std::pair<const char *, const char *> kTable[] = {
     {"Safe file type.", "نوع الملف آمن."},
     {"Error: 'blob:' links are internal browser memory and cannot be downloaded externally.",
      "خطأ: روابط 'blob:' تابعة لذاكرة المتصفح الداخلية ولا يمكن تحميلها ببرنامج خارجي."},
+    {"Error: Video links must begin with http:// or https://",
+     "خطأ: يجب أن تبدأ روابط الفيديو بـ http:// أو https://"},
 };
 
 } // namespace
