@@ -106,8 +106,10 @@ QString decodeExtValue(const QString &extValue)
 
 QString safeFileName(const QString &name)
 {
-    // Only the last real path component can name the file.
-    const QStringList parts = name.split(QRegularExpression(QStringLiteral("[/\\\\]")));
+    // Only the last real path component can name the file. Split by hand: a regular expression
+    // finds nothing in text that is no valid UTF-16 (a lone surrogate) and would let "../x" pass.
+    const QStringList parts =
+        QString(name).replace(QLatin1Char('\\'), QLatin1Char('/')).split(QLatin1Char('/'));
     QString base;
     for (int i = parts.size() - 1; i >= 0; --i) {
         const QString p = parts.at(i).trimmed();

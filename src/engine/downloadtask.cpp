@@ -892,7 +892,9 @@ void DownloadTask::retireMediaProcess()
     if (!process)
         return;
     process->disconnect(this);
-    process->setParent(nullptr);
+    // Out of the task, but not out of the program: one still running when the program ends is
+    // deleted (and reaped) with the application object instead of leaking.
+    process->setParent(QCoreApplication::instance());
     connect(process, &QProcess::finished, process, &QObject::deleteLater);
     connect(process, &QProcess::errorOccurred, process, [process](QProcess::ProcessError e) {
         if (e == QProcess::FailedToStart)

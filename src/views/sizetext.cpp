@@ -46,7 +46,9 @@ QString etaText(qint64 total, qint64 downloaded, double speed, const QString &to
 {
     if (!toolEta.isEmpty())
         return toolEta;
-    if (speed > 0 && std::isfinite(speed) && total >= downloaded) {
+    // Counts that are no counts (a damaged list) give no time; between real ones the difference
+    // cannot overflow.
+    if (speed > 0 && std::isfinite(speed) && downloaded >= 0 && total >= downloaded) {
         const double seconds = double(total - downloaded) / speed;
         if (seconds <= kLongestEtaSeconds) {
             const qint64 s = qint64(seconds);

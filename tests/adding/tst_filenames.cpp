@@ -33,6 +33,7 @@ private slots:
             {QString(250, 'a') + ". . ." + QString(40, 'b'), QString(250, 'a')},
             {QString(254, 'a') + QChar(0xD83D) + QChar(0xDE00) + "x", QString(254, 'a')},
             {QString("a") + QChar(0xDE00) + QChar(0xD83D) + ".txt", "a__.txt"}, // lone surrogates
+            {QString("..\\..\\evil") + QChar(0xD800) + ".exe", "evil_.exe"},
         };
         QList<QPair<QString, QString>> all(std::begin(longRows), std::end(longRows));
         for (const auto &row : rows)
