@@ -140,7 +140,7 @@ QString safeFileName(const QString &name)
 
     // Each rule can undo another (shortening can leave a trailing dot or bare a device name, the
     // device mark can push the length past the limit), so they are applied until none changes
-    // anything; that also makes a second pass over the result a no-op. Two rounds settle any
+    // anything; that also makes a second pass over the result a no-op. A few rounds settle any
     // name; the bound is only a guard.
     for (int round = 0; round < 8; ++round) {
         const QString before = out;
