@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing, running and benchmarking Torvane needs.
+# Installs every Debian package that building, testing, running and benchmarking Torvane needs,
+# and the packages named as arguments (the package check passes its tools this way).
 # Idempotent: when everything is present it prints nothing and changes nothing.
 set -euo pipefail
 
@@ -19,6 +20,7 @@ packages=(
   nginx-light aria2 curl procps time
   # browser-extension tests
   chromium nodejs
+  "$@"
 )
 
 missing=()

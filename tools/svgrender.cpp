@@ -1,5 +1,7 @@
-// Renders an SVG drawing into a PNG of a given size. The build uses it to turn the drawings under
-// resources/svg into the images compiled into the program, so the pixels always match their source.
+// Renders an SVG drawing into an image of a given size, in the format its file name ends with
+// (PNG, or ICO for the Windows installer). The build uses it to turn the drawings under
+// resources/svg into the images compiled into the program and the icons of the packages, so the
+// pixels always match their source.
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -11,7 +13,7 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() != 5) {
-        QTextStream(stderr) << "usage: torvane-svgrender IN.svg OUT.png WIDTH HEIGHT\n";
+        QTextStream(stderr) << "usage: torvane-svgrender IN.svg OUT.png|OUT.ico WIDTH HEIGHT\n";
         return 2;
     }
     QSvgRenderer renderer(args.at(1));
@@ -28,7 +30,7 @@ int main(int argc, char **argv)
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         renderer.render(&painter);
     }
-    if (!image.save(args.at(2), "PNG")) {
+    if (!image.save(args.at(2))) {
         QTextStream(stderr) << "torvane-svgrender: cannot write " << args.at(2) << "\n";
         return 1;
     }

@@ -1,10 +1,12 @@
-// torvane-fetch URL OUTPUT_PATH
+// torvane-fetch [options] URL OUTPUT_PATH
 //
 // Downloads one link with one DownloadTask, prints progress to stderr at most twice a second and
 // one summary line on stdout: "bytes=N seconds=S mib_per_s=R status=K". Exit code 0 when the
-// task ended done (status 2), 1 otherwise.
+// task ended done (status 2), 1 otherwise; a failure's reason goes to stderr.
 #include "engine/downloadtask.h"
+#include "language/translation.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -13,16 +15,39 @@
 
 #include <cstdio>
 
+namespace {
+
+void printLine(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() != 3) {
-        std::fprintf(stderr, "usage: torvane-fetch URL OUTPUT_PATH\n");
+    // A command-line tool speaks the language of scripts and logs.
+    g_lang = QStringLiteral("en");
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Downloads one link with Torvane's engine into OUTPUT_PATH."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("The link to download."));
+    parser.addPositionalArgument(QStringLiteral("OUTPUT_PATH"),
+                                 QStringLiteral("Where the file is written."));
+    const bool parsed = parser.parse(app.arguments());
+    if (parsed && parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (!parsed || parser.positionalArguments().size() != 2) {
+        if (!parser.errorText().isEmpty())
+            printLine(QStringLiteral("torvane-fetch: ") + parser.errorText());
+        std::fprintf(stderr, "usage: torvane-fetch [options] URL OUTPUT_PATH\n");
         return 1;
     }
+    const QStringList positional = parser.positionalArguments();
 
-    DownloadTask task(QUrl(args.at(1)), QFileInfo(args.at(2)).absoluteFilePath(),
+    DownloadTask task(QUrl(positional.at(0)), QFileInfo(positional.at(1)).absoluteFilePath(),
                       QStringLiteral("best"));
     QElapsedTimer clock;
     QElapsedTimer lastReport;
@@ -49,6 +74,8 @@ int main(int argc, char **argv)
     if (task.status == 1)
         app.exec();
 
+    if (task.status != 2 && !task.lastDlpMessage.isEmpty())
+        printLine(QStringLiteral("torvane-fetch: ") + task.lastDlpMessage);
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     const qint64 bytes = task.downloadedSize;
     const double rate = seconds > 0 ? double(bytes) / 1048576.0 / seconds : 0.0;

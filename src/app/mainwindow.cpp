@@ -277,6 +277,14 @@ void MainWindow::showWindowFromTray()
     activateWindow();
 }
 
+void MainWindow::bringToFront()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
 bool MainWindow::trayAvailable() const
 {
     if (trayOverride >= 0)

@@ -37,6 +37,10 @@ public:
     // Port of the browser bridge; tests use 0 for a free one.
     static quint16 bridgePort;
 
+public slots:
+    // Shows the window, also from the tray or minimised, and brings it to the front.
+    void bringToFront();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 

@@ -74,6 +74,14 @@ const std::pair<const char *, const char *> kTable[] = {
      "خطأ: روابط 'blob:' تابعة لذاكرة المتصفح الداخلية ولا يمكن تحميلها ببرنامج خارجي."},
     {"Error: Video links must begin with http:// or https://",
      "خطأ: يجب أن تبدأ روابط الفيديو بـ http:// أو https://"},
+    // Why a download failed: the one line shown on its card and in its details.
+    {"Server error: HTTP %1", "خطأ من الخادم: HTTP %1"},
+    {"Connection failed: %1", "فشل الاتصال: %1"},
+    {"The connection ended early", "انقطع الاتصال قبل اكتمال البيانات"},
+    {"No data from the server", "لا توجد بيانات من الخادم"},
+    {"The file keeps changing on the server", "الملف يتغير باستمرار على الخادم"},
+    {"Cannot open the file", "تعذر فتح الملف"},
+    {"Cannot write the file", "تعذرت الكتابة في الملف"},
 };
 
 } // namespace

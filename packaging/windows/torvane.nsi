@@ -1,0 +1,97 @@
+; The Windows installer of Torvane, compiled by makensis (packaging/windows/make-installer.ps1 runs
+; the whole chain; scripts/check-packages.sh compiles it against placeholder files on Debian).
+;
+;   makensis -DSTAGE=<folder> -DVERSION=<x.y.z> -DICON=<torvane.ico> -DOUTFILE=<setup.exe> torvane.nsi
+;
+; STAGE is the folder that windeployqt filled: torvane.exe, torvane-fetch.exe, the Qt libraries and
+; plugins, and the media tool (yt-dlp.exe) and ffmpeg under the names the program runs them by,
+; core_engine.bin and media_codec.bin. Everything in it is installed into one folder.
+
+Unicode true
+
+!ifndef STAGE | VERSION | ICON | OUTFILE
+  !error "usage: makensis -DSTAGE=... -DVERSION=... -DICON=... -DOUTFILE=... torvane.nsi"
+!endif
+!if ! /FileExists "${STAGE}\torvane.exe"
+  !error "${STAGE}\torvane.exe is missing: build and run windeployqt first"
+!endif
+!if ! /FileExists "${STAGE}\core_engine.bin"
+  !error "${STAGE}\core_engine.bin is missing: copy yt-dlp.exe there under this name"
+!endif
+!if ! /FileExists "${STAGE}\media_codec.bin"
+  !error "${STAGE}\media_codec.bin is missing: copy ffmpeg.exe there under this name"
+!endif
+
+!include "MUI2.nsh"
+!include "x64.nsh"
+
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Torvane"
+
+Name "Torvane"
+OutFile "${OUTFILE}"
+; Browsing for another folder appends "Torvane" to it, so the uninstaller's folder is always ours.
+InstallDir "$PROGRAMFILES64\Torvane"
+InstallDirRegKey HKLM "Software\Torvane" "InstallDir"
+RequestExecutionLevel admin
+SetCompressor /SOLID lzma
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey /LANG=0 "ProductName" "Torvane"
+VIAddVersionKey /LANG=0 "CompanyName" "Halvorin"
+VIAddVersionKey /LANG=0 "FileDescription" "Torvane installer"
+VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=0 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=0 "LegalCopyright" "© Halvorin"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_FINISHPAGE_RUN "$INSTDIR\torvane.exe"
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+; The first language is the default; the installer asks neither, it follows Windows.
+!insertmacro MUI_LANGUAGE "English"
+!insertmacro MUI_LANGUAGE "Arabic"
+
+Function .onInit
+  ${IfNot} ${RunningX64}
+    MessageBox MB_ICONSTOP "Torvane needs a 64-bit Windows."
+    Abort
+  ${EndIf}
+  SetRegView 64
+FunctionEnd
+
+Section "Torvane"
+  SetShellVarContext all
+  SetOutPath "$INSTDIR"
+  File /r "${STAGE}\*.*"
+  File "/oname=torvane.ico" "${ICON}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+  CreateShortcut "$SMPROGRAMS\Torvane.lnk" "$INSTDIR\torvane.exe" "" "$INSTDIR\torvane.ico"
+
+  WriteRegStr HKLM "Software\Torvane" "InstallDir" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Torvane"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Halvorin"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\torvane.ico"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+Function un.onInit
+  SetRegView 64
+FunctionEnd
+
+; The task list lives in the user's application data and stays.
+Section "Uninstall"
+  SetShellVarContext all
+  Delete "$SMPROGRAMS\Torvane.lnk"
+  ${If} ${FileExists} "$INSTDIR\torvane.exe"
+    RMDir /r "$INSTDIR"
+  ${EndIf}
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  DeleteRegKey HKLM "Software\Torvane"
+SectionEnd

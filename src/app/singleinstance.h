@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QLocalServer;
+class QLocalSocket;
+
+// Keeps Torvane to one running copy per user. Two copies would each save the task list from their
+// own memory and the later save would drop what the other one added, so the first copy holds a
+// lock file and listens on a local socket, and every later start hands its arguments over that
+// socket and ends.
+//
+// Both live in the user's runtime folder (XDG_RUNTIME_DIR on Linux, %TEMP% on Windows). The lock
+// records the holder's process id, so a lock left by a crashed copy is taken over at once.
+class SingleInstance : public QObject {
+    Q_OBJECT
+
+public:
+    // `directory` defaults to defaultDirectory().
+    explicit SingleInstance(QString directory = QString(), QObject *parent = nullptr);
+    ~SingleInstance() override;
+
+    static QString defaultDirectory();
+
+    // True when this process is now the running copy (or when no lock can be had at all, so that a
+    // broken runtime folder never keeps the program from starting); false when another copy runs.
+    bool claim();
+
+    // From a later start: passes the arguments to the running copy and waits until it has them.
+    // False when no running copy answered.
+    bool handOver(const QStringList &arguments, int timeoutMs = 5000);
+
+    QString lockPath() const;
+    QString serverName() const;
+
+signals:
+    // In the running copy: a later start handed over these arguments (its program name left out).
+    void argumentsReceived(const QStringList &arguments);
+
+private:
+    void acceptConnections();
+    void readHandOver(QLocalSocket *socket);
+
+    QString dir;
+    QLockFile lock;
+    QLocalServer *server = nullptr;
+};

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QUrl>
+
+class HttpSession;
+class QNetworkReply;
+
+// What the probe learned about the file before any part is asked for.
+struct ProbeAnswer {
+    QUrl finalUrl;    // where the redirects ended
+    int status = 0;   // the HTTP status; 0 when no answer came
+    qint64 total = 0; // the file's size; 0 when unknown
+    QByteArray etag;  // the validators; empty for an error answer
+    QByteArray lastModified;
+};
+
+// Asks for the first byte of a link to learn the file's size, its validators and where the
+// redirects end. The body is never needed: the probe is settled as soon as its headers are in.
+class HttpProbe : public QObject {
+    Q_OBJECT
+
+public:
+    HttpProbe(HttpSession *session, QObject *parent);
+
+    // Sends a probe, dropping any probe still in flight. A `timeoutMs` above 0 ends a probe that
+    // gets no answer for that long.
+    void send(const QUrl &url, int timeoutMs);
+    // Drops a probe in flight; it will not answer.
+    void cancel();
+
+signals:
+    void answered(const ProbeAnswer &answer);
+
+private:
+    void onReply();
+
+    HttpSession *session;
+    QNetworkReply *reply = nullptr;
+    QUrl url;
+};

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "engine/partfile.h"
+#include "engine/transferprogress.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <QVector>
+
+class DownloadTask;
+class HttpProbe;
+class HttpSession;
+struct ProbeAnswer;
+class QNetworkReply;
+class QTimer;
+
+// The HTTP mode of a DownloadTask. A one-byte probe learns the size, then up to eight ranged
+// requests, each on its own connection, write at their own offsets of one pre-sized file. Every
+// part answer is checked against what was asked; a server that ignores ranges is followed with one
+// connection, transport failures are retried per part, a part that gets no data for a while is
+// asked again, a connection whose range is done takes over half of the slowest part, and a changed
+// file on the server starts the transfer over.
+//
+// It writes the task's figures (sizes, speed) directly and emits the task's progressUpdated() as
+// data arrives. A run ends in complete() or fail(), which stop every request before they set the
+// task's status; a pause or cancel of the task calls stop() and closeFile().
+class HttpTransfer : public QObject {
+    Q_OBJECT
+
+public:
+    explicit HttpTransfer(DownloadTask *task);
+
+    void start();  // probe the link, then fetch the parts
+    void resume(); // continue every part where it stopped
+    void stop();   // drop every request and pending retry
+    void closeFile();
+    void checkStalls(); // called on the task's refresh tick
+
+    TransferProgress progress() const;
+    void restore(const TransferProgress &progress);
+
+    int stallTimeoutMs = 30000;
+    int retryBaseDelayMs = 500;
+
+private:
+    // One byte range of the file and the request that is fetching it.
+    struct Part {
+        qint64 start = 0;    // first byte of the range
+        qint64 end = -1;     // last byte, inclusive; -1 while the size is unknown
+        qint64 offset = 0;   // the next byte to write
+        int tries = 0;       // failed tries in a row without progress
+        qint64 lastData = 0; // clock.elapsed() at the last data or request
+        QNetworkReply *reply = nullptr;
+        QTimer *retryTimer = nullptr; // a pending retry
+
+        bool done() const { return end >= 0 && offset > end; }
+    };
+
+    bool running() const;
+    void sendProbe();
+    void beginTransfer(const ProbeAnswer &answer);
+    void requestPart(int index);
+    bool checkPartHeaders(QNetworkReply *reply, int index);
+    void settleFailedAnswer(QNetworkReply *reply, int index);
+    void planSingleConnection(qint64 length);
+    void adoptWholeBody(QNetworkReply *reply);
+
+    void onPartReadyRead();
+    void writePartData(QNetworkReply *reply, int index);
+    void splitLargestPart(int idle);
+    void onPartFinished();
+    void retryPart(int index, bool madeProgress);
+
+    void restartFromScratch();
+    void resumeParts();
+    void resumeRestored();
+    bool allPartsDone() const;
+    void complete();
+    // Ends the run in status 3; `reason` is the one line the views show (already translated).
+    void fail(const QString &reason = QString());
+    bool openFile();
+
+    DownloadTask *task;
+    HttpSession *session;
+    HttpProbe *probe;
+    PartFile file;
+    QVector<Part> parts;
+    QUrl transferUrl; // the URL the probe ended at
+    QByteArray etag;
+    QByteArray lastModified;
+    int restarts = 0;
+    QString lastProblem; // why the latest try of a part failed; the reason once tries run out
+    QElapsedTimer clock;
+};

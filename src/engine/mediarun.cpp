@@ -1,0 +1,167 @@
+#include "engine/mediarun.h"
+
+#include "engine/downloadtask.h"
+#include "engine/mediacommand.h"
+#include "engine/mediaprogress.h"
+#include "engine/mediatool.h"
+#include "engine/processtree.h"
+#include "language/translation.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+
+MediaRun::MediaRun(DownloadTask *task) : QObject(task), task(task) {}
+
+void MediaRun::start()
+{
+    if (!isMediaToolLink(task->url())) {
+        task->lastDlpMessage = refusedMediaLinkText();
+        task->setStatus(3);
+        return;
+    }
+    // A run killed by a quick pause may not have been reaped yet; it cannot be started again.
+    if (process && process->state() != QProcess::NotRunning)
+        retire();
+    if (!process) {
+        process = new QProcess(this);
+        process->setProcessChannelMode(QProcess::MergedChannels);
+        tree = new ProcessTree(process);
+        connect(process, &QProcess::readyReadStandardOutput, this, &MediaRun::onOutput);
+        connect(process, &QProcess::finished, this, &MediaRun::onFinished);
+        connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError e) {
+            // A crash is what a pause's kill looks like; only a tool that never ran is an error.
+            if (e != QProcess::FailedToStart || task->status != 1)
+                return;
+            task->lastDlpMessage = T(QStringLiteral("System Error: Missing yt-dlp.exe"));
+            task->setStatus(3);
+        });
+    }
+
+    process->setWorkingDirectory(mediaToolDirectory());
+    // Titles and messages in any script must reach us intact, also where the console code page
+    // is not UTF-8.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PYTHONIOENCODING"), QStringLiteral("utf-8"));
+    env.insert(QStringLiteral("PYTHONUTF8"), QStringLiteral("1"));
+    process->setProcessEnvironment(env);
+
+    const QString savePath = task->savePath();
+    const QStringList args =
+        mediaToolArguments(task->m_format, ffmpegPath(), savePath, task->url());
+
+    // The card leaves an empty placeholder at the save path; the tool would take it for a
+    // finished download.
+    const QFileInfo existing(savePath);
+    if (existing.exists() && existing.isFile() && existing.size() == 0)
+        QFile::remove(savePath);
+
+    task->lastDlpMessage = T(QStringLiteral("Starting processing..."));
+    pending.clear();
+    process->start(mediaToolPath(), args, QIODevice::ReadWrite);
+    if (tree)
+        tree->started();
+    // A tool that could not even be started has already ended the run.
+    if (task->status == 1)
+        task->startTick();
+}
+
+void MediaRun::stop()
+{
+    if (process && process->state() != QProcess::NotRunning)
+        retire();
+}
+
+// Cuts a running tool loose from the task and ends it with all its children. The process object
+// deletes itself once the system reports the end, so neither a pause nor the task's destructor
+// waits for it, and nothing it still reports reaches the task.
+void MediaRun::retire()
+{
+    QProcess *old = process;
+    ProcessTree *oldTree = tree;
+    process = nullptr;
+    tree = nullptr;
+    pending.clear();
+    if (!old)
+        return;
+    old->disconnect(this);
+    // Out of the task, but not out of the program: one still running when the program ends is
+    // deleted (and reaped) with the application object instead of leaking.
+    old->setParent(QCoreApplication::instance());
+    connect(old, &QProcess::finished, old, &QObject::deleteLater);
+    connect(old, &QProcess::errorOccurred, old, [old](QProcess::ProcessError e) {
+        if (e == QProcess::FailedToStart)
+            old->deleteLater();
+    });
+    if (oldTree)
+        oldTree->kill();
+    else
+        old->kill();
+}
+
+// Applies one complete output line; true when it was not blank.
+bool MediaRun::applyLine(const QByteArray &line)
+{
+    const QString text = QString::fromUtf8(line).trimmed();
+    if (text.isEmpty())
+        return false;
+    const MediaLineInfo info = parseMediaLine(text);
+    switch (info.kind) {
+    case MediaLineInfo::Ignored: break;
+    case MediaLineInfo::Message: task->lastDlpMessage = info.message; break;
+    case MediaLineInfo::Progress:
+        if (info.hasSizes) {
+            task->totalSize = info.totalSize;
+            task->downloadedSize = info.downloadedSize;
+        }
+        if (info.hasSpeed)
+            task->currentSpeed = info.speed;
+        if (info.hasEta)
+            task->dlpEtaStr = info.eta;
+        task->lastDlpMessage.clear();
+        break;
+    }
+    return true;
+}
+
+void MediaRun::onOutput()
+{
+    if (!process)
+        return;
+    const QByteArray output = process->readAllStandardOutput();
+    if (task->status != 1)
+        return;
+    bool any = false;
+    const QList<QByteArray> lines = takeCompleteLines(pending, output);
+    for (const QByteArray &line : lines)
+        any = applyLine(line) || any;
+    if (any)
+        emit task->progressUpdated();
+}
+
+void MediaRun::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    // Only a run of a running task counts; a pause or cancel has already retired its process.
+    if (task->status != 1)
+        return;
+    // The tool has ended, so whatever it wrote last is a whole line, newline or not.
+    if (process)
+        takeCompleteLines(pending, process->readAllStandardOutput());
+    const QList<QByteArray> rest = takeCompleteLines(pending, "\n");
+    for (const QByteArray &line : rest)
+        applyLine(line);
+
+    if (exitStatus != QProcess::NormalExit || exitCode != 0) {
+        task->setStatus(3);
+        return;
+    }
+    const QFileInfo result(task->savePath());
+    if (result.exists() && result.size() >= 1)
+        task->totalSize = result.size();
+    else if (task->totalSize < 1)
+        task->totalSize = 100; // no file to measure: a full bar still shows the download as done
+    task->downloadedSize = task->totalSize;
+    task->currentSpeed = 0.0;
+    task->setStatus(2);
+}

@@ -1,0 +1,331 @@
+#include "adding/addurldialog.h"
+#include "app/mainwindow.h"
+#include "app/startup.h"
+#include "testhttpserver.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+// Two real copies of the program. The first runs from this test binary: the program's own start-up
+// code plus a reporter that prints what its windows do and takes commands on stdin. Later starts
+// are the real program.
+
+namespace {
+
+const char FirstCopyVariable[] = "TST_SINGLEINSTANCE_FIRST_COPY";
+
+// In the first copy: prints "shown", "hidden" and "dialog LINK" as they happen; "hide" on stdin
+// hides the main window as the tray does, "accept" starts the download of the topmost add dialog
+// once the dialog has worked out where the file goes.
+class FirstCopyReporter : public QObject {
+public:
+    FirstCopyReporter()
+    {
+        // By descriptor and unbuffered: what is read is what the notifier saw.
+        stdinFile.open(0, QIODevice::ReadOnly | QIODevice::Unbuffered);
+        auto *notifier = new QSocketNotifier(0, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this, notifier] {
+            const QByteArray line = stdinFile.readLine().trimmed();
+            if (line.isEmpty() && stdinFile.atEnd())
+                notifier->setEnabled(false);
+            else if (line == "hide" && window())
+                window()->hide();
+            else if (line == "accept")
+                ++pendingAccepts;
+        });
+        connect(&poll, &QTimer::timeout, this, &FirstCopyReporter::report);
+        poll.start(20);
+    }
+
+private:
+    static MainWindow *window()
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (auto *main = qobject_cast<MainWindow *>(widget))
+                return main;
+        return nullptr;
+    }
+
+    static void say(const QString &line)
+    {
+        std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+        std::fflush(stdout);
+    }
+
+    void report()
+    {
+        MainWindow *main = window();
+        if (!main)
+            return;
+        const bool visible = main->isVisible() && !main->isMinimized();
+        if (visible != shown) {
+            shown = visible;
+            say(visible ? QStringLiteral("shown") : QStringLiteral("hidden"));
+        }
+        for (AddUrlDialog *dialog : main->findChildren<AddUrlDialog *>()) {
+            if (dialog->isVisible() && !dialog->property("reported").toBool()) {
+                dialog->setProperty("reported", true);
+                say(QStringLiteral("dialog ") + dialog->getUrl());
+            }
+        }
+        auto *top = qobject_cast<AddUrlDialog *>(QApplication::activeModalWidget());
+        auto *start = top ? top->findChild<QPushButton *>(QStringLiteral("btnStart")) : nullptr;
+        if (pendingAccepts > 0 && start && start->isEnabled() && !top->getSavePath().isEmpty()) {
+            --pendingAccepts;
+            start->click();
+        }
+    }
+
+    QFile stdinFile;
+    QTimer poll;
+    bool shown = false;
+    int pendingAccepts = 0;
+};
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestSingleInstance : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void linkFromCommandLine_data();
+    void linkFromCommandLine();
+    void laterStartsHandOverToTheRunningCopy();
+    void lockOfAKilledCopyIsTakenOver();
+
+private:
+    void startFirstCopy(const QStringList &arguments = {});
+    bool waitForLine(const QString &line, int occurrence = 1);
+    // Starts the real program with these arguments and checks that it hands them over and ends.
+    void runLaterStart(const QStringList &arguments);
+    QString firstCopyList() const;
+
+    std::unique_ptr<QTemporaryDir> home;
+    QProcessEnvironment environment;
+    std::unique_ptr<QProcess> firstCopy;
+    QStringList firstCopyLines;
+};
+
+void TestSingleInstance::init()
+{
+    // Per-user state (lock, socket, task list, downloads) in a throw-away home, so that parallel
+    // runs on one machine never meet.
+    home = std::make_unique<QTemporaryDir>();
+    QVERIFY(home->isValid());
+    const QString root = home->path();
+    QVERIFY(QDir().mkpath(root + "/run"));
+    QVERIFY(QFile::setPermissions(root + "/run", QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                     QFileDevice::ExeOwner));
+    environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", root);
+    environment.insert("XDG_RUNTIME_DIR", root + "/run");
+    environment.insert("XDG_DATA_HOME", root + "/data");
+    environment.insert("XDG_CONFIG_HOME", root + "/config");
+    environment.insert("XDG_CACHE_HOME", root + "/cache");
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.remove("XDG_DOWNLOAD_DIR");
+    firstCopyLines.clear();
+}
+
+void TestSingleInstance::cleanup()
+{
+    if (firstCopy) {
+        firstCopy->kill();
+        firstCopy->waitForFinished(5000);
+        firstCopy.reset();
+    }
+    home.reset();
+}
+
+void TestSingleInstance::linkFromCommandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("link");
+    QTest::newRow("https link") << QStringList{"https://example.org/a/b.zip?x=1&y=2"}
+                                << "https://example.org/a/b.zip?x=1&y=2";
+    QTest::newRow("scheme in capitals, spaces around")
+        << QStringList{" HTTP://example.org/f.iso "} << "HTTP://example.org/f.iso";
+    QTest::newRow("no arguments") << QStringList{} << QString();
+    QTest::newRow("two links") << QStringList{"https://a.org/1", "https://a.org/2"} << QString();
+    QTest::newRow("local file") << QStringList{"/home/user/file.zip"} << QString();
+    QTest::newRow("file link") << QStringList{"file:///home/user/file.zip"} << QString();
+    QTest::newRow("other scheme") << QStringList{"ftp://example.org/f.zip"} << QString();
+    QTest::newRow("no host") << QStringList{"https:///f.zip"} << QString();
+    QTest::newRow("option") << QStringList{"--help"} << QString();
+}
+
+void TestSingleInstance::linkFromCommandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, link);
+    QCOMPARE(linkArgument(arguments), link);
+}
+
+void TestSingleInstance::startFirstCopy(const QStringList &arguments)
+{
+    firstCopy = std::make_unique<QProcess>();
+    QProcessEnvironment env = environment;
+    env.insert(FirstCopyVariable, "1");
+    firstCopy->setProcessEnvironment(env);
+    firstCopy->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    connect(firstCopy.get(), &QProcess::readyReadStandardOutput, this, [this] {
+        while (firstCopy->canReadLine())
+            firstCopyLines.append(QString::fromUtf8(firstCopy->readLine()).trimmed());
+    });
+    firstCopy->start(QCoreApplication::applicationFilePath(), arguments);
+    QVERIFY(firstCopy->waitForStarted());
+}
+
+bool TestSingleInstance::waitForLine(const QString &line, int occurrence)
+{
+    const bool seen =
+        QTest::qWaitFor([&] { return firstCopyLines.count(line) >= occurrence; }, 20000);
+    if (!seen)
+        qWarning() << "first copy said" << firstCopyLines << "- no" << line << occurrence;
+    return seen;
+}
+
+void TestSingleInstance::runLaterStart(const QStringList &arguments)
+{
+    QProcess later;
+    later.setProcessEnvironment(environment);
+    later.setProcessChannelMode(QProcess::ForwardedChannels);
+    QElapsedTimer clock;
+    clock.start();
+    later.start(QStringLiteral(TORVANE_PROGRAM), arguments);
+    // A later start that became a second window would never end; a generous bound catches it
+    // without timing a busy machine.
+    QVERIFY(later.waitForFinished(15000));
+    qInfo("later start %s ended after %lld ms", qPrintable(arguments.join(' ')), clock.elapsed());
+    QCOMPARE(later.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(later.exitCode(), 0);
+}
+
+QString TestSingleInstance::firstCopyList() const
+{
+    // The first copy runs as this test program, whose name picks its data folder.
+    return home->path() + "/data/" + QCoreApplication::applicationName() + "/Torvane/tasks.json";
+}
+
+void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
+{
+    TestHttpServer server;
+    QVERIFY(server.start());
+    TestHttpServer::Route first, second;
+    first.body = TestHttpServer::randomBody(300 * 1024 + 3, 1);
+    second.body = TestHttpServer::randomBody(200 * 1024 + 5, 2);
+    server.setRoute("/first.zip", first);
+    server.setRoute("/second.zip", second);
+    const QString firstLink = server.url("/first.zip").toString();
+    const QString secondLink = server.url("/second.zip").toString();
+
+    const QJsonObject seeded{{"url", "https://example.invalid/seed.zip"},
+                             {"savePath", home->path() + "/seed.zip"},
+                             {"format", ""},
+                             {"status", 2},
+                             {"totalSize", 5},
+                             {"downloadedSize", 5}};
+    QVERIFY(QDir().mkpath(QFileInfo(firstCopyList()).path()));
+    QFile list(firstCopyList());
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write(QJsonDocument(QJsonArray{seeded}).toJson());
+    list.close();
+
+    startFirstCopy();
+    QVERIFY(waitForLine("shown"));
+    firstCopy->write("hide\n");
+    QVERIFY(waitForLine("hidden"));
+
+    // A link handed over brings the window back from the tray and opens the add dialog with it.
+    runLaterStart({firstLink});
+    QVERIFY(waitForLine("shown", 2));
+    QVERIFY(waitForLine("dialog " + firstLink));
+
+    // While that dialog runs its own event loop, the next start is still taken in at once.
+    runLaterStart({secondLink});
+    QVERIFY(waitForLine("dialog " + secondLink));
+
+    firstCopy->write("accept\naccept\n");
+    QJsonArray saved;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            saved = QJsonDocument::fromJson(readFile(firstCopyList())).array();
+            return saved.size() == 3 && saved.at(1)["status"].toInt() == 2 &&
+                   saved.at(2)["status"].toInt() == 2;
+        },
+        30000));
+    // One list with everything: the seeded task and both handed-over links, downloaded whole.
+    QCOMPARE(saved.at(0).toObject(), seeded);
+    QCOMPARE(saved.at(1)["url"].toString(), secondLink);
+    QCOMPARE(saved.at(2)["url"].toString(), firstLink);
+    QVERIFY(readFile(saved.at(1)["savePath"].toString()) == second.body);
+    QVERIFY(readFile(saved.at(2)["savePath"].toString()) == first.body);
+    // The later starts ended before they could load or write a list of their own.
+    QVERIFY(!QFileInfo::exists(home->path() + "/data/torvane"));
+    QCOMPARE(firstCopy->state(), QProcess::Running);
+}
+
+void TestSingleInstance::lockOfAKilledCopyIsTakenOver()
+{
+    startFirstCopy();
+    QVERIFY(waitForLine("shown"));
+    const QString lock = home->path() + "/run/torvane.lock";
+    QVERIFY(QFileInfo::exists(lock));
+    QVERIFY(QFileInfo::exists(home->path() + "/run/torvane.socket"));
+    firstCopy->kill();
+    QVERIFY(firstCopy->waitForFinished(5000));
+    QVERIFY(QFileInfo::exists(lock));
+
+    // The next start becomes the running copy despite the lock and socket left behind, and opens
+    // the link it was started with...
+    firstCopyLines.clear();
+    const QString link = "http://127.0.0.1:9/after-crash.zip";
+    startFirstCopy({link});
+    QVERIFY(waitForLine("shown"));
+    QVERIFY(waitForLine("dialog " + link));
+    // ...and answers later starts: one without a link only brings the hidden window back.
+    firstCopy->write("hide\n");
+    QVERIFY(waitForLine("hidden"));
+    runLaterStart({});
+    QVERIFY(waitForLine("shown", 2));
+    QTest::qWait(200);
+    QCOMPARE(firstCopyLines.filter("dialog").size(), 1);
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet(FirstCopyVariable)) {
+        MainWindow::bridgePort = 0;
+        QApplication app(argc, argv);
+        FirstCopyReporter reporter;
+        return runTorvane(app);
+    }
+    QApplication app(argc, argv);
+    TestSingleInstance test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_singleinstance.moc"
