@@ -6,6 +6,7 @@
 #include "engine/categories.h"
 #include "engine/httpheaders.h"
 #include "engine/httpsession.h"
+#include "engine/mediacommand.h"
 #include "engine/mediatool.h"
 #include "engine/processtree.h"
 #include "engine/trustedcertificates.h"
@@ -190,6 +191,16 @@ void AddUrlDialog::fetchRealName(const QString &text)
     }
 
     const bool isVid = containsMediaHost(text);
+    const QUrl u(text, QUrl::TolerantMode);
+    // The media tool reads anything but a web link as an option or a local path.
+    if (isVid && !isMediaToolLink(u)) {
+        lblQual->hide();
+        qualityCombo->hide();
+        lblFileInfo->setText(refusedMediaLinkText());
+        lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
+        btnStart->setEnabled(false);
+        return;
+    }
     if (isVid) {
         lblQual->show();
         qualityCombo->show();
@@ -198,14 +209,13 @@ void AddUrlDialog::fetchRealName(const QString &text)
         qualityCombo->addItem(T(QStringLiteral("Fetching...")), QStringLiteral("best"));
         btnStart->setEnabled(false);
         lblFileInfo->setText(QString());
-        startListing(text);
+        startListing(u);
     } else {
         lblQual->hide();
         qualityCombo->hide();
         btnStart->setEnabled(true);
     }
 
-    const QUrl u(text, QUrl::TolerantMode);
     if (!u.isValid())
         return;
     sendProbe(u, nameFromLink(u), isVid);
@@ -307,7 +317,7 @@ void AddUrlDialog::onProbeAnswer(QNetworkReply *reply, const QUrl &u, const QStr
     abortProbe();
 }
 
-void AddUrlDialog::startListing(const QString &text)
+void AddUrlDialog::startListing(const QUrl &link)
 {
     auto *process = new QProcess(this);
     formatProcess = process;
@@ -324,7 +334,7 @@ void AddUrlDialog::startListing(const QString &text)
             onListingFinished(process, -1, QProcess::CrashExit);
     });
     auto *tree = new ProcessTree(process); // the tool may start helpers of its own
-    process->start(mediaToolPath(), {QStringLiteral("-J"), QStringLiteral("--no-playlist"), text});
+    process->start(mediaToolPath(), mediaListingArguments(link));
     tree->started();
 }
 

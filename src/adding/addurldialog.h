@@ -37,7 +37,7 @@ private:
     void onProbeAnswer(QNetworkReply *reply, const QUrl &u, const QString &linkName, bool isVid);
     void abortProbe();
 
-    void startListing(const QString &text);
+    void startListing(const QUrl &link);
     void onListingFinished(QProcess *process, int exitCode, QProcess::ExitStatus exitStatus);
     void stopListing();
 

@@ -2,6 +2,7 @@
 
 #include "adding/addurldialog.h"
 #include "app/browserbridge.h"
+#include "app/linkqueue.h"
 #include "app/stylesheets.h"
 #include "engine/categories.h"
 #include "engine/downloadtask.h"
@@ -99,7 +100,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     auto *bridge = new BrowserBridge(this);
     if (bridge->listen(QHostAddress::Any, bridgePort)) {
         localServer = bridge;
-        connect(bridge, &BrowserBridge::linkReceived, this, &MainWindow::openAddDialog);
+        // One add dialog from the browser at a time; the others wait for it.
+        auto *links = new LinkQueue([this](const QString &url, const QString &name,
+                                           qint64 size) { openAddDialog(url, name, size); },
+                                    this);
+        connect(bridge, &BrowserBridge::linkReceived, links, &LinkQueue::add);
+        bridge->setLinkAcceptor([links] { return links->hasRoom(); });
     } else {
         delete bridge;
     }

@@ -72,6 +72,8 @@ const std::pair<const char *, const char *> kTable[] = {
     {"Safe file type.", "نوع الملف آمن."},
     {"Error: 'blob:' links are internal browser memory and cannot be downloaded externally.",
      "خطأ: روابط 'blob:' تابعة لذاكرة المتصفح الداخلية ولا يمكن تحميلها ببرنامج خارجي."},
+    {"Error: Video links must begin with http:// or https://",
+     "خطأ: يجب أن تبدأ روابط الفيديو بـ http:// أو https://"},
     // Why a download failed: the one line shown on its card and in its details.
     {"Server error: HTTP %1", "خطأ من الخادم: HTTP %1"},
     {"Connection failed: %1", "فشل الاتصال: %1"},

@@ -203,6 +203,23 @@ private slots:
         }
     }
 
+    // Link text never reaches the tool as an option: only web links are listed, after "--".
+    void onlyWebLinksAreListed()
+    {
+        QTemporaryDir tool;
+        writeFakeTool(tool.path(), "{}", 0, R"(printf '%s\n' "$@" >> "$d/args")");
+        Dialog d(QStringLiteral("--config-locations=x.com.conf"), {}, 0, nullptr);
+        QCOMPARE(d.info->text(),
+                 QStringLiteral("Error: Video links must begin with http:// or https://"));
+        QVERIFY(!d.start->isEnabled());
+        const QString link = server.url("/watch?v=x.com").toString();
+        d.url->setText(link);
+        QTRY_VERIFY(d.start->isEnabled());
+        QFile args(tool.path() + "/args");
+        QVERIFY(args.open(QIODevice::ReadOnly));
+        QCOMPARE(args.readAll(), "-J\n--no-playlist\n--\n" + link.toUtf8() + '\n');
+    }
+
     // A listing superseded by a plain link, or still running when the dialog goes, is killed
     // with the helpers it started, and its late answer touches nothing.
     void supersededAndOrphanedListings()

@@ -61,7 +61,12 @@ QByteArray chunkedFrame(const QByteArray &payload, bool complete)
 
 TestHttpServer::TestHttpServer(QObject *parent) : QTcpServer(parent) {}
 
-TestHttpServer::~TestHttpServer() = default;
+TestHttpServer::~TestHttpServer()
+{
+    // The sockets are children, which the base class would destroy only after this object's own
+    // part is gone; their last "disconnected" would then reach a half-destroyed server.
+    qDeleteAll(findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly));
+}
 
 bool TestHttpServer::start(const QHostAddress &address)
 {
