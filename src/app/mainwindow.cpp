@@ -101,9 +101,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     if (bridge->listen(QHostAddress::Any, bridgePort)) {
         localServer = bridge;
         // One add dialog from the browser at a time; the others wait for it.
-        auto *links = new LinkQueue([this](const QString &url, const QString &name,
-                                           qint64 size) { openAddDialog(url, name, size); },
-                                    this);
+        auto *links = new LinkQueue(
+            [this](const QString &url, const QString &name, qint64 size,
+                   const BrowserSession &session) { openAddDialog(url, name, size, session); },
+            this);
         connect(bridge, &BrowserBridge::linkReceived, links, &LinkQueue::add);
         bridge->setLinkAcceptor([links] { return links->hasRoom(); });
     } else {
@@ -327,31 +328,36 @@ void MainWindow::onAddClicked()
     runAddDialog(QString(), QString(), 0);
 }
 
-void MainWindow::openAddDialog(const QString &url, const QString &name, qint64 size)
+void MainWindow::openAddDialog(const QString &url, const QString &name, qint64 size,
+                               const BrowserSession &session)
 {
     if (url.isEmpty())
         return;
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     raise();
     activateWindow();
-    runAddDialog(url, name, size);
+    runAddDialog(url, name, size, session);
 }
 
-void MainWindow::runAddDialog(const QString &url, const QString &name, qint64 size)
+void MainWindow::runAddDialog(const QString &url, const QString &name, qint64 size,
+                              const BrowserSession &session)
 {
-    AddUrlDialog dialog(url, name, size, this);
+    AddUrlDialog dialog(url, name, size, this, session);
     if (dialog.exec() != QDialog::Accepted || dialog.getUrl().isEmpty())
         return;
-    addDownload(dialog.getUrl(), dialog.getSavePath(), dialog.getQuality(), dialog.isQueued());
+    addDownload(dialog.getUrl(), dialog.getSavePath(), dialog.getQuality(), dialog.isQueued(),
+                dialog.getSession(), dialog.warnedOfWebPage());
 }
 
 void MainWindow::addDownload(const QString &url, const QString &savePath, const QString &quality,
-                             bool queued)
+                             bool queued, const BrowserSession &session, bool pageAccepted)
 {
     QString finalPath = savePath;
     if (!handleDuplicateFile(finalPath))
         return;
     auto *task = new DownloadTask(QUrl(url), finalPath, quality, this);
+    task->browserSession = session;
+    task->webPageAccepted = pageAccepted;
     auto *card = new DownloadCard(task, this);
     wireCard(card);
     if (!queued)
@@ -439,23 +445,12 @@ void MainWindow::applyFilter(int filterType, QString category)
     for (DownloadCard *card : qAsConst(cards)) {
         const DownloadTask *task = card->getTask();
         switch (filterType) {
-        case 0:
-            card->setVisible(true);
-            break;
-        case 1:
-            card->setVisible(task->status == 1);
-            break;
-        case 2:
-            card->setVisible(task->status == 0);
-            break;
-        case 3:
-            card->setVisible(task->status == 2);
-            break;
-        case 4:
-            card->setVisible(task->category == category);
-            break;
-        default:
-            break;
+        case 0: card->setVisible(true); break;
+        case 1: card->setVisible(task->status == 1); break;
+        case 2: card->setVisible(task->status == 0); break;
+        case 3: card->setVisible(task->status == 2); break;
+        case 4: card->setVisible(task->category == category); break;
+        default: break;
         }
     }
 }
@@ -551,6 +546,7 @@ void MainWindow::loadTasks()
         task->status = entry.status;
         task->totalSize = entry.totalSize;
         task->downloadedSize = entry.downloadedSize;
+        task->browserSession = entry.session;
         if (entry.progress.isValid())
             task->restoreTransferProgress(entry.progress);
         auto *card = new DownloadCard(task, this);

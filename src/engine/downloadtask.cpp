@@ -118,8 +118,10 @@ void DownloadTask::setStatus(int newStatus)
     if (newStatus == 1)
         return;
     uiTimer->stop();
-    if (newStatus == 2)
+    if (newStatus == 2) {
+        browserSession = BrowserSession(); // nothing left to ask for
         emit finished();
+    }
     emit progressUpdated();
 }
 

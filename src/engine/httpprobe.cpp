@@ -11,7 +11,14 @@ void HttpProbe::send(const QUrl &link, int timeoutMs)
 {
     cancel();
     url = link;
-    reply = session->get(url, 0, "bytes=0-0", timeoutMs);
+    timeout = timeoutMs;
+    redirects = 0;
+    ask(url);
+}
+
+void HttpProbe::ask(const QUrl &target)
+{
+    reply = session->get(target, 0, "bytes=0-0", timeout);
     connect(reply, &QNetworkReply::metaDataChanged, this, &HttpProbe::onReply);
     connect(reply, &QNetworkReply::finished, this, &HttpProbe::onReply);
 }
@@ -37,6 +44,13 @@ void HttpProbe::onReply()
         return; // a redirect on its way; the final answer follows
     if (!reply->isFinished() && status >= 400)
         return; // settled when it ends, so that Qt reports its error only once
+    const QUrl next = HttpSession::redirectTarget(reply);
+    if (next.isValid() && redirects < HttpSession::MaxRedirects) {
+        ++redirects;
+        cancel();
+        ask(next);
+        return;
+    }
 
     ProbeAnswer answer;
     answer.status = status;
@@ -48,6 +62,10 @@ void HttpProbe::onReply()
         answer.etag = reply->rawHeader("ETag");
         answer.lastModified = reply->rawHeader("Last-Modified");
     }
+    if (reply->hasRawHeader("Content-Type"))
+        answer.contentType = reply->rawHeader("Content-Type");
+    if (reply->hasRawHeader("Content-Disposition"))
+        answer.contentDisposition = reply->rawHeader("Content-Disposition");
     answer.refused = HttpSession::refusalOf(reply);
     answer.finalUrl = reply->url();
     if (answer.finalUrl.isEmpty())

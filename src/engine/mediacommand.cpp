@@ -10,7 +10,8 @@ bool isMediaToolLink(const QUrl &url)
 }
 
 QStringList mediaToolArguments(const QString &format, const QString &ffmpegPath,
-                               const QString &savePath, const QUrl &url)
+                               const QString &savePath, const QUrl &url,
+                               const BrowserSession &session)
 {
     QStringList args{QStringLiteral("--newline"), QStringLiteral("--no-playlist"),
                      QStringLiteral("--force-ipv4")};
@@ -25,6 +26,10 @@ QStringList mediaToolArguments(const QString &format, const QString &ffmpegPath,
     }
     args << QStringLiteral("--ffmpeg-location") << ffmpegPath;
     args << QStringLiteral("-o") << savePath;
+    if (!session.refererHeader().isEmpty())
+        args << QStringLiteral("--referer") << QString::fromUtf8(session.refererHeader());
+    if (!session.userAgentHeader().isEmpty())
+        args << QStringLiteral("--user-agent") << QString::fromUtf8(session.userAgentHeader());
     args << QStringLiteral("--") << url.toString();
     return args;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/browsersession.h"
+
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -12,9 +14,11 @@ bool isMediaToolLink(const QUrl &url);
 // Arguments of the media tool for one download: "audio" extracts an MP3, "best" merges the best
 // video and audio into MP4, any other text is a picture height for the tool's format sorting. The
 // options end with "--", so the link after it is never taken for an option. Callers check the link
-// with isMediaToolLink() first.
+// with isMediaToolLink() first. A browser's Referer and User-Agent go along; its cookie does not,
+// since a command line is open to every user of the machine.
 QStringList mediaToolArguments(const QString &format, const QString &ffmpegPath,
-                               const QString &savePath, const QUrl &url);
+                               const QString &savePath, const QUrl &url,
+                               const BrowserSession &session = BrowserSession());
 
 // Arguments that ask the media tool for the formats of a link, as JSON; "--" before the link.
 QStringList mediaListingArguments(const QUrl &url);

@@ -48,8 +48,8 @@ void MediaRun::start()
     process->setProcessEnvironment(env);
 
     const QString savePath = task->savePath();
-    const QStringList args =
-        mediaToolArguments(task->m_format, ffmpegPath(), savePath, task->url());
+    const QStringList args = mediaToolArguments(task->m_format, ffmpegPath(), savePath, task->url(),
+                                                task->browserSession);
 
     // The card leaves an empty placeholder at the save path; the tool would take it for a
     // finished download.

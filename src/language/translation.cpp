@@ -82,6 +82,9 @@ const std::pair<const char *, const char *> kTable[] = {
     {"The file keeps changing on the server", "الملف يتغير باستمرار على الخادم"},
     {"Cannot open the file", "تعذر فتح الملف"},
     {"Cannot write the file", "تعذرت الكتابة في الملف"},
+    {"The server sent a web page, not the file — the link may need the browser's login",
+     "أرسل الخادم صفحة ويب وليس الملف — قد يحتاج الرابط إلى تسجيل الدخول في المتصفح"},
+    {"The server sent something other than the file", "أرسل الخادم شيئاً غير الملف"},
     // A server certificate that failed verification, and trusting it from the details.
     {"Certificate not trusted: %1", "شهادة الأمان غير موثوقة: %1"},
     {"SHA-256 fingerprint:", "بصمة SHA-256:"},
@@ -96,7 +99,8 @@ QString T(const QString &text)
     if (g_lang != QLatin1String("ar"))
         return text;
     for (const auto &[english, arabic] : kTable) {
-        if (text == QLatin1String(english))
+        // Keys are UTF-8: a few hold punctuation beyond Latin-1, such as a dash.
+        if (QAnyStringView::equal(text, QUtf8StringView(english)))
             return QString::fromUtf8(arabic);
     }
     return text;

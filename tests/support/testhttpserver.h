@@ -48,6 +48,13 @@ public:
         int trickleIntervalMs = 20; // ...every this many milliseconds
         qint64 trickleOnlyAt = -1;  // trickle only answers that start at this file offset
         QList<QPair<QByteArray, QByteArray>> headers; // extra headers on every answer
+        // A file behind a login: a request whose Cookie lacks needCookie, or whose Referer does
+        // not start with needReferer, gets 403 with a page, or with loginPage the login page as
+        // a 200 text/html answer, as many sites send it.
+        QByteArray needCookie;
+        QByteArray needReferer;
+        bool loginPage = false;
+        int sessionAnswers = -1; // the session expires after this many answers; -1 never
     };
 
     struct Request {
@@ -77,6 +84,8 @@ public:
     int openConnections = 0;
     int maxOpenConnections = 0;
 
+    // The page a protected route answers without the session.
+    static QByteArray loginPageBody();
     // Random bytes of a given length, the same for the same seed.
     static QByteArray randomBody(qint64 length, quint32 seed = 1);
 
