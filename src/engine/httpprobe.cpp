@@ -25,9 +25,21 @@ void HttpProbe::ask(const QUrl &target)
 
 void HttpProbe::cancel()
 {
-    if (reply)
-        HttpSession::drop(reply, this);
+    if (!reply)
+        return;
+    QNetworkReply *dropped = reply;
     reply = nullptr;
+    disconnect(dropped, nullptr, this, nullptr);
+    // Queued: aborted from inside its own metaDataChanged, an error answer would go on to report
+    // its HTTP error on top of the cancellation. The abort closes the connection, so that an
+    // error page or a whole file sent after the headers is not received.
+    QMetaObject::invokeMethod(
+        dropped,
+        [dropped] {
+            dropped->abort();
+            dropped->deleteLater();
+        },
+        Qt::QueuedConnection);
 }
 
 void HttpProbe::onReply()
@@ -35,15 +47,11 @@ void HttpProbe::onReply()
     auto *from = qobject_cast<QNetworkReply *>(sender());
     if (!from)
         return;
-    if (from != reply) {
-        HttpSession::drop(from, this);
+    if (from != reply)
         return;
-    }
     const int status = HttpSession::statusOf(reply);
     if (!reply->isFinished() && status >= 300 && status < 400)
         return; // a redirect on its way; the final answer follows
-    if (!reply->isFinished() && status >= 400)
-        return; // settled when it ends, so that Qt reports its error only once
     const QUrl next = HttpSession::redirectTarget(reply);
     if (next.isValid() && redirects < HttpSession::MaxRedirects) {
         ++redirects;
