@@ -66,6 +66,7 @@ AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 ext
     lblQual = new QLabel(T(QStringLiteral("Quality:")), this);
     lblFileInfo = new QLabel(this);
     lblFileInfo->setAlignment(Qt::AlignCenter);
+    lblFileInfo->setWordWrap(true); // a long line in a large font still shows whole
     // Tests and callers reach the fields by these names.
     urlInput->setObjectName(QStringLiteral("urlInput"));
     pathInput->setObjectName(QStringLiteral("pathInput"));

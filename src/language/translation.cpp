@@ -83,7 +83,7 @@ const std::pair<const char *, const char *> kTable[] = {
     {"Cannot open the file", "تعذر فتح الملف"},
     {"Cannot write the file", "تعذرت الكتابة في الملف"},
     {"The server sent a web page, not the file — the link may need the browser's login",
-     "أرسل الخادم صفحة ويب وليس الملف — قد يحتاج الرابط إلى تسجيل الدخول في المتصفح"},
+     "أرسل الخادم صفحة ويب لا الملف — قد يلزم تسجيل الدخول في المتصفح"},
     {"The server sent something other than the file", "أرسل الخادم شيئاً غير الملف"},
     // A server certificate that failed verification, and trusting it from the details.
     {"Certificate not trusted: %1", "شهادة الأمان غير موثوقة: %1"},

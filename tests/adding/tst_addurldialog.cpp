@@ -157,8 +157,7 @@ private slots:
         const std::pair<const char *, QString> lines[] = {
             {"en", "The server sent a web page, not the file \u2014 the link may need the "
                    "browser's login"},
-            {"ar", "أرسل الخادم صفحة ويب وليس الملف \u2014 قد يحتاج الرابط إلى تسجيل الدخول في "
-                   "المتصفح"}};
+            {"ar", "أرسل الخادم صفحة ويب لا الملف \u2014 قد يلزم تسجيل الدخول في المتصفح"}};
         for (const auto &[lang, line] : lines) {
             g_lang = QString::fromLatin1(lang);
             Dialog d(link, {}, 0, nullptr);
