@@ -25,20 +25,19 @@
 
 DownloadTask::DownloadTask(QUrl url, QString savePath, QString format, QObject *parent)
     : QObject(parent), m_format(std::move(format)), m_url(std::move(url)),
-      m_savePath(std::move(savePath))
+      m_savePath(std::move(savePath)), manager([this] { return new QNetworkAccessManager(this); }),
+      manager2([this] { return new QNetworkAccessManager(this); }),
+      file([this] { return new QFile(m_savePath, this); }), uiTimer([this] {
+          auto *timer = new QTimer(this);
+          connect(timer, &QTimer::timeout, this, &DownloadTask::updateSpeed);
+          return timer;
+      })
 {
-    manager = new QNetworkAccessManager(this);
-#if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
-    manager2 = new QNetworkAccessManager(this);
-#endif
     clock.start();
     fileName = QFileInfo(m_savePath).fileName();
-    file = new QFile(m_savePath, this);
-    uiTimer = new QTimer(this);
     category = categoryForFileName(fileName);
     isYtDlpTask =
         containsMediaHost(m_url.host(QUrl::FullyDecoded)) || category == QLatin1String("Videos");
-    connect(uiTimer, &QTimer::timeout, this, &DownloadTask::updateSpeed);
 }
 
 DownloadTask::~DownloadTask()
@@ -133,7 +132,7 @@ void DownloadTask::cancel()
     status = 4;
     if (isYtDlpTask)
         stopMediaTool();
-    if (file->isOpen())
+    if (file.made() && file->isOpen())
         file->close();
     emit progressUpdated();
 }
@@ -228,11 +227,11 @@ QNetworkAccessManager *DownloadTask::managerForPart(int index) const
 {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
     Q_UNUSED(index);
-    return manager;
+    return manager.get();
 #else
     // Before Qt 6.5 a manager opens at most six connections per host; two managers with four
     // parts each give every part its own connection.
-    return index % 2 == 0 ? manager : manager2;
+    return index % 2 == 0 ? manager.get() : manager2.get();
 #endif
 }
 
@@ -741,7 +740,7 @@ void DownloadTask::failTransfer()
     currentSpeed = 0.0;
     uiTimer->stop();
     // Closed so that the user can delete or move it; a resume opens it again.
-    if (file->isOpen())
+    if (file.made() && file->isOpen())
         file->close();
     emit progressUpdated();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/lazychild.h"
 #include "engine/transferprogress.h"
 
 #include <QElapsedTimer>
@@ -112,20 +113,22 @@ private:
 
     QProcess *ytDlpProcess = nullptr;
     bool isYtDlpTask = false;
-    QNetworkAccessManager *manager = nullptr;
-    // A second connection pool: Qt 6.4 opens at most six HTTP/1.1 connections per host and
-    // manager, so the parts are spread over two managers to get one connection each.
-    QNetworkAccessManager *manager2 = nullptr;
     QUrl m_url;
     QString m_savePath;
-    QFile *file = nullptr;
+    // Network managers, file and refresh timer are made when first needed, so that an idle task
+    // stays cheap.
+    LazyChild<QNetworkAccessManager> manager;
+    // A second connection pool: Qt 6.4 opens at most six HTTP/1.1 connections per host and
+    // manager, so the parts are spread over two managers to get one connection each.
+    LazyChild<QNetworkAccessManager> manager2;
+    LazyChild<QFile> file;
     int numParts = 8;
     int partsCompleted = 0;
     QVector<QNetworkReply *> replies;
     QVector<qint64> partOffsets;
     QElapsedTimer speedTimer;
     qint64 lastDownloadedSize = 0;
-    QTimer *uiTimer = nullptr;
+    LazyChild<QTimer> uiTimer;
 
     // Per-part bookkeeping beside partOffsets, same indices.
     QVector<qint64> partStarts;    // first byte of the part's range
