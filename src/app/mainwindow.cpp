@@ -91,6 +91,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     setupTrayIcon();
     applyCurrentTheme();
     updateUITexts();
+    // The tasks have an owner of their own: among the window's children, thousands of tasks would
+    // slow down every widget operation that walks them (painting, finding the widget under the
+    // pointer). Made after the widgets, it is also deleted after them.
+    taskOwner = new QObject(this);
     loadTasks();
 
     // Without the port (another copy of the program holds it) everything but the bridge works.
@@ -328,7 +332,7 @@ void MainWindow::addDownload(const QString &url, const QString &savePath, const 
     QString finalPath = savePath;
     if (!handleDuplicateFile(finalPath))
         return;
-    auto *task = new DownloadTask(QUrl(url), finalPath, quality, this);
+    auto *task = new DownloadTask(QUrl(url), finalPath, quality, taskOwner);
     // Reserves the name at once, as the list makes placeholders only for rows in view.
     makePlaceholderFile(finalPath);
     listTask(task);
@@ -484,7 +488,7 @@ void MainWindow::loadTasks()
 {
     const QList<SavedTask> saved = store.load();
     for (const SavedTask &entry : saved) {
-        auto *task = new DownloadTask(QUrl(entry.url), entry.savePath, entry.format, this);
+        auto *task = new DownloadTask(QUrl(entry.url), entry.savePath, entry.format, taskOwner);
         task->status = entry.status;
         task->totalSize = entry.totalSize;
         task->downloadedSize = entry.downloadedSize;

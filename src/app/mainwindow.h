@@ -71,6 +71,8 @@ private:
 
     // Every download, newest on top; it holds the tasks in the order they were added.
     TaskList *listView = nullptr;
+    // Parent of every DownloadTask; a child of the window.
+    QObject *taskOwner = nullptr;
     // The listener for the browser extension; null when its port could not be bound.
     BrowserBridge *localServer = nullptr;
     bool isDarkMode = false;

@@ -83,6 +83,7 @@ QList<SavedTask> TaskStore::load()
     }
 
     const QJsonArray array = doc.array();
+    result.reserve(array.size());
     for (const QJsonValue &value : array) {
         const QJsonObject object = value.toObject();
         SavedTask task;
@@ -93,8 +94,9 @@ QList<SavedTask> TaskStore::load()
         task.totalSize = object.value(QLatin1String("totalSize")).toVariant().toLongLong();
         task.downloadedSize =
             object.value(QLatin1String("downloadedSize")).toVariant().toLongLong();
-        task.progress = progress.value(progressKey(task.url, task.savePath));
-        result.append(task);
+        if (!progress.isEmpty())
+            task.progress = progress.value(progressKey(task.url, task.savePath));
+        result.append(std::move(task));
     }
     return result;
 }

@@ -275,13 +275,14 @@ void DownloadCard::showTask(DownloadTask *task, const QString &name, bool select
 {
     if (task != m_task)
         followTask(task);
+    // A card put aside keeps its look; it is hidden, and whatever it shows next is set then.
+    if (!m_task)
+        return;
     static_cast<NameLabel *>(nameLbl)->setFullName(name);
     if (isSelected() != selected) {
         chkSelect->setChecked(selected);
         updateStyle();
     }
-    if (!m_task)
-        return;
     setFileIcon();
     // A card may have shown another task: start from a new card's figures, which a refresh
     // leaves alone where a state has none (the sizes of a paused task of unknown size).
@@ -317,7 +318,6 @@ void DownloadCard::showNewCardLook()
     setToggleIcon(QStringLiteral("pause.png"));
     for (QPushButton *button : {btnCancel, btnToggle, btnPlay, btnFolder, btnDelete})
         setShown(button, true);
-    shownStatus = -1;
 }
 
 // The file icon is looked up for a new task and once more when its download completes, as the
@@ -414,7 +414,6 @@ void DownloadCard::showTaskState(int status)
         if (status == 2)
             setFileIcon();
     }
-    shownStatus = status;
     setBarState(state.bar);
 }
 

@@ -87,7 +87,6 @@ private:
 
     // What the last refresh showed, so a refresh touches only what changed.
     QString toggleIconName;
-    int shownStatus = -1;
     // The file the icon was drawn for, and whether it was complete then.
     QString iconPath;
     bool iconDone = false;

@@ -54,6 +54,7 @@ private slots:
     void closeHidesAndTrayQuitSaves();
     void filtersAndCardRefresh();
     void toolbarToggleAndDelete();
+    void toolbarFollowsSelectionOutOfView();
     void languageAndThemeSwitch();
     void duplicateAddAsksFirst();
     void listSurvivesRestartMidSegmentedDownload();
@@ -215,6 +216,46 @@ void TestMainWindow::toolbarToggleAndDelete()
     QVERIFY(!QFile::exists(path)); // and nothing writes it again
     QVERIFY(QFile::exists(files[0]));
     QCOMPARE(savedList().size(), 0);
+}
+
+// The toolbar reads the selection of every task, on screen or not: a selected download that was
+// scrolled out of view or filtered out still counts, and still follows its status.
+void TestMainWindow::toolbarFollowsSelectionOutOfView()
+{
+    g_lang = QStringLiteral("en");
+    QJsonArray list;
+    for (int i = 0; i < 60; ++i)
+        list.append(QJsonObject{{"url", QStringLiteral("http://127.0.0.1:9/f%1.zip").arg(i)},
+                                {"savePath", downloads->filePath(QStringLiteral("f%1.zip").arg(i))},
+                                {"status", i % 2 ? 2 : 0},
+                                {"totalSize", 100},
+                                {"downloadedSize", 10}});
+    QDir().mkpath(dataDir);
+    QFile file(listPath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(list).toJson());
+    file.close();
+
+    MainWindow w;
+    w.show();
+    DownloadTask *newest = tasks(w).last();
+    newest->status = 1;
+    emit newest->progressUpdated();
+    QTest::mouseClick(card(w, 59), Qt::LeftButton);
+    QTRY_COMPARE(w.tbToggle->text(), QStringLiteral(" Pause"));
+
+    w.listView->scrollToTask(tasks(w).first());
+    QVERIFY(!w.listView->cardFor(newest));
+    newest->pause();
+    QTRY_COMPARE(w.tbToggle->text(), QStringLiteral(" Resume"));
+
+    w.btnComp->click(); // hides it; it stays selected
+    newest->status = 1;
+    emit newest->progressUpdated();
+    QTRY_COMPARE(w.tbToggle->text(), QStringLiteral(" Pause"));
+    w.tbToggle->click();
+    QCOMPARE(newest->status, 0);
+    QCOMPARE(w.listView->selectedTasks(), QList<DownloadTask *>{newest});
 }
 
 void TestMainWindow::languageAndThemeSwitch()
