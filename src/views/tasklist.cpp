@@ -257,8 +257,11 @@ void TaskList::resizeEvent(QResizeEvent *event)
     layoutCards();
 }
 
-void TaskList::scrollContentsBy(int, int)
+void TaskList::scrollContentsBy(int dx, int dy)
 {
+    // Moves the cards with the pixels they have drawn, so that a small step paints only the
+    // strip that comes into view; the rows that came in get their cards next.
+    viewport()->scroll(dx, dy);
     if (!inLayout)
         layoutCards();
 }
