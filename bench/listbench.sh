@@ -52,9 +52,10 @@ medians() {
   echo
 }
 
-for n in $sizes; do
-  : >"$work/list-$n"
-  for i in $(seq "$runs"); do
+# Sizes take turns within each run, so that a busy moment of the machine falls on all of them.
+for n in $sizes; do : >"$work/list-$n"; done
+for i in $(seq "$runs"); do
+  for n in $sizes; do
     fresh_home
     in_home "$bin" --seed "$n" "$work/dl"
     sync
@@ -62,10 +63,19 @@ for n in $sizes; do
     tr '\n' ' ' <"$work/run" >>"$work/list-$n"; echo >>"$work/list-$n"
     echo "entries $n, run $i: $(tr '\n' ' ' <"$work/run")"
   done
+done
+for n in $sizes; do
   echo "median, $n entries: $(medians "$work/list-$n" start_ms start_cpu_ms rss_mib idle_cpu_ms_per_3s \
     scroll_wheel_gap_ms scroll_drag_gap_ms filter_gap_ms select_all_gap_ms scroll_selected_gap_ms \
     click_select_gap_ms theme_gap_ms language_gap_ms save_gap_ms)"
 done
+if [ -s "$work/list-1" ]; then
+  one=$(grep -o '\bstart_ms=[0-9]*' "$work/list-1" | cut -d= -f2 | median)
+  for n in $sizes; do
+    m=$(grep -o '\bstart_ms=[0-9]*' "$work/list-$n" | cut -d= -f2 | median)
+    echo "start-up, $n entries against 1: $(echo "scale=2; $m / $one" | bc)"
+  done
+fi
 
 if [ "$downloads" -gt 0 ]; then
   mkdir -p "$work/www/limited"
