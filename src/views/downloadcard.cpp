@@ -1,5 +1,6 @@
 #include "views/downloadcard.h"
 
+#include "engine/categories.h"
 #include "engine/downloadtask.h"
 #include "language/translation.h"
 #include "views/appicon.h"
@@ -17,6 +18,7 @@
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QProgressBar>
@@ -111,6 +113,27 @@ void setProgress(QProgressBar *bar, int minimum, int maximum, int value)
         bar->setRange(minimum, maximum);
     if (maximum > minimum && bar->value() != value)
         bar->setValue(value);
+}
+
+// File icons, by type where the name decides it. A look-up may read the file or decode images
+// each time, and a list shows the same few types over and over. Programs (which may carry icons
+// of their own) and types unknown by name are looked up for each file.
+QPixmap fileIconPixmap(const QString &path, qreal dpr)
+{
+    static QHash<QString, QPixmap> byType;
+    const QFileInfo info(path);
+    const QString category = categoryForFileName(info.fileName());
+    const bool byName = category != QLatin1String("Programs") && category != QLatin1String("Other");
+    const QString key = info.suffix().toLower() + QLatin1Char('@') + QString::number(dpr);
+    if (byName) {
+        const auto found = byType.constFind(key);
+        if (found != byType.cend())
+            return *found;
+    }
+    const QPixmap pixmap = QFileIconProvider().icon(info).pixmap(QSize(40, 40), dpr);
+    if (byName)
+        byType.insert(key, pixmap);
+    return pixmap;
 }
 
 QPushButton *makeIconButton(const QString &icon, QStyle::StandardPixmap fallback, QWidget *parent)
@@ -284,15 +307,14 @@ void DownloadCard::showTask(DownloadTask *task, const QString &name, bool select
         updateStyle();
     }
     setFileIcon();
+    updateTooltips();
     // A card may have shown another task: start from a new card's figures, which a refresh
     // leaves alone where a state has none (the sizes of a paused task of unknown size).
     showNewCardLook();
-    if (reported) {
+    if (reported)
         updateCardUI();
-    } else {
+    else
         setBarState(QStringLiteral("pending"));
-        updateTooltips();
-    }
 }
 
 void DownloadCard::followTask(DownloadTask *task)
@@ -330,8 +352,15 @@ void DownloadCard::setFileIcon()
         return;
     iconPath = path;
     iconDone = done;
-    const QIcon icon = QFileIconProvider().icon(QFileInfo(path));
-    iconLbl->setPixmap(icon.pixmap(QSize(40, 40), devicePixelRatioF()));
+    iconLbl->setPixmap(fileIconPixmap(path, devicePixelRatioF()));
+}
+
+void DownloadCard::refreshFileIcon()
+{
+    if (!m_task)
+        return;
+    iconPath.clear();
+    setFileIcon();
 }
 
 void DownloadCard::setToggleIcon(const QString &name)

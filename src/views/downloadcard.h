@@ -51,6 +51,8 @@ protected:
     // its current figures or, for a task that has not reported progress since it was listed, the
     // look of a new card. Null leaves the card showing nothing and following no task.
     void showTask(DownloadTask *task, const QString &name, bool selected, bool reported);
+    // Looks the file icon up again: the file it stands for was made or has changed.
+    void refreshFileIcon();
     // A plain click selects this card alone: by default every other card beside it is deselected.
     virtual void deselectOthers();
     // The details dialog of the task shown; by default the card's own.

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTimer>
 #include <algorithm>
 
 namespace {
@@ -18,6 +19,8 @@ constexpr int kSpacing = 4;
 constexpr int kPitch = kCardHeight + kSpacing;
 // One wheel notch scrolls three steps, as in any scroll area.
 constexpr int kSingleStep = 20;
+// How long the list must hold still before rows in view get their placeholder files.
+constexpr int kPlaceholderDelayMs = 150;
 
 } // namespace
 
@@ -28,6 +31,7 @@ public:
     ListCard(TaskList *list, QWidget *parent) : DownloadCard(nullptr, parent), list(list) {}
 
     using DownloadCard::showTask;
+    void placeholderMade() { refreshFileIcon(); }
 
 protected:
     void deselectOthers() override { list->selectAlone(getTask()); }
@@ -43,6 +47,10 @@ TaskList::TaskList(QWidget *parent) : QAbstractScrollArea(parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFocusPolicy(Qt::StrongFocus);
     verticalScrollBar()->setSingleStep(kSingleStep);
+    placeholderTimer = new QTimer(this);
+    placeholderTimer->setSingleShot(true);
+    placeholderTimer->setInterval(kPlaceholderDelayMs);
+    connect(placeholderTimer, &QTimer::timeout, this, &TaskList::makeDuePlaceholders);
 }
 
 TaskList::~TaskList() = default;
@@ -197,7 +205,6 @@ void TaskList::applyFilter(int filterType, const QString &category)
         case 4: shown = task->category == category; break;
         default: break;
         }
-        entries[task].shown = shown;
         if (shown)
             rows.append(task);
     }
@@ -314,6 +321,25 @@ ListCard *TaskList::takeSpareCard()
     return card;
 }
 
+// The placeholder files of the rows in view, made once the list holds still: creating files is
+// slow on some disks, and scrolling past a row should not pay for it. A few per pass of the
+// event loop, so that input is never kept waiting long.
+void TaskList::makeDuePlaceholders()
+{
+    int made = 0;
+    for (auto it = onScreen.cbegin(); it != onScreen.cend() && made < 3; ++it) {
+        Entry &entry = entries[it.key()];
+        if (entry.placed)
+            continue;
+        makePlaceholderFile(it.key()->savePath());
+        entry.placed = true;
+        it.value()->placeholderMade();
+        ++made;
+    }
+    if (made == 3)
+        QTimer::singleShot(0, this, &TaskList::makeDuePlaceholders);
+}
+
 // Puts a card on every row in view, keeping the cards whose task is still in view and handing
 // the others the tasks that came into view.
 void TaskList::layoutCards()
@@ -333,28 +359,24 @@ void TaskList::layoutCards()
     const int first = qMax(0, (offset - top) / kPitch);
     const int last = qMin(int(rows.size()) - 1, (offset + height - top) / kPitch);
 
+    // Cards whose row left the view take the rows that came in, without being hidden and shown
+    // again in between; only the ones left over are put aside.
     QHash<DownloadTask *, ListCard *> kept;
     for (int row = first; row <= last; ++row)
         if (ListCard *card = onScreen.take(rows[row]))
             kept.insert(rows[row], card);
-    for (ListCard *card : qAsConst(onScreen)) {
-        card->hide();
-        card->showTask(nullptr, QString(), false, false);
-        spare.append(card);
-    }
+    QList<ListCard *> released = onScreen.values();
     onScreen = kept;
 
     const int width = qMax(0, viewport()->width() - left - right);
+    bool unplaced = false;
     for (int row = first; row <= last; ++row) {
         DownloadTask *task = rows[row];
         ListCard *card = onScreen.value(task);
         if (!card) {
-            card = takeSpareCard();
-            Entry &entry = entries[task];
-            if (!entry.placed) {
-                makePlaceholderFile(task->savePath());
-                entry.placed = true;
-            }
+            card = released.isEmpty() ? takeSpareCard() : released.takeLast();
+            const Entry &entry = entries[task];
+            unplaced = unplaced || !entry.placed;
             card->showTask(task, entry.name, selection.contains(task), entry.reported);
             onScreen.insert(task, card);
         }
@@ -362,5 +384,12 @@ void TaskList::layoutCards()
         if (card->isHidden())
             card->show();
     }
+    for (ListCard *card : qAsConst(released)) {
+        card->hide();
+        card->showTask(nullptr, QString(), false, false);
+        spare.append(card);
+    }
+    if (unplaced)
+        placeholderTimer->start();
     inLayout = false;
 }

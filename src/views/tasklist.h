@@ -10,6 +10,7 @@ class DownloadCard;
 class DownloadDetailsDialog;
 class DownloadTask;
 class ListCard;
+class QTimer;
 
 // The download list of the main window: one card per task, newest on top, filtered by the
 // sidebar, selected by click, Ctrl-click and Ctrl+A.
@@ -75,9 +76,8 @@ private:
         QString name; // file name when listed; the card keeps it
         DownloadDetailsDialog *dialog = nullptr;
         int seenStatus = -1;   // status at the last progress report
-        bool shown = true;     // passes the filter of the last click
         bool reported = false; // has reported progress since it was listed
-        bool placed = false;   // its placeholder file was seen to
+        bool placed = false;   // its placeholder file was made (or found there)
     };
 
     void taskReported(DownloadTask *task);
@@ -90,6 +90,7 @@ private:
     void layoutCards();
     int contentHeight() const;
     ListCard *takeSpareCard();
+    void makeDuePlaceholders();
 
     QList<DownloadTask *> m_tasks;
     QList<DownloadTask *> rows;
@@ -98,6 +99,7 @@ private:
 
     QHash<DownloadTask *, ListCard *> onScreen;
     QList<ListCard *> spare;
+    QTimer *placeholderTimer = nullptr;
     bool layoutPending = false;
     bool inLayout = false;
 };

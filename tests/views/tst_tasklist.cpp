@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -246,10 +247,11 @@ void TestTaskList::addingAndRemovingAtEitherEndKeepsOrder()
 void TestTaskList::cardScrolledBackShowsCurrentFigures()
 {
     DownloadTask *top = made.last();
-    QVERIFY(QFile::exists(top->savePath()));           // its row is in view: it has its placeholder
-    QVERIFY(!QFile::exists(made.first()->savePath())); // out of view: not yet
+    // Placeholders are made for the rows in view, once the list holds still.
+    QTRY_VERIFY(QFile::exists(top->savePath()));
+    QVERIFY(!QFile::exists(made.first()->savePath()));
     scrollTo(list->verticalScrollBar()->maximum());
-    QVERIFY(QFile::exists(made.first()->savePath()));
+    QTRY_VERIFY(QFile::exists(made.first()->savePath()));
     QVERIFY(!list->cardFor(top));
 
     top->status = 1;
@@ -267,6 +269,10 @@ void TestTaskList::cardScrolledBackShowsCurrentFigures()
     list->addTask(fresh);
 
     QCOMPARE(cardTexts(top), top->fileName + "|2.00 MB/s|4m 10s|500.00 / 1000.00 MB|50%");
+    QStringList tips;
+    for (QPushButton *button : list->cardFor(top)->findChildren<QPushButton *>())
+        tips.append(button->toolTip());
+    QCOMPARE(tips, QStringList({"Cancel", "Pause", "Play", "Open Folder", "Delete"}));
     QCOMPARE(cardTexts(other), other->fileName + "|Done|1000.00 MB|100%");
     QCOMPARE(cardTexts(fresh), QStringLiteral("new.bin|Wait...|0%"));
 }
