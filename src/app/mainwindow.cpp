@@ -384,9 +384,9 @@ bool MainWindow::handleDuplicateFile(QString &path)
 
 // ---- The list -----------------------------------------------------------------------------------
 
-void MainWindow::listTask(DownloadTask *task)
+void MainWindow::listTask(DownloadTask *task, bool restored)
 {
-    listView->addTask(task);
+    listView->addTask(task, restored);
     connect(task, &DownloadTask::finished, this, &MainWindow::saveTasks);
 }
 
@@ -494,8 +494,8 @@ void MainWindow::loadTasks()
         task->downloadedSize = entry.downloadedSize;
         if (entry.progress.isValid())
             task->restoreTransferProgress(entry.progress);
-        listTask(task);
-        emit task->progressUpdated();
+        // Its card shows the loaded sizes and state as soon as it comes into view.
+        listTask(task, true);
     }
 }
 

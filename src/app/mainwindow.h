@@ -63,7 +63,7 @@ private:
     void runAddDialog(const QString &url, const QString &name, qint64 size);
     void addDownload(const QString &url, const QString &savePath, const QString &quality,
                      bool queued);
-    void listTask(DownloadTask *task);
+    void listTask(DownloadTask *task, bool restored = false);
     void removeTask(DownloadTask *task);
     void scheduleToolbarUpdate();
     bool trayAvailable() const;

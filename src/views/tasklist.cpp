@@ -55,15 +55,51 @@ TaskList::TaskList(QWidget *parent) : QAbstractScrollArea(parent)
 
 TaskList::~TaskList() = default;
 
-void TaskList::addTask(DownloadTask *task)
+void TaskList::addTask(DownloadTask *task, bool reported)
 {
     Entry entry;
     entry.name = task->fileName;
+    entry.reported = reported;
     entries.insert(task, entry);
     m_tasks.append(task);
     rows.prepend(task);
-    connect(task, &DownloadTask::progressUpdated, this, [this, task] { taskReported(task); });
+    if (!reported)
+        watch(task);
     scheduleLayout();
+}
+
+// The list hears a task's progress only while it needs to: until its first report (a card shows
+// a new card's look till then), and while it is selected (the toolbar follows its status). The
+// cards on screen hear their own tasks.
+void TaskList::watch(DownloadTask *task)
+{
+    Entry &entry = entries[task];
+    if (entry.watched)
+        return;
+    entry.watched = true;
+    entry.seenStatus = task->status;
+    connect(task, &DownloadTask::progressUpdated, this, [this, task] { taskReported(task); });
+}
+
+void TaskList::unwatchIfDone(DownloadTask *task)
+{
+    const auto entry = entries.find(task);
+    if (entry == entries.end() || !entry->watched || !entry->reported || selection.contains(task))
+        return;
+    entry->watched = false;
+    disconnect(task, nullptr, this, nullptr);
+}
+
+void TaskList::select(DownloadTask *task)
+{
+    selection.insert(task);
+    watch(task);
+}
+
+void TaskList::deselect(DownloadTask *task)
+{
+    selection.remove(task);
+    unwatchIfDone(task);
 }
 
 void TaskList::removeTasks(const QList<DownloadTask *> &tasks)
@@ -114,9 +150,9 @@ void TaskList::setSelected(DownloadTask *task, bool selected)
     if (!entries.contains(task) || selection.contains(task) == selected)
         return;
     if (selected)
-        selection.insert(task);
+        select(task);
     else
-        selection.remove(task);
+        deselect(task);
     applySelectionToCards({task});
     emit selectionChanged();
 }
@@ -126,7 +162,7 @@ void TaskList::selectAllShown()
     QList<DownloadTask *> changed;
     for (DownloadTask *task : qAsConst(rows)) {
         if (!selection.contains(task)) {
-            selection.insert(task);
+            select(task);
             changed.append(task);
         }
     }
@@ -142,7 +178,7 @@ void TaskList::selectAlone(DownloadTask *task)
         if (other != task)
             changed.append(other);
     for (DownloadTask *other : qAsConst(changed))
-        selection.remove(other);
+        deselect(other);
     applySelectionToCards(changed);
     if (!changed.isEmpty())
         emit selectionChanged();
@@ -169,9 +205,9 @@ void TaskList::cardSelectionChanged(ListCard *card)
     if (!task || onScreen.value(task) != card || card->isSelected() == selection.contains(task))
         return;
     if (card->isSelected())
-        selection.insert(task);
+        select(task);
     else
-        selection.remove(task);
+        deselect(task);
     emit selectionChanged();
 }
 
@@ -188,6 +224,7 @@ void TaskList::taskReported(DownloadTask *task)
         if (selection.contains(task))
             emit selectionChanged();
     }
+    unwatchIfDone(task);
 }
 
 void TaskList::applyFilter(int filterType, const QString &category)

@@ -27,7 +27,9 @@ public:
     ~TaskList() override;
 
     // Lists a task at the top, visible whatever filter is active. The list does not own it.
-    void addTask(DownloadTask *task);
+    // `reported`: the task's fields already hold what a card should show (a task restored from
+    // the saved list); otherwise its card shows a new card's look until the task reports.
+    void addTask(DownloadTask *task, bool reported = false);
     // Takes tasks off the list, and deletes their details dialogs later.
     void removeTasks(const QList<DownloadTask *> &tasks);
     // Every task, oldest first: the order in which they were added.
@@ -77,10 +79,15 @@ private:
         DownloadDetailsDialog *dialog = nullptr;
         int seenStatus = -1;   // status at the last progress report
         bool reported = false; // has reported progress since it was listed
+        bool watched = false;  // the list hears its progress
         bool placed = false;   // its placeholder file was made (or found there)
     };
 
     void taskReported(DownloadTask *task);
+    void watch(DownloadTask *task);
+    void unwatchIfDone(DownloadTask *task);
+    void select(DownloadTask *task);
+    void deselect(DownloadTask *task);
     void cardSelectionChanged(ListCard *card);
     void selectAlone(DownloadTask *task);
     DownloadDetailsDialog *dialogFor(DownloadTask *task);
