@@ -131,7 +131,7 @@ QPixmap fileIconPixmap(const QString &path, qreal dpr)
             return *found;
     }
     const QPixmap pixmap = QFileIconProvider().icon(info).pixmap(QSize(40, 40), dpr);
-    if (byName)
+    if (byName && !pixmap.isNull()) // no icon for a file not there yet, on some desktops
         byType.insert(key, pixmap);
     return pixmap;
 }

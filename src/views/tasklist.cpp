@@ -306,8 +306,11 @@ void TaskList::scrollContentsBy(int dx, int dy)
     // Moves the cards with the pixels they have drawn, so that a small step paints only the
     // strip that comes into view; the rows that came in get their cards next.
     viewport()->scroll(dx, dy);
-    if (!inLayout)
+    if (!inLayout) {
+        scrolling = true;
         layoutCards();
+        scrolling = false;
+    }
 }
 
 void TaskList::keyPressEvent(QKeyEvent *event)
@@ -358,9 +361,9 @@ ListCard *TaskList::takeSpareCard()
     return card;
 }
 
-// The placeholder files of the rows in view, made once the list holds still: creating files is
-// slow on some disks, and scrolling past a row should not pay for it. A few per pass of the
-// event loop, so that input is never kept waiting long.
+// The placeholder files of rows scrolled into view, made once the list holds still: creating
+// files is slow on some disks, and scrolling past a row should not pay for it. A few per pass of
+// the event loop, so that input is never kept waiting long.
 void TaskList::makeDuePlaceholders()
 {
     int made = 0;
@@ -412,7 +415,11 @@ void TaskList::layoutCards()
         ListCard *card = onScreen.value(task);
         if (!card) {
             card = released.isEmpty() ? takeSpareCard() : released.takeLast();
-            const Entry &entry = entries[task];
+            Entry &entry = entries[task];
+            if (!entry.placed && !scrolling) {
+                makePlaceholderFile(task->savePath());
+                entry.placed = true;
+            }
             unplaced = unplaced || !entry.placed;
             card->showTask(task, entry.name, selection.contains(task), entry.reported);
             onScreen.insert(task, card);

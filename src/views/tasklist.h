@@ -109,4 +109,5 @@ private:
     QTimer *placeholderTimer = nullptr;
     bool layoutPending = false;
     bool inLayout = false;
+    bool scrolling = false;
 };
