@@ -301,6 +301,9 @@ void DownloadCard::showTask(DownloadTask *task, const QString &name, bool select
     // A card put aside keeps its look; it is hidden, and whatever it shows next is set then.
     if (!m_task)
         return;
+    // The progress bar repaints at once when its value changes; the card is painted once, after.
+    const bool updates = updatesEnabled();
+    setUpdatesEnabled(false);
     static_cast<NameLabel *>(nameLbl)->setFullName(name);
     if (isSelected() != selected) {
         chkSelect->setChecked(selected);
@@ -315,6 +318,7 @@ void DownloadCard::showTask(DownloadTask *task, const QString &name, bool select
         updateCardUI();
     else
         setBarState(QStringLiteral("pending"));
+    setUpdatesEnabled(updates);
 }
 
 void DownloadCard::followTask(DownloadTask *task)
