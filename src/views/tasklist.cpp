@@ -19,6 +19,8 @@ constexpr int kSpacing = 4;
 constexpr int kPitch = kCardHeight + kSpacing;
 // One wheel notch scrolls three steps, as in any scroll area.
 constexpr int kSingleStep = 20;
+// Selected tasks the list starts to hear per pass of the event loop after a select-all.
+constexpr int kWatchesPerPass = 500;
 // How long the list must hold still before rows in view get their placeholder files.
 constexpr int kPlaceholderDelayMs = 150;
 
@@ -125,6 +127,7 @@ void TaskList::removeTasks(const QList<DownloadTask *> &tasks)
     };
     m_tasks.removeIf(isGone);
     rows.removeIf(isGone);
+    toWatch.removeIf(isGone);
     layoutCards();
 }
 
@@ -162,12 +165,32 @@ void TaskList::selectAllShown()
     QList<DownloadTask *> changed;
     for (DownloadTask *task : qAsConst(rows)) {
         if (!selection.contains(task)) {
-            select(task);
+            selection.insert(task);
             changed.append(task);
         }
     }
+    // Thousands of tasks are watched a share per pass of the event loop, so that selecting all
+    // does not hold input up; the toolbar is told again once all are.
+    toWatch += changed;
+    if (!toWatch.isEmpty())
+        QTimer::singleShot(0, this, &TaskList::watchSome);
     applySelectionToCards(changed);
     emit selectionChanged();
+}
+
+void TaskList::watchSome()
+{
+    const int count = qMin(int(toWatch.size()), kWatchesPerPass);
+    for (int i = 0; i < count; ++i) {
+        DownloadTask *task = toWatch[i];
+        if (selection.contains(task))
+            watch(task);
+    }
+    toWatch.remove(0, count);
+    if (!toWatch.isEmpty())
+        QTimer::singleShot(0, this, &TaskList::watchSome);
+    else
+        emit selectionChanged();
 }
 
 // A plain click on a card: every other task is deselected, shown or not.

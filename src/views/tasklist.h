@@ -88,6 +88,7 @@ private:
     void unwatchIfDone(DownloadTask *task);
     void select(DownloadTask *task);
     void deselect(DownloadTask *task);
+    void watchSome();
     void cardSelectionChanged(ListCard *card);
     void selectAlone(DownloadTask *task);
     DownloadDetailsDialog *dialogFor(DownloadTask *task);
@@ -103,6 +104,7 @@ private:
     QList<DownloadTask *> rows;
     QHash<DownloadTask *, Entry> entries;
     QSet<DownloadTask *> selection;
+    QList<DownloadTask *> toWatch; // selected, not yet heard (see selectAllShown)
 
     QHash<DownloadTask *, ListCard *> onScreen;
     QList<ListCard *> spare;
