@@ -13,12 +13,8 @@ DownloadTask::DownloadTask(QUrl url, QString savePath, QString format, QObject *
 {
     fileName = QFileInfo(m_savePath).fileName();
     category = categoryForFileName(fileName);
-    uiTimer = new QTimer(this);
-    connect(uiTimer, &QTimer::timeout, this, &DownloadTask::updateSpeed);
-    if (containsMediaHost(m_url.host(QUrl::FullyDecoded)) || category == QLatin1String("Videos"))
-        media = new MediaRun(this);
-    else
-        http = new HttpTransfer(this);
+    mediaMode =
+        containsMediaHost(m_url.host(QUrl::FullyDecoded)) || category == QLatin1String("Videos");
 }
 
 DownloadTask::~DownloadTask()
@@ -41,10 +37,10 @@ void DownloadTask::start()
     if (status == 1 || status == 2)
         return;
     setStatus(1);
-    if (media)
-        media->start();
+    if (mediaMode)
+        mediaRun()->start();
     else
-        http->start();
+        httpTransfer()->start();
 }
 
 void DownloadTask::pause()
@@ -54,7 +50,7 @@ void DownloadTask::pause()
     currentSpeed = 0.0;
     if (media)
         media->stop();
-    else
+    else if (http)
         http->stop(); // the file stays open for the resume
     setStatus(0);
 }
@@ -63,12 +59,12 @@ void DownloadTask::resume()
 {
     if (status == 1 || status == 2)
         return;
-    if (media || totalSize <= 0) {
+    if (mediaMode || totalSize <= 0) {
         start();
         return;
     }
     setStatus(1);
-    http->resume();
+    httpTransfer()->resume();
 }
 
 void DownloadTask::cancel()
@@ -76,7 +72,7 @@ void DownloadTask::cancel()
     pause();
     if (media)
         media->stop();
-    else
+    else if (http)
         http->closeFile(); // so that the user can delete or move it
     setStatus(4);
 }
@@ -90,21 +86,42 @@ TransferProgress DownloadTask::transferProgress() const
 
 void DownloadTask::restoreTransferProgress(const TransferProgress &progress)
 {
-    if (!http || status == 1 || !progress.isValid() || progress.totalSize != totalSize)
+    if (mediaMode || status == 1 || !progress.isValid() || progress.totalSize != totalSize)
         return;
-    http->restore(progress);
+    httpTransfer()->restore(progress);
 }
 
 void DownloadTask::setStallTimeoutMs(int ms)
 {
+    stallTimeoutMs = ms;
     if (http)
         http->stallTimeoutMs = ms;
 }
 
 void DownloadTask::setRetryBaseDelayMs(int ms)
 {
+    retryBaseDelayMs = ms;
     if (http)
         http->retryBaseDelayMs = ms;
+}
+
+// A list holds thousands of idle tasks: the helper with its network access and file, and the
+// refresh timer, are made when a task first runs, so an idle task costs a few hundred bytes.
+HttpTransfer *DownloadTask::httpTransfer()
+{
+    if (!http) {
+        http = new HttpTransfer(this);
+        http->stallTimeoutMs = stallTimeoutMs;
+        http->retryBaseDelayMs = retryBaseDelayMs;
+    }
+    return http;
+}
+
+MediaRun *DownloadTask::mediaRun()
+{
+    if (!media)
+        media = new MediaRun(this);
+    return media;
 }
 
 // The one place where the status changes. Entering "running" is silent: the helper reports once
@@ -117,7 +134,7 @@ void DownloadTask::setStatus(int newStatus)
     status = newStatus;
     if (newStatus == 1)
         return;
-    uiTimer->stop();
+    stopTick();
     if (newStatus == 2) {
         browserSession = BrowserSession(); // nothing left to ask for
         emit finished();
@@ -131,12 +148,17 @@ void DownloadTask::startTick()
 {
     lastDownloadedSize = downloadedSize;
     speedTimer.start();
+    if (!uiTimer) {
+        uiTimer = new QTimer(this);
+        connect(uiTimer, &QTimer::timeout, this, &DownloadTask::updateSpeed);
+    }
     uiTimer->start(500);
 }
 
 void DownloadTask::stopTick()
 {
-    uiTimer->stop();
+    if (uiTimer)
+        uiTimer->stop();
 }
 
 // The count starts again (a fresh start, a restored task): the next speed sample measures from

@@ -6,7 +6,7 @@
 #include "headlessbrowser.h"
 #include "language/translation.h"
 #include "testhttpserver.h"
-#include "views/downloadcard.h"
+#include "views/tasklist.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -196,7 +196,7 @@ void TestBridgeBrowser::extensionHandsOverADownload()
     QCOMPARE(shownLink, link);
     QVERIFY2(shownPath.endsWith("/Torvane/Compressed/f.zip"), qPrintable(shownPath));
     QVERIFY2(shownInfo.startsWith("Size: 1.00 MB"), qPrintable(shownInfo));
-    QVERIFY(window.taskCards().isEmpty()); // rejected: nothing added
+    QVERIFY(window.taskList()->tasks().isEmpty()); // rejected: nothing added
 }
 
 // A file behind a login that Torvane alone could not fetch: a page sets the session cookie and
@@ -238,8 +238,8 @@ void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow()
     QTRY_VERIFY2_WITH_TIMEOUT(dialogs == 1, qPrintable(browser.output()), 30000);
     QCOMPARE(shownLink, site.url("/locked.zip").toString());
     QVERIFY2(shownInfo.startsWith("Size: 0.25 MB"), qPrintable(shownInfo));
-    QTRY_COMPARE(window.taskCards().size(), 1);
-    DownloadTask *task = window.taskCards().first()->getTask();
+    QTRY_COMPARE(window.taskList()->tasks().size(), 1);
+    DownloadTask *task = window.taskList()->tasks().first();
     QTRY_VERIFY_WITH_TIMEOUT(task->status != 1 && task->status != 0, 30000);
     QVERIFY2(task->status == 2, qPrintable(task->lastDlpMessage));
     QVERIFY2(shownPath.endsWith("/Torvane/Compressed/locked.zip"), qPrintable(shownPath));
