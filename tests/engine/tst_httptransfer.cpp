@@ -2,6 +2,7 @@
 // with the served bytes.
 #include "engine/downloadtask.h"
 #include "engine/webpageanswer.h"
+#include "language/translation.h"
 #include "testhttpserver.h"
 
 #include <QFile>
@@ -270,6 +271,30 @@ private slots:
                 QCOMPARE(request.headers.value("user-agent"), QByteArray("TestBrowser/1.0"));
             }
         }
+    }
+
+    // What a part's answer may be, against what the probe got.
+    void partContent()
+    {
+        const QString page = pageInsteadOfFileText();
+        const QString other = T(QStringLiteral("The server sent something other than the file"));
+        const struct {
+            QByteArray probe, part;
+            QString name;
+            bool accepted;
+            QString problem;
+        } rows[] = {
+            {"Application/ZIP; q=1", "application/zip", "a.zip", false, {}},
+            {"application/zip", "", "a.zip", false, {}}, // no type said: judged by its bytes
+            {"application/zip", "application/octet-stream", "a.zip", false, other},
+            {"application/zip", "text/html; charset=utf-8", "a.zip", false, page},
+            {"", "text/html", "a.zip", false, page}, // restored: no probe to compare with
+            {"", "text/html", "a.zip", true, {}},
+            {"", "text/html", "index.php", false, {}},
+            {"text/html", "text/html", "a.zip", true, {}},
+        };
+        for (const auto &row : rows)
+            QCOMPARE(partContentProblem(row.probe, row.part, row.name, row.accepted), row.problem);
     }
 
     void tinyTotalsNeverAskForEmptyRanges()
