@@ -70,7 +70,7 @@ QHash<QString, BrowserSession> SessionStore::load() const
     return sessions;
 }
 
-bool SessionStore::save(const QList<DownloadTask *> &tasks) const
+bool SessionStore::save(const QList<DownloadTask *> &tasks)
 {
     QJsonArray entries;
     for (const DownloadTask *task : tasks) {
@@ -84,8 +84,15 @@ bool SessionStore::save(const QList<DownloadTask *> &tasks) const
         entry.insert(QLatin1String("cookie"), task->browserSession.cookie);
         entries.append(entry);
     }
-    if (entries.isEmpty())
+    if (entries.isEmpty()) {
+        written.clear();
         return !QFile::exists(path()) || QFile::remove(path());
-    return QDir().mkpath(dir) &&
-           writePrivately(path(), QJsonDocument(entries).toJson(QJsonDocument::Compact));
+    }
+    const QByteArray data = QJsonDocument(entries).toJson(QJsonDocument::Compact);
+    if (data == written && QFile::exists(path()))
+        return true;
+    if (!QDir().mkpath(dir) || !writePrivately(path(), data))
+        return false;
+    written = data;
+    return true;
 }

@@ -22,11 +22,13 @@ public:
     // The sessions by taskKey(), read in one go.
     QHash<QString, BrowserSession> load() const;
     // Writes the sessions of the tasks that have one and are not done; false when that failed.
-    bool save(const QList<DownloadTask *> &tasks) const;
+    // Sessions as last written are not written again.
+    bool save(const QList<DownloadTask *> &tasks);
 
     // What ties a saved session to its entry of the task list.
     static QString taskKey(const QString &url, const QString &savePath);
 
 private:
     QString dir;
+    QByteArray written; // the file's content as this store last wrote it
 };
