@@ -74,13 +74,6 @@ describe("file name and size", () => {
 describe("sending", () => {
     const answering = (status, body) => async () => ({ ok: status === 200, text: async () => body });
 
-    it("sends the session along", async () => {
-        let asked = "";
-        const recording = async (url) => { asked = url; return { ok: true, text: async () => "Success" }; };
-        assert.equal(await sendLink(recording, "u", "", 0, { port: 1234, session: { cookie: "s=1" } }), true);
-        assert.equal(asked, "http://127.0.0.1:1234/?url=u&cookie=s%3D1");
-    });
-
     it("counts only the program's own reply as success", async () => {
         assert.equal(await sendLink(answering(200, "Success"), "u"), true);
         assert.equal(await sendLink(answering(200, "<html>other server</html>"), "u"), false);
