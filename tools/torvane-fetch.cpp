@@ -10,7 +10,11 @@
 // --referer, --user-agent and --cookie send what a browser would send with the link (the cookie
 // only to the link's host). A web page where the file's name promises something else (a login
 // page for a .zip) is refused: exit code 1, the reason on stderr, nothing written as the file.
+//
+// --limit-rate RATE keeps the download at or below RATE bytes per second, in curl's units.
+#include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
+#include "engine/ratetext.h"
 #include "engine/trustedcertificates.h"
 #include "language/translation.h"
 
@@ -80,6 +84,12 @@ int main(int argc, char **argv)
                        "redirect leads to)."),
         QStringLiteral("COOKIES"));
     parser.addOptions({referer, userAgent, cookie});
+    const QCommandLineOption limitRate(
+        QStringLiteral("limit-rate"),
+        QStringLiteral("Keep the download at or below RATE bytes per second (like curl): a K, M "
+                       "or G suffix counts 1024, 1024^2 or 1024^3 bytes; 0 means no limit."),
+        QStringLiteral("RATE"));
+    parser.addOption(limitRate);
     parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("The link to download."));
     parser.addPositionalArgument(QStringLiteral("OUTPUT_PATH"),
                                  QStringLiteral("Where the file is written."));
@@ -98,12 +108,21 @@ int main(int argc, char **argv)
         printLine(QStringLiteral("torvane-fetch: no certificates in ") + parser.value(authorities));
         return 1;
     }
+    const qint64 limit = parser.isSet(limitRate) ? parseRateText(parser.value(limitRate)) : 0;
+    if (limit < 0) {
+        printLine(QStringLiteral("torvane-fetch: --limit-rate: not a rate: ") +
+                  parser.value(limitRate));
+        return 1;
+    }
 
+    BandwidthLimiter limiter;
+    limiter.setLimit(limit);
     DownloadTask task(QUrl(positional.at(0)), QFileInfo(positional.at(1)).absoluteFilePath(),
                       QStringLiteral("best"));
     task.browserSession.referrer = parser.value(referer);
     task.browserSession.userAgent = parser.value(userAgent);
     task.browserSession.cookie = parser.value(cookie);
+    task.setBandwidthLimiter(&limiter);
     QElapsedTimer clock;
     QElapsedTimer lastReport;
     bool reported = false;
