@@ -46,17 +46,14 @@ private slots:
         QFETCH(int, burstAtMs);
         QFETCH(int, jitterMs);
         const double perSecond = 1000000.0;
-        auto received = [&](qint64 ms) -> qint64 {
+        auto received = [&](qint64 ms) {
             if (burstEveryMs == 0)
-                return qint64(perSecond * double(ms) / 1000.0);
-            qint64 bursts = 0;
-            for (qint64 k = 0;; ++k) {
-                const qint64 at = k * burstEveryMs + burstAtMs + (k % 2 ? jitterMs : -jitterMs);
-                if (at > ms)
-                    break;
-                ++bursts;
-            }
-            return qint64(perSecond * burstEveryMs / 1000.0) * bursts;
+                return ms * 1000;
+            qint64 bytes = 0;
+            for (qint64 k = 0; k * burstEveryMs + burstAtMs + (k % 2 ? jitterMs : -jitterMs) <= ms;
+                 ++k)
+                bytes += burstEveryMs * 1000;
+            return bytes;
         };
         SpeedWindow window;
         window.reset(0, 0);
@@ -90,14 +87,12 @@ private slots:
         QTest::newRow("K") << "100K" << qint64(102400);
         QTest::newRow("m, either case") << "2m" << qint64(2097152);
         QTest::newRow("G") << "1G" << qint64(1073741824);
-        QTest::newRow("B") << "7b" << qint64(7);
         QTest::newRow("zero: no limit") << "0" << qint64(0);
         QTest::newRow("empty") << "" << qint64(-1);
         QTest::newRow("unit alone") << "M" << qint64(-1);
         QTest::newRow("other unit") << "2X" << qint64(-1);
         QTest::newRow("fraction") << "1.5M" << qint64(-1);
         QTest::newRow("negative") << "-1" << qint64(-1);
-        QTest::newRow("blank inside") << "2 M" << qint64(-1);
         QTest::newRow("too large") << "9000000000G" << qint64(-1);
     }
     void rateText()
