@@ -322,10 +322,12 @@ void HttpTransfer::readPart(QNetworkReply *reply)
 void HttpTransfer::writePartData(QNetworkReply *reply, int index)
 {
     // Under a speed limit only the granted bytes are read; the rest waits in the reply's bounded
-    // buffer, and the limiter drains it when the stream's next share comes.
+    // buffer, and the limiter drains it when the stream's next share comes. Reading everything
+    // takes the reply's blocks as they are, without a copy.
     BandwidthLimiter *limiter = task->limiter;
-    QByteArray data =
-        limiter ? reply->read(limiter->grant(reply, reply->bytesAvailable())) : reply->readAll();
+    const qint64 waiting = reply->bytesAvailable();
+    const qint64 granted = limiter ? limiter->grant(reply, waiting) : waiting;
+    QByteArray data = granted >= waiting ? reply->readAll() : reply->read(granted);
     if (data.isEmpty())
         return;
     Part &part = parts[index];
