@@ -5,12 +5,12 @@
 #   bursty  - a 200 MiB file behind nginx's per-connection "limit_rate 1m", which sends about once
 #             a second; prints the share of progress lines that read near 0 (below 10 % of the
 #             true average) and how far the lines after the first 3 s stray from the true average
-#             (bytes over time between those lines).
+#             (the slope of bytes over time of those lines).
 # Every download is compared byte for byte with the served file.
 #
 # Usage: bench/speedbench.sh [runs]    (default 3; not run by CI)
 #        FETCH=/path/to/torvane-fetch bench/speedbench.sh   measures another build (an older one
-#        without --limit-rate skips the limit case)
+#        without --limit-rate skips the limit case); VERBOSE=1 prints every progress line
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
