@@ -322,8 +322,8 @@ void HttpTransfer::readPart(QNetworkReply *reply)
 void HttpTransfer::writePartData(QNetworkReply *reply, int index)
 {
     // Under a speed limit only the granted bytes are read; the rest waits in the reply's bounded
-    // buffer, and the limiter drains it when the stream's next share comes. Reading everything
-    // takes the reply's blocks as they are, without a copy.
+    // buffer, and the limiter drains it when the stream's next share comes. Without a limit the
+    // reply is read whole, as it always was.
     BandwidthLimiter *limiter = task->limiter;
     const qint64 waiting = reply->bytesAvailable();
     const qint64 granted = limiter ? limiter->grant(reply, waiting) : waiting;
