@@ -3,6 +3,10 @@
 // Downloads one link with one DownloadTask, prints progress to stderr at most twice a second and
 // one summary line on stdout: "bytes=N seconds=S mib_per_s=R status=K". Exit code 0 when the
 // task ended done (status 2), 1 otherwise; a failure's reason goes to stderr.
+//
+// While it runs, the engine keeps a checkpoint beside OUTPUT_PATH (OUTPUT_PATH.torvane, removed
+// when the download completes). Run again with the same URL and OUTPUT_PATH after a crash, a kill
+// or a failure, it continues from there instead of starting over.
 #include "engine/downloadtask.h"
 #include "language/translation.h"
 
@@ -70,7 +74,15 @@ int main(int argc, char **argv)
     });
 
     clock.start();
-    task.start();
+    const qint64 resumeFrom = task.adoptCheckpoint();
+    if (resumeFrom >= 0) {
+        printLine(QStringLiteral("torvane-fetch: resuming from %1 of %2 bytes")
+                      .arg(resumeFrom)
+                      .arg(task.totalSize));
+        task.resume();
+    } else {
+        task.start();
+    }
     if (task.status == 1)
         app.exec();
 

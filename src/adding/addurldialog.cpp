@@ -3,6 +3,7 @@
 #include "adding/categoryfolder.h"
 #include "adding/filenames.h"
 #include "adding/formatlist.h"
+#include "adding/freespace.h"
 #include "engine/categories.h"
 #include "engine/httpheaders.h"
 #include "engine/mediatool.h"
@@ -121,6 +122,11 @@ AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 ext
         accept();
     });
     connect(btnBrowse, &QPushButton::clicked, this, &AddUrlDialog::browse);
+    // Another folder may be on another disk, with more or less room.
+    connect(pathInput, &QLineEdit::textChanged, this, [this] {
+        if (probedSize > 0)
+            showFileInfo();
+    });
 }
 
 AddUrlDialog::~AddUrlDialog()
@@ -179,6 +185,7 @@ void AddUrlDialog::fetchRealName(const QString &text)
     // fields with a stale name, size or quality list.
     abortProbe();
     stopListing();
+    probedSize = 0;
 
     if (text.startsWith(QLatin1String("blob:"), Qt::CaseInsensitive)) {
         lblFileInfo->setText(T(QStringLiteral("Error: 'blob:' links are internal browser memory "
@@ -277,7 +284,6 @@ void AddUrlDialog::onProbeAnswer(QNetworkReply *reply, const QUrl &u, const QStr
     // follows it whichever of the two came first.
     if (isVid && !formatProcess && qualityCombo->isEnabled())
         path = withFormatExtension(path, getQuality());
-    pathInput->setText(path);
 
     qint64 size = m_extSize;
     // The length of an error page is not the size of the file.
@@ -289,16 +295,35 @@ void AddUrlDialog::onProbeAnswer(QNetworkReply *reply, const QUrl &u, const QStr
             size = parseDecimalHeader(reply->rawHeader("Content-Length"));
     }
 
-    if (isUnsafeSuffix(QFileInfo(name).suffix())) {
-        lblFileInfo->setText(sizeText(size) + QStringLiteral("  |  \u26A0\uFE0F ") +
-                             T(QStringLiteral("Warning: Executable file. Might be unsafe.")));
-        lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
-    } else {
-        lblFileInfo->setText(sizeText(size) + safeNote());
-        lblFileInfo->setStyleSheet(QLatin1String(SuccessTextStyle));
-    }
-
+    probedSize = size;
+    probedUnsafe = isUnsafeSuffix(QFileInfo(name).suffix());
+    probedMedia = isVid;
+    pathInput->setText(path);
+    showFileInfo();
     abortProbe();
+}
+
+// The information line: the size, then what the user should know before starting (the file does
+// not fit on the destination's disk, the file type may be unsafe), or that all is well.
+void AddUrlDialog::showFileInfo()
+{
+    QString text = sizeText(probedSize);
+    bool warned = false;
+    const qint64 free = probedSize > 0 && !probedMedia ? freeSpaceFor(pathInput->text()) : -1;
+    if (free >= 0 && free < probedSize) {
+        text += QStringLiteral("  |  \u26A0\uFE0F ") +
+                T(QStringLiteral("Not enough free space: %1 MB free")).arg(mbText(free));
+        warned = true;
+    }
+    if (probedUnsafe) {
+        text += QStringLiteral("  |  \u26A0\uFE0F ") +
+                T(QStringLiteral("Warning: Executable file. Might be unsafe."));
+        warned = true;
+    } else if (!warned) {
+        text += safeNote();
+    }
+    lblFileInfo->setText(text);
+    lblFileInfo->setStyleSheet(QLatin1String(warned ? ErrorTextStyle : SuccessTextStyle));
 }
 
 void AddUrlDialog::startListing(const QString &text)

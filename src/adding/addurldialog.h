@@ -36,6 +36,7 @@ private:
     void sendProbe(const QUrl &u, const QString &linkName, bool isVid);
     void onProbeAnswer(QNetworkReply *reply, const QUrl &u, const QString &linkName, bool isVid);
     void abortProbe();
+    void showFileInfo();
 
     void startListing(const QString &text);
     void onListingFinished(QProcess *process, int exitCode, QProcess::ExitStatus exitStatus);
@@ -56,4 +57,8 @@ private:
     QString m_defaultName;
     qint64 m_extSize = 0;
     QNetworkReply *probeReply = nullptr; // the probe of the current link text, or null
+    // What the latest probe learned, for the information line.
+    qint64 probedSize = 0;
+    bool probedUnsafe = false;
+    bool probedMedia = false; // the size is a media page's, not the video's
 };

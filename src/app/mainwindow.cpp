@@ -87,6 +87,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     toolbarTimer->setSingleShot(true);
     toolbarTimer->setInterval(0);
     connect(toolbarTimer, &QTimer::timeout, this, &MainWindow::updateToolbarState);
+    // Every change of a task's status is saved, once per event-loop pass however many tasks
+    // changed in it (a toolbar action on thousands of them).
+    saveTimer = new QTimer(this);
+    saveTimer->setSingleShot(true);
+    saveTimer->setInterval(0);
+    connect(saveTimer, &QTimer::timeout, this, &MainWindow::saveTasks);
 
     setupUI();
     setupTrayIcon();
@@ -393,13 +399,16 @@ void MainWindow::wireCard(DownloadCard *card)
     listLayout->insertWidget(0, card);
     connect(card, &DownloadCard::requestDelete, this, &MainWindow::removeCard);
     connect(card, &DownloadCard::selectionChanged, this, &MainWindow::scheduleToolbarUpdate);
-    connect(card->getTask(), &DownloadTask::finished, this, &MainWindow::saveTasks);
+    // To the timer, not to the window: the tasks still report their cancel while the window
+    // is being destroyed, after the timer has gone.
+    connect(card->getTask(), &DownloadTask::statusChanged, saveTimer, qOverload<>(&QTimer::start));
 }
 
 void MainWindow::removeCard(DownloadCard *card)
 {
     DownloadTask *task = card->getTask();
     task->cancel();
+    task->discardCheckpoint();
     card->hide();
     listLayout->removeWidget(card);
     cards.removeOne(card);
@@ -511,6 +520,7 @@ void MainWindow::processDeleteAction()
         // Stopped before its file goes: a file the task still holds open cannot be removed on
         // Windows.
         task->cancel();
+        task->discardCheckpoint();
         if (removeFiles)
             QFile::remove(task->savePath());
         card->hide();
@@ -527,6 +537,7 @@ void MainWindow::processDeleteAction()
 
 void MainWindow::saveTasks()
 {
+    saveTimer->stop();
     QList<DownloadTask *> tasks;
     tasks.reserve(cards.size());
     for (const DownloadCard *card : qAsConst(cards))

@@ -100,6 +100,7 @@ private:
     // Cards report a selection change on every progress refresh; the toolbar is recomputed once
     // per event-loop pass instead of once per card and tick.
     QTimer *toolbarTimer = nullptr;
+    QTimer *saveTimer = nullptr;
     int toolbarShowsPause = -1;
 
     // The background notice is shown on the first hide of the process only.

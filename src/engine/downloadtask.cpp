@@ -55,7 +55,7 @@ void DownloadTask::pause()
     if (media)
         media->stop();
     else
-        http->stop(); // the file stays open for the resume
+        http->pause(); // the file stays open for the resume
     setStatus(0);
 }
 
@@ -63,6 +63,7 @@ void DownloadTask::resume()
 {
     if (status == 1 || status == 2)
         return;
+    adoptCheckpoint();
     if (media || totalSize <= 0) {
         start();
         return;
@@ -85,7 +86,7 @@ TransferProgress DownloadTask::transferProgress() const
 {
     if (!http || status == 2)
         return TransferProgress();
-    return http->progress();
+    return http->durableProgress();
 }
 
 void DownloadTask::restoreTransferProgress(const TransferProgress &progress)
@@ -93,6 +94,19 @@ void DownloadTask::restoreTransferProgress(const TransferProgress &progress)
     if (!http || status == 1 || !progress.isValid() || progress.totalSize != totalSize)
         return;
     http->restore(progress);
+}
+
+qint64 DownloadTask::adoptCheckpoint()
+{
+    if (!http || status == 1 || status == 2)
+        return -1;
+    return http->adoptCheckpoint();
+}
+
+void DownloadTask::discardCheckpoint()
+{
+    if (http)
+        http->discardCheckpoint();
 }
 
 void DownloadTask::setStallTimeoutMs(int ms)
@@ -107,14 +121,18 @@ void DownloadTask::setRetryBaseDelayMs(int ms)
         http->retryBaseDelayMs = ms;
 }
 
-// The one place where the status changes. Entering "running" is silent: the helper reports once
-// it has something to show. Any other status stops the refresh and tells the listeners. Whoever
+// The one place where the status changes. Entering "running" is silent but for statusChanged()
+// (the list is saved on every change): the helper reports once it has something to show. Any
+// other status stops the refresh and tells the listeners. Whoever
 // ended a run has stopped its work before (pause() and cancel() here, the helper when its run ends
 // by itself), so nothing of the old run reports after the listeners have heard of the end, and a
 // listener may delete the task on the signal.
 void DownloadTask::setStatus(int newStatus)
 {
+    const bool changed = status != newStatus;
     status = newStatus;
+    if (changed)
+        emit statusChanged();
     if (newStatus == 1)
         return;
     uiTimer->stop();
@@ -155,7 +173,7 @@ void DownloadTask::updateSpeed()
         currentSpeed = 1000.0 * double(downloadedNow) / double(elapsed);
     lastDownloadedSize = downloadedSize;
     if (http)
-        http->checkStalls();
+        http->onTick();
     if (status == 1)
         emit progressUpdated();
 }

@@ -20,6 +20,10 @@ constexpr int kMaxRestarts = 3;
 // the whole transfer at about 25 MiB resident and were also the fastest on loopback.
 constexpr qint64 kPartReadBuffer = 256 * 1024;
 
+// How often a running transfer records where its parts stand. A crash costs at most this much
+// transfer (plus one tick and the time of one flush), fetched again on the next run.
+constexpr qint64 kCheckpointIntervalMs = 1000;
+
 QByteArray rangeHeader(qint64 first, qint64 last)
 {
     QByteArray value = "bytes=" + QByteArray::number(first) + '-';
@@ -32,7 +36,7 @@ QByteArray rangeHeader(qint64 first, qint64 last)
 
 HttpTransfer::HttpTransfer(DownloadTask *task)
     : QObject(task), task(task), session(new HttpSession(this)),
-      probe(new HttpProbe(session, this)), file(task->savePath())
+      probe(new HttpProbe(session, this)), file(task->savePath()), checkpoint(task->savePath())
 {
     connect(probe, &HttpProbe::answered, this, &HttpTransfer::beginTransfer);
     clock.start();
@@ -57,6 +61,7 @@ void HttpTransfer::sendProbe()
     stop();
     // A fresh transfer: the counters start from an empty file, as the views will show it.
     parts.clear();
+    partsFrom = PartsFrom::Nothing;
     task->totalSize = 0;
     task->countFrom(0);
     task->currentSpeed = 0.0;
@@ -83,7 +88,7 @@ void HttpTransfer::beginTransfer(const ProbeAnswer &answer)
     task->totalSize = total;
     const int count = segmented ? partCountFor(total) : 1;
     if (!file.resize(total)) {
-        fail(T(QStringLiteral("Cannot write the file")));
+        fail(describeProblem(file.problem()));
         return;
     }
     parts = QVector<Part>(count);
@@ -92,6 +97,13 @@ void HttpTransfer::beginTransfer(const ProbeAnswer &answer)
         parts[i].start = parts[i].offset = segmented ? r.first : 0;
         parts[i].end = segmented ? r.last : -1;
     }
+    partsFrom = PartsFrom::ThisRun;
+    // A record of an earlier run must not outlive the new plan; a stream of unknown length has
+    // nothing a restart could continue.
+    if (segmented)
+        saveCheckpoint();
+    else
+        checkpoint.remove();
     task->startTick();
     for (int i = 0; i < count && running(); ++i)
         requestPart(i);
@@ -225,6 +237,7 @@ void HttpTransfer::planSingleConnection(qint64 length)
     whole.end = task->totalSize > 0 ? task->totalSize - 1 : -1;
     whole.lastData = clock.elapsed();
     parts = {whole};
+    partsFrom = PartsFrom::ThisRun;
 }
 
 void HttpTransfer::adoptWholeBody(QNetworkReply *reply)
@@ -278,13 +291,15 @@ void HttpTransfer::writePartData(QNetworkReply *reply, int index)
             data.truncate(int(room));
     }
     if (!data.isEmpty()) {
-        if (!file.writeAt(part.offset, data)) {
-            // Disk full, file gone: nothing sound to continue with.
-            fail(T(QStringLiteral("Cannot write the file")));
+        // Only what reached the file counts; the checkpoint keeps it for a resume once the
+        // user has made room (or given permission).
+        const qint64 written = file.writeAt(part.offset, data);
+        part.offset += written;
+        task->downloadedSize += written;
+        if (written < data.size()) {
+            fail(describeProblem(file.problem()));
             return;
         }
-        part.offset += data.size();
-        task->downloadedSize += data.size();
     }
     if (part.done()) {
         part.reply = nullptr;
@@ -294,6 +309,7 @@ void HttpTransfer::writePartData(QNetworkReply *reply, int index)
             return;
         }
         splitLargestPart(index);
+        saveCheckpoint();
     }
     emit task->progressUpdated();
 }
@@ -390,6 +406,23 @@ void HttpTransfer::retryPart(int index, bool madeProgress)
     timer->start(delay);
 }
 
+void HttpTransfer::onTick()
+{
+    checkStalls();
+    if (!running() || clock.elapsed() - lastCheckpoint < kCheckpointIntervalMs)
+        return;
+    if (!file.stillAtPath()) {
+        fail(describeProblem(PartFile::Problem::Removed), false);
+        return;
+    }
+    const PartFile::Problem problem = checkpoint.takeFlushProblem();
+    if (problem != PartFile::Problem::None) {
+        fail(describeProblem(problem));
+        return;
+    }
+    saveCheckpoint();
+}
+
 void HttpTransfer::checkStalls()
 {
     const qint64 now = clock.elapsed();
@@ -422,6 +455,18 @@ void HttpTransfer::restartFromScratch()
 
 // ---- Saved progress and resuming ----------------------------------------------------------------
 
+void HttpTransfer::saveCheckpoint()
+{
+    const TransferProgress now = progress();
+    if (!now.isValid() || !file.isOpen())
+        return;
+    const qintptr handle = file.duplicateHandle();
+    if (handle < 0)
+        return; // out of handles: the next save tries again
+    lastCheckpoint = clock.elapsed();
+    checkpoint.save(now, task->url(), handle);
+}
+
 TransferProgress HttpTransfer::progress() const
 {
     TransferProgress p;
@@ -439,6 +484,16 @@ TransferProgress HttpTransfer::progress() const
     return p.isValid() ? p : TransferProgress();
 }
 
+TransferProgress HttpTransfer::durableProgress() const
+{
+    switch (partsFrom) {
+    case PartsFrom::ThisRun: return checkpoint.written();
+    case PartsFrom::SavedList:
+    case PartsFrom::CheckpointFile: return progress();
+    default: return TransferProgress();
+    }
+}
+
 void HttpTransfer::restore(const TransferProgress &progress)
 {
     parts = QVector<Part>(progress.numParts);
@@ -450,7 +505,29 @@ void HttpTransfer::restore(const TransferProgress &progress)
     }
     etag = progress.etag;
     lastModified = progress.lastModified;
+    partsFrom = PartsFrom::SavedList;
     task->countFrom(progress.downloadedBytes());
+}
+
+qint64 HttpTransfer::adoptCheckpoint()
+{
+    if (partsFrom == PartsFrom::ThisRun)
+        return -1;
+    if (partsFrom != PartsFrom::CheckpointFile) {
+        // Read now rather than when the list loads: only a task that resumes pays for it.
+        const TransferProgress saved = Checkpoint::read(task->savePath(), task->url());
+        if (!saved.isValid())
+            return -1;
+        task->totalSize = saved.totalSize;
+        restore(saved);
+        partsFrom = PartsFrom::CheckpointFile;
+    }
+    return task->downloadedSize;
+}
+
+void HttpTransfer::discardCheckpoint()
+{
+    checkpoint.remove();
 }
 
 void HttpTransfer::resume()
@@ -475,6 +552,7 @@ void HttpTransfer::resumeParts()
     transferUrl = task->url();
     for (Part &part : parts)
         part.tries = 0;
+    partsFrom = PartsFrom::ThisRun;
     task->startTick();
     if (allPartsDone()) {
         complete();
@@ -496,6 +574,7 @@ void HttpTransfer::resumeRestored()
     const qint64 existing = file.size();
     if (existing == total && task->downloadedSize >= total) {
         closeFile();
+        checkpoint.remove();
         task->downloadedSize = total;
         task->setStatus(2);
         return;
@@ -510,8 +589,9 @@ void HttpTransfer::resumeRestored()
     rest.offset = existing;
     rest.end = total - 1;
     parts = {rest};
+    partsFrom = PartsFrom::ThisRun;
     if (!file.resize(total)) {
-        fail(T(QStringLiteral("Cannot write the file")));
+        fail(describeProblem(file.problem()));
         return;
     }
     task->startTick();
@@ -534,6 +614,7 @@ void HttpTransfer::complete()
 {
     stop();
     closeFile();
+    checkpoint.remove();
     const QFileInfo info(task->savePath());
     if (info.exists() && info.size() >= 1)
         task->totalSize = info.size();
@@ -543,14 +624,24 @@ void HttpTransfer::complete()
 }
 
 // Every failure of the transfer ends here.
-void HttpTransfer::fail(const QString &reason)
+void HttpTransfer::fail(const QString &reason, bool keepCheckpoint)
 {
     stop();
+    if (keepCheckpoint)
+        saveCheckpoint();
+    else
+        checkpoint.remove();
     task->lastDlpMessage = reason;
     // Closed so that the user can delete or move it; a resume opens it again.
     closeFile();
     task->currentSpeed = 0.0;
     task->setStatus(3);
+}
+
+void HttpTransfer::pause()
+{
+    stop();
+    saveCheckpoint();
 }
 
 void HttpTransfer::stop()
