@@ -613,6 +613,11 @@ bool HttpTransfer::allPartsDone() const
 void HttpTransfer::complete()
 {
     stop();
+    // Every write succeeded, into a file that someone removed meanwhile: not a download.
+    if (!file.stillAtPath()) {
+        fail(describeProblem(PartFile::Problem::Removed), false);
+        return;
+    }
     closeFile();
     checkpoint.remove();
     const QFileInfo info(task->savePath());

@@ -3,6 +3,7 @@
 #include "engine/mediatool.h"
 #include "language/translation.h"
 #include "testhttpserver.h"
+#include "views/widgetstyles.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -117,6 +118,10 @@ private slots:
             if (!honourRange || status != 200) // the whole body is on its way
                 QTRY_COMPARE_WITH_TIMEOUT(server.openConnections, 0, 1000);
         }
+        // A file larger than the room left on the destination's disk is said before it starts.
+        Dialog huge(server.url("/big.iso").toString(), {}, qint64(1) << 60, nullptr);
+        QTRY_VERIFY(huge.info->text().contains("  |  \u26A0\uFE0F Not enough free space: "));
+        QCOMPARE(huge.info->styleSheet(), QLatin1String(ErrorTextStyle));
     }
 
     // A probe for a half-typed link that answers after the current one must not overwrite it;

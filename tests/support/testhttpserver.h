@@ -18,8 +18,8 @@ class QTcpSocket;
 // An HTTP/1.1 server for tests, on a loopback address and a free port, living in the test's
 // thread. Each path is scripted with a Route: honour or ignore Range, redirect, fail chosen
 // requests, trickle, drop the connection at a byte, stall, send chunked bodies. It counts
-// connections (also the most open at once) and logs every request. With useTls() it speaks HTTPS
-// with a throw-away self-signed certificate.
+// connections (also the most open at once) and the body bytes it sent, and logs every request. With
+// useTls() it speaks HTTPS with a throw-away self-signed certificate.
 class TestHttpServer : public QTcpServer {
     Q_OBJECT
 
@@ -73,6 +73,7 @@ public:
     int connectionCount = 0; // connections accepted in all
     int openConnections = 0;
     int maxOpenConnections = 0;
+    qint64 bytesServed = 0; // body bytes handed to the sockets, on every path
 
     // Random bytes of a given length, the same for the same seed.
     static QByteArray randomBody(qint64 length, quint32 seed = 1);

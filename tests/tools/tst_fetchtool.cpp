@@ -1,6 +1,9 @@
 // torvane-fetch as a user or a benchmark runs it: a segmented file, a video through the media tool
-// found beside the program, and a missing file, each checked on disk and by the exit code.
+// found beside the program, and a missing file, each checked on disk and by the exit code; killed
+// and run again, and run onto a full disk and again once there is room.
 
+#include "engine/checkpoint.h"
+#include "smalldisk.h"
 #include "testhttpserver.h"
 #include "testmedia.h"
 
@@ -14,6 +17,18 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// A throttled file: eight parts of `partSize` bytes, each connection sending `bytesPerTick`
+// every 10 ms.
+TestHttpServer::Route throttled(qint64 partSize, int bytesPerTick, quint32 seed)
+{
+    TestHttpServer::Route r;
+    r.body = TestHttpServer::randomBody(8 * partSize, seed);
+    r.trickleBytes = bytesPerTick;
+    r.trickleIntervalMs = 10;
+    r.headers = {{"ETag", "\"1\""}};
+    return r;
+}
+
 } // namespace
 
 class TestFetchTool : public QObject {
@@ -23,8 +38,14 @@ private slots:
     void initTestCase();
     void fetch_data();
     void fetch();
+    void killedAndRunAgain();
+    void fullDiskEndsAndRunsAgain();
 
 private:
+    // Starts the program on `path` of the server into `out`.
+    void start(QProcess &fetch, const QByteArray &path, const QString &out);
+    bool waitForEnd(QProcess &fetch, int timeoutMs = 120000);
+
     QString program;
     QTemporaryDir dir;
     TestHttpServer server;
@@ -51,6 +72,22 @@ void TestFetchTool::initTestCase()
         serveMediaFolder(server, dir.filePath("media"), "/");
     }
     QVERIFY(server.start());
+}
+
+void TestFetchTool::start(QProcess &fetch, const QByteArray &path, const QString &out)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Keep the media tool away from the user's own configuration and cache.
+    env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    env.insert("XDG_CACHE_HOME", dir.filePath("cache"));
+    fetch.setProcessEnvironment(env);
+    fetch.start(program, {server.url(path).toString(), out});
+}
+
+// The server lives in this process: its event loop keeps turning while the program runs.
+bool TestFetchTool::waitForEnd(QProcess &fetch, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return fetch.state() == QProcess::NotRunning; }, timeoutMs);
 }
 
 void TestFetchTool::fetch_data()
@@ -83,14 +120,8 @@ void TestFetchTool::fetch()
     const QString out = dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + '/' + name);
     QDir().mkpath(QFileInfo(out).path());
     QProcess fetch;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // Keep the media tool away from the user's own configuration and cache.
-    env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-    env.insert("XDG_CACHE_HOME", dir.filePath("cache"));
-    fetch.setProcessEnvironment(env);
-    fetch.start(program, {server.url(path).toString(), out});
-    // The server lives in this process: keep its event loop turning while the program runs.
-    QVERIFY(QTest::qWaitFor([&] { return fetch.state() == QProcess::NotRunning; }, 120000));
+    start(fetch, path, out);
+    QVERIFY(waitForEnd(fetch));
     const QString summary = QString::fromUtf8(fetch.readAllStandardOutput()).trimmed();
     QCOMPARE(fetch.exitStatus(), QProcess::NormalExit);
     QVERIFY2(summary.endsWith(QStringLiteral(" status=") + QString::number(status)),
@@ -100,6 +131,77 @@ void TestFetchTool::fetch()
         QVERIFY(readFile(out) == (media ? video : file));
     else
         QVERIFY(readFile(out) != "not here");
+}
+
+// SIGKILL at several points of a throttled download, each time run again: every run continues
+// from the checkpoint the killed one left and says so, the file ends byte-exact, and each kill
+// costs at most about two seconds of transfer fetched twice.
+void TestFetchTool::killedAndRunAgain()
+{
+    const int bytesPerTick = 1024;
+    const double bytesPerSecond = 8 * bytesPerTick * 100.0;
+    const TestHttpServer::Route r = throttled(1024 * 1024, bytesPerTick, 11);
+    server.setRoute("/kill.bin", r);
+    const QUrl url = server.url("/kill.bin");
+    const QString out = dir.filePath("kill/kill.bin");
+    const qint64 servedBefore = server.bytesServed;
+    qint64 continuesFrom = -1;
+    const QList<double> killPoints = {0.25, 0.5, 0.75}; // of the file served in all
+    for (double point : killPoints) {
+        QProcess fetch;
+        start(fetch, "/kill.bin", out);
+        QVERIFY(QTest::qWaitFor(
+            [&] { return server.bytesServed - servedBefore >= point * r.body.size(); }, 60000));
+        QCOMPARE(fetch.state(), QProcess::Running);
+        fetch.kill();
+        QVERIFY(fetch.waitForFinished(10000));
+        const QString said = QString::fromUtf8(fetch.readAllStandardError());
+        if (continuesFrom >= 0)
+            QVERIFY2(said.startsWith(QStringLiteral("torvane-fetch: resuming from %1 of %2 bytes")
+                                         .arg(continuesFrom)
+                                         .arg(r.body.size())),
+                     qPrintable(said));
+        continuesFrom = Checkpoint::read(out, url).downloadedBytes();
+        QVERIFY(continuesFrom > 0);
+    }
+    QProcess fetch;
+    start(fetch, "/kill.bin", out);
+    QVERIFY(waitForEnd(fetch));
+    QCOMPARE(fetch.exitCode(), 0);
+    QVERIFY(readFile(out) == r.body);
+    QVERIFY(!QFile::exists(Checkpoint::pathFor(out)));
+    const qint64 twice = server.bytesServed - servedBefore - r.body.size();
+    qInfo("fetched twice after %d kills: %lld bytes (%.2f s of transfer)", int(killPoints.size()),
+          twice, double(twice) / bytesPerSecond);
+    QVERIFY(twice <= killPoints.size() * 2 * bytesPerSecond);
+}
+
+// Onto a disk that fills up: exit 1 with the reason within seconds, and once there is room, run
+// again, continued from the checkpoint to a byte-exact file.
+void TestFetchTool::fullDiskEndsAndRunsAgain()
+{
+    SmallDisk disk(1024 * 1024);
+    if (!disk.isMounted())
+        QSKIP(qPrintable("needs a small tmpfs, which needs root: " + disk.error()));
+    const TestHttpServer::Route r = throttled(384 * 1024, 1024, 12);
+    server.setRoute("/full.bin", r);
+    const QString out = disk.filePath("full.bin");
+    QProcess fetch;
+    start(fetch, "/full.bin", out);
+    QVERIFY(waitForEnd(fetch, 20000));
+    QCOMPARE(fetch.exitCode(), 1);
+    QVERIFY(QString::fromUtf8(fetch.readAllStandardError()).contains("torvane-fetch: Disk full\n"));
+    const qint64 kept = Checkpoint::read(out, server.url("/full.bin")).downloadedBytes();
+    QVERIFY(kept > 0);
+
+    QVERIFY(disk.resize(8 * 1024 * 1024));
+    start(fetch, "/full.bin", out);
+    QVERIFY(waitForEnd(fetch));
+    QVERIFY(QString::fromUtf8(fetch.readAllStandardError())
+                .startsWith(QStringLiteral("torvane-fetch: resuming from %1 ").arg(kept)));
+    QCOMPARE(fetch.exitCode(), 0);
+    QVERIFY(readFile(out) == r.body);
+    QCOMPARE(QDir(disk.path()).entryList(QDir::Files), QStringList{"full.bin"});
 }
 
 QTEST_GUILESS_MAIN(TestFetchTool)

@@ -46,6 +46,8 @@ void TestDownloadCard::drawsEachState()
         "0 100 50 0 0 00:42|Paused|--:--|50.00 / 100.00 MB|50%|paused|50|11011",
         "2 5120 5120 0 0 -|Done||5120.00 MB|100%|done|100|00111",
         "3 10 3 0 0 -|Error||3.00 / 10.00 MB|30%|error|30|10011",
+        // Why it failed, when the task knows.
+        "3 10 3 0 9 -|Error|xxxxxxxxx|3.00 / 10.00 MB|30%|error|30|10011",
         "4 10 1 0 0 -|Canceled||1.00 / 10.00 MB|10%|error|10|10011",
         "0 100 104 0 0 -|Paused|--:--|104.00 / 100.00 MB|104%|paused|100|11011", // bar pinned full
         // Unknown size: the tool's line instead of sizes, cut after 40 characters.
