@@ -34,8 +34,10 @@ int main(int argc, char **argv)
     // A command-line tool speaks the language of scripts and logs.
     g_lang = QStringLiteral("en");
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Downloads one link with Torvane's engine into OUTPUT_PATH."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Downloads one link with Torvane's engine into OUTPUT_PATH.\n"
+        "Interrupted (a crash, a kill, a full disk), it continues when run again with the same\n"
+        "URL and OUTPUT_PATH, from the checkpoint it keeps in OUTPUT_PATH.torvane."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("The link to download."));
     parser.addPositionalArgument(QStringLiteral("OUTPUT_PATH"),

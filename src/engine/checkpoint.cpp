@@ -12,6 +12,10 @@
 #include <cstdio>
 
 #ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <QDir>
 #include <windows.h>
 #endif
 
@@ -35,8 +39,10 @@ QThreadPool *flushPool()
 bool replaceFile(const QString &from, const QString &to)
 {
 #ifdef Q_OS_WIN
-    return MoveFileExW(reinterpret_cast<const wchar_t *>(from.utf16()),
-                       reinterpret_cast<const wchar_t *>(to.utf16()),
+    const QString source = QDir::toNativeSeparators(from);
+    const QString target = QDir::toNativeSeparators(to);
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(source.utf16()),
+                       reinterpret_cast<const wchar_t *>(target.utf16()),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 #else
     return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
@@ -51,8 +57,8 @@ bool writeRecord(const QString &path, const QByteArray &record)
     QFile file(temporary);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return false;
-    const bool synced = file.write(record) == record.size() &&
-                        PartFile::flush(file.handle()) == PartFile::Problem::None;
+    const bool synced =
+        file.write(record) == record.size() && PartFile::flushFile(file) == PartFile::Problem::None;
     file.close();
     if (synced && replaceFile(temporary, path))
         return true;
@@ -155,8 +161,14 @@ TransferProgress Checkpoint::read(const QString &dataPath, const QUrl &url)
     return progress;
 }
 
-void Checkpoint::save(const TransferProgress &progress, const QUrl &url, qintptr flushHandle)
+bool Checkpoint::save(const TransferProgress &progress, const QUrl &url, const PartFile &file)
 {
+    if (!progress.isValid())
+        return false;
+    // Taken now, after the writes the progress counts: a flush through it covers all of them.
+    const qintptr flushHandle = file.duplicateHandle();
+    if (flushHandle < 0)
+        return false; // not open, or out of handles: the next save tries again
     QJsonObject record;
     record.insert(QLatin1String("url"), url.toString(QUrl::FullyEncoded));
     record.insert(QLatin1String("progress"), progress.toJson());
@@ -179,6 +191,7 @@ void Checkpoint::save(const TransferProgress &progress, const QUrl &url, qintptr
     }
     if (startWorker)
         flushPool()->start([s = shared] { s->drain(); });
+    return true;
 }
 
 void Checkpoint::remove()

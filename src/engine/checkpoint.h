@@ -31,9 +31,9 @@ public:
     // describes.
     static TransferProgress read(const QString &dataPath, const QUrl &url);
 
-    // Records `progress` once everything written through the data file before `flushHandle` was
-    // taken (PartFile::duplicateHandle) is durable. Takes the handle and closes it.
-    void save(const TransferProgress &progress, const QUrl &url, qintptr flushHandle);
+    // Records `progress` once everything written to `file` so far is durable. False when there
+    // is nothing to record: an invalid progress, or the file is not open.
+    bool save(const TransferProgress &progress, const QUrl &url, const PartFile &file);
     // Deletes the record now; nothing saved before writes it again.
     void remove();
     // Blocks until the newest record saved has reached the disk or failed to.

@@ -6,8 +6,14 @@
 #include <QFileInfo>
 
 #ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <io.h>
 #include <windows.h>
+#ifndef ERROR_DISK_QUOTA_EXCEEDED // missing from some SDKs
+#define ERROR_DISK_QUOTA_EXCEEDED 1295L
+#endif
 #else
 #include <cerrno>
 #include <fcntl.h>
@@ -18,6 +24,12 @@
 namespace {
 
 #ifdef Q_OS_WIN
+HANDLE nativeHandle(const QFile &file)
+{
+    // Qt hands out a C runtime descriptor; the system calls want the handle behind it.
+    return reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+}
+
 PartFile::Problem problemFromError(DWORD error)
 {
     switch (error) {
@@ -74,7 +86,9 @@ bool PartFile::resize(qint64 size)
 {
     lastProblem = Problem::None;
 #ifdef Q_OS_WIN
-    if (file.resize(size))
+    FILE_END_OF_FILE_INFO end = {};
+    end.EndOfFile.QuadPart = size;
+    if (SetFileInformationByHandle(nativeHandle(file), FileEndOfFileInfo, &end, sizeof(end)))
         return true;
     lastProblem = problemFromError(GetLastError());
     return false;
@@ -94,13 +108,26 @@ qint64 PartFile::writeAt(qint64 offset, const QByteArray &data)
 {
     lastProblem = Problem::None;
 #ifdef Q_OS_WIN
-    if (!file.seek(offset)) {
-        lastProblem = problemFromError(GetLastError());
-        return 0;
+    // WriteFile with an offset in the OVERLAPPED record: the counterpart of pwrite().
+    const HANDLE handle = nativeHandle(file);
+    qint64 written = 0;
+    while (written < data.size()) {
+        const qint64 at = offset + written;
+        OVERLAPPED position = {};
+        position.Offset = DWORD(at & 0xffffffff);
+        position.OffsetHigh = DWORD(at >> 32);
+        const DWORD chunk = DWORD(qMin<qint64>(data.size() - written, 1 << 30));
+        DWORD n = 0;
+        if (!WriteFile(handle, data.constData() + written, chunk, &n, &position)) {
+            lastProblem = problemFromError(GetLastError());
+            break;
+        }
+        if (n == 0) {
+            lastProblem = Problem::Other;
+            break;
+        }
+        written += n;
     }
-    const qint64 written = qMax<qint64>(file.write(data), 0);
-    if (written < data.size())
-        lastProblem = problemFromError(GetLastError());
     return written;
 #else
     const int fd = file.handle();
@@ -145,9 +172,8 @@ qintptr PartFile::duplicateHandle() const
         return -1;
 #ifdef Q_OS_WIN
     HANDLE copy = nullptr;
-    const auto original = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
-    if (!DuplicateHandle(GetCurrentProcess(), original, GetCurrentProcess(), &copy, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS))
+    if (!DuplicateHandle(GetCurrentProcess(), nativeHandle(file), GetCurrentProcess(), &copy, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS))
         return -1;
     return reinterpret_cast<qintptr>(copy);
 #else
@@ -174,6 +200,15 @@ PartFile::Problem PartFile::flush(qintptr handle)
 #endif
     } while (result != 0 && errno == EINTR);
     return result == 0 ? Problem::None : problemFromError(errno);
+#endif
+}
+
+PartFile::Problem PartFile::flushFile(const QFile &file)
+{
+#ifdef Q_OS_WIN
+    return flush(reinterpret_cast<qintptr>(nativeHandle(file)));
+#else
+    return flush(file.handle());
 #endif
 }
 

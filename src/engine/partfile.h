@@ -37,6 +37,8 @@ public:
     // Makes every byte written to the file before the handle was taken durable (fdatasync,
     // FlushFileBuffers); Problem::None on success. Safe from any thread.
     static Problem flush(qintptr handle);
+    // The same for any file that Qt has open.
+    static Problem flushFile(const QFile &file);
     static void closeHandle(qintptr handle);
 
 private:

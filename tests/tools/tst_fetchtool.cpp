@@ -180,10 +180,11 @@ void TestFetchTool::killedAndRunAgain()
 // again, continued from the checkpoint to a byte-exact file.
 void TestFetchTool::fullDiskEndsAndRunsAgain()
 {
-    SmallDisk disk(1024 * 1024);
+    SmallDisk disk(2 * 1024 * 1024);
     if (!disk.isMounted())
         QSKIP(qPrintable("needs a small tmpfs, which needs root: " + disk.error()));
-    const TestHttpServer::Route r = throttled(384 * 1024, 1024, 12);
+    // Full after some seconds, with a few checkpoints before.
+    const TestHttpServer::Route r = throttled(512 * 1024, 1024, 12);
     server.setRoute("/full.bin", r);
     const QString out = disk.filePath("full.bin");
     QProcess fetch;
@@ -195,6 +196,7 @@ void TestFetchTool::fullDiskEndsAndRunsAgain()
     QVERIFY(kept > 0);
 
     QVERIFY(disk.resize(8 * 1024 * 1024));
+    server.route("/full.bin").trickleBytes = 0;
     start(fetch, "/full.bin", out);
     QVERIFY(waitForEnd(fetch));
     QVERIFY(QString::fromUtf8(fetch.readAllStandardError())
