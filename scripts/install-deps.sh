@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
   # build
   cmake g++ ninja-build pkg-config
+  # the sanitizer build and the fuzz targets (clang's runtimes and libFuzzer)
+  clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   # TLS back end for HTTPS, and throw-away certificates in tests
   libssl3 openssl

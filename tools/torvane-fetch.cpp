@@ -4,16 +4,22 @@
 // one summary line on stdout: "bytes=N seconds=S mib_per_s=R status=K". Exit code 0 when the
 // task ended done (status 2), 1 otherwise; a failure's reason goes to stderr.
 //
+// Server certificates are verified against the system's trusted roots; --cacert names other roots
+// and --insecure takes any certificate. The media tool keeps its own verification either way.
+//
 // While it runs, the engine keeps a checkpoint beside OUTPUT_PATH (OUTPUT_PATH.torvane, removed
 // when the download completes). Run again with the same URL and OUTPUT_PATH after a crash, a kill
 // or a failure, it continues from there instead of starting over.
 #include "engine/downloadtask.h"
+#include "engine/trustedcertificates.h"
 #include "language/translation.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTextStream>
 #include <QUrl>
 
@@ -24,6 +30,19 @@ namespace {
 void printLine(const QString &text)
 {
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+// Qt's TLS backend looks for roots only in the system's folders (/etc/ssl/certs and the like on
+// Debian) and ignores OpenSSL's SSL_CERT_FILE and SSL_CERT_DIR, so other roots are named here.
+bool useAuthorities(const QString &path)
+{
+    const QList<QSslCertificate> roots = QSslCertificate::fromPath(path);
+    if (roots.isEmpty())
+        return false;
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setCaCertificates(roots);
+    QSslConfiguration::setDefaultConfiguration(configuration);
+    return true;
 }
 
 } // namespace
@@ -39,6 +58,16 @@ int main(int argc, char **argv)
         "Interrupted (a crash, a kill, a full disk), it continues when run again with the same\n"
         "URL and OUTPUT_PATH, from the checkpoint it keeps in OUTPUT_PATH.torvane."));
     parser.addHelpOption();
+    const QCommandLineOption insecure(
+        {QStringLiteral("k"), QStringLiteral("insecure")},
+        QStringLiteral("Accept any server certificate, even a forged one (like curl -k)."));
+    parser.addOption(insecure);
+    const QCommandLineOption authorities(
+        QStringLiteral("cacert"),
+        QStringLiteral("Verify servers against the certificates in FILE (PEM) instead of the "
+                       "system's trusted roots."),
+        QStringLiteral("FILE"));
+    parser.addOption(authorities);
     parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("The link to download."));
     parser.addPositionalArgument(QStringLiteral("OUTPUT_PATH"),
                                  QStringLiteral("Where the file is written."));
@@ -52,6 +81,11 @@ int main(int argc, char **argv)
         return 1;
     }
     const QStringList positional = parser.positionalArguments();
+    TrustedCertificates::shared().setInsecure(parser.isSet(insecure));
+    if (parser.isSet(authorities) && !useAuthorities(parser.value(authorities))) {
+        printLine(QStringLiteral("torvane-fetch: no certificates in ") + parser.value(authorities));
+        return 1;
+    }
 
     DownloadTask task(QUrl(positional.at(0)), QFileInfo(positional.at(1)).absoluteFilePath(),
                       QStringLiteral("best"));

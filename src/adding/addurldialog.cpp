@@ -6,8 +6,11 @@
 #include "adding/freespace.h"
 #include "engine/categories.h"
 #include "engine/httpheaders.h"
+#include "engine/httpsession.h"
+#include "engine/mediacommand.h"
 #include "engine/mediatool.h"
 #include "engine/processtree.h"
+#include "engine/trustedcertificates.h"
 #include "language/translation.h"
 #include "views/sizetext.h"
 #include "views/widgetstyles.h"
@@ -20,7 +23,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPushButton>
@@ -48,7 +50,7 @@ AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 ext
 {
     setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
 
-    netManager = new QNetworkAccessManager(this);
+    netManager = new HttpSession(this);
     setFixedSize(600, 260);
     auto *grid = new QGridLayout(this);
 
@@ -196,6 +198,16 @@ void AddUrlDialog::fetchRealName(const QString &text)
     }
 
     const bool isVid = containsMediaHost(text);
+    const QUrl u(text, QUrl::TolerantMode);
+    // The media tool reads anything but a web link as an option or a local path.
+    if (isVid && !isMediaToolLink(u)) {
+        lblQual->hide();
+        qualityCombo->hide();
+        lblFileInfo->setText(refusedMediaLinkText());
+        lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
+        btnStart->setEnabled(false);
+        return;
+    }
     if (isVid) {
         lblQual->show();
         qualityCombo->show();
@@ -204,14 +216,13 @@ void AddUrlDialog::fetchRealName(const QString &text)
         qualityCombo->addItem(T(QStringLiteral("Fetching...")), QStringLiteral("best"));
         btnStart->setEnabled(false);
         lblFileInfo->setText(QString());
-        startListing(text);
+        startListing(u);
     } else {
         lblQual->hide();
         qualityCombo->hide();
         btnStart->setEnabled(true);
     }
 
-    const QUrl u(text, QUrl::TolerantMode);
     if (!u.isValid())
         return;
     sendProbe(u, nameFromLink(u), isVid);
@@ -225,7 +236,7 @@ void AddUrlDialog::sendProbe(const QUrl &u, const QString &linkName, bool isVid)
     request.setRawHeader("User-Agent", kUserAgent);
     request.setRawHeader("Range", "bytes=0-0");
 
-    QNetworkReply *reply = netManager->get(request);
+    QNetworkReply *reply = netManager->send(request);
     probeReply = reply;
     // Name and size come from the headers alone: the answer is taken as soon as they are in, and
     // the rest (a whole file, from a server that ignores the range) is never received.
@@ -295,11 +306,19 @@ void AddUrlDialog::onProbeAnswer(QNetworkReply *reply, const QUrl &u, const QStr
             size = parseDecimalHeader(reply->rawHeader("Content-Length"));
     }
 
-    probedSize = size;
+    const RefusedCertificate refused = HttpSession::refusalOf(reply);
+    // Nothing a refused server said can be believed, the size included: its line stays put
+    // whatever the path.
+    probedSize = refused.isNull() ? size : 0;
     probedUnsafe = isUnsafeSuffix(QFileInfo(name).suffix());
     probedMedia = isVid;
     pathInput->setText(path);
-    showFileInfo();
+    if (!refused.isNull()) {
+        lblFileInfo->setText(refused.reason);
+        lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
+    } else {
+        showFileInfo();
+    }
     abortProbe();
 }
 
@@ -326,7 +345,7 @@ void AddUrlDialog::showFileInfo()
     lblFileInfo->setStyleSheet(QLatin1String(warned ? ErrorTextStyle : SuccessTextStyle));
 }
 
-void AddUrlDialog::startListing(const QString &text)
+void AddUrlDialog::startListing(const QUrl &link)
 {
     auto *process = new QProcess(this);
     formatProcess = process;
@@ -343,7 +362,7 @@ void AddUrlDialog::startListing(const QString &text)
             onListingFinished(process, -1, QProcess::CrashExit);
     });
     auto *tree = new ProcessTree(process); // the tool may start helpers of its own
-    process->start(mediaToolPath(), {QStringLiteral("-J"), QStringLiteral("--no-playlist"), text});
+    process->start(mediaToolPath(), mediaListingArguments(link));
     tree->started();
 }
 

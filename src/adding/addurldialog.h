@@ -7,7 +7,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QNetworkAccessManager;
+class HttpSession;
 class QNetworkReply;
 class QPushButton;
 
@@ -38,7 +38,7 @@ private:
     void abortProbe();
     void showFileInfo();
 
-    void startListing(const QString &text);
+    void startListing(const QUrl &link);
     void onListingFinished(QProcess *process, int exitCode, QProcess::ExitStatus exitStatus);
     void stopListing();
 
@@ -48,7 +48,7 @@ private:
     QLabel *lblQual = nullptr;
     QLabel *lblFileInfo = nullptr;
     bool queued = false;
-    QNetworkAccessManager *netManager = nullptr;
+    HttpSession *netManager = nullptr; // the engine's: certificates are decided as for downloads
     QProcess *formatProcess = nullptr;
     QPushButton *btnStart = nullptr;
     QPushButton *btnLater = nullptr;

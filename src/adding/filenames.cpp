@@ -18,17 +18,52 @@ bool isReservedDeviceName(const QString &stem)
     if (s.size() == 4 &&
         (s.startsWith(QLatin1String("COM")) || s.startsWith(QLatin1String("LPT")))) {
         const QChar d = s.at(3);
-        // Windows also reserves the superscript digits 1, 2 and 3.
-        return (d >= QLatin1Char('1') && d <= QLatin1Char('9')) || d == QChar(0x00B9) ||
+        // Windows also reserves the digit 0 and the superscript digits 1, 2 and 3.
+        return (d >= QLatin1Char('0') && d <= QLatin1Char('9')) || d == QChar(0x00B9) ||
                d == QChar(0x00B2) || d == QChar(0x00B3);
     }
     return false;
 }
 
+// Marks that change the direction of the text around them, and so can make "exe.pdf" of
+// "fdp.exe".
 bool isBidiControl(QChar c)
 {
     const ushort u = c.unicode();
-    return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+    return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0x200E ||
+           u == 0x200F || u == 0x061C;
+}
+
+bool isForbiddenCharacter(QChar c)
+{
+    const ushort u = c.unicode();
+    return u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0) ||
+           QStringLiteral("<>:\"|?*").contains(c);
+}
+
+// No leading white space, no trailing white space or dots: Windows drops the latter silently.
+QString tidyEnds(QString name)
+{
+    name = name.trimmed();
+    while (!name.isEmpty() && (name.back() == QLatin1Char('.') || name.back().isSpace()))
+        name.chop(1);
+    return name;
+}
+
+// At most 255 UTF-16 units, keeping a sensible extension and never a half surrogate pair.
+QString shortened(const QString &name)
+{
+    const int maxLength = 255;
+    if (name.size() <= maxLength)
+        return name;
+    const int lastDot = name.lastIndexOf(QLatin1Char('.'));
+    QString ext = lastDot > 0 ? name.mid(lastDot) : QString();
+    if (ext.size() > 32)
+        ext.clear(); // not an extension anyone would recognise
+    QString keep = name.left(maxLength - ext.size());
+    if (!keep.isEmpty() && keep.back().isHighSurrogate())
+        keep.chop(1);
+    return tidyEnds(keep) + ext;
 }
 
 QString percentDecoded(const QString &text)
@@ -71,8 +106,10 @@ QString decodeExtValue(const QString &extValue)
 
 QString safeFileName(const QString &name)
 {
-    // Only the last real path component can name the file.
-    const QStringList parts = name.split(QRegularExpression(QStringLiteral("[/\\\\]")));
+    // Only the last real path component can name the file. Split by hand: a regular expression
+    // finds nothing in text that is no valid UTF-16 (a lone surrogate) and would let "../x" pass.
+    const QStringList parts =
+        QString(name).replace(QLatin1Char('\\'), QLatin1Char('/')).split(QLatin1Char('/'));
     QString base;
     for (int i = parts.size() - 1; i >= 0; --i) {
         const QString p = parts.at(i).trimmed();
@@ -84,77 +121,112 @@ QString safeFileName(const QString &name)
 
     QString out;
     out.reserve(base.size());
-    for (const QChar c : base) {
+    for (int i = 0; i < base.size(); ++i) {
+        const QChar c = base.at(i);
         if (isBidiControl(c))
             continue;
-        const ushort u = c.unicode();
-        if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0) ||
-            QStringLiteral("<>:\"|?*").contains(c))
-            out += QLatin1Char('_');
-        else
+        // A surrogate without its partner is no character and cannot be written on every system.
+        const bool pairStart =
+            c.isHighSurrogate() && i + 1 < base.size() && base.at(i + 1).isLowSurrogate();
+        if (pairStart) {
             out += c;
+            out += base.at(++i);
+        } else if (c.isSurrogate() || isForbiddenCharacter(c)) {
+            out += QLatin1Char('_');
+        } else {
+            out += c;
+        }
     }
 
-    out = out.trimmed();
-    while (out.endsWith(QLatin1Char('.')) || out.endsWith(QLatin1Char(' ')))
-        out.chop(1);
-    if (out.isEmpty())
-        return QString();
-
-    const int firstDot = out.indexOf(QLatin1Char('.'));
-    const QString stem = firstDot < 0 ? out : out.left(firstDot);
-    if (isReservedDeviceName(stem))
-        out.insert(stem.size(), QLatin1Char('_'));
-
-    const int maxLength = 255;
-    if (out.size() > maxLength) {
-        const int lastDot = out.lastIndexOf(QLatin1Char('.'));
-        QString ext = lastDot > 0 ? out.mid(lastDot) : QString();
-        if (ext.size() > 32)
-            ext.clear(); // not an extension anyone would recognise
-        QString keep = out.left(maxLength - ext.size());
-        if (!keep.isEmpty() && keep.back().isHighSurrogate())
-            keep.chop(1);
-        while (keep.endsWith(QLatin1Char('.')) || keep.endsWith(QLatin1Char(' ')))
-            keep.chop(1);
-        out = keep + ext;
+    // Each rule can undo another (shortening can leave a trailing dot or bare a device name, the
+    // device mark can push the length past the limit), so they are applied until none changes
+    // anything; that also makes a second pass over the result a no-op. A few rounds settle any
+    // name; the bound is only a guard.
+    for (int round = 0; round < 8; ++round) {
+        const QString before = out;
+        out = tidyEnds(out);
+        const int firstDot = out.indexOf(QLatin1Char('.'));
+        const QString stem = firstDot < 0 ? out : out.left(firstDot);
+        if (!out.isEmpty() && isReservedDeviceName(stem))
+            out.insert(stem.size(), QLatin1Char('_'));
+        out = shortened(out);
+        if (out == before)
+            break;
     }
     return out;
 }
 
-QString contentDispositionFileName(const QString &value, bool *decoded)
+QString contentDispositionFileName(const QString &value, bool *decoded, bool *present)
 {
     if (decoded)
         *decoded = false;
+    if (present)
+        *present = false;
 
-    static const QRegularExpression extParam(
-        QStringLiteral("(?:^|;)\\s*filename\\*\\s*=\\s*(\"?)([^\";]*)\\1"),
-        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch ext = extParam.match(value);
-    if (ext.hasMatch()) {
-        const QString name = decodeExtValue(ext.captured(2).trimmed());
-        if (!name.isEmpty()) {
-            if (decoded)
-                *decoded = true;
-            return name;
+    // Walks the ";"-separated parameters. Names count whole ("xfilename" is not "filename"), and
+    // a quoted value is skipped as a whole, so a ";" or a "filename=" inside it starts nothing.
+    QString plainName;
+    bool plainSeen = false;
+    const int n = value.size();
+    int pos = 0;
+    while (pos < n) {
+        const int nameStart = pos;
+        while (pos < n && value.at(pos) != QLatin1Char('=') && value.at(pos) != QLatin1Char(';'))
+            ++pos;
+        const QString name = value.mid(nameStart, pos - nameStart).trimmed().toLower();
+        if (pos >= n)
+            break;
+        if (value.at(pos) == QLatin1Char(';')) {
+            ++pos;
+            continue;
+        }
+        ++pos; // the "="
+        while (pos < n && value.at(pos).isSpace())
+            ++pos;
+
+        const QChar open = pos < n ? value.at(pos) : QChar();
+        QString text;
+        if (name == QLatin1String("filename*")) {
+            // charset'language'percent-encoded, sometimes (wrongly) quoted.
+            if (open == QLatin1Char('"'))
+                ++pos;
+            const int start = pos;
+            while (pos < n && value.at(pos) != QLatin1Char('"') &&
+                   value.at(pos) != QLatin1Char(';'))
+                ++pos;
+            text = value.mid(start, pos - start).trimmed();
+        } else if (open == QLatin1Char('"') || open == QLatin1Char('\'')) {
+            const int close = value.indexOf(open, pos + 1);
+            const int end = close < 0 ? value.indexOf(QLatin1Char(';'), pos + 1) : close;
+            text = value.mid(pos + 1, (end < 0 ? n : end) - pos - 1);
+            pos = close < 0 ? (end < 0 ? n : end) : close + 1;
+        } else {
+            const int start = pos;
+            while (pos < n && !QStringLiteral(";'\"").contains(value.at(pos)))
+                ++pos;
+            text = value.mid(start, pos - start);
+        }
+        // Whatever follows the value up to the next ";" belongs to no parameter.
+        while (pos < n && value.at(pos) != QLatin1Char(';'))
+            ++pos;
+
+        if (name == QLatin1String("filename*")) {
+            if (present)
+                *present = true;
+            const QString extended = decodeExtValue(text);
+            if (!extended.isEmpty()) {
+                if (decoded)
+                    *decoded = true;
+                return extended;
+            }
+        } else if (name == QLatin1String("filename") && !plainSeen) {
+            plainSeen = true;
+            plainName = text;
+            if (present)
+                *present = true;
         }
     }
-
-    // The classic expression; its key part would also match "filename*", which is skipped here
-    // so that a malformed extended value does not yield its charset as the name. Parameter names
-    // are case-insensitive, and servers do send "FileName=".
-    static const QRegularExpression plain(
-        QStringLiteral("filename[^;=\n]*=(?:([\"'])(.*?)\\1|([^;'\"]+))"),
-        QRegularExpression::CaseInsensitiveOption);
-    QRegularExpressionMatchIterator it = plain.globalMatch(value);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch m = it.next();
-        const int eq = m.captured(0).indexOf(QLatin1Char('='));
-        if (m.captured(0).left(eq).contains(QLatin1Char('*')))
-            continue;
-        return m.captured(2).isEmpty() ? m.captured(3) : m.captured(2);
-    }
-    return QString();
+    return plainName;
 }
 
 QString nameFromLink(const QUrl &url)
@@ -189,13 +261,11 @@ QString probeFileName(const ProbeNameInput &in)
     if (usable(redirected))
         name = redirected;
     if (in.hasContentDisposition) {
-        static const QRegularExpression anyName(QStringLiteral("filename[^;=\n]*="),
-                                                QRegularExpression::CaseInsensitiveOption);
-        if (anyName.match(in.contentDisposition).hasMatch()) {
-            bool decoded = false;
-            const QString raw = contentDispositionFileName(in.contentDisposition, &decoded);
+        bool decoded = false;
+        bool present = false;
+        const QString raw = contentDispositionFileName(in.contentDisposition, &decoded, &present);
+        if (present)
             name = cleanCandidate(decoded ? raw : percentDecoded(raw));
-        }
     }
 
     if (!usable(name)) {

@@ -10,20 +10,25 @@ class QUrl;
 // names that Windows refuses. safeFileName() reduces any of them to one plain name:
 //   - only the last path component counts ("../../x.exe" -> "x.exe", "a/b\c.pdf" -> "c.pdf");
 //     "." and ".." components are dropped;
-//   - control characters and <>:"|?* become "_"; bidirectional override characters, which
-//     can disguise an extension ("evil\u202Efdp.exe"), are removed;
-//   - surrounding spaces and trailing dots are trimmed ("name. " -> "name");
+//   - control characters, <>:"|?* and unpaired surrogates become "_"; bidirectional controls,
+//     which can disguise an extension ("evil\u202Efdp.exe"), are removed;
+//   - surrounding white space and trailing dots are trimmed ("name. " -> "name");
 //   - a reserved device name, alone or with an extension, gets "_" after its stem
-//     ("CON.txt" -> "CON_.txt", "nul" -> "nul_");
+//     ("CON.txt" -> "CON_.txt", "nul" -> "nul_", "COM0" -> "COM0_");
 //   - the name is shortened to 255 UTF-16 units, keeping its extension.
-// The result is empty when nothing usable is left (for "..", "///" or " . ").
+// Every rule holds for the result as a whole, also after shortening, so applying the function to
+// its own result changes nothing. The result is empty when nothing usable is left (for "..",
+// "///" or " . ").
 QString safeFileName(const QString &name);
 
 // The file name of a Content-Disposition value, or an empty string. An RFC 5987 `filename*`
 // (charset'language'percent-encoded) wins over a plain `filename`; its value comes back decoded
 // and *decoded is set. Otherwise the first `filename` parameter, quoted (to the matching quote,
-// spaces included) or bare (up to the next ";", quote or apostrophe), comes back as sent.
-QString contentDispositionFileName(const QString &value, bool *decoded = nullptr);
+// spaces and ";" included) or bare (up to the next ";", quote or apostrophe), comes back as sent.
+// Parameter names match whole and in any letter case. *present tells whether the value names a
+// file at all, even an empty one.
+QString contentDispositionFileName(const QString &value, bool *decoded = nullptr,
+                                   bool *present = nullptr);
 
 // The name a link carries itself: the last segment of its decoded path, replaced by the name in
 // a "response-content-disposition" or "filename" query item when there is one, then

@@ -1,8 +1,81 @@
 #include "app/bridgerequest.h"
 
+#include "engine/bytecount.h"
+
 #include <QHostAddress>
-#include <QUrl>
-#include <QUrlQuery>
+#include <QList>
+
+namespace {
+
+// One query value: percent-escapes decoded as UTF-8, a plus sign left as it is. An escape that is
+// not one ("%zz", a lone "%") stays as written and spoils nothing else.
+QString decodedQueryPart(const QByteArray &part)
+{
+    const auto hex = [](char c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                      : -1;
+    };
+    QByteArray bytes;
+    bytes.reserve(part.size());
+    for (int i = 0; i < part.size(); ++i) {
+        const int high = i + 2 < part.size() && part.at(i) == '%' ? hex(part.at(i + 1)) : -1;
+        const int low = high >= 0 ? hex(part.at(i + 2)) : -1;
+        if (low >= 0) {
+            bytes += char(high * 16 + low);
+            i += 2;
+        } else {
+            bytes += part.at(i);
+        }
+    }
+    return QString::fromUtf8(bytes);
+}
+
+// The first value of `key` in the query (the text after "?", without a fragment); empty when the
+// key is absent.
+QString queryValue(const QByteArray &query, const QString &key)
+{
+    for (const QByteArray &item : query.split('&')) {
+        const int eq = item.indexOf('=');
+        const QByteArray name = eq < 0 ? item : item.left(eq);
+        if (decodedQueryPart(name) == key)
+            return eq < 0 ? QString() : decodedQueryPart(item.mid(eq + 1));
+    }
+    return QString();
+}
+
+// A browser sends Origin with what a page asks for (fetch, XHR, forms) and Sec-Fetch-Site with
+// every request. Extensions have origins of their own; a person typing the address, a bookmark, or
+// a program like curl send no origin and at most "none" as the site.
+bool comesFromWebPage(const QByteArray &headerBlock)
+{
+    bool extensionOrigin = false;
+    bool pageOrigin = false;
+    bool crossSite = false;
+    const QList<QByteArray> lines = headerBlock.split('\n');
+    for (int i = 1; i < lines.size(); ++i) {
+        const QByteArray &line = lines.at(i);
+        const int colon = line.indexOf(':');
+        if (colon <= 0)
+            continue;
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        const QByteArray value = line.mid(colon + 1).trimmed().toLower();
+        if (name == "origin") {
+            if (value.startsWith("chrome-extension://") || value.startsWith("moz-extension://") ||
+                value.startsWith("extension://"))
+                extensionOrigin = true;
+            else
+                pageOrigin = true; // http(s) pages, but also "null" from sandboxed frames and files
+        } else if (name == "sec-fetch-site") {
+            crossSite = crossSite || value != "none";
+        }
+    }
+    // Only a page's fetch carries an Origin; an <img> or a link it follows carries the site alone.
+    return pageOrigin || (crossSite && !extensionOrigin);
+}
+
+} // namespace
 
 QByteArray bridgeReply()
 {
@@ -27,17 +100,24 @@ BridgeRequest parseBridgeRequest(const QByteArray &data)
     const int httpAt = line.indexOf(" HTTP", 4);
     if (httpAt < 0)
         return request;
+    if (comesFromWebPage(block)) {
+        request.state = BridgeRequest::FromWebPage;
+        return request;
+    }
     request.state = BridgeRequest::Get;
 
-    const QString target = QString::fromUtf8(line.mid(4, httpAt - 4));
-    // The base only makes the target parseable; the host and path are never looked at.
-    const QUrlQuery query(QUrl(QStringLiteral("http://127.0.0.1") + target));
-    request.url = query.queryItemValue(QStringLiteral("url"), QUrl::FullyDecoded);
-    request.name = query.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded);
+    // Only the query of the target counts; its path, and a fragment after "#", play no part.
+    QByteArray query = line.mid(4, httpAt - 4);
+    const int question = query.indexOf('?');
+    query = question < 0 ? QByteArray() : query.mid(question + 1);
+    const int hash = query.indexOf('#');
+    if (hash >= 0)
+        query.truncate(hash);
+    request.url = queryValue(query, QStringLiteral("url"));
+    request.name = queryValue(query, QStringLiteral("name"));
     bool ok = false;
-    const qint64 size =
-        query.queryItemValue(QStringLiteral("size"), QUrl::FullyDecoded).toLongLong(&ok, 10);
-    request.size = ok ? size : 0;
+    const qint64 size = queryValue(query, QStringLiteral("size")).toLongLong(&ok, 10);
+    request.size = ok ? byteCountOrZero(size) : 0;
     return request;
 }
 

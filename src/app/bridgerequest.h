@@ -15,9 +15,10 @@ QByteArray bridgeReply();
 // What one connection's bytes amount to so far.
 struct BridgeRequest {
     enum State {
-        Incomplete, // no empty line yet: wait for more bytes
-        NotGet,     // header block complete, but it is not a GET request: no answer
-        Get         // a GET: answer it; url may still be empty
+        Incomplete,  // no empty line yet: wait for more bytes
+        NotGet,      // header block complete, but it is not a GET request: no answer
+        FromWebPage, // a GET that a web page made the browser send: no answer, close at once
+        Get          // a GET: answer it; url may still be empty
     };
     State state = Incomplete;
     QString url;
@@ -28,8 +29,14 @@ struct BridgeRequest {
 
 // Reads the request out of the bytes received so far. Only the header block counts; bytes after
 // the empty line are ignored. The path of the target plays no part, only its query: "url", "name"
-// and "size", percent-decoded as UTF-8, a plus sign staying a plus sign, the first value of a
-// repeated key winning, and a size that is not a decimal number read as 0.
+// and "size", percent-decoded as UTF-8 one by one (a broken escape stays as written), a plus sign
+// staying a plus sign, the first value of a repeated key winning, and a size that is not a decimal
+// number from 0 to MaxByteCount read as 0.
+//
+// The bridge serves the browser extension and programs on this machine, not the pages a browser
+// shows: a GET with an Origin header other than an extension's (chrome-extension://,
+// moz-extension://, extension://), or without an extension's origin but with a Sec-Fetch-Site
+// other than "none", is FromWebPage.
 BridgeRequest parseBridgeRequest(const QByteArray &data);
 
 // True for peers on this machine: IPv4 127/8, ::1 and the IPv4-mapped forms ::ffff:127.x.y.z.

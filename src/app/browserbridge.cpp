@@ -6,7 +6,9 @@
 
 namespace {
 const char *const ReqDataProperty = "reqData";
-const char *const OpenProperty = "bridgeOpen";
+// Room for a flood of connections in the system's queue, so that the extension's connection is
+// not dropped there (and retried only a second later) before the bridge gets to it.
+constexpr int kListenBacklog = 1024;
 } // namespace
 
 BrowserBridge::BrowserBridge(QObject *parent) : QObject(parent) {}
@@ -16,6 +18,7 @@ bool BrowserBridge::listen(const QHostAddress &address, quint16 port)
     if (localServer)
         return true;
     auto *server = new QTcpServer(this);
+    server->setListenBacklogSize(kListenBacklog);
     if (!server->listen(address, port)) {
         delete server;
         return false;
@@ -37,13 +40,21 @@ void BrowserBridge::handleBrowserExtension()
         socket->setParent(this);
         // The listener is on every interface, but only this machine may push links (and so pop
         // dialogs); anyone else is cut off without a byte.
-        if (!isLoopbackPeer(socket->peerAddress()) || m_open >= m_maxConnections) {
+        if (!isLoopbackPeer(socket->peerAddress())) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        ++m_open;
-        socket->setProperty(OpenProperty, true);
+        // All slots taken: the oldest connection goes, after a last look at what it has sent by
+        // now, so that a request waiting to be read is still answered.
+        while (!m_waiting.isEmpty() && m_waiting.size() >= m_maxConnections) {
+            QTcpSocket *oldest = m_waiting.first();
+            // Bytes that the system holds for it, and Qt has not read yet, count too.
+            oldest->waitForReadyRead(0);
+            handleRequestData(oldest);
+            closeConnection(oldest);
+        }
+        m_waiting.append(socket);
         // Qt's own buffer never holds much more than a request may be long.
         socket->setReadBufferSize(m_maxRequestBytes + 1);
 
@@ -64,7 +75,7 @@ void BrowserBridge::handleBrowserExtension()
 
 void BrowserBridge::handleRequestData(QTcpSocket *socket)
 {
-    if (!socket->property(OpenProperty).toBool())
+    if (!m_waiting.contains(socket))
         return;
     QByteArray data = socket->property(ReqDataProperty).toByteArray();
     // Read no more than can still fit, so a flood never lands in memory at once.
@@ -76,11 +87,16 @@ void BrowserBridge::handleRequestData(QTcpSocket *socket)
     socket->setProperty(ReqDataProperty, data);
 
     const BridgeRequest request = parseBridgeRequest(data);
+    if (request.state == BridgeRequest::FromWebPage ||
+        (request.state == BridgeRequest::Get && !request.url.isEmpty() && m_acceptLinks &&
+         !m_acceptLinks())) {
+        closeConnection(socket);
+        return;
+    }
     if (request.state != BridgeRequest::Get)
         return; // wait for the rest, or (not a GET) for the peer or the deadline to close it
 
-    socket->setProperty(OpenProperty, false);
-    --m_open;
+    m_waiting.removeOne(socket);
     socket->setProperty(ReqDataProperty, QVariant());
     disconnect(socket, nullptr, this, nullptr);
     socket->write(bridgeReply());
@@ -111,10 +127,8 @@ void BrowserBridge::handleRequestData(QTcpSocket *socket)
 
 void BrowserBridge::closeConnection(QTcpSocket *socket)
 {
-    if (!socket->property(OpenProperty).toBool())
+    if (!m_waiting.removeOne(socket))
         return;
-    socket->setProperty(OpenProperty, false);
-    --m_open;
     socket->setProperty(ReqDataProperty, QVariant());
     disconnect(socket, nullptr, this, nullptr);
     socket->abort();

@@ -3,7 +3,10 @@
 #include "app/bridgerequest.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
+
+#include <functional>
 
 class QTcpServer;
 class QTcpSocket;
@@ -11,14 +14,16 @@ class QTcpSocket;
 // The local listener through which a browser extension hands links to the program. Every GET from
 // this machine is answered at once with bridgeReply(); a link it carries is then announced with
 // linkReceived(), after the connection has been dealt with. Peers on other machines, requests that
-// grow past maxRequestBytes() and connections that are not answered within requestTimeout() are
-// closed without a reply.
+// a web page made the browser send, requests that grow past maxRequestBytes() and connections
+// whose request head is not complete within requestTimeout() are closed without a reply. When
+// maxConnections() are open, the oldest of them makes room for the newest, so idle connections
+// cannot keep the extension out.
 class BrowserBridge : public QObject {
     Q_OBJECT
 
 public:
     static constexpr int DefaultMaxRequestBytes = 16 * 1024;
-    static constexpr int DefaultRequestTimeoutMs = 10 * 1000;
+    static constexpr int DefaultRequestTimeoutMs = 2 * 1000;
     static constexpr int DefaultMaxConnections = 64;
 
     explicit BrowserBridge(QObject *parent = nullptr);
@@ -37,7 +42,10 @@ public:
     int maxConnections() const { return m_maxConnections; }
     void setMaxConnections(int count) { m_maxConnections = count; }
     // Connections accepted and not yet answered or closed.
-    int openConnections() const { return m_open; }
+    int openConnections() const { return int(m_waiting.size()); }
+    // Asked before a link is answered; while it returns false (nothing can take another link now),
+    // requests with a link get no reply, so the extension lets the browser download instead.
+    void setLinkAcceptor(std::function<bool()> acceptor) { m_acceptLinks = std::move(acceptor); }
 
 signals:
     // A GET that carried a non-empty "url". Delivered queued, after the reply has been written.
@@ -54,5 +62,7 @@ private:
     int m_maxRequestBytes = DefaultMaxRequestBytes;
     int m_requestTimeoutMs = DefaultRequestTimeoutMs;
     int m_maxConnections = DefaultMaxConnections;
-    int m_open = 0;
+    // Connections without an answer yet, oldest first.
+    QList<QTcpSocket *> m_waiting;
+    std::function<bool()> m_acceptLinks;
 };

@@ -2,9 +2,11 @@
 
 #include "adding/addurldialog.h"
 #include "app/browserbridge.h"
+#include "app/linkqueue.h"
 #include "app/stylesheets.h"
 #include "engine/categories.h"
 #include "engine/downloadtask.h"
+#include "engine/trustedcertificates.h"
 #include "language/translation.h"
 #include "views/appicon.h"
 #include "views/deletequestion.h"
@@ -104,7 +106,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     auto *bridge = new BrowserBridge(this);
     if (bridge->listen(QHostAddress::Any, bridgePort)) {
         localServer = bridge;
-        connect(bridge, &BrowserBridge::linkReceived, this, &MainWindow::openAddDialog);
+        // One add dialog from the browser at a time; the others wait for it.
+        auto *links = new LinkQueue([this](const QString &url, const QString &name,
+                                           qint64 size) { openAddDialog(url, name, size); },
+                                    this);
+        connect(bridge, &BrowserBridge::linkReceived, links, &LinkQueue::add);
+        bridge->setLinkAcceptor([links] { return links->hasRoom(); });
     } else {
         delete bridge;
     }
@@ -547,6 +554,8 @@ void MainWindow::saveTasks()
 
 void MainWindow::loadTasks()
 {
+    // The certificates the user trusted live beside the list they were trusted for.
+    TrustedCertificates::shared().useDirectory(store.directory());
     const QList<SavedTask> saved = store.load();
     for (const SavedTask &entry : saved) {
         auto *task = new DownloadTask(QUrl(entry.url), entry.savePath, entry.format, this);

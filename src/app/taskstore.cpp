@@ -1,5 +1,6 @@
 #include "app/taskstore.h"
 
+#include "engine/bytecount.h"
 #include "engine/downloadtask.h"
 
 #include <QDateTime>
@@ -11,7 +12,6 @@
 #include <QJsonParseError>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QVariant>
 
 namespace {
 
@@ -30,6 +30,20 @@ bool writeAtomically(const QString &path, const QByteArray &data)
 QString progressKey(const QString &url, const QString &savePath)
 {
     return url + QLatin1Char('\n') + savePath;
+}
+
+// A size as stored: a whole number from 0 to MaxByteCount, else 0 (unknown).
+qint64 storedSize(const QJsonValue &value)
+{
+    return byteCountOrZero(value.toInteger(0));
+}
+
+// A status as stored: done, failed or canceled come back as they were; anything else, including
+// a "running" that no save writes and that no task could leave again, comes back paused.
+int storedStatus(const QJsonValue &value)
+{
+    const qint64 status = value.toInteger(0);
+    return status >= 2 && status <= 4 ? int(status) : 0;
 }
 
 } // namespace
@@ -53,33 +67,42 @@ QString TaskStore::progressPath() const
 
 QList<SavedTask> TaskStore::load()
 {
-    QList<SavedTask> result;
     QFile file(listPath());
     if (!file.open(QIODevice::ReadOnly))
-        return result;
+        return {};
     const QByteArray data = file.readAll();
     file.close();
+    QFile progressFile(progressPath());
+    const QByteArray progress =
+        progressFile.open(QIODevice::ReadOnly) ? progressFile.readAll() : QByteArray();
 
+    bool unreadable = false;
+    const QList<SavedTask> result = parse(data, progress, &unreadable);
+    // An empty file holds nothing worth keeping; anything else may be a list that a person or
+    // another version can still read, so the next save moves it aside first.
+    listUnreadable = unreadable && !data.trimmed().isEmpty();
+    return result;
+}
+
+QList<SavedTask> TaskStore::parse(const QByteArray &list, const QByteArray &transfers,
+                                  bool *unreadable)
+{
+    QList<SavedTask> result;
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isArray()) {
-        // An empty file holds nothing worth keeping; anything else may be a list that a person
-        // or another version can still read, so the next save moves it aside first.
-        listUnreadable = !data.trimmed().isEmpty();
+    const QJsonDocument doc = QJsonDocument::fromJson(list, &error);
+    if (unreadable)
+        *unreadable = error.error != QJsonParseError::NoError || !doc.isArray();
+    if (error.error != QJsonParseError::NoError || !doc.isArray())
         return result;
-    }
 
     QHash<QString, TransferProgress> progress;
-    QFile progressFile(progressPath());
-    if (progressFile.open(QIODevice::ReadOnly)) {
-        const QJsonArray entries = QJsonDocument::fromJson(progressFile.readAll()).array();
-        for (const QJsonValue &value : entries) {
-            const QJsonObject entry = value.toObject();
-            progress.insert(
-                progressKey(entry.value(QLatin1String("url")).toString(),
-                            entry.value(QLatin1String("savePath")).toString()),
-                TransferProgress::fromJson(entry.value(QLatin1String("progress")).toObject()));
-        }
+    const QJsonArray entries = QJsonDocument::fromJson(transfers).array();
+    for (const QJsonValue &value : entries) {
+        const QJsonObject entry = value.toObject();
+        progress.insert(
+            progressKey(entry.value(QLatin1String("url")).toString(),
+                        entry.value(QLatin1String("savePath")).toString()),
+            TransferProgress::fromJson(entry.value(QLatin1String("progress")).toObject()));
     }
 
     const QJsonArray array = doc.array();
@@ -89,10 +112,9 @@ QList<SavedTask> TaskStore::load()
         task.url = object.value(QLatin1String("url")).toString();
         task.savePath = object.value(QLatin1String("savePath")).toString();
         task.format = object.value(QLatin1String("format")).toString();
-        task.status = object.value(QLatin1String("status")).toInt(0);
-        task.totalSize = object.value(QLatin1String("totalSize")).toVariant().toLongLong();
-        task.downloadedSize =
-            object.value(QLatin1String("downloadedSize")).toVariant().toLongLong();
+        task.status = storedStatus(object.value(QLatin1String("status")));
+        task.totalSize = storedSize(object.value(QLatin1String("totalSize")));
+        task.downloadedSize = storedSize(object.value(QLatin1String("downloadedSize")));
         task.progress = progress.value(progressKey(task.url, task.savePath));
         result.append(task);
     }

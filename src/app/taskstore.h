@@ -33,6 +33,11 @@ public:
     QString progressPath() const;
 
     QList<SavedTask> load();
+    // The entries of a list file's bytes, with the part progress of a transfers file's bytes
+    // attached; *unreadable tells whether the list was no JSON array. Statuses other than 2, 3
+    // and 4 read as 0, sizes that are no whole number from 0 to MaxByteCount as 0.
+    static QList<SavedTask> parse(const QByteArray &list, const QByteArray &transfers,
+                                  bool *unreadable = nullptr);
     // Writes the list in the given order; false when it could not be written (the next save
     // tries again).
     bool save(const QList<DownloadTask *> &tasks);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/transferprogress.h"
+#include "engine/trustedcertificates.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -33,6 +34,9 @@ public:
     // download failed.
     QString lastDlpMessage;
     QString dlpEtaStr;
+    // The server certificate that ended the latest run in error, which the user may trust; null
+    // when the run did not end that way.
+    RefusedCertificate refusedCertificate;
     qint64 totalSize = 0;
     qint64 downloadedSize = 0;
     double currentSpeed = 0.0;

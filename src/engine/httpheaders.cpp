@@ -1,5 +1,7 @@
 #include "engine/httpheaders.h"
 
+#include "engine/bytecount.h"
+
 namespace {
 
 bool readNumber(const QByteArray &text, qint64 *out)
@@ -13,7 +15,7 @@ bool readNumber(const QByteArray &text, qint64 *out)
     }
     bool ok = false;
     const qint64 v = t.toLongLong(&ok);
-    if (!ok)
+    if (!ok || !isByteCount(v))
         return false;
     *out = v;
     return true;

@@ -3,14 +3,16 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-// A decimal header value as a 64-bit number; 0 when it is not a plain non-negative number.
+// A decimal header value as a 64-bit number; 0 when it is not a plain non-negative number or lies
+// past MaxByteCount.
 qint64 parseDecimalHeader(const QByteArray &value);
 
 // The total after the first "/" of a Content-Range value ("bytes 0-0/1000" gives 1000); 0 when
 // there is no "/" or the total is not a number (as for "*").
 qint64 contentRangeTotal(const QByteArray &value);
 
-// A Content-Range value taken apart. total is -1 for "*".
+// A Content-Range value taken apart. total is -1 for "*". Every number of a valid range is at most
+// MaxByteCount, so last + 1 cannot overflow.
 struct ContentRange {
     bool valid = false;
     qint64 first = 0;

@@ -48,6 +48,7 @@ void HttpProbe::onReply()
         answer.etag = reply->rawHeader("ETag");
         answer.lastModified = reply->rawHeader("Last-Modified");
     }
+    answer.refused = HttpSession::refusalOf(reply);
     answer.finalUrl = reply->url();
     if (answer.finalUrl.isEmpty())
         answer.finalUrl = url;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/trustedcertificates.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QUrl>
@@ -14,6 +16,7 @@ struct ProbeAnswer {
     qint64 total = 0; // the file's size; 0 when unknown
     QByteArray etag;  // the validators; empty for an error answer
     QByteArray lastModified;
+    RefusedCertificate refused; // the server's certificate was not taken
 };
 
 // Asks for the first byte of a link to learn the file's size, its validators and where the

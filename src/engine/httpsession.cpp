@@ -1,5 +1,8 @@
 #include "engine/httpsession.h"
 
+#include "engine/trustedcertificates.h"
+#include "language/translation.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -30,6 +33,14 @@ QNetworkReply *HttpSession::get(const QUrl &url, int part, const QByteArray &ran
         request.setRawHeader("Range", range);
     if (timeoutMs > 0)
         request.setTransferTimeout(timeoutMs);
+    return send(request, part);
+}
+
+QNetworkReply *HttpSession::send(QNetworkRequest request, int part)
+{
+    QSslConfiguration ssl = request.sslConfiguration();
+    ssl.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    request.setSslConfiguration(ssl);
     QNetworkReply *reply = managerForPart(part)->get(request);
     connect(reply, &QNetworkReply::sslErrors, this,
             [this, reply](const QList<QSslError> &errors) { handleSslErrors(reply, errors); });
@@ -43,9 +54,6 @@ QNetworkRequest HttpSession::createRequest(const QUrl &url) const
                          int(QNetworkRequest::NoLessSafeRedirectPolicy));
     request.setRawHeader("User-Agent", kUserAgent);
     request.setRawHeader("Accept", "*/*");
-    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-    ssl.setPeerVerifyMode(QSslSocket::VerifyNone);
-    request.setSslConfiguration(ssl);
     // Ranges count bytes of the file as stored: a compressed transfer encoding would shift every
     // offset, so ask for the identity encoding (this also keeps Qt from inflating bodies).
     request.setRawHeader("Accept-Encoding", "identity");
@@ -71,11 +79,45 @@ QNetworkAccessManager *HttpSession::managerForPart(int part) const
 #endif
 }
 
-// Every TLS complaint of every request of the transfer is decided here.
+// Every TLS complaint of every request is decided here, during the handshake: an answer whose
+// certificate is not taken never sends a byte.
 void HttpSession::handleSslErrors(QNetworkReply *reply, const QList<QSslError> &errors)
 {
-    Q_UNUSED(errors);
-    reply->ignoreSslErrors();
+    QSslCertificate certificate = reply->sslConfiguration().peerCertificate();
+    if (certificate.isNull() && !errors.isEmpty())
+        certificate = errors.first().certificate();
+    const QString host = reply->url().host(QUrl::FullyEncoded).toLower();
+    const QByteArray digest = TrustedCertificates::digestOf(certificate);
+    const TrustedCertificates &trusted = TrustedCertificates::shared();
+    if (trusted.insecure() || trusted.isTrusted(host, digest)) {
+        // Only these errors about this very certificate. Qt keeps the list for its later
+        // connections to the host, where a plain ignoreSslErrors() would take any certificate.
+        reply->ignoreSslErrors(errors);
+        return;
+    }
+    QStringList problems;
+    for (const QSslError &error : errors) {
+        if (!problems.contains(error.errorString()))
+            problems.append(error.errorString());
+    }
+    reply->setProperty("refusedHost", host);
+    reply->setProperty("refusedSha256", digest);
+    reply->setProperty(
+        "refusedReason",
+        T(QStringLiteral("Certificate not trusted: %1")).arg(problems.join(QStringLiteral("; "))));
+}
+
+RefusedCertificate HttpSession::refusalOf(const QNetworkReply *reply)
+{
+    RefusedCertificate refused;
+    if (!reply || reply->error() == QNetworkReply::NoError)
+        return refused;
+    refused.reason = reply->property("refusedReason").toString();
+    if (!refused.isNull()) {
+        refused.host = reply->property("refusedHost").toString();
+        refused.sha256 = reply->property("refusedSha256").toByteArray();
+    }
+    return refused;
 }
 
 int HttpSession::statusOf(const QNetworkReply *reply)

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSslError>
 
+struct RefusedCertificate;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
@@ -14,6 +15,11 @@ class QUrl;
 // it, what a TLS complaint about the server means, and how a request is dropped. Each part gets a
 // TCP connection of its own, and bodies arrive byte for byte as stored, so that ranges and offsets
 // agree.
+//
+// Every server certificate is verified against the system's trusted roots and the host name. One
+// that fails is taken only when the user trusted exactly that certificate for that host
+// (TrustedCertificates); otherwise the request ends before any byte of the answer, with
+// refusalOf() telling why.
 class HttpSession : public QObject {
     Q_OBJECT
 
@@ -23,6 +29,11 @@ public:
     // A GET of `url` for part `part` (the probe counts as part 0). `range` is the Range header's
     // value, none when empty; a `timeoutMs` above 0 ends a transfer that stays silent that long.
     QNetworkReply *get(const QUrl &url, int part, const QByteArray &range, int timeoutMs = 0);
+    // Sends a request built elsewhere; its certificate is decided as for every other request.
+    QNetworkReply *send(QNetworkRequest request, int part = 0);
+
+    // The certificate that ended `reply`, if one did; null otherwise.
+    static RefusedCertificate refusalOf(const QNetworkReply *reply);
 
     // The HTTP status of a reply; 0 before any answer.
     static int statusOf(const QNetworkReply *reply);

@@ -54,6 +54,7 @@ void HttpTransfer::start()
 {
     restarts = 0;
     task->lastDlpMessage.clear();
+    task->refusedCertificate = RefusedCertificate();
     sendProbe();
 }
 
@@ -78,6 +79,10 @@ void HttpTransfer::beginTransfer(const ProbeAnswer &answer)
 {
     if (!running())
         return;
+    if (!answer.refused.isNull()) {
+        refuse(answer.refused); // before the file is even opened
+        return;
+    }
     task->totalSize = answer.total;
     etag = answer.etag;
     lastModified = answer.lastModified;
@@ -211,14 +216,18 @@ void HttpTransfer::settleFailedAnswer(QNetworkReply *reply, int index)
 {
     const int code = HttpSession::statusOf(reply);
     const QNetworkReply::NetworkError error = reply->error();
+    const RefusedCertificate refused = HttpSession::refusalOf(reply);
     lastProblem =
         code == 0 ? reply->errorString() : T(QStringLiteral("Server error: HTTP %1")).arg(code);
     parts[index].reply = nullptr;
     HttpSession::drop(reply, this);
-    // A link that no request can serve fails at once instead of after every retry.
+    // A link that no request can serve fails at once instead of after every retry; asking the
+    // same server again cannot make its certificate acceptable either.
     const bool hopeless = error == QNetworkReply::ProtocolUnknownError ||
                           error == QNetworkReply::ProtocolInvalidOperationError;
-    if (code == 0 && !hopeless)
+    if (!refused.isNull())
+        refuse(refused);
+    else if (code == 0 && !hopeless)
         retryPart(index, false);
     else if (code >= 500 || code == 408 || code == 429)
         retryPart(index, false); // worth asking again
@@ -527,6 +536,7 @@ void HttpTransfer::resume()
 {
     restarts = 0;
     task->lastDlpMessage.clear();
+    task->refusedCertificate = RefusedCertificate();
     if (!openFile())
         return;
     if (!parts.isEmpty())
@@ -640,6 +650,12 @@ void HttpTransfer::pause()
 {
     stop();
     saveCheckpoint();
+}
+
+void HttpTransfer::refuse(const RefusedCertificate &certificate)
+{
+    task->refusedCertificate = certificate;
+    fail(certificate.reason);
 }
 
 void HttpTransfer::stop()

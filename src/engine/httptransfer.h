@@ -15,6 +15,7 @@ class DownloadTask;
 class HttpProbe;
 class HttpSession;
 struct ProbeAnswer;
+struct RefusedCertificate;
 class QNetworkReply;
 class QTimer;
 
@@ -98,6 +99,7 @@ private:
     // Ends the run in status 3; `reason` is the one line the views show (already translated).
     // The checkpoint is kept for a later resume unless the file it describes is gone.
     void fail(const QString &reason = QString(), bool keepCheckpoint = true);
+    void refuse(const RefusedCertificate &certificate);
     bool openFile();
 
     DownloadTask *task;

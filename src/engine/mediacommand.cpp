@@ -1,5 +1,14 @@
 #include "engine/mediacommand.h"
 
+#include "language/translation.h"
+
+bool isMediaToolLink(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+           !url.host().isEmpty();
+}
+
 QStringList mediaToolArguments(const QString &format, const QString &ffmpegPath,
                                const QString &savePath, const QUrl &url)
 {
@@ -16,6 +25,17 @@ QStringList mediaToolArguments(const QString &format, const QString &ffmpegPath,
     }
     args << QStringLiteral("--ffmpeg-location") << ffmpegPath;
     args << QStringLiteral("-o") << savePath;
-    args << url.toString();
+    args << QStringLiteral("--") << url.toString();
     return args;
+}
+
+QStringList mediaListingArguments(const QUrl &url)
+{
+    return {QStringLiteral("-J"), QStringLiteral("--no-playlist"), QStringLiteral("--"),
+            url.toString()};
+}
+
+QString refusedMediaLinkText()
+{
+    return T(QStringLiteral("Error: Video links must begin with http:// or https://"));
 }

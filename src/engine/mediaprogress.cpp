@@ -1,17 +1,25 @@
 #include "engine/mediaprogress.h"
 
+#include "engine/bytecount.h"
+
 #include <QRegularExpression>
 
 namespace {
 
-// Splits "10.00MiB" into its number and unit and scales it; false when it is no such text.
+// Splits "10.00MiB" into its number and unit and scales it; false when it is no such text, or
+// when the figure is no believable byte count (a thousand-digit number, "1.2.3").
 bool readSize(const QString &text, double *bytes)
 {
     static const QRegularExpression unitPattern(QStringLiteral("([\\d\\.]+)([a-zA-Z]+)"));
     const QRegularExpressionMatch m = unitPattern.match(text);
     if (!m.hasMatch())
         return false;
-    *bytes = m.captured(1).toDouble() * mediaUnitMultiplier(m.captured(2));
+    bool ok = false;
+    const double value = m.captured(1).toDouble(&ok) * mediaUnitMultiplier(m.captured(2));
+    qint64 whole = 0;
+    if (!ok || !byteCountFromDouble(value, &whole))
+        return false;
+    *bytes = value;
     return true;
 }
 
@@ -56,12 +64,15 @@ MediaLineInfo parseMediaLine(const QString &line)
     }
 
     info.kind = MediaLineInfo::Progress;
-    const double percent = progress.captured(1).toDouble();
+    bool percentOk = false;
+    const double percent = progress.captured(1).toDouble(&percentOk);
     double total = 0.0;
-    if (readSize(progress.captured(2).remove(QLatin1Char(' ')), &total)) {
+    if (percentOk && readSize(progress.captured(2).remove(QLatin1Char(' ')), &total)) {
         info.hasSizes = true;
         info.totalSize = qint64(total);
-        info.downloadedSize = qint64(double(info.totalSize) * (percent / 100.0));
+        // The tool never reports more than all of it; a wild percentage must not either.
+        info.downloadedSize =
+            qint64(double(info.totalSize) * (qBound(0.0, percent, 100.0) / 100.0));
     }
 
     const QRegularExpressionMatch speed = speedPattern.match(clean);

@@ -7,7 +7,9 @@
 // What one output line of the media tool tells the task. A progress line sets the sizes and, when
 // it names them, the speed and the remaining time, and clears the status line; an informative
 // line (a bracketed tag other than [download], or any line mentioning an error) becomes the status
-// line; every other line changes nothing.
+// line; every other line changes nothing. Figures the tool could not mean (sizes past
+// MaxByteCount, a percentage above 100) are not passed on: sizes are then left out, a percentage is
+// held to 0..100, so downloadedSize never exceeds totalSize and neither is ever negative.
 struct MediaLineInfo {
     enum Kind { Ignored, Progress, Message };
     Kind kind = Ignored;

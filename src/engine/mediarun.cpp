@@ -7,6 +7,7 @@
 #include "engine/processtree.h"
 #include "language/translation.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcessEnvironment>
@@ -15,6 +16,11 @@ MediaRun::MediaRun(DownloadTask *task) : QObject(task), task(task) {}
 
 void MediaRun::start()
 {
+    if (!isMediaToolLink(task->url())) {
+        task->lastDlpMessage = refusedMediaLinkText();
+        task->setStatus(3);
+        return;
+    }
     // A run killed by a quick pause may not have been reaped yet; it cannot be started again.
     if (process && process->state() != QProcess::NotRunning)
         retire();
@@ -80,7 +86,9 @@ void MediaRun::retire()
     if (!old)
         return;
     old->disconnect(this);
-    old->setParent(nullptr);
+    // Out of the task, but not out of the program: one still running when the program ends is
+    // deleted (and reaped) with the application object instead of leaking.
+    old->setParent(QCoreApplication::instance());
     connect(old, &QProcess::finished, old, &QObject::deleteLater);
     connect(old, &QProcess::errorOccurred, old, [old](QProcess::ProcessError e) {
         if (e == QProcess::FailedToStart)

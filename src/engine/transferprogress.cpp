@@ -1,5 +1,7 @@
 #include "engine/transferprogress.h"
 
+#include "engine/bytecount.h"
+
 #include <QJsonArray>
 #include <QJsonValue>
 
@@ -35,7 +37,8 @@ PartRange TransferProgress::rangeOf(int index) const
 
 bool TransferProgress::isValid() const
 {
-    if (totalSize < 1 || numParts < 1 || numParts != partOffsets.size() || numParts > totalSize)
+    if (totalSize < 1 || totalSize > MaxByteCount || numParts < 1 || numParts > MaxParts ||
+        numParts != partOffsets.size() || numParts > totalSize)
         return false;
     const bool explicitRanges = !partStarts.isEmpty() || !partEnds.isEmpty();
     if (explicitRanges && (partStarts.size() != numParts || partEnds.size() != numParts))
@@ -43,7 +46,9 @@ bool TransferProgress::isValid() const
     QVector<PartRange> ranges;
     for (int i = 0; i < numParts; ++i) {
         const PartRange r = rangeOf(i);
-        if (r.first > r.last || partOffsets[i] < r.first || partOffsets[i] > r.last + 1)
+        // Inside the file first, so that last + 1 and the sums below cannot overflow.
+        if (r.first < 0 || r.first > r.last || r.last >= totalSize || partOffsets[i] < r.first ||
+            partOffsets[i] > r.last + 1)
             return false;
         ranges.append(r);
     }
@@ -91,13 +96,14 @@ QJsonObject TransferProgress::toJson() const
 TransferProgress TransferProgress::fromJson(const QJsonObject &object)
 {
     TransferProgress p;
-    p.totalSize = object.value(QStringLiteral("totalSize")).toVariant().toLongLong();
+    p.totalSize = object.value(QStringLiteral("totalSize")).toInteger(0);
     p.numParts = object.value(QStringLiteral("numParts")).toInt();
+    // Numbers that are no whole 64-bit value read as -1, which no valid record holds.
     auto fromArray = [&object](const char *key) {
         QVector<qint64> values;
         const QJsonArray a = object.value(QLatin1String(key)).toArray();
         for (const QJsonValue &v : a)
-            values.append(v.toVariant().toLongLong());
+            values.append(v.toInteger(-1));
         return values;
     };
     p.partOffsets = fromArray("partOffsets");

@@ -10,6 +10,9 @@ struct PartRange;
 // ranges), the next offset of every part, and the validators the server gave for the file, so
 // that a changed file is fetched anew instead of spliced.
 struct TransferProgress {
+    // More parts than any transfer uses: a record asking for more is not one of ours.
+    static constexpr int MaxParts = 64;
+
     qint64 totalSize = 0;
     int numParts = 0;
     QVector<qint64> partOffsets;
@@ -19,8 +22,9 @@ struct TransferProgress {
     QByteArray etag;
     QByteArray lastModified;
 
-    // False for an empty or inconsistent record: wrong counts, ranges that do not tile the file,
-    // an offset outside its range.
+    // False for an empty or inconsistent record: wrong counts, a size past MaxByteCount, ranges
+    // that do not tile the file, an offset outside its range. For a valid record every range
+    // lies inside the file and downloadedBytes() is between 0 and totalSize.
     bool isValid() const;
     PartRange rangeOf(int index) const;
     qint64 downloadedBytes() const;

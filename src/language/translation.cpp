@@ -72,6 +72,8 @@ const std::pair<const char *, const char *> kTable[] = {
     {"Safe file type.", "نوع الملف آمن."},
     {"Error: 'blob:' links are internal browser memory and cannot be downloaded externally.",
      "خطأ: روابط 'blob:' تابعة لذاكرة المتصفح الداخلية ولا يمكن تحميلها ببرنامج خارجي."},
+    {"Error: Video links must begin with http:// or https://",
+     "خطأ: يجب أن تبدأ روابط الفيديو بـ http:// أو https://"},
     // Why a download failed: the one line shown on its card and in its details.
     {"Server error: HTTP %1", "خطأ من الخادم: HTTP %1"},
     {"Connection failed: %1", "فشل الاتصال: %1"},
@@ -87,6 +89,11 @@ const std::pair<const char *, const char *> kTable[] = {
     {"The file is too large for this disk", "الملف أكبر مما يسمح به هذا القرص"},
     // The add dialog, when the probe's size does not fit on the destination's disk.
     {"Not enough free space: %1 MB free", "لا توجد مساحة كافية: المتاح %1 MB"},
+    // A server certificate that failed verification, and trusting it from the details.
+    {"Certificate not trusted: %1", "شهادة الأمان غير موثوقة: %1"},
+    {"SHA-256 fingerprint:", "بصمة SHA-256:"},
+    {"Trust this certificate for %1", "الوثوق بهذه الشهادة للموقع %1"},
+    {"Certificate trusted", "تم الوثوق بالشهادة"},
 };
 
 } // namespace

@@ -30,14 +30,6 @@ namespace {
 
 constexpr int kMessageLimit = 40;
 
-// A line of the task's own (the media tool's message, why it failed), cut to fit the card.
-QString cardMessage(const QString &message)
-{
-    if (message.size() <= kMessageLimit)
-        return message;
-    return message.left(kMessageLimit - 3) + QStringLiteral("...");
-}
-
 // The file name keeps one line: a name wider than the card is shortened in the middle, with the
 // whole name in the tooltip, instead of pushing the buttons out of the window.
 class NameLabel : public QLabel {
@@ -302,8 +294,12 @@ void DownloadCard::updateCardUI()
         setProgress(prog, 0, 0, 0);
         setTextIfChanged(percentLbl, QStringLiteral("..."));
         setTextIfChanged(etaLbl, QStringLiteral("--:--"));
-        if (!t.lastDlpMessage.isEmpty())
-            setTextIfChanged(sizeLbl, cardMessage(t.lastDlpMessage));
+        if (!t.lastDlpMessage.isEmpty()) {
+            QString message = t.lastDlpMessage;
+            if (message.size() > kMessageLimit)
+                message = message.left(kMessageLimit - 3) + QStringLiteral("...");
+            setTextIfChanged(sizeLbl, message);
+        }
     }
 
     QString state;
@@ -327,8 +323,11 @@ void DownloadCard::updateCardUI()
         break;
     case 3:
         setTextIfChanged(speedLbl, T(QStringLiteral("Error")));
-        // Why, when the task knows ("Disk full"): often something the user can put right.
-        setTextIfChanged(etaLbl, cardMessage(t.lastDlpMessage));
+        // Why, cut like the tool's line; the details show it whole.
+        setTextIfChanged(etaLbl,
+                         t.lastDlpMessage.size() > kMessageLimit
+                             ? t.lastDlpMessage.left(kMessageLimit - 3) + QStringLiteral("...")
+                             : t.lastDlpMessage);
         state = QStringLiteral("error");
         break;
     case 4:

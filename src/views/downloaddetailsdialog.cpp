@@ -1,6 +1,7 @@
 #include "views/downloaddetailsdialog.h"
 
 #include "engine/downloadtask.h"
+#include "engine/trustedcertificates.h"
 #include "language/translation.h"
 #include "views/sizetext.h"
 #include "views/widgetstyles.h"
@@ -8,6 +9,7 @@
 #include <QDesktopServices>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -71,6 +73,7 @@ DownloadDetailsDialog::DownloadDetailsDialog(DownloadTask *task, QWidget *parent
     lblSpeedTitle = new QLabel(T(QStringLiteral("Transfer rate:")), page);
     lblEtaTitle = new QLabel(T(QStringLiteral("Time left:")), page);
     statusLbl = named(new QLabel(T(QStringLiteral("Connecting...")), page), "statusLbl");
+    statusLbl->setWordWrap(true); // a failure's reason can be longer than the row
     sizeLbl = named(new QLabel(T(QStringLiteral("Wait...")), page), "sizeLbl");
     downLbl = named(new QLabel(QStringLiteral("0 MB"), page), "downLbl");
     speedLbl = named(new QLabel(QStringLiteral("0 MB/sec"), page), "speedLbl");
@@ -84,6 +87,19 @@ DownloadDetailsDialog::DownloadDetailsDialog(DownloadTask *task, QWidget *parent
         grid->addWidget(rows[i].first, i, 0);
         grid->addWidget(rows[i].second, i, 1);
     }
+    // A refused certificate: its fingerprint, to compare with what the site publishes, and the
+    // way to trust it. Shown only for a task that failed on it.
+    lblCertTitle = new QLabel(T(QStringLiteral("SHA-256 fingerprint:")), page);
+    certLbl = named(new QLabel(page), "certLbl");
+    certLbl->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    certLbl->setLayoutDirection(Qt::LeftToRight);
+    certLbl->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    certLbl->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    btnTrust = new QPushButton(page);
+    grid->addWidget(lblCertTitle, rows.size(), 0);
+    grid->addWidget(certLbl, rows.size(), 1);
+    grid->addWidget(btnTrust, rows.size() + 1, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
     tabs->addTab(page, T(QStringLiteral("Download status")));
     downLayout->addWidget(tabs);
 
@@ -146,10 +162,10 @@ DownloadDetailsDialog::DownloadDetailsDialog(DownloadTask *task, QWidget *parent
     btnCloseComp = new QPushButton(T(QStringLiteral("Close")), this);
     compLayout->addWidget(buttonFrame(completedWidget, {btnOpenFile, btnOpenFolder, btnCloseComp}));
 
-    const QList<QPushButton *> buttons = {btnPauseResume, btnCancel,     btnHide,
-                                          btnOpenFile,    btnOpenFolder, btnCloseComp};
-    const char *buttonNames[] = {"btnPauseResume", "btnCancel",     "btnHide",
-                                 "btnOpenFile",    "btnOpenFolder", "btnCloseComp"};
+    const QList<QPushButton *> buttons = {btnPauseResume, btnCancel,    btnHide, btnOpenFile,
+                                          btnOpenFolder,  btnCloseComp, btnTrust};
+    const char *buttonNames[] = {"btnPauseResume", "btnCancel",    "btnHide", "btnOpenFile",
+                                 "btnOpenFolder",  "btnCloseComp", "btnTrust"};
     for (int i = 0; i < buttons.size(); ++i) {
         buttons[i]->setObjectName(QLatin1String(buttonNames[i]));
         buttons[i]->setStyleSheet(QLatin1String(DialogButtonStyle));
@@ -163,6 +179,7 @@ DownloadDetailsDialog::DownloadDetailsDialog(DownloadTask *task, QWidget *parent
     completedWidget->hide();
 
     connect(btnPauseResume, &QPushButton::clicked, this, &DownloadDetailsDialog::onPauseResume);
+    connect(btnTrust, &QPushButton::clicked, this, &DownloadDetailsDialog::trustCertificate);
     connect(btnCancel, &QPushButton::clicked, this, [this] {
         m_task->cancel();
         accept();
@@ -201,6 +218,38 @@ void DownloadDetailsDialog::onPauseResume()
         break;
     default: break;
     }
+}
+
+void DownloadDetailsDialog::trustCertificate()
+{
+    const RefusedCertificate &refused = m_task->refusedCertificate;
+    if (m_task->status == 3 && refused.canBeTrusted())
+        TrustedCertificates::shared().trust(refused.host, refused.sha256);
+    updateCertificateRows();
+}
+
+void DownloadDetailsDialog::updateCertificateRows()
+{
+    const RefusedCertificate &refused = m_task->refusedCertificate;
+    const bool shown = m_task->status == 3 && refused.canBeTrusted();
+    const QList<QWidget *> rows = {lblCertTitle, certLbl, btnTrust};
+    for (QWidget *w : rows) {
+        if (w->isVisibleTo(this) != shown)
+            w->setVisible(shown);
+    }
+    if (!shown)
+        return;
+    setTextIfChanged(lblCertTitle, T(QStringLiteral("SHA-256 fingerprint:")));
+    // Two rows of sixteen byte pairs, as certificate viewers print it.
+    const QString fingerprint = TrustedCertificates::fingerprintText(refused.sha256);
+    setTextIfChanged(certLbl, fingerprint.left(47) + QLatin1Char('\n') + fingerprint.mid(48));
+    const bool trusted = TrustedCertificates::shared().isTrusted(refused.host, refused.sha256);
+    // The host is isolated so that an Arabic sentence does not reorder its parts.
+    setTextIfChanged(btnTrust, trusted ? T(QStringLiteral("Certificate trusted"))
+                                       : T(QStringLiteral("Trust this certificate for %1"))
+                                             .arg(QChar(0x2066) + refused.host + QChar(0x2069)));
+    if (btnTrust->isEnabled() == trusted)
+        btnTrust->setEnabled(!trusted);
 }
 
 void DownloadDetailsDialog::updateUI()
@@ -244,6 +293,7 @@ void DownloadDetailsDialog::updateUI()
         downloadingWidget->show();
     if (!completedWidget->isHidden())
         completedWidget->hide();
+    updateCertificateRows();
 
     if (m_task->totalSize < 1) {
         setTextIfChanged(sizeLbl, T(QStringLiteral("Wait...")));

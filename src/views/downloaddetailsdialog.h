@@ -12,7 +12,9 @@ class QTimer;
 
 // One download in detail: a status view with the live figures while it runs, switched for good
 // to a completed view (icon, name, size, source and destination) once the task is done. It
-// refreshes itself from the task every 150 ms and is hidden, not deleted, by its buttons.
+// refreshes itself from the task every 150 ms and is hidden, not deleted, by its buttons. A task
+// that failed on the server's certificate shows that certificate's fingerprint and lets the user
+// trust it for the site; Retry then continues.
 class DownloadDetailsDialog : public QDialog {
     Q_OBJECT
 
@@ -24,6 +26,8 @@ private slots:
 
 private:
     void onPauseResume();
+    void trustCertificate();
+    void updateCertificateRows();
 
     DownloadTask *m_task;
     QWidget *downloadingWidget = nullptr;
@@ -39,6 +43,9 @@ private:
     QLabel *lblDownTitle = nullptr;
     QLabel *lblSpeedTitle = nullptr;
     QLabel *lblEtaTitle = nullptr;
+    QLabel *lblCertTitle = nullptr;
+    QLabel *certLbl = nullptr;
+    QPushButton *btnTrust = nullptr;
     QLabel *lblSrcTitle = nullptr;
     QLabel *lblDstTitle = nullptr;
     QPushButton *btnPauseResume = nullptr;

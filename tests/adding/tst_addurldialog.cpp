@@ -1,7 +1,9 @@
 #include "adding/addurldialog.h"
 #include "adding/categoryfolder.h"
 #include "engine/mediatool.h"
+#include "engine/trustedcertificates.h"
 #include "language/translation.h"
+#include "testcertificates.h"
 #include "testhttpserver.h"
 #include "views/widgetstyles.h"
 
@@ -124,6 +126,28 @@ private slots:
         QCOMPARE(huge.info->styleSheet(), QLatin1String(ErrorTextStyle));
     }
 
+    // A certificate that fails verification is named instead of a size; once the user trusted
+    // it for the host, the size is read again.
+    void refusedCertificate()
+    {
+        TrustedCertificates::shared().useDirectory(QString());
+        const TlsIdentity identity = TestCertificates().selfSigned();
+        TestHttpServer tls;
+        QVERIFY(tls.useTls(identity));
+        tls.setRoute("/s.zip", server.route("/files/real%20name.mp3"));
+        QVERIFY(tls.start());
+        const QString problem = "Certificate not trusted: The certificate is self-signed, and "
+                                "untrusted";
+        for (const QString &expected :
+             {problem, QString("Size: 0.00 MB  |  \u2705 Safe file type.")}) {
+            Dialog d(tls.url("/s.zip").toString(), {}, 0, nullptr);
+            QTRY_COMPARE(d.info->text(), expected);
+            QVERIFY(d.path->text().endsWith(QLatin1String("/Compressed/s.zip")));
+            TrustedCertificates::shared().trust(
+                "127.0.0.1", TrustedCertificates::digestOf(identity.certificate));
+        }
+    }
+
     // A probe for a half-typed link that answers after the current one must not overwrite it;
     // a "blob:" link is refused without a request, and a real link afterwards is taken again.
     void staleProbeExecutableAndBlob()
@@ -182,6 +206,23 @@ private slots:
             d.quality->setCurrentIndex(d.quality->count() - 1); // "Audio Only"
             QVERIFY(d.path->text().endsWith(QLatin1String(".mp3")));
         }
+    }
+
+    // Link text never reaches the tool as an option: only web links are listed, after "--".
+    void onlyWebLinksAreListed()
+    {
+        QTemporaryDir tool;
+        writeFakeTool(tool.path(), "{}", 0, R"(printf '%s\n' "$@" >> "$d/args")");
+        Dialog d(QStringLiteral("--config-locations=x.com.conf"), {}, 0, nullptr);
+        QCOMPARE(d.info->text(),
+                 QStringLiteral("Error: Video links must begin with http:// or https://"));
+        QVERIFY(!d.start->isEnabled());
+        const QString link = server.url("/watch?v=x.com").toString();
+        d.url->setText(link);
+        QTRY_VERIFY(d.start->isEnabled());
+        QFile args(tool.path() + "/args");
+        QVERIFY(args.open(QIODevice::ReadOnly));
+        QCOMPARE(args.readAll(), "-J\n--no-playlist\n--\n" + link.toUtf8() + '\n');
     }
 
     // A listing superseded by a plain link, or still running when the dialog goes, is killed

@@ -20,11 +20,28 @@ private slots:
             {"a<b>c:d\"e|f*g.txt", "a_b_c_d_e_f_g.txt"},
             {"a\tb\nc\x01.txt", "a_b_c_.txt"},
             {"invoice\u202Efdp.exe", "invoicefdp.exe"}, // a disguised extension
+            {"a\u200Fb\u061Cc\u200E.txt", "abc.txt"},
+            {"COM0.log", "COM0_.log"},
+            {"lpt0", "lpt0_"},
             {"تقرير سنوي.pdf", "تقرير سنوي.pdf"},
         };
+        // Shortening must not bare a device name or leave a trailing dot behind.
+        const QPair<QString, QString> longRows[] = {
+            {"CON" + QString(300, ' ') + ".txt", "CON_.txt"},
+            {"nul" + QString(260, ' ') + ".exe", "nul_.exe"},
+            {QString(400, 'a') + ".pdf", QString(251, 'a') + ".pdf"},
+            {QString(250, 'a') + ". . ." + QString(40, 'b'), QString(250, 'a')},
+            {QString(254, 'a') + QChar(0xD83D) + QChar(0xDE00) + "x", QString(254, 'a')},
+            {QString("a") + QChar(0xDE00) + QChar(0xD83D) + ".txt", "a__.txt"}, // lone surrogates
+            {QString("..\\..\\evil") + QChar(0xD800) + ".exe", "evil_.exe"},
+        };
+        QList<QPair<QString, QString>> all(std::begin(longRows), std::end(longRows));
         for (const auto &row : rows)
-            QCOMPARE(safeFileName(QString::fromUtf8(row[0])), QString::fromUtf8(row[1]));
-        QCOMPARE(safeFileName(QString(400, 'a') + ".pdf"), QString(251, 'a') + ".pdf");
+            all.append({QString::fromUtf8(row[0]), QString::fromUtf8(row[1])});
+        for (const auto &[name, safe] : all) {
+            QCOMPARE(safeFileName(name), safe);
+            QCOMPARE(safeFileName(safe), safe); // a second pass changes nothing
+        }
         QCOMPARE(withFormatExtension("/a.b/clip.mp4", "audio"), QStringLiteral("/a.b/clip.mp3"));
         QCOMPARE(withFormatExtension("/a.b/README", "720"), QStringLiteral("/a.b/README.mp4"));
     }
@@ -55,6 +72,8 @@ private slots:
             {"Attachment; FileName=\"Report Q1.xlsx\"", "Report Q1.xlsx"},
             {"attachment; filename*=UTF-8''100%2525.txt; filename=a.txt", "100%25.txt"},
             {"attachment; filename*=x; filename=\"plain.doc\"", "plain.doc"},
+            {"attachment; xfilename=x.pdf; filename=y.pdf", "y.pdf"}, // whole names only
+            {"attachment; note=\"a; filename=evil.exe\"; filename=ok.pdf", "ok.pdf"},
         };
         for (const auto &row : headers) {
             in.contentDisposition = QString::fromUtf8(row[0]);

@@ -1,12 +1,20 @@
 #include "app/bridgerequest.h"
 #include "app/browserbridge.h"
+#include "app/linkqueue.h"
 
+#include <QElapsedTimer>
 #include <QNetworkInterface>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
 
 #include <list>
+#include <memory>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -31,9 +39,10 @@ struct Client {
     }
 };
 
-QByteArray get(const QByteArray &target)
+QByteArray get(const QByteArray &target, const QByteArray &headers = QByteArray())
 {
-    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:9090\r\nUser-Agent: test\r\n\r\n";
+    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:9090\r\nUser-Agent: test\r\n" + headers +
+           "\r\n";
 }
 
 // Sends bytes on a fresh connection; what came back before the bridge closed it.
@@ -62,12 +71,16 @@ private slots:
     void parse();
     void splitRequestAnsweredOnceAndLoopbackOnly();
     void boundAndDeadlineCloseWithoutReply();
+    void idleFloodCannotLockOutTheExtension();
+    void linksOpenOneAtATime();
 };
 
 void TestBrowserBridge::parse()
 {
     const auto seen = [](const QByteArray &request) {
         const BridgeRequest r = parseBridgeRequest(request);
+        if (r.state == BridgeRequest::FromWebPage)
+            return QStringLiteral("web page");
         return r.state != BridgeRequest::Get ? QStringLiteral("not a GET")
                                              : r.url + '|' + r.name + '|' + QString::number(r.size);
     };
@@ -81,6 +94,24 @@ void TestBrowserBridge::parse()
              QString::fromUtf8("u|a+\u0645\u0644\u0641 b.pdf|8589934592"));
     QCOMPARE(seen("POST / HTTP/1.1\r\nX-Note: GET /?url=u HTTP/1.1\r\n\r\n"),
              QStringLiteral("not a GET"));
+    // A broken escape spoils only its own value; sizes no file has read as unknown.
+    QCOMPARE(seen(get("/?url=--config%zz&name=a%20b%&size=-5")),
+             QStringLiteral("--config%zz|a b%|0"));
+    QCOMPARE(seen(get("/?url=u&size=2305843009213693952")), QStringLiteral("u||0"));
+
+    // What a web page makes the browser send is not served; the extension, a typed address and
+    // curl are.
+    const char *const origins[][2] = {
+        {"Origin: https://evil.example\r\nSec-Fetch-Site: cross-site\r\n", "web page"},
+        {"origin: null\r\n", "web page"},
+        {"Sec-Fetch-Site: same-site\r\nSec-Fetch-Dest: image\r\n", "web page"}, // an <img>
+        {"Origin: chrome-extension://abcdef\r\nSec-Fetch-Site: cross-site\r\n", "u||0"},
+        {"Origin: moz-extension://0a1b\r\n", "u||0"},
+        {"Sec-Fetch-Site: none\r\n", "u||0"},
+        {"X-Origin: https://a.example\r\n", "u||0"},
+    };
+    for (const auto &[headers, outcome] : origins)
+        QCOMPARE(seen(get("/?url=u", headers)), QString::fromLatin1(outcome));
 }
 
 void TestBrowserBridge::splitRequestAnsweredOnceAndLoopbackOnly()
@@ -160,6 +191,94 @@ void TestBrowserBridge::boundAndDeadlineCloseWithoutReply()
     QCOMPARE(links.count(), 0);
     QCOMPARE(exchange(bridge, get("/?url=after")), Reply);
     QTRY_COMPARE(links.count(), 1);
+
+    // With no room for another link, a link is not acknowledged; a request without one still is.
+    bridge.setLinkAcceptor([] { return false; });
+    QCOMPARE(exchange(bridge, get("/?url=full")), QByteArray());
+    QCOMPARE(exchange(bridge, get("/?name=x")), Reply);
+    QTest::qWait(50);
+    QCOMPARE(links.count(), 1);
+}
+
+// 2,000 connections that send nothing, opened as fast as this process can: the extension's request,
+// sent half-way through, is still answered within a second, and a page's request is not at all.
+void TestBrowserBridge::idleFloodCannotLockOutTheExtension()
+{
+#ifdef Q_OS_UNIX
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = qMax<rlim_t>(files.rlim_cur, qMin<rlim_t>(files.rlim_max, 4500));
+    setrlimit(RLIMIT_NOFILE, &files);
+    if (files.rlim_cur < 4500)
+        QSKIP("too few file descriptors for the flood");
+#endif
+    BrowserBridge bridge;
+    QVERIFY(bridge.listen(QHostAddress::LocalHost, 0));
+    QSignalSpy links(&bridge, &BrowserBridge::linkReceived);
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    Client extension, page;
+    QElapsedTimer clock;
+    qint64 answeredAt = -1;
+    const auto answered = [&] {
+        extension.received += extension.socket.readAll();
+        if (answeredAt < 0 && extension.received == Reply)
+            answeredAt = clock.elapsed();
+        return answeredAt >= 0;
+    };
+    // About two seconds of flood, 40 connections every 20 ms.
+    for (int opened = 0; opened < 2000;) {
+        for (int i = 0; i < 40; ++i, ++opened) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->connectToHost(QHostAddress::LocalHost, bridge.serverPort());
+        }
+        QTest::qWait(20);
+        if (opened == 1000) {
+            QVERIFY(extension.open(bridge.serverPort()) && page.open(bridge.serverPort()));
+            page.send(get("/?url=https%3A%2F%2Fevil%2Fx.exe", "Origin: https://evil.example\r\n"));
+            extension.send(get("/?url=https%3A%2F%2Fh%2Ff.zip"));
+            clock.start();
+        }
+        if (clock.isValid())
+            answered();
+    }
+    QVERIFY(QTest::qWaitFor(answered, 5000));
+    qInfo("answered after %lld ms", answeredAt);
+    QVERIFY(answeredAt < 1000);
+    QVERIFY(page.closedWithin(5000));
+    QVERIFY(page.received.isEmpty());
+    QVERIFY(bridge.openConnections() <= BrowserBridge::DefaultMaxConnections);
+    QTRY_COMPARE(links.count(), 1);
+    QCOMPARE(links.at(0).at(0).toString(), QStringLiteral("https://h/f.zip"));
+}
+
+// However many links arrive while a dialog is open, one is open at a time, in order, with at most
+// 32 waiting; a full queue turns the next link away rather than swallow it.
+void TestBrowserBridge::linksOpenOneAtATime()
+{
+    QStringList opened;
+    int open = 0, mostOpen = 0;
+    LinkQueue *queue = nullptr;
+    LinkQueue links(
+        [&](const QString &url, const QString &, qint64) {
+            opened << url;
+            mostOpen = qMax(mostOpen, ++open);
+            // The dialog's nested event loop, during which the bridge keeps delivering links.
+            if (url == QLatin1String("0")) {
+                for (int i = 1; i < 40; ++i)
+                    QVERIFY(queue->add(QString::number(i), {}, 0) == (i <= 32));
+            }
+            QTest::qWait(1);
+            --open;
+        },
+        nullptr);
+    queue = &links;
+    QVERIFY(links.add(QStringLiteral("0"), {}, 0));
+    QStringList expected;
+    for (int i = 0; i <= 32; ++i)
+        expected << QString::number(i);
+    QCOMPARE(opened, expected);
+    QCOMPARE(mostOpen, 1);
+    QCOMPARE(links.waiting(), 0);
 }
 
 QTEST_MAIN(TestBrowserBridge)

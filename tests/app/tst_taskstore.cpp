@@ -21,6 +21,7 @@ class TestTaskStore : public QObject {
 private slots:
     void roundTrip();
     void unreadableListIsKeptAside();
+    void hostileNumbersAreRefused();
 };
 
 void TestTaskStore::roundTrip()
@@ -73,6 +74,32 @@ void TestTaskStore::unreadableListIsKeptAside()
         QCOMPARE(aside.size(), keptAside);
         QCOMPARE(readAll(dir.filePath(aside.value(0))), content);
     }
+}
+
+// A damaged or hand-edited list: numbers no task can have come back as "unknown" or "paused", and
+// part records that reach past their file are dropped (the transfer then starts afresh).
+void TestTaskStore::hostileNumbersAreRefused()
+{
+    const QByteArray list = R"([
+        {"url": "a", "savePath": "p", "status": 99, "totalSize": -5, "downloadedSize": 1e30},
+        {"url": "b", "savePath": "p", "status": 1, "totalSize": 1e17, "downloadedSize": 2.5},
+        {"url": "c", "savePath": "p", "status": 4, "totalSize": 100, "downloadedSize": 40},
+        {"url": "d", "savePath": "p", "status": -1, "totalSize": 100, "downloadedSize": 40}])";
+    const auto parts = [](const char *url, const char *ends) {
+        return QByteArray(R"({"url": ")") + url +
+               R"(", "savePath": "p", "progress": {"totalSize": 100, "numParts": 2,
+               "partOffsets": [0, 50], "partStarts": [0, 50], "partEnds": )" +
+               ends + "}}";
+    };
+    const QByteArray transfers =
+        "[" + parts("c", "[49, 99]") + "," + parts("d", "[49, 9223372036854775807]") + "]";
+    const QList<SavedTask> tasks = TaskStore::parse(list, transfers);
+    QCOMPARE(tasks.size(), 4);
+    QList<QList<qint64>> got;
+    for (const SavedTask &t : tasks)
+        got.append({t.status, t.totalSize, t.downloadedSize, t.progress.isValid()});
+    QCOMPARE(got, (QList<QList<qint64>>{
+                      {0, 0, 0, 0}, {0, qint64(1e17), 0, 0}, {4, 100, 40, 1}, {0, 100, 40, 0}}));
 }
 
 QTEST_GUILESS_MAIN(TestTaskStore)

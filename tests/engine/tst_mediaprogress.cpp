@@ -38,6 +38,12 @@ void TestMediaProgress::lines_data()
     QTest::newRow("tib") << "[download]   1.0% of 2.00TiB at 1.00GiB/s ETA 09:00:00" << P
                          << qint64(2199023255552) << qint64(21990232555) << 1073741824.0
                          << "09:00:00";
+    // Figures no file has: sizes left out rather than turned into garbage, percentages held.
+    QTest::newRow("size past any file") << "[download]  42.5% of ~1099999999999999999999.00MiB at "
+                                           "99999999999999999999GiB/s ETA 00:01"
+                                        << P << 0ll << 0ll << -1.0 << "00:01";
+    QTest::newRow("percent past all") << "[download] 150.0% of 1000B at 1.5.5KiB/s" << P
+                                      << qint64(1000) << qint64(1000) << -1.0 << QString();
     const auto other = [](const char *name, const QString &line, int kind) {
         QTest::newRow(name) << line << kind << 0ll << 0ll << -1.0 << QString();
     };

@@ -16,11 +16,14 @@ private slots:
     void run_data();
     void run();
     void missingTool();
+    void onlyWebLinksReachTheTool_data();
+    void onlyWebLinksReachTheTool();
     void stopKillsTree_data();
     void stopKillsTree();
 
 private:
-    DownloadTask *startTask(const QByteArray &script);
+    DownloadTask *startTask(const QByteArray &script,
+                            const QUrl &link = QUrl(QStringLiteral("http://127.0.0.1:9/v?id=1")));
 
     QTemporaryDir dir;
     QString toolDir, savePath;
@@ -30,7 +33,7 @@ private:
 };
 
 // Starts a task on an empty placeholder file, with the script as the tool (none when empty).
-DownloadTask *TestMediaTask::startTask(const QByteArray &script)
+DownloadTask *TestMediaTask::startTask(const QByteArray &script, const QUrl &link)
 {
     task.reset();
     QStandardPaths::setTestModeEnabled(true);
@@ -49,8 +52,7 @@ DownloadTask *TestMediaTask::startTask(const QByteArray &script)
         f.close();
         f.setPermissions(f.permissions() | QFile::ExeOwner);
     }
-    task = std::make_unique<DownloadTask>(QUrl(QStringLiteral("http://127.0.0.1:9/v?id=1")),
-                                          savePath, QStringLiteral("best"));
+    task = std::make_unique<DownloadTask>(link, savePath, QStringLiteral("best"));
     DownloadTask *t = task.get();
     connect(t, &DownloadTask::progressUpdated, this, [this, t] {
         shown << QString::number(t->totalSize) + ' ' + QString::number(t->downloadedSize) + ' ' +
@@ -118,6 +120,37 @@ void TestMediaTask::missingTool()
     QCOMPARE(t->lastDlpMessage, T(QStringLiteral("System Error: Missing yt-dlp.exe")));
     QVERIFY(t->lastDlpMessage != QStringLiteral("System Error: Missing yt-dlp.exe"));
     QCOMPARE(finishedCount, 0);
+}
+
+void TestMediaTask::onlyWebLinksReachTheTool_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("toolSaw"); // the tool's last two arguments; empty: never started
+    QTest::newRow("web") << "https://127.0.0.1:9/--x.mp4"
+                         << "--\nhttps://127.0.0.1:9/--x.mp4";
+    QTest::newRow("option") << "--config-locations=x.mp4"
+                            << "";
+    QTest::newRow("local file") << "file:///tmp/x.mp4"
+                                << "";
+    QTest::newRow("no host") << "https:x.mp4"
+                             << "";
+}
+
+// Links that are no web address would reach the tool as an option or a local path.
+void TestMediaTask::onlyWebLinksReachTheTool()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, toolSaw);
+    g_lang = QStringLiteral("en");
+    DownloadTask *t = startTask("printf '%s\\n' \"$@\" | tail -n 2 > \"$dir/args\"\n", QUrl(link));
+    QVERIFY(t->isMediaTask());
+    QTRY_COMPARE_WITH_TIMEOUT(t->status, toolSaw.isEmpty() ? 3 : 2, 10000);
+    QFile args(toolDir + QStringLiteral("/args"));
+    QCOMPARE(args.open(QIODevice::ReadOnly) ? QString::fromUtf8(args.readAll()).trimmed() : "",
+             toolSaw);
+    if (toolSaw.isEmpty())
+        QCOMPARE(t->lastDlpMessage,
+                 QStringLiteral("Error: Video links must begin with http:// or https://"));
 }
 
 void TestMediaTask::stopKillsTree_data()

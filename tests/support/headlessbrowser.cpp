@@ -22,6 +22,18 @@ QString HeadlessBrowser::chromiumPath()
     return {};
 }
 
+QStringList HeadlessBrowser::arguments(const QString &profile)
+{
+    return {QStringLiteral("--headless"),
+            QStringLiteral("--no-sandbox"),
+            QStringLiteral("--disable-gpu"),
+            QStringLiteral("--no-first-run"),
+            QStringLiteral("--disable-sync"),
+            QStringLiteral("--disable-background-networking"),
+            QStringLiteral("--disable-component-update"),
+            QStringLiteral("--user-data-dir=") + profile};
+}
+
 HeadlessBrowser::Run HeadlessBrowser::open(const QUrl &page, const std::function<bool()> &done,
                                            int timeoutMs)
 {
@@ -37,12 +49,7 @@ HeadlessBrowser::Run HeadlessBrowser::open(const QUrl &page, const std::function
     }
     QProcess browser;
     browser.setProcessChannelMode(QProcess::MergedChannels);
-    browser.start(program, {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
-                            QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
-                            QStringLiteral("--disable-background-networking"),
-                            QStringLiteral("--disable-component-update"),
-                            QStringLiteral("--user-data-dir=") + profile.path(),
-                            page.toString(QUrl::FullyEncoded)});
+    browser.start(program, arguments(profile.path()) << page.toString(QUrl::FullyEncoded));
     run.started = browser.waitForStarted(10000);
     if (run.started) {
         QElapsedTimer clock;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -11,6 +12,10 @@ namespace HeadlessBrowser {
 
 // The Chromium program, or an empty string when the machine has none. TORVANE_CHROMIUM overrides.
 QString chromiumPath();
+
+// The switches every headless run here needs: no sandbox, GPU, first-run, sync or background
+// traffic (the machine has no network), and the given fresh profile folder.
+QStringList arguments(const QString &profile);
 
 struct Run {
     bool started = false; // the program could be started at all

@@ -1,10 +1,9 @@
 #include "testhttpserver.h"
 
-#include <QFile>
-#include <QProcess>
+#include "testcertificates.h"
+
 #include <QRandomGenerator>
 #include <QSslSocket>
-#include <QTemporaryDir>
 #include <QTimer>
 
 struct TestHttpServer::Connection {
@@ -63,7 +62,12 @@ QByteArray chunkedFrame(const QByteArray &payload, bool complete)
 
 TestHttpServer::TestHttpServer(QObject *parent) : QTcpServer(parent) {}
 
-TestHttpServer::~TestHttpServer() = default;
+TestHttpServer::~TestHttpServer()
+{
+    // The sockets are children, which the base class would destroy only after this object's own
+    // part is gone; their last "disconnected" would then reach a half-destroyed server.
+    qDeleteAll(findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly));
+}
 
 bool TestHttpServer::start(const QHostAddress &address)
 {
@@ -72,27 +76,15 @@ bool TestHttpServer::start(const QHostAddress &address)
 
 bool TestHttpServer::useTls()
 {
-    QTemporaryDir dir;
-    if (!dir.isValid())
+    return useTls(TestCertificates().selfSigned());
+}
+
+bool TestHttpServer::useTls(const TlsIdentity &identity)
+{
+    if (identity.isNull())
         return false;
-    const QString keyPath = dir.filePath(QStringLiteral("key.pem"));
-    const QString certPath = dir.filePath(QStringLiteral("cert.pem"));
-    QProcess openssl;
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
-                   QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                   QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath});
-    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0)
-        return false;
-    QFile k(keyPath), c(certPath);
-    if (!k.open(QIODevice::ReadOnly) || !c.open(QIODevice::ReadOnly))
-        return false;
-    key = QSslKey(k.readAll(), QSsl::Rsa);
-    const QList<QSslCertificate> certs = QSslCertificate::fromData(c.readAll());
-    if (key.isNull() || certs.isEmpty())
-        return false;
-    certificate = certs.first();
+    certificate = identity.certificate;
+    key = identity.key;
     tls = true;
     scheme = QStringLiteral("https");
     return true;

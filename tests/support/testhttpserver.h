@@ -14,12 +14,14 @@
 #include <functional>
 
 class QTcpSocket;
+struct TlsIdentity;
 
 // An HTTP/1.1 server for tests, on a loopback address and a free port, living in the test's
 // thread. Each path is scripted with a Route: honour or ignore Range, redirect, fail chosen
 // requests, trickle, drop the connection at a byte, stall, send chunked bodies. It counts
 // connections (also the most open at once) and the body bytes it sent, and logs every request. With
-// useTls() it speaks HTTPS with a throw-away self-signed certificate.
+// useTls() it speaks HTTPS with a throw-away self-signed certificate or a given one
+// (TestCertificates).
 class TestHttpServer : public QTcpServer {
     Q_OBJECT
 
@@ -63,6 +65,8 @@ public:
     bool start(const QHostAddress &address = QHostAddress::LocalHost);
     // Makes a self-signed certificate with openssl and answers with TLS from then on.
     bool useTls();
+    // Answers with TLS and this certificate from the next connection on.
+    bool useTls(const TlsIdentity &identity);
 
     void setRoute(const QByteArray &path, const Route &route);
     Route &route(const QByteArray &path);

@@ -1,9 +1,11 @@
 // torvane-fetch as a user or a benchmark runs it: a segmented file, a video through the media tool
-// found beside the program, and a missing file, each checked on disk and by the exit code; killed
-// and run again, and run onto a full disk and again once there is room.
+// found beside the program, a missing file, and HTTPS servers whose certificates pass or fail
+// verification, each checked on disk and by the exit code; killed and run again, and run onto a
+// full disk and again once there is room.
 
 #include "engine/checkpoint.h"
 #include "smalldisk.h"
+#include "testcertificates.h"
 #include "testhttpserver.h"
 #include "testmedia.h"
 
@@ -38,13 +40,15 @@ private slots:
     void initTestCase();
     void fetch_data();
     void fetch();
+    void certificates_data();
+    void certificates();
     void killedAndRunAgain();
     void fullDiskEndsAndRunsAgain();
 
 private:
-    // Starts the program on `path` of the server into `out`.
-    void start(QProcess &fetch, const QByteArray &path, const QString &out);
-    bool waitForEnd(QProcess &fetch, int timeoutMs = 120000);
+    // Runs the program to its end with the server's event loop turning; false if it hung.
+    bool run(QProcess &fetch, const QStringList &arguments,
+             const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
 
     QString program;
     QTemporaryDir dir;
@@ -72,22 +76,6 @@ void TestFetchTool::initTestCase()
         serveMediaFolder(server, dir.filePath("media"), "/");
     }
     QVERIFY(server.start());
-}
-
-void TestFetchTool::start(QProcess &fetch, const QByteArray &path, const QString &out)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // Keep the media tool away from the user's own configuration and cache.
-    env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-    env.insert("XDG_CACHE_HOME", dir.filePath("cache"));
-    fetch.setProcessEnvironment(env);
-    fetch.start(program, {server.url(path).toString(), out});
-}
-
-// The server lives in this process: its event loop keeps turning while the program runs.
-bool TestFetchTool::waitForEnd(QProcess &fetch, int timeoutMs)
-{
-    return QTest::qWaitFor([&] { return fetch.state() == QProcess::NotRunning; }, timeoutMs);
 }
 
 void TestFetchTool::fetch_data()
@@ -120,8 +108,11 @@ void TestFetchTool::fetch()
     const QString out = dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + '/' + name);
     QDir().mkpath(QFileInfo(out).path());
     QProcess fetch;
-    start(fetch, path, out);
-    QVERIFY(waitForEnd(fetch));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Keep the media tool away from the user's own configuration and cache.
+    env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    env.insert("XDG_CACHE_HOME", dir.filePath("cache"));
+    QVERIFY(run(fetch, {server.url(path).toString(), out}, env));
     const QString summary = QString::fromUtf8(fetch.readAllStandardOutput()).trimmed();
     QCOMPARE(fetch.exitStatus(), QProcess::NormalExit);
     QVERIFY2(summary.endsWith(QStringLiteral(" status=") + QString::number(status)),
@@ -131,6 +122,59 @@ void TestFetchTool::fetch()
         QVERIFY(readFile(out) == (media ? video : file));
     else
         QVERIFY(readFile(out) != "not here");
+}
+
+bool TestFetchTool::run(QProcess &fetch, const QStringList &arguments,
+                        const QProcessEnvironment &env)
+{
+    fetch.setProcessEnvironment(env);
+    fetch.start(program, arguments);
+    // The server lives in this process: keep its event loop turning while the program runs.
+    return QTest::qWaitFor([&] { return fetch.state() == QProcess::NotRunning; }, 120000) &&
+           fetch.exitStatus() == QProcess::NormalExit;
+}
+
+void TestFetchTool::certificates_data()
+{
+    QTest::addColumn<bool>("issued"); // by a throw-away authority, else self-signed
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("self-signed") << false << QString() << 1;
+    QTest::newRow("self-signed, --insecure") << false << "--insecure" << 0;
+    QTest::newRow("issued by an authority given with --cacert") << true << "--cacert" << 0;
+}
+
+void TestFetchTool::certificates()
+{
+    QFETCH(bool, issued);
+    QFETCH(QString, option);
+    QFETCH(int, exitCode);
+    TestCertificates certificates;
+    TestHttpServer tls;
+    QVERIFY(tls.useTls(issued ? certificates.issued() : certificates.selfSigned()));
+    tls.setRoute("/f.bin", server.route("/data.bin"));
+    QVERIFY(tls.start());
+    const QString out = dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + "/f.bin");
+    QDir().mkpath(QFileInfo(out).path());
+    QStringList arguments{tls.url("/f.bin").toString(), out};
+    if (issued)
+        arguments.prepend(certificates.authorityFile());
+    if (!option.isEmpty())
+        arguments.prepend(option);
+
+    QProcess fetch;
+    QVERIFY(run(fetch, arguments));
+    const QByteArray errors = fetch.readAllStandardError();
+    QVERIFY2(fetch.exitCode() == exitCode, errors.constData());
+    if (exitCode == 0) {
+        QVERIFY(readFile(out) == file);
+    } else {
+        QVERIFY2(errors.contains("torvane-fetch: Certificate not trusted: The certificate is "
+                                 "self-signed, and untrusted"),
+                 errors.constData());
+        QVERIFY(!QFile::exists(out));
+        QVERIFY(tls.requests.isEmpty());
+    }
 }
 
 // SIGKILL at several points of a throttled download, each time run again: every run continues
@@ -149,7 +193,7 @@ void TestFetchTool::killedAndRunAgain()
     const QList<double> killPoints = {0.25, 0.5, 0.75}; // of the file served in all
     for (double point : killPoints) {
         QProcess fetch;
-        start(fetch, "/kill.bin", out);
+        fetch.start(program, {url.toString(), out});
         QVERIFY(QTest::qWaitFor(
             [&] { return server.bytesServed - servedBefore >= point * r.body.size(); }, 60000));
         QCOMPARE(fetch.state(), QProcess::Running);
@@ -165,8 +209,7 @@ void TestFetchTool::killedAndRunAgain()
         QVERIFY(continuesFrom > 0);
     }
     QProcess fetch;
-    start(fetch, "/kill.bin", out);
-    QVERIFY(waitForEnd(fetch));
+    QVERIFY(run(fetch, {url.toString(), out}));
     QCOMPARE(fetch.exitCode(), 0);
     QVERIFY(readFile(out) == r.body);
     QVERIFY(!QFile::exists(Checkpoint::pathFor(out)));
@@ -187,18 +230,18 @@ void TestFetchTool::fullDiskEndsAndRunsAgain()
     const TestHttpServer::Route r = throttled(512 * 1024, 1024, 12);
     server.setRoute("/full.bin", r);
     const QString out = disk.filePath("full.bin");
+    const QStringList arguments{server.url("/full.bin").toString(), out};
     QProcess fetch;
-    start(fetch, "/full.bin", out);
-    QVERIFY(waitForEnd(fetch, 20000));
+    fetch.start(program, arguments);
+    QVERIFY(QTest::qWaitFor([&] { return fetch.state() == QProcess::NotRunning; }, 20000));
     QCOMPARE(fetch.exitCode(), 1);
     QVERIFY(QString::fromUtf8(fetch.readAllStandardError()).contains("torvane-fetch: Disk full\n"));
-    const qint64 kept = Checkpoint::read(out, server.url("/full.bin")).downloadedBytes();
+    const qint64 kept = Checkpoint::read(out, QUrl(arguments[0])).downloadedBytes();
     QVERIFY(kept > 0);
 
     QVERIFY(disk.resize(8 * 1024 * 1024));
     server.route("/full.bin").trickleBytes = 0;
-    start(fetch, "/full.bin", out);
-    QVERIFY(waitForEnd(fetch));
+    QVERIFY(run(fetch, arguments));
     QVERIFY(QString::fromUtf8(fetch.readAllStandardError())
                 .startsWith(QStringLiteral("torvane-fetch: resuming from %1 ").arg(kept)));
     QCOMPARE(fetch.exitCode(), 0);

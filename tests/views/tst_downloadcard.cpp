@@ -46,10 +46,15 @@ void TestDownloadCard::drawsEachState()
         "0 100 50 0 0 00:42|Paused|--:--|50.00 / 100.00 MB|50%|paused|50|11011",
         "2 5120 5120 0 0 -|Done||5120.00 MB|100%|done|100|00111",
         "3 10 3 0 0 -|Error||3.00 / 10.00 MB|30%|error|30|10011",
-        // Why it failed, when the task knows.
-        "3 10 3 0 9 -|Error|xxxxxxxxx|3.00 / 10.00 MB|30%|error|30|10011",
+        // Why it failed, cut the same way.
+        "3 10 3 0 41 -|Error|" + QString(37, 'x') + "...|3.00 / 10.00 MB|30%|error|30|10011",
         "4 10 1 0 0 -|Canceled||1.00 / 10.00 MB|10%|error|10|10011",
         "0 100 104 0 0 -|Paused|--:--|104.00 / 100.00 MB|104%|paused|100|11011", // bar pinned full
+        // Hostile numbers: no overflow of the percentage, no negative or endless remaining time.
+        "0 100 95367431640 0 0 -|Paused|--:--|95367431640.00 / 100.00 MB|999%|paused|100|11011",
+        "1 100 104 1 0 -|1.00 MB/s|--:--|104.00 / 100.00 MB|104%|downloading|100|11011",
+        "1 10240 0 0.00000095367431640625 0 -|0.00 MB/s|--:--|0.00 / 10240.00 MB|0%|downloading|0|"
+        "11011",
         // Unknown size: the tool's line instead of sizes, cut after 40 characters.
         "1 0 3 1 41 -|1.00 MB/s|--:--|" + QString(37, 'x') + "...|...|downloading|busy|11011",
         "1 0 0 0 40 -|0.00 MB/s|--:--|" + QString(40, 'x') + "|...|downloading|busy|11011"};

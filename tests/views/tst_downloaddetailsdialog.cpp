@@ -1,7 +1,9 @@
 #include "engine/downloadtask.h"
+#include "engine/trustedcertificates.h"
 #include "language/translation.h"
 #include "views/downloaddetailsdialog.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -63,6 +65,42 @@ private slots:
         QVERIFY(t->status == 4 && d.isHidden());
         toggle->click();
         QCOMPARE(t->status, 4);
+    }
+
+    // Only a failure on a certificate offers to trust it, with its fingerprint. Trusting pins it
+    // for the host, on disk, and Retry goes back to work without the offer.
+    void refusedCertificate()
+    {
+        TrustedCertificates::shared().useDirectory(dir.filePath("state"));
+        DownloadTask *t = task("c.exe");
+        DownloadDetailsDialog d(t, nullptr);
+        d.show();
+        QPushButton *trust = child<QPushButton>(&d, "btnTrust");
+        QVERIFY(trust->isHidden());
+        t->status = 3;
+        t->lastDlpMessage = QStringLiteral("Connection failed: Connection refused");
+        QTRY_COMPARE(child(&d, "statusLbl")->text(), t->lastDlpMessage);
+        QVERIFY(trust->isHidden());
+
+        QByteArray digest(32, char(0xaa));
+        digest[1] = 0x0f; // hex digits print upper case, with leading zeros
+        t->lastDlpMessage =
+            QStringLiteral("Certificate not trusted: The certificate is self-signed");
+        t->refusedCertificate = {QStringLiteral("127.0.0.1"), digest, t->lastDlpMessage};
+        QTRY_VERIFY(trust->isVisible());
+        QCOMPARE(child(&d, "statusLbl")->text(), t->lastDlpMessage);
+        QCOMPARE(child(&d, "certLbl")->text(), "AA:0F:" + QString("AA:").repeated(13) + "AA\n" +
+                                                   QString("AA:").repeated(15) + "AA");
+        QCOMPARE(trust->text(), QStringLiteral("Trust this certificate for \u2066127.0.0.1\u2069"));
+        trust->click();
+        QVERIFY(!trust->isEnabled() && trust->text() == QStringLiteral("Certificate trusted"));
+        TrustedCertificates::shared().useDirectory(dir.filePath("state"));
+        QVERIFY(TrustedCertificates::shared().isTrusted(QStringLiteral("127.0.0.1"), digest));
+
+        child<QPushButton>(&d, "btnPauseResume")->click();
+        QCOMPARE(t->status, 1);
+        QTRY_VERIFY(trust->isHidden());
+        t->cancel();
     }
 
     // Arabic mirrors the dialog but not its paths, and a language switch follows live. The end

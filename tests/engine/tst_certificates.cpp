@@ -1,0 +1,171 @@
+// HTTPS downloads against the in-process server with throw-away certificates: a certificate that
+// fails verification ends the task before a byte of the answer is taken, unless the user trusted
+// exactly that certificate for that host.
+#include "engine/downloadtask.h"
+#include "engine/trustedcertificates.h"
+#include "language/translation.h"
+#include "testcertificates.h"
+#include "testhttpserver.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TstCertificates : public QObject {
+    Q_OBJECT
+
+    TestCertificates certificates;
+    QTemporaryDir dir;
+    std::unique_ptr<TestHttpServer> server;
+    QByteArray body = TestHttpServer::randomBody(300 * 1024 + 5, 40);
+
+    QString out() const { return dir.filePath("out.bin"); }
+    QString stateDir() const { return dir.filePath("state"); }
+
+    void serve(const TlsIdentity &identity)
+    {
+        server = std::make_unique<TestHttpServer>();
+        QVERIFY(server->useTls(identity));
+        TestHttpServer::Route r;
+        r.body = body;
+        server->setRoute("/f.bin", r);
+        QVERIFY(server->start());
+    }
+
+    std::unique_ptr<DownloadTask> start()
+    {
+        auto t = std::make_unique<DownloadTask>(server->url("/f.bin"), out(), "best");
+        t->setRetryBaseDelayMs(20);
+        t->start();
+        return t;
+    }
+
+    static bool ended(const DownloadTask &t)
+    {
+        return QTest::qWaitFor([&] { return t.status != 1; }, 20000);
+    }
+
+    // Ended in error on the certificate `identity` without taking anything from the server.
+    void expectRefused(const DownloadTask &t, const TlsIdentity &identity, const QString &problem)
+    {
+        QCOMPARE(t.status, 3);
+        QVERIFY2(t.lastDlpMessage.startsWith("Certificate not trusted: ") &&
+                     t.lastDlpMessage.contains(problem),
+                 qPrintable(t.lastDlpMessage));
+        QCOMPARE(t.refusedCertificate.reason, t.lastDlpMessage);
+        QCOMPARE(t.refusedCertificate.host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(t.refusedCertificate.sha256, TrustedCertificates::digestOf(identity.certificate));
+        QVERIFY(server->requests.isEmpty()); // not even a request went over the connection
+    }
+
+private slots:
+    void initTestCase()
+    {
+        g_lang = QStringLiteral("en");
+        QVERIFY(certificates.trustAuthorityInProcess());
+    }
+
+    void init()
+    {
+        QFile::remove(out());
+        QDir(stateDir()).removeRecursively();
+        TrustedCertificates::shared().useDirectory(stateDir());
+    }
+
+    void verification_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("problem"); // empty: the download succeeds
+        QTest::newRow("self-signed") << 0 << "self-signed";
+        QTest::newRow("issued for 127.0.0.1 by a trusted authority") << 1 << "";
+        QTest::newRow("issued for another host") << 2 << "host name did not match";
+    }
+    void verification()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, problem);
+        const TlsIdentity identity = kind == 0 ? certificates.selfSigned()
+                                     : kind == 1
+                                         ? certificates.issued()
+                                         : certificates.issued(QStringLiteral("downloads.example"));
+        serve(identity);
+        const auto t = start();
+        QVERIFY(ended(*t));
+        if (problem.isEmpty()) {
+            QCOMPARE(t->status, 2);
+            QVERIFY(readFile(out()) == body);
+            QVERIFY(server->requests.size() > 2); // the probe, then the parts
+            return;
+        }
+        expectRefused(*t, identity, problem);
+        QVERIFY(!QFile::exists(out()));
+    }
+
+    // Trusting the refused certificate lets Retry finish the download; the pin is on disk and
+    // holds for that certificate only.
+    void pinnedCertificate()
+    {
+        const TlsIdentity first = certificates.selfSigned();
+        serve(first);
+        auto t = start();
+        QVERIFY(ended(*t));
+        expectRefused(*t, first, "self-signed");
+        QVERIFY(TrustedCertificates::shared().trust(t->refusedCertificate.host,
+                                                    t->refusedCertificate.sha256));
+        TrustedCertificates::shared().useDirectory(stateDir()); // as the next start reads it
+        t->resume();
+        QVERIFY(ended(*t));
+        QCOMPARE(t->status, 2);
+        QVERIFY(t->refusedCertificate.isNull());
+        QVERIFY(readFile(out()) == body);
+
+        QFile::remove(out());
+        const TlsIdentity second = certificates.selfSigned();
+        serve(second);
+        t = start();
+        QVERIFY(ended(*t));
+        expectRefused(*t, second, "self-signed");
+    }
+
+    // A server that changes its certificate while a pinned download is paused: the resumed parts
+    // are refused at once, not retried, and nothing more is written.
+    void certificateChangedUnderAPausedDownload()
+    {
+        const TlsIdentity first = certificates.selfSigned();
+        QVERIFY(TrustedCertificates::shared().trust(
+            "127.0.0.1", TrustedCertificates::digestOf(first.certificate)));
+        serve(first);
+        server->route("/f.bin").trickleBytes = 2048;
+        auto t = start();
+        QVERIFY(QTest::qWaitFor([&] { return t->downloadedSize > 32 * 1024; }, 10000));
+        t->pause();
+        const qint64 atPause = t->downloadedSize;
+        const int requests = server->requests.size();
+        const QByteArray onDisk = readFile(out());
+
+        const TlsIdentity second = certificates.selfSigned();
+        QVERIFY(server->useTls(second));
+        t->resume();
+        QVERIFY(ended(*t));
+        QCOMPARE(t->status, 3);
+        QCOMPARE(t->refusedCertificate.sha256, TrustedCertificates::digestOf(second.certificate));
+        QCOMPARE(t->downloadedSize, atPause);
+        QCOMPARE(server->requests.size(), requests);
+        QVERIFY(readFile(out()) == onDisk);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstCertificates)
+#include "tst_certificates.moc"
