@@ -1,57 +1,468 @@
-// Test-only driver for the view-cost benchmark: downloads one link through the main window, with
-// its card on screen, and exits when the download ends. bench/cardbench.sh compares its CPU time
-// with build/torvane-fetch on the same file.
+// Test-only driver for the view benchmarks (bench/cardbench.sh, bench/listbench.sh).
 //
-// Usage: torvane-cardbench URL OUTPUT_PATH
-//        torvane-cardbench --burst CARDS    (refresh cost per progress signal with CARDS cards)
+// Usage:
+//   torvane-cardbench URL OUTPUT_PATH
+//       one download through the main window with its card on screen; exits when it ends
+//   torvane-cardbench --burst CARDS
+//       refresh cost per progress signal of one running card among CARDS
+//   torvane-cardbench --seed N DOWNLOAD_DIR [URL]
+//       writes a saved list of N idle entries (mixed states, types and sizes) pointing into
+//       DOWNLOAD_DIR; with URL, N paused entries that all fetch URL
+//   torvane-cardbench --list
+//       starts the window on the saved list and prints the time from TORVANE_T0_NS (the
+//       script's clock just before it started this program) until the window is shown and
+//       answers, CPU and memory at that point, CPU while idle, and the longest event-loop gap
+//       while scrolling, filtering, selecting all, saving and switching theme and language
+//   torvane-cardbench --downloads [--headless]
+//       resumes every entry of the saved list at once (with the window, or with the tasks alone)
+//       and prints wall and CPU time until all ended, the longest event-loop gap and, with the
+//       window, how often a card on screen missed its task's progress
+//
+// Every mode but the first two works on the real per-user data folder, so the scripts run it
+// with a throw-away HOME.
 #include "app/mainwindow.h"
 #include "engine/downloadtask.h"
 #include "views/downloadcard.h"
+#if __has_include("views/tasklist.h")
+#include "views/tasklist.h"
+#define TORVANE_TASKLIST 1
+#endif
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTextStream>
 #include <QTimer>
+#include <QWheelEvent>
+#include <QWindow>
+
+#include <sys/resource.h>
+#include <time.h>
 
 namespace {
+
+qint64 cpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+}
+
+qint64 wallNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Resident and peak resident memory in MiB, from /proc.
+QString memoryMiB(const QString &prefix = QString())
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return prefix + QStringLiteral("rss_mib=? ") + prefix + QStringLiteral("peak_rss_mib=?");
+    qint64 rss = 0, peak = 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        const QList<QByteArray> parts = line.simplified().split(' ');
+        if (parts.size() >= 2 && parts[0] == "VmRSS:")
+            rss = parts[1].toLongLong();
+        if (parts.size() >= 2 && parts[0] == "VmHWM:")
+            peak = parts[1].toLongLong();
+    }
+    return QStringLiteral("%1rss_mib=%2 %1peak_rss_mib=%3")
+        .arg(prefix)
+        .arg(rss / 1024)
+        .arg(peak / 1024);
+}
+
+void wait(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The longest time between two passes of a 4 ms timer: how long the event loop was busy with
+// something else, and so how long input would have waited.
+class GapMonitor : public QObject {
+public:
+    GapMonitor()
+    {
+        timer.setTimerType(Qt::PreciseTimer);
+        timer.setInterval(4);
+        connect(&timer, &QTimer::timeout, this, [this] {
+            const qint64 now = clock.nsecsElapsed();
+            maxGapNs = qMax(maxGapNs, now - last);
+            last = now;
+        });
+    }
+    void start()
+    {
+        clock.start();
+        last = 0;
+        maxGapNs = 0;
+        timer.start();
+    }
+    // Longest gap in ms since start(), and restarts.
+    double take()
+    {
+        const double ms = double(qMax(maxGapNs, clock.nsecsElapsed() - last)) / 1e6;
+        start();
+        return ms;
+    }
+
+private:
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 maxGapNs = 0;
+};
+
+QString dataDir()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+           QStringLiteral("/Torvane");
+}
+
+QList<DownloadTask *> tasksOf(MainWindow &window)
+{
+#ifdef TORVANE_TASKLIST
+    return window.taskList()->tasks();
+#else
+    QList<DownloadTask *> tasks;
+    for (DownloadCard *card : window.taskCards())
+        tasks.append(card->getTask());
+    return tasks;
+#endif
+}
+
+QAbstractScrollArea *listArea(MainWindow &window)
+{
+    return window.findChild<QAbstractScrollArea *>(QStringLiteral("ScrollArea"));
+}
+
+// The cards the user can see right now.
+QList<DownloadCard *> cardsOnScreen(MainWindow &window)
+{
+    QList<DownloadCard *> shown;
+    for (DownloadCard *card : window.findChildren<DownloadCard *>())
+        if (card->isVisible() && !card->visibleRegion().isEmpty())
+            shown.append(card);
+    return shown;
+}
+
+QString cardTexts(DownloadCard *card)
+{
+    QString texts;
+    for (QLabel *label : card->findChildren<QLabel *>())
+        texts += label->text() + QLatin1Char('|');
+    return texts;
+}
+
+void selectAll(MainWindow &window)
+{
+#ifdef TORVANE_TASKLIST
+    QWidget *target = listArea(window)->viewport();
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier);
+    QApplication::sendEvent(target, &press);
+#else
+    // The list had no select-all; selecting every card is the least it took.
+    for (DownloadCard *card : window.findChildren<DownloadCard *>())
+        card->setSelected(true);
+#endif
+}
+
+// Waits until the window is on screen and then for one more pass of the event loop, which is
+// when input sent to it would be handled.
+void waitUntilAnswering(QWidget &window)
+{
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(0);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (window.windowHandle() && window.windowHandle()->isExposed()) {
+            poll.stop();
+            QTimer::singleShot(0, &loop, &QEventLoop::quit);
+        }
+    });
+    poll.start();
+    loop.exec();
+}
+
+QJsonObject listEntry(const QString &url, const QString &path, int status, qint64 total,
+                      qint64 done)
+{
+    QJsonObject entry;
+    entry.insert(QStringLiteral("url"), url);
+    entry.insert(QStringLiteral("savePath"), path);
+    entry.insert(QStringLiteral("format"), QString());
+    entry.insert(QStringLiteral("status"), status);
+    entry.insert(QStringLiteral("totalSize"), total);
+    entry.insert(QStringLiteral("downloadedSize"), done);
+    return entry;
+}
+
+int writeList(const QJsonArray &array)
+{
+    QDir(dataDir()).removeRecursively();
+    QDir().mkpath(dataDir());
+    QFile list(dataDir() + QStringLiteral("/tasks.json"));
+    if (!list.open(QIODevice::WriteOnly))
+        return 1;
+    list.write(QJsonDocument(array).toJson());
+    return 0;
+}
+
+int seed(int count, const QString &downloads, const QString &url)
+{
+    static const char *const names[] = {"holiday-%1.zip",    "report-%1.pdf", "setup-%1.exe",
+                                        "episode-%1.mp3",    "talk-%1.mp4",   "notes-%1.txt",
+                                        "archive-%1.tar.gz", "image-%1.iso",  "data-%1.bin"};
+    static const int states[] = {2, 2, 2, 0, 2, 3, 0, 4, 2, 0};
+    QJsonArray array;
+    for (int i = 0; i < count; ++i) {
+        if (!url.isEmpty()) {
+            array.append(listEntry(url, downloads + QStringLiteral("/f%1.bin").arg(i), 0, 0, 0));
+            continue;
+        }
+        const QString name = QString::fromLatin1(names[i % 9]).arg(i);
+        const int status = states[i % 10];
+        const qint64 total = (qint64(i % 97) + 1) * 7340033;
+        array.append(listEntry(QStringLiteral("https://files.example.org/") + name,
+                               downloads + QLatin1Char('/') + name, status, total,
+                               status == 2 ? total : total / 3));
+    }
+    return writeList(array);
+}
+
+int listRun()
+{
+    const qint64 t0 = qEnvironmentVariableIsSet("TORVANE_T0_NS")
+                          ? qEnvironmentVariable("TORVANE_T0_NS").toLongLong()
+                          : wallNs();
+    QTextStream out(stdout);
+    MainWindow window;
+    window.show();
+    waitUntilAnswering(window);
+    const qint64 startMs = (wallNs() - t0) / 1000000;
+    const qint64 startCpu = cpuMs();
+    const int entries = int(tasksOf(window).size());
+    out << "entries=" << entries << " start_ms=" << startMs << " start_cpu_ms=" << startCpu << " "
+        << memoryMiB() << Qt::endl;
+
+    // Idle: nothing runs, so nothing should take CPU.
+    wait(200);
+    const qint64 idleFrom = cpuMs();
+    wait(3000);
+    out << "idle_cpu_ms_per_3s=" << cpuMs() - idleFrom << Qt::endl;
+
+    GapMonitor gaps;
+    QAbstractScrollArea *area = listArea(window);
+    QScrollBar *bar = area->verticalScrollBar();
+    auto everyFrame = [&](int steps, const std::function<void(int)> &step) {
+        gaps.start();
+        for (int i = 0; i < steps; ++i) {
+            step(i);
+            wait(16);
+        }
+        wait(50);
+        return gaps.take();
+    };
+    const auto wheel = [&](int delta) {
+        const QPointF at(area->viewport()->width() / 2.0, area->viewport()->height() / 2.0);
+        QWheelEvent event(at, area->viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(area->viewport(), &event);
+    };
+    const double wheelGap = everyFrame(120, [&](int i) { wheel(i < 60 ? -120 : 120); });
+    QRandomGenerator random(7);
+    const double dragGap =
+        everyFrame(60, [&](int) { bar->setValue(random.bounded(bar->maximum() + 1)); });
+    out << "scroll_wheel_gap_ms=" << wheelGap << " scroll_drag_gap_ms=" << dragGap << Qt::endl;
+
+    QList<QPushButton *> filters;
+    for (QPushButton *b :
+         window.findChild<QWidget *>(QStringLiteral("Sidebar"))->findChildren<QPushButton *>())
+        if (b->isVisible())
+            filters.append(b);
+    double filterGap = 0;
+    for (QPushButton *button : filters) {
+        gaps.start();
+        button->click();
+        wait(60);
+        filterGap = qMax(filterGap, gaps.take());
+    }
+    filters.first()->click(); // back to "All"
+    wait(100);
+    out << "filter_gap_ms=" << filterGap << " filters=" << filters.size() << Qt::endl;
+
+    gaps.start();
+    selectAll(window);
+    wait(100);
+    const double selectGap = gaps.take();
+    const double selectedScrollGap =
+        everyFrame(30, [&](int) { bar->setValue(random.bounded(bar->maximum() + 1)); });
+    // A plain click on a card selects it alone.
+    gaps.start();
+    if (DownloadCard *card = cardsOnScreen(window).value(0)) {
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), card->mapToGlobal(QPointF(5, 5)),
+                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(card, &press);
+    }
+    wait(100);
+    const double clickGap = gaps.take();
+    out << "select_all_gap_ms=" << selectGap << " scroll_selected_gap_ms=" << selectedScrollGap
+        << " click_select_gap_ms=" << clickGap << Qt::endl;
+
+    QPushButton *theme = nullptr, *language = nullptr;
+    for (QPushButton *b : window.findChildren<QPushButton *>()) {
+        if (b->text().startsWith(QStringLiteral("🌐")))
+            language = b;
+        if (b->text().startsWith(QStringLiteral("🌙")) || b->text().startsWith(QStringLiteral("☀")))
+            theme = b;
+    }
+    gaps.start();
+    theme->click();
+    wait(100);
+    const double themeGap = gaps.take();
+    language->click();
+    wait(100);
+    const double languageGap = gaps.take();
+    // Hiding to the tray writes the whole list.
+    gaps.start();
+    window.close();
+    wait(100);
+    const double saveGap = gaps.take();
+    out << "theme_gap_ms=" << themeGap << " language_gap_ms=" << languageGap
+        << " save_gap_ms=" << saveGap << " " << memoryMiB(QStringLiteral("end_")) << Qt::endl;
+    return 0;
+}
+
+// Runs every saved entry at once, each with its own file; prints the figures when all ended.
+int downloadsRun(bool headless)
+{
+    QTextStream out(stdout);
+    QScopedPointer<MainWindow> window;
+    QList<DownloadTask *> tasks;
+    QObject owner;
+    if (headless) {
+        QFile list(dataDir() + QStringLiteral("/tasks.json"));
+        if (!list.open(QIODevice::ReadOnly))
+            return 1;
+        for (const QJsonValue &value : QJsonDocument::fromJson(list.readAll()).array()) {
+            const QJsonObject o = value.toObject();
+            tasks.append(new DownloadTask(QUrl(o.value(QStringLiteral("url")).toString()),
+                                          o.value(QStringLiteral("savePath")).toString(), QString(),
+                                          &owner));
+        }
+    } else {
+        window.reset(new MainWindow);
+        window->show();
+        waitUntilAnswering(*window);
+        tasks = tasksOf(*window);
+    }
+
+    int running = int(tasks.size());
+    QEventLoop loop;
+    for (DownloadTask *task : tasks) {
+        QObject::connect(task, &DownloadTask::progressUpdated, &loop, [task, &running, &loop] {
+            if (task->status >= 2 && !task->property("ended").toBool()) {
+                task->setProperty("ended", true);
+                if (--running == 0)
+                    loop.quit();
+            }
+        });
+    }
+
+    // With the window: every half second, each card on screen whose task moved on must show
+    // other figures than half a second ago; now and then the list jumps elsewhere.
+    int samples = 0, stale = 0;
+    QHash<DownloadCard *, QPair<DownloadTask *, QString>> lastSeen;
+    QHash<DownloadTask *, qint64> lastBytes;
+    QTimer sampler;
+    int tick = 0;
+    if (window) {
+        QObject::connect(&sampler, &QTimer::timeout, &loop, [&] {
+            for (DownloadCard *card : cardsOnScreen(*window)) {
+                DownloadTask *task = card->getTask();
+                const QString texts = cardTexts(card);
+                const auto seen = lastSeen.value(card);
+                if (seen.first == task && task->status == 1 &&
+                    lastBytes.value(task) != task->downloadedSize) {
+                    ++samples;
+                    stale += seen.second == texts;
+                }
+                lastSeen.insert(card, qMakePair(task, texts));
+                lastBytes.insert(task, task->downloadedSize);
+            }
+            if (++tick % 4 == 0) {
+                QScrollBar *bar = listArea(*window)->verticalScrollBar();
+                bar->setValue(QRandomGenerator::global()->bounded(bar->maximum() + 1));
+            }
+        });
+        sampler.start(500);
+    }
+
+    GapMonitor gaps;
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 cpuFrom = cpuMs();
+    // Starting them all is one pass of the event loop, as a click on the toolbar would be.
+    for (DownloadTask *task : tasks)
+        task->resume();
+    const double startGap = clock.nsecsElapsed() / 1e6;
+    gaps.start();
+    // The first seconds open 50 x 8 connections; the gaps after them are those of a steady run.
+    double openingGap = 0;
+    QTimer::singleShot(2000, &loop, [&] { openingGap = gaps.take(); });
+    loop.exec();
+    const qint64 cpu = cpuMs() - cpuFrom;
+    const double steadyGap = gaps.take();
+    int done = 0;
+    for (DownloadTask *task : tasks)
+        done += task->status == 2;
+    out << (headless ? "mode=headless" : "mode=window") << " downloads=" << tasks.size()
+        << " done=" << done << " seconds=" << clock.elapsed() / 1000.0 << " cpu_ms=" << cpu
+        << " start_all_ms=" << startGap << " opening_gap_ms=" << openingGap
+        << " steady_gap_ms=" << steadyGap;
+    if (window)
+        out << " card_samples=" << samples << " stale_card_samples=" << stale;
+    out << Qt::endl;
+    if (window) {
+        window->close(); // saves the list
+        window.reset();
+    }
+    return done == tasks.size() ? 0 : 1;
+}
 
 // Progress signals as fast as an engine could send them, one event-loop pass per 64 signals, on
 // one selected running card among `count`; prints the cost per signal.
 int burst(int count)
 {
-    const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
-                            QStringLiteral("/Torvane");
     const QString downloads = QDir::tempPath() + QStringLiteral("/torvane-burst");
-    QDir(dataDir).removeRecursively();
-    QDir().mkpath(dataDir);
-    QJsonArray array;
-    for (int i = 0; i < count; ++i) {
-        QJsonObject entry;
-        entry.insert(QStringLiteral("url"), QStringLiteral("http://127.0.0.1:9/f%1.bin").arg(i));
-        entry.insert(QStringLiteral("savePath"), downloads + QStringLiteral("/f%1.bin").arg(i));
-        entry.insert(QStringLiteral("status"), 0);
-        entry.insert(QStringLiteral("totalSize"), 1LL << 32);
-        entry.insert(QStringLiteral("downloadedSize"), 0);
-        array.append(entry);
-    }
-    QFile list(dataDir + QStringLiteral("/tasks.json"));
-    if (!list.open(QIODevice::WriteOnly))
+    if (seed(count, downloads, QStringLiteral("http://127.0.0.1:9/f.bin")) != 0)
         return 1;
-    list.write(QJsonDocument(array).toJson());
-    list.close();
     {
         MainWindow window;
         window.show();
         QCoreApplication::processEvents();
-        DownloadCard *card = window.taskCards().constLast();
-        DownloadTask *task = card->getTask();
-        card->setSelected(true);
+        DownloadTask *task = tasksOf(window).constLast();
+        task->totalSize = 1LL << 32;
+        cardsOnScreen(window).value(0)->setSelected(true);
         task->status = 1;
         task->currentSpeed = 500.0 * 1048576;
         const int signals_ = 200000;
@@ -68,50 +479,25 @@ int burst(int count)
                             << " ns_per_signal=" << clock.nsecsElapsed() / signals_ << "\n";
         task->status = 0;
     }
-    QDir(dataDir).removeRecursively();
+    QDir(dataDir()).removeRecursively();
     QDir(downloads).removeRecursively();
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int singleDownload(QApplication &app, const QString &url, const QString &output)
 {
-    QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
-    const QStringList args = app.arguments();
-    if (args.size() == 3 && args.at(1) == QLatin1String("--burst"))
-        return burst(args.at(2).toInt());
-    if (args.size() != 3) {
-        QTextStream(stderr) << "usage: torvane-cardbench URL OUTPUT_PATH\n";
-        return 2;
-    }
-    const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
-                            QStringLiteral("/Torvane");
-    QDir(dataDir).removeRecursively();
-    QDir().mkpath(dataDir);
-    QFile::remove(args.at(2));
-
+    QFile::remove(output);
     // The task comes in through the saved list, as a queued download would after a restart.
-    QJsonObject entry;
-    entry.insert(QStringLiteral("url"), args.at(1));
-    entry.insert(QStringLiteral("savePath"), args.at(2));
-    entry.insert(QStringLiteral("format"), QString());
-    entry.insert(QStringLiteral("status"), 0);
-    entry.insert(QStringLiteral("totalSize"), 0);
-    entry.insert(QStringLiteral("downloadedSize"), 0);
-    QFile list(dataDir + QStringLiteral("/tasks.json"));
-    if (!list.open(QIODevice::WriteOnly))
+    if (writeList(QJsonArray{listEntry(url, output, 0, 0, 0)}) != 0)
         return 1;
-    list.write(QJsonDocument(QJsonArray{entry}).toJson());
-    list.close();
 
     int result = 1;
     QElapsedTimer clock;
     {
         MainWindow window;
         window.show();
-        DownloadTask *task = window.taskCards().value(0)->getTask();
+        DownloadTask *task = tasksOf(window).value(0);
         QObject::connect(task, &DownloadTask::finished, &app, [&] {
             result = task->status == 2 ? 0 : 1;
             QTextStream(stdout) << "status=" << task->status << " bytes=" << task->downloadedSize
@@ -124,6 +510,38 @@ int main(int argc, char **argv)
         });
         app.exec();
     }
-    QDir(dataDir).removeRecursively();
+    QDir(dataDir()).removeRecursively();
     return result;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args.append(QString::fromLocal8Bit(argv[i]));
+    MainWindow::bridgePort = 0; // never the user's own port
+    if (args.value(1) == QLatin1String("--downloads") &&
+        args.value(2) == QLatin1String("--headless")) {
+        QCoreApplication app(argc, argv);
+        return downloadsRun(true);
+    }
+    if (args.size() >= 4 && args.at(1) == QLatin1String("--seed")) {
+        QCoreApplication app(argc, argv);
+        return seed(args.at(2).toInt(), args.at(3), args.value(4));
+    }
+    QApplication app(argc, argv);
+    if (args.size() == 3 && args.at(1) == QLatin1String("--burst")) {
+        QStandardPaths::setTestModeEnabled(true);
+        return burst(args.at(2).toInt());
+    }
+    if (args.size() == 2 && args.at(1) == QLatin1String("--list"))
+        return listRun();
+    if (args.size() == 2 && args.at(1) == QLatin1String("--downloads"))
+        return downloadsRun(false);
+    if (args.size() == 3 && !args.at(1).startsWith(QLatin1String("--")))
+        return singleDownload(app, args.at(1), args.at(2));
+    QTextStream(stderr) << "usage: see the head of tools/torvane-cardbench.cpp\n";
+    return 2;
 }

@@ -4,7 +4,7 @@
 #include "app/mainwindow.h"
 #include "engine/downloadtask.h"
 #include "language/translation.h"
-#include "views/downloadcard.h"
+#include "views/tasklist.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -100,19 +100,19 @@ int main(int argc, char **argv)
     file.close();
 
     MainWindow window;
-    const QList<DownloadCard *> cards = window.taskCards();
-    if (cards.size() != seeds.size())
+    const QList<DownloadTask *> tasks = window.taskList()->tasks();
+    if (tasks.size() != seeds.size())
         return 1;
     // Running downloads cannot be saved as running; give them the live figures here.
-    DownloadTask *media = cards[6]->getTask();
+    DownloadTask *media = tasks[6];
     media->status = 1;
     media->currentSpeed = 3.4 * MiB;
     media->lastDlpMessage = QStringLiteral(
         "[youtube] dQw4w9WgXcQ: Downloading webpage and extracting the player configuration");
-    DownloadTask *archive = cards[7]->getTask();
+    DownloadTask *archive = tasks[7];
     archive->status = 1;
     archive->currentSpeed = 42.5 * MiB;
-    cards[4]->setSelected(true);
+    window.taskList()->setSelected(tasks[4], true);
 
     window.show();
     // Keep the pointer off the cards so that no hover frame shows.
@@ -128,8 +128,8 @@ int main(int argc, char **argv)
         if (dark != shot.dark)
             buttonStartingWith(&window, dark ? QStringLiteral("☀️") : QStringLiteral("🌙"))
                 ->click();
-        for (DownloadCard *card : cards)
-            emit card->getTask()->progressUpdated();
+        for (DownloadTask *task : tasks)
+            emit task->progressUpdated();
         wait(400);
         const QString path =
             outDir + QStringLiteral("/torvane-%1-%2.png")

@@ -11,6 +11,7 @@
 #include "views/appicon.h"
 #include "views/deletequestion.h"
 #include "views/downloadcard.h"
+#include "views/tasklist.h"
 #include "views/widgetstyles.h"
 
 #include <QAction>
@@ -26,13 +27,11 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <algorithm>
 
 bool MainWindow::backgroundNoticePending = true;
 int MainWindow::trayOverride = -1;
@@ -100,6 +99,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     setupTrayIcon();
     applyCurrentTheme();
     updateUITexts();
+    // The tasks have an owner of their own: among the window's children, thousands of tasks would
+    // slow down every widget operation that walks them (painting, finding the widget under the
+    // pointer). Made after the widgets, it is also deleted after them.
+    taskOwner = new QObject(this);
     loadTasks();
 
     // Without the port (another copy of the program holds it) everything but the bridge works.
@@ -225,20 +228,13 @@ void MainWindow::setupUI()
     connect(btnTheme, &QPushButton::clicked, this, &MainWindow::toggleTheme);
     connect(btnLang, &QPushButton::clicked, this, &MainWindow::toggleLanguage);
 
-    auto *listContainer = new QWidget;
-    listContainer->setObjectName(QStringLiteral("ListContainer"));
-    listLayout = new QVBoxLayout(listContainer);
-    listLayout->setAlignment(Qt::AlignTop);
-    listLayout->setSpacing(4);
-
-    auto *scrollArea = new QScrollArea(workspace);
-    scrollArea->setObjectName(QStringLiteral("ScrollArea"));
-    scrollArea->setWidgetResizable(true);
-    scrollArea->setFrameShape(QFrame::NoFrame);
-    scrollArea->setWidget(listContainer);
+    listView = new TaskList(workspace);
+    listView->setObjectName(QStringLiteral("ScrollArea"));
+    connect(listView, &TaskList::deleteRequested, this, &MainWindow::removeTask);
+    connect(listView, &TaskList::selectionChanged, this, &MainWindow::scheduleToolbarUpdate);
 
     workLayout->addWidget(toolbar);
-    workLayout->addWidget(scrollArea);
+    workLayout->addWidget(listView);
     mainLayout->addWidget(sidebar);
     mainLayout->addWidget(workspace);
     setCentralWidget(mainWidget);
@@ -357,18 +353,27 @@ void MainWindow::addDownload(const QString &url, const QString &savePath, const 
     QString finalPath = savePath;
     if (!handleDuplicateFile(finalPath))
         return;
-    auto *task = new DownloadTask(QUrl(url), finalPath, quality, this);
-    auto *card = new DownloadCard(task, this);
-    wireCard(card);
+    auto *task = new DownloadTask(QUrl(url), finalPath, quality, taskOwner);
+    // Reserves the name at once, as the list makes placeholders only for rows in view.
+    makePlaceholderFile(finalPath);
+    listTask(task);
     if (!queued)
         task->start();
-    card->showDetailsDialog();
+    listView->showDetails(task);
     saveTasks();
 }
 
+// A name is taken when a file is there or a listed download goes to it: the list leaves the
+// placeholder of a download out of view to when it comes into view.
 bool MainWindow::handleDuplicateFile(QString &path)
 {
-    if (!QFile::exists(path))
+    QSet<QString> listed;
+    for (const DownloadTask *task : listView->tasks())
+        listed.insert(task->savePath());
+    const auto taken = [&listed](const QString &p) {
+        return listed.contains(p) || QFile::exists(p);
+    };
+    if (!taken(path))
         return true;
 
     QMessageBox box(this);
@@ -392,7 +397,7 @@ bool MainWindow::handleDuplicateFile(QString &path)
     const QString dir = info.absolutePath();
     const QString base = info.completeBaseName();
     const QString ext = info.suffix();
-    for (int counter = 1; QFile::exists(path); ++counter)
+    for (int counter = 1; taken(path); ++counter)
         path = dir + QLatin1Char('/') + base + QStringLiteral(" (") + QString::number(counter) +
                QStringLiteral(").") + ext;
     return true;
@@ -400,29 +405,22 @@ bool MainWindow::handleDuplicateFile(QString &path)
 
 // ---- The list -----------------------------------------------------------------------------------
 
-void MainWindow::wireCard(DownloadCard *card)
+void MainWindow::listTask(DownloadTask *task, bool restored)
 {
-    cards.append(card);
-    listLayout->insertWidget(0, card);
-    connect(card, &DownloadCard::requestDelete, this, &MainWindow::removeCard);
-    connect(card, &DownloadCard::selectionChanged, this, &MainWindow::scheduleToolbarUpdate);
+    listView->addTask(task, restored);
     // To the timer, not to the window: the tasks still report their cancel while the window
     // is being destroyed, after the timer has gone.
-    connect(card->getTask(), &DownloadTask::statusChanged, saveTimer, qOverload<>(&QTimer::start));
+    connect(task, &DownloadTask::statusChanged, saveTimer, qOverload<>(&QTimer::start));
 }
 
-void MainWindow::removeCard(DownloadCard *card)
+void MainWindow::removeTask(DownloadTask *task)
 {
-    DownloadTask *task = card->getTask();
     task->cancel();
     task->discardCheckpoint();
-    card->hide();
-    listLayout->removeWidget(card);
-    cards.removeOne(card);
-    // Nothing refers to the canceled task any more; it goes once its card (and the card's
-    // details dialog, which reads it) is gone.
-    connect(card, &QObject::destroyed, task, &QObject::deleteLater);
-    card->deleteLater();
+    listView->removeTasks({task});
+    // Nothing refers to the canceled task any more; it goes after its details dialog, which
+    // reads it and is deleted first.
+    task->deleteLater();
     updateToolbarState();
     saveTasks();
 }
@@ -445,40 +443,13 @@ void MainWindow::applyFilter(int filterType, QString category)
         clicked->setProperty("active", true);
         repolish(clicked);
     }
-    for (DownloadCard *card : qAsConst(cards)) {
-        const DownloadTask *task = card->getTask();
-        switch (filterType) {
-        case 0:
-            card->setVisible(true);
-            break;
-        case 1:
-            card->setVisible(task->status == 1);
-            break;
-        case 2:
-            card->setVisible(task->status == 0);
-            break;
-        case 3:
-            card->setVisible(task->status == 2);
-            break;
-        case 4:
-            card->setVisible(task->category == category);
-            break;
-        default:
-            break;
-        }
-    }
+    listView->applyFilter(filterType, category);
 }
 
 void MainWindow::updateToolbarState()
 {
     toolbarTimer->stop();
-    bool downloading = false;
-    for (const DownloadCard *card : qAsConst(cards)) {
-        if (card->isSelected() && card->getTask()->status == 1) {
-            downloading = true;
-            break;
-        }
-    }
+    const bool downloading = listView->anySelectedWithStatus(1);
     const QString text =
         QStringLiteral(" ") + T(downloading ? QStringLiteral("Pause") : QStringLiteral("Resume"));
     if (tbToggle->text() != text)
@@ -494,11 +465,8 @@ void MainWindow::updateToolbarState()
 void MainWindow::processToggleAction()
 {
     // A copy: pausing or resuming emits signals that may reach code changing the list.
-    const QList<DownloadCard *> current = cards;
-    for (DownloadCard *card : current) {
-        if (!card->isSelected())
-            continue;
-        DownloadTask *task = card->getTask();
+    const QList<DownloadTask *> selected = listView->selectedTasks();
+    for (DownloadTask *task : selected) {
         if (task->status == 0)
             task->resume();
         else if (task->status == 1)
@@ -509,9 +477,8 @@ void MainWindow::processToggleAction()
 
 void MainWindow::processDeleteAction()
 {
-    const bool anySelected =
-        std::any_of(cards.cbegin(), cards.cend(), [](DownloadCard *c) { return c->isSelected(); });
-    if (!anySelected)
+    const QList<DownloadTask *> selected = listView->selectedTasks();
+    if (selected.isEmpty())
         return;
 
     const DeleteChoice choice = askDeleteOptions(this, T(QStringLiteral("Delete selected tasks?")));
@@ -519,23 +486,18 @@ void MainWindow::processDeleteAction()
         return;
 
     const bool removeFiles = choice == DeleteChoice::ListAndFile;
-    for (int i = int(cards.size()) - 1; i >= 0; --i) {
-        DownloadCard *card = cards.at(i);
-        if (!card->isSelected())
-            continue;
-        DownloadTask *task = card->getTask();
+    for (auto it = selected.crbegin(); it != selected.crend(); ++it) {
+        DownloadTask *task = *it;
         // Stopped before its file goes: a file the task still holds open cannot be removed on
         // Windows.
         task->cancel();
         task->discardCheckpoint();
         if (removeFiles)
             QFile::remove(task->savePath());
-        card->hide();
-        listLayout->removeWidget(card);
-        connect(card, &QObject::destroyed, task, &QObject::deleteLater);
-        card->deleteLater();
-        cards.removeAt(i);
     }
+    listView->removeTasks(selected);
+    for (DownloadTask *task : selected)
+        task->deleteLater();
     updateToolbarState();
     saveTasks();
 }
@@ -545,11 +507,7 @@ void MainWindow::processDeleteAction()
 void MainWindow::saveTasks()
 {
     saveTimer->stop();
-    QList<DownloadTask *> tasks;
-    tasks.reserve(cards.size());
-    for (const DownloadCard *card : qAsConst(cards))
-        tasks.append(card->getTask());
-    store.save(tasks);
+    store.save(listView->tasks());
 }
 
 void MainWindow::loadTasks()
@@ -558,15 +516,14 @@ void MainWindow::loadTasks()
     TrustedCertificates::shared().useDirectory(store.directory());
     const QList<SavedTask> saved = store.load();
     for (const SavedTask &entry : saved) {
-        auto *task = new DownloadTask(QUrl(entry.url), entry.savePath, entry.format, this);
+        auto *task = new DownloadTask(QUrl(entry.url), entry.savePath, entry.format, taskOwner);
         task->status = entry.status;
         task->totalSize = entry.totalSize;
         task->downloadedSize = entry.downloadedSize;
         if (entry.progress.isValid())
             task->restoreTransferProgress(entry.progress);
-        auto *card = new DownloadCard(task, this);
-        wireCard(card);
-        emit task->progressUpdated();
+        // Its card shows the loaded sizes and state as soon as it comes into view.
+        listTask(task, true);
     }
 }
 
@@ -623,6 +580,5 @@ void MainWindow::updateUITexts()
     for (int i = 0; i < cats.size() && i < filterBtns.size(); ++i)
         filterBtns[i]->setText(categoryPrefix(i, int(cats.size())) + T(cats[i]));
 
-    for (DownloadCard *card : qAsConst(cards))
-        card->updateTooltips();
+    listView->updateTooltips();
 }

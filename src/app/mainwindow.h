@@ -8,7 +8,7 @@
 
 class AddUrlDialog;
 class BrowserBridge;
-class DownloadCard;
+class DownloadTask;
 class QAction;
 class QCloseEvent;
 class QLabel;
@@ -16,7 +16,7 @@ class QMenu;
 class QPushButton;
 class QSystemTrayIcon;
 class QTimer;
-class QVBoxLayout;
+class TaskList;
 
 // The one window of the program: sidebar filters, toolbar, the list of download cards, the tray
 // icon, and the task list saved across restarts. Closing hides it in the tray; only the tray's
@@ -32,7 +32,7 @@ public:
     // handed over; an accepted dialog adds the download. Does nothing for an empty url.
     void openAddDialog(const QString &url, const QString &name, qint64 size);
 
-    const QList<DownloadCard *> &taskCards() const { return cards; }
+    TaskList *taskList() const { return listView; }
 
     // Port of the browser bridge; tests use 0 for a free one.
     static quint16 bridgePort;
@@ -67,14 +67,16 @@ private:
     void runAddDialog(const QString &url, const QString &name, qint64 size);
     void addDownload(const QString &url, const QString &savePath, const QString &quality,
                      bool queued);
-    void wireCard(DownloadCard *card);
-    void removeCard(DownloadCard *card);
+    void listTask(DownloadTask *task, bool restored = false);
+    void removeTask(DownloadTask *task);
     void scheduleToolbarUpdate();
     bool trayAvailable() const;
     void showWindowFromTray();
 
-    QVBoxLayout *listLayout = nullptr;
-    QList<DownloadCard *> cards;
+    // Every download, newest on top; it holds the tasks in the order they were added.
+    TaskList *listView = nullptr;
+    // Parent of every DownloadTask; a child of the window.
+    QObject *taskOwner = nullptr;
     // The listener for the browser extension; null when its port could not be bound.
     BrowserBridge *localServer = nullptr;
     bool isDarkMode = false;
@@ -97,8 +99,7 @@ private:
 
     QWidget *sidebar = nullptr;
     TaskStore store;
-    // Cards report a selection change on every progress refresh; the toolbar is recomputed once
-    // per event-loop pass instead of once per card and tick.
+    // The toolbar is recomputed once per event-loop pass, however many selection changes came.
     QTimer *toolbarTimer = nullptr;
     QTimer *saveTimer = nullptr;
     int toolbarShowsPause = -1;

@@ -210,6 +210,12 @@ void Checkpoint::remove()
     QFile::remove(shared->path + QStringLiteral(".new"));
 }
 
+void Checkpoint::discard(const QString &dataPath)
+{
+    QFile::remove(pathFor(dataPath));
+    QFile::remove(pathFor(dataPath) + QStringLiteral(".new"));
+}
+
 void Checkpoint::waitUntilWritten()
 {
     QMutexLocker lock(&shared->queueMutex);

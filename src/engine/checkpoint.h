@@ -36,6 +36,8 @@ public:
     bool save(const TransferProgress &progress, const QUrl &url, const PartFile &file);
     // Deletes the record now; nothing saved before writes it again.
     void remove();
+    // Deletes the record beside `dataPath` that no Checkpoint of this run is writing.
+    static void discard(const QString &dataPath);
     // Blocks until the newest record saved has reached the disk or failed to.
     void waitUntilWritten();
 

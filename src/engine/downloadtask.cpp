@@ -1,6 +1,7 @@
 #include "engine/downloadtask.h"
 
 #include "engine/categories.h"
+#include "engine/checkpoint.h"
 #include "engine/httptransfer.h"
 #include "engine/mediarun.h"
 
@@ -13,12 +14,8 @@ DownloadTask::DownloadTask(QUrl url, QString savePath, QString format, QObject *
 {
     fileName = QFileInfo(m_savePath).fileName();
     category = categoryForFileName(fileName);
-    uiTimer = new QTimer(this);
-    connect(uiTimer, &QTimer::timeout, this, &DownloadTask::updateSpeed);
-    if (containsMediaHost(m_url.host(QUrl::FullyDecoded)) || category == QLatin1String("Videos"))
-        media = new MediaRun(this);
-    else
-        http = new HttpTransfer(this);
+    mediaMode =
+        containsMediaHost(m_url.host(QUrl::FullyDecoded)) || category == QLatin1String("Videos");
 }
 
 DownloadTask::~DownloadTask()
@@ -41,10 +38,10 @@ void DownloadTask::start()
     if (status == 1 || status == 2)
         return;
     setStatus(1);
-    if (media)
-        media->start();
+    if (mediaMode)
+        mediaRun()->start();
     else
-        http->start();
+        httpTransfer()->start();
 }
 
 void DownloadTask::pause()
@@ -54,7 +51,7 @@ void DownloadTask::pause()
     currentSpeed = 0.0;
     if (media)
         media->stop();
-    else
+    else if (http)
         http->pause(); // the file stays open for the resume
     setStatus(0);
 }
@@ -64,12 +61,12 @@ void DownloadTask::resume()
     if (status == 1 || status == 2)
         return;
     adoptCheckpoint();
-    if (media || totalSize <= 0) {
+    if (mediaMode || totalSize <= 0) {
         start();
         return;
     }
     setStatus(1);
-    http->resume();
+    httpTransfer()->resume();
 }
 
 void DownloadTask::cancel()
@@ -77,7 +74,7 @@ void DownloadTask::cancel()
     pause();
     if (media)
         media->stop();
-    else
+    else if (http)
         http->closeFile(); // so that the user can delete or move it
     setStatus(4);
 }
@@ -91,34 +88,57 @@ TransferProgress DownloadTask::transferProgress() const
 
 void DownloadTask::restoreTransferProgress(const TransferProgress &progress)
 {
-    if (!http || status == 1 || !progress.isValid() || progress.totalSize != totalSize)
+    if (mediaMode || status == 1 || !progress.isValid() || progress.totalSize != totalSize)
         return;
-    http->restore(progress);
+    httpTransfer()->restore(progress);
 }
 
 qint64 DownloadTask::adoptCheckpoint()
 {
-    if (!http || status == 1 || status == 2)
+    if (mediaMode || status == 1 || status == 2)
         return -1;
-    return http->adoptCheckpoint();
+    return httpTransfer()->adoptCheckpoint();
 }
 
 void DownloadTask::discardCheckpoint()
 {
     if (http)
         http->discardCheckpoint();
+    else if (!mediaMode)
+        Checkpoint::discard(m_savePath); // left by an earlier run of the program
 }
 
 void DownloadTask::setStallTimeoutMs(int ms)
 {
+    stallTimeoutMs = ms;
     if (http)
         http->stallTimeoutMs = ms;
 }
 
 void DownloadTask::setRetryBaseDelayMs(int ms)
 {
+    retryBaseDelayMs = ms;
     if (http)
         http->retryBaseDelayMs = ms;
+}
+
+// A list holds thousands of idle tasks: the helper with its network access and file, and the
+// refresh timer, are made when a task first runs, so an idle task costs a few hundred bytes.
+HttpTransfer *DownloadTask::httpTransfer()
+{
+    if (!http) {
+        http = new HttpTransfer(this);
+        http->stallTimeoutMs = stallTimeoutMs;
+        http->retryBaseDelayMs = retryBaseDelayMs;
+    }
+    return http;
+}
+
+MediaRun *DownloadTask::mediaRun()
+{
+    if (!media)
+        media = new MediaRun(this);
+    return media;
 }
 
 // The one place where the status changes. Entering "running" is silent but for statusChanged()
@@ -135,7 +155,7 @@ void DownloadTask::setStatus(int newStatus)
         emit statusChanged();
     if (newStatus == 1)
         return;
-    uiTimer->stop();
+    stopTick();
     if (newStatus == 2)
         emit finished();
     emit progressUpdated();
@@ -147,12 +167,17 @@ void DownloadTask::startTick()
 {
     lastDownloadedSize = downloadedSize;
     speedTimer.start();
+    if (!uiTimer) {
+        uiTimer = new QTimer(this);
+        connect(uiTimer, &QTimer::timeout, this, &DownloadTask::updateSpeed);
+    }
     uiTimer->start(500);
 }
 
 void DownloadTask::stopTick()
 {
-    uiTimer->stop();
+    if (uiTimer)
+        uiTimer->stop();
 }
 
 // The count starts again (a fresh start, a restored task): the next speed sample measures from

@@ -18,7 +18,8 @@ class QTimer;
 //
 // The task holds what the views show, the 500 ms refresh with its speed sample, and the one place
 // where the status changes. The transfer itself is done by a helper chosen from the link when the
-// task is made: HttpTransfer for a segmented HTTP download, MediaRun for the external media tool.
+// task is made and created when it first runs: HttpTransfer for a segmented HTTP download,
+// MediaRun for the external media tool.
 // The helper writes the task's figures directly and ends its run through setStatus().
 class DownloadTask : public QObject {
     Q_OBJECT
@@ -49,7 +50,7 @@ public:
     QUrl url() const;
     QString savePath() const;
 
-    bool isMediaTask() const { return media != nullptr; }
+    bool isMediaTask() const { return mediaMode; }
 
     // Part progress of a segmented transfer, for saving beside the task list: only what is known
     // to be on the disk. Invalid (see TransferProgress::isValid) when there is nothing a restart
@@ -86,6 +87,8 @@ private:
     friend class HttpTransfer;
     friend class MediaRun;
 
+    HttpTransfer *httpTransfer();
+    MediaRun *mediaRun();
     void setStatus(int newStatus);
     void startTick();
     void stopTick();
@@ -93,8 +96,11 @@ private:
 
     QUrl m_url;
     QString m_savePath;
-    HttpTransfer *http = nullptr; // exactly one of the two, by the task's mode
+    bool mediaMode = false;       // chosen from the link when the task is made
+    HttpTransfer *http = nullptr; // at most one of the two, by the mode, made when first needed
     MediaRun *media = nullptr;
+    int stallTimeoutMs = 30000;
+    int retryBaseDelayMs = 500;
     QTimer *uiTimer = nullptr;
     QElapsedTimer speedTimer;
     qint64 lastDownloadedSize = 0;

@@ -1,10 +1,11 @@
 #include "views/downloadcard.h"
 
-#include "views/deletequestion.h"
-
+#include "engine/categories.h"
 #include "engine/downloadtask.h"
 #include "language/translation.h"
 #include "views/appicon.h"
+#include "views/cardstate.h"
+#include "views/deletequestion.h"
 #include "views/downloaddetailsdialog.h"
 #include "views/sizetext.h"
 #include "views/widgetstyles.h"
@@ -17,6 +18,7 @@
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QProgressBar>
@@ -30,16 +32,30 @@ namespace {
 
 constexpr int kMessageLimit = 40;
 
+// A message of the run in one short line; the details dialog shows it whole.
+QString shortMessage(const QString &message)
+{
+    return message.size() > kMessageLimit ? message.left(kMessageLimit - 3) + QStringLiteral("...")
+                                          : message;
+}
+
 // The file name keeps one line: a name wider than the card is shortened in the middle, with the
 // whole name in the tooltip, instead of pushing the buttons out of the window.
 class NameLabel : public QLabel {
 public:
-    NameLabel(const QString &name, QWidget *parent) : QLabel(parent), fullName(name)
+    explicit NameLabel(QWidget *parent) : QLabel(parent)
     {
-        setToolTip(fullName);
         setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         setMinimumWidth(40);
-        QLabel::setText(fullName);
+    }
+
+    void setFullName(const QString &name)
+    {
+        if (name == fullName && !text().isEmpty())
+            return;
+        fullName = name;
+        setToolTip(fullName);
+        elide();
     }
 
 protected:
@@ -106,6 +122,27 @@ void setProgress(QProgressBar *bar, int minimum, int maximum, int value)
         bar->setValue(value);
 }
 
+// File icons, by type where the name decides it. A look-up may read the file or decode images
+// each time, and a list shows the same few types over and over. Programs (which may carry icons
+// of their own) and types unknown by name are looked up for each file.
+QPixmap fileIconPixmap(const QString &path, qreal dpr)
+{
+    static QHash<QString, QPixmap> byType;
+    const QFileInfo info(path);
+    const QString category = categoryForFileName(info.fileName());
+    const bool byName = category != QLatin1String("Programs") && category != QLatin1String("Other");
+    const QString key = info.suffix().toLower() + QLatin1Char('@') + QString::number(dpr);
+    if (byName) {
+        const auto found = byType.constFind(key);
+        if (found != byType.cend())
+            return *found;
+    }
+    const QPixmap pixmap = QFileIconProvider().icon(info).pixmap(QSize(40, 40), dpr);
+    if (byName && !pixmap.isNull()) // no icon for a file not there yet, on some desktops
+        byType.insert(key, pixmap);
+    return pixmap;
+}
+
 QPushButton *makeIconButton(const QString &icon, QStyle::StandardPixmap fallback, QWidget *parent)
 {
     auto *button = new QPushButton(parent);
@@ -117,7 +154,17 @@ QPushButton *makeIconButton(const QString &icon, QStyle::StandardPixmap fallback
 
 } // namespace
 
-DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent), m_task(task)
+void makePlaceholderFile(const QString &path)
+{
+    if (QFile::exists(path))
+        return;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile placeholder(path);
+    if (placeholder.open(QIODevice::WriteOnly))
+        placeholder.close();
+}
+
+DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent), m_task(nullptr)
 {
     setObjectName(QStringLiteral("TaskCard"));
     setFixedHeight(72);
@@ -134,30 +181,22 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
 
     iconLbl = new QLabel(body);
     iconLbl->setFixedSize(40, 40);
-    const QString path = m_task->savePath();
-    if (!QFile::exists(path)) {
-        // The placeholder reserves the name, so a second download to the same target is noticed.
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile placeholder(path);
-        if (placeholder.open(QIODevice::WriteOnly))
-            placeholder.close();
-    }
-    setFileIcon();
+    if (task)
+        makePlaceholderFile(task->savePath());
     layout->addWidget(iconLbl);
 
     auto *middle = new QVBoxLayout;
     middle->setSpacing(2);
-    auto *nameLbl = new NameLabel(m_task->fileName, body);
+    nameLbl = new NameLabel(body);
     nameLbl->setObjectName(QStringLiteral("CardName"));
     middle->addWidget(nameLbl);
     prog = new QProgressBar(body);
     prog->setFixedHeight(6);
     prog->setTextVisible(false);
-    prog->setProperty("status", QStringLiteral("pending"));
     middle->addWidget(prog);
     auto *stats = new QHBoxLayout;
     stats->setSpacing(12);
-    speedLbl = new QLabel(T(QStringLiteral("Wait...")), body);
+    speedLbl = new QLabel(body);
     etaLbl = new QLabel(body);
     sizeLbl = new QLabel(body);
     stats->addWidget(speedLbl);
@@ -167,9 +206,11 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
     middle->addLayout(stats);
     layout->addLayout(middle, 1);
 
-    percentLbl = new QLabel(QStringLiteral("0%"), body);
+    percentLbl = new QLabel(body);
     percentLbl->setObjectName(QStringLiteral("CardPercent"));
-    // Room for "100%" and for a few more digits, so the buttons do not shift while it counts.
+    // Room for "100%" and for a few more digits, so the buttons do not shift while it counts. The
+    // width is measured in the label's own font (bold, from the style sheet).
+    percentLbl->ensurePolished();
     percentLbl->setMinimumWidth(
         percentLbl->fontMetrics().horizontalAdvance(QStringLiteral("100%")) + 8);
     percentLbl->setAlignment(Qt::AlignCenter);
@@ -187,7 +228,6 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
         controls->addWidget(button);
     layout->addLayout(controls);
 
-    connect(m_task, &DownloadTask::progressUpdated, this, &DownloadCard::updateCardUI);
     connect(btnToggle, &QPushButton::clicked, this, [this] {
         if (m_task->status == 1)
             m_task->pause();
@@ -198,7 +238,7 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
     connect(btnFolder, &QPushButton::clicked, this, &DownloadCard::openFolder);
     connect(btnPlay, &QPushButton::clicked, this, &DownloadCard::openFile);
     connect(btnDelete, &QPushButton::clicked, this, &DownloadCard::askDelete);
-    updateTooltips();
+    showTask(task, task ? task->fileName : QString(), false, false);
 }
 
 DownloadTask *DownloadCard::getTask() const
@@ -236,27 +276,102 @@ void DownloadCard::setSelected(bool sel)
 
 void DownloadCard::showDetailsDialog()
 {
+    if (!m_task)
+        return;
+    DownloadDetailsDialog *dialog = detailsDialogForTask();
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+DownloadDetailsDialog *DownloadCard::detailsDialogForTask()
+{
     if (!detailsDialog)
         detailsDialog = new DownloadDetailsDialog(m_task, this);
-    detailsDialog->show();
-    detailsDialog->raise();
-    detailsDialog->activateWindow();
+    return detailsDialog;
 }
 
 void DownloadCard::updateTooltips()
 {
-    btnCancel->setToolTip(T(QStringLiteral("Cancel")));
-    btnFolder->setToolTip(T(QStringLiteral("Open Folder")));
-    btnDelete->setToolTip(T(QStringLiteral("Delete")));
-    btnPlay->setToolTip(T(QStringLiteral("Play")));
-    btnToggle->setToolTip(
-        T(m_task->status == 1 ? QStringLiteral("Pause") : QStringLiteral("Resume")));
+    setToolTipIfChanged(btnCancel, T(QStringLiteral("Cancel")));
+    setToolTipIfChanged(btnFolder, T(QStringLiteral("Open Folder")));
+    setToolTipIfChanged(btnDelete, T(QStringLiteral("Delete")));
+    setToolTipIfChanged(btnPlay, T(QStringLiteral("Play")));
+    setToolTipIfChanged(btnToggle, T(m_task && m_task->status == 1 ? QStringLiteral("Pause")
+                                                                   : QStringLiteral("Resume")));
 }
 
+void DownloadCard::showTask(DownloadTask *task, const QString &name, bool selected, bool reported)
+{
+    if (task != m_task)
+        followTask(task);
+    // A card put aside keeps its look; it is hidden, and whatever it shows next is set then.
+    if (!m_task)
+        return;
+    // The progress bar repaints at once when its value changes; the card is painted once, after.
+    const bool updates = updatesEnabled();
+    setUpdatesEnabled(false);
+    static_cast<NameLabel *>(nameLbl)->setFullName(name);
+    if (isSelected() != selected) {
+        chkSelect->setChecked(selected);
+        updateStyle();
+    }
+    setFileIcon();
+    updateTooltips();
+    // A card may have shown another task: start from a new card's figures, which a refresh
+    // leaves alone where a state has none (the sizes of a paused task of unknown size).
+    showNewCardLook();
+    if (reported)
+        updateCardUI();
+    else
+        setBarState(QStringLiteral("pending"));
+    setUpdatesEnabled(updates);
+}
+
+void DownloadCard::followTask(DownloadTask *task)
+{
+    disconnect(progressConnection);
+    m_task = task;
+    if (m_task)
+        progressConnection =
+            connect(m_task, &DownloadTask::progressUpdated, this, &DownloadCard::updateCardUI);
+}
+
+// The figures of a card that has not heard from its task yet: "Wait...", 0%, an empty bar and
+// every button. Its bar state ("pending", no colour) is set by the caller.
+void DownloadCard::showNewCardLook()
+{
+    setTextIfChanged(speedLbl, T(QStringLiteral("Wait...")));
+    setTextIfChanged(etaLbl, QString());
+    setTextIfChanged(sizeLbl, QString());
+    setTextIfChanged(percentLbl, QStringLiteral("0%"));
+    if (prog->minimum() != 0 || prog->maximum() != 100)
+        prog->setRange(0, 100);
+    prog->reset();
+    setToggleIcon(QStringLiteral("pause.png"));
+    for (QPushButton *button : {btnCancel, btnToggle, btnPlay, btnFolder, btnDelete})
+        setShown(button, true);
+}
+
+// The file icon is looked up for a new task and once more when its download completes, as the
+// complete file may have another icon than the empty placeholder had.
 void DownloadCard::setFileIcon()
 {
-    const QIcon icon = QFileIconProvider().icon(QFileInfo(m_task->savePath()));
-    iconLbl->setPixmap(icon.pixmap(QSize(40, 40), devicePixelRatioF()));
+    const QString path = m_task->savePath();
+    const bool done = m_task->status == 2;
+    if (path == iconPath && done == iconDone)
+        return;
+    iconPath = path;
+    iconDone = done;
+    iconLbl->setPixmap(fileIconPixmap(path, devicePixelRatioF()));
+}
+
+void DownloadCard::refreshFileIcon()
+{
+    if (!m_task)
+        return;
+    iconPath.clear();
+    setFileIcon();
 }
 
 void DownloadCard::setToggleIcon(const QString &name)
@@ -267,6 +382,16 @@ void DownloadCard::setToggleIcon(const QString &name)
     btnToggle->setIcon(getAppIcon(
         name, name == QLatin1String("pause.png") ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay,
         this));
+}
+
+// The progress-bar colour rules select on this property; a change only shows after a re-polish.
+void DownloadCard::setBarState(const QString &state)
+{
+    if (prog->property("status").toString() == state)
+        return;
+    prog->setProperty("status", state);
+    prog->style()->unpolish(prog);
+    prog->style()->polish(prog);
 }
 
 // Runs on every progress signal, which can come thousands of times a second: every setter is
@@ -294,69 +419,40 @@ void DownloadCard::updateCardUI()
         setProgress(prog, 0, 0, 0);
         setTextIfChanged(percentLbl, QStringLiteral("..."));
         setTextIfChanged(etaLbl, QStringLiteral("--:--"));
-        if (!t.lastDlpMessage.isEmpty()) {
-            QString message = t.lastDlpMessage;
-            if (message.size() > kMessageLimit)
-                message = message.left(kMessageLimit - 3) + QStringLiteral("...");
-            setTextIfChanged(sizeLbl, message);
-        }
+        if (!t.lastDlpMessage.isEmpty())
+            setTextIfChanged(sizeLbl, shortMessage(t.lastDlpMessage));
     }
 
-    QString state;
-    switch (status) {
-    case 1:
-        setTextIfChanged(speedLbl, mbText(t.currentSpeed) + QStringLiteral(" MB/s"));
-        setToggleIcon(QStringLiteral("pause.png"));
-        setToolTipIfChanged(btnToggle, T(QStringLiteral("Pause")));
-        state = QStringLiteral("downloading");
-        break;
-    case 0:
-        setTextIfChanged(speedLbl, T(QStringLiteral("Paused")));
-        setTextIfChanged(etaLbl, QStringLiteral("--:--"));
-        setToggleIcon(QStringLiteral("play.png"));
-        setToolTipIfChanged(btnToggle, T(QStringLiteral("Resume")));
-        state = QStringLiteral("paused");
-        break;
-    case 2:
-        setTextIfChanged(speedLbl, T(QStringLiteral("Done")));
-        state = QStringLiteral("done");
-        break;
-    case 3:
-        setTextIfChanged(speedLbl, T(QStringLiteral("Error")));
-        // Why, cut like the tool's line; the details show it whole.
-        setTextIfChanged(etaLbl,
-                         t.lastDlpMessage.size() > kMessageLimit
-                             ? t.lastDlpMessage.left(kMessageLimit - 3) + QStringLiteral("...")
-                             : t.lastDlpMessage);
-        state = QStringLiteral("error");
-        break;
-    case 4:
-        setTextIfChanged(speedLbl, T(QStringLiteral("Canceled")));
-        setTextIfChanged(etaLbl, QString());
-        state = QStringLiteral("error");
-        break;
-    default:
-        break;
-    }
-    if (status >= 0 && status <= 4) {
-        setShown(btnCancel, status != 2);
-        setShown(btnToggle, status == 0 || status == 1);
-        setShown(btnPlay, status == 2);
+    showTaskState(status);
+    emit selectionChanged();
+}
+
+void DownloadCard::showTaskState(int status)
+{
+    const CardState state = cardStateOf(*m_task);
+    if (state.known) {
+        setTextIfChanged(speedLbl, state.showsRate
+                                       ? mbText(m_task->currentSpeed) + QStringLiteral(" MB/s")
+                                       : T(state.word));
+        if (state.eta == CardState::Eta::Dashes)
+            setTextIfChanged(etaLbl, QStringLiteral("--:--"));
+        else if (state.eta == CardState::Eta::Empty)
+            setTextIfChanged(etaLbl, QString());
+        else if (state.eta == CardState::Eta::Reason)
+            setTextIfChanged(etaLbl, shortMessage(m_task->lastDlpMessage));
+        if (!state.toggleIcon.isEmpty())
+            setToggleIcon(state.toggleIcon);
+        if (!state.toggleTip.isEmpty())
+            setToolTipIfChanged(btnToggle, T(state.toggleTip));
+        setShown(btnCancel, state.cancel);
+        setShown(btnToggle, state.toggle);
+        setShown(btnPlay, state.play);
         setShown(btnFolder, true);
         setShown(btnDelete, true);
+        if (status == 2)
+            setFileIcon();
     }
-    // The complete file may have another icon than the empty placeholder had.
-    if (status == 2 && shownStatus != 2)
-        setFileIcon();
-    shownStatus = status;
-
-    if (prog->property("status").toString() != state) {
-        prog->setProperty("status", state);
-        prog->style()->unpolish(prog);
-        prog->style()->polish(prog);
-    }
-
-    emit selectionChanged();
+    setBarState(state.bar);
 }
 
 void DownloadCard::openFolder()
@@ -381,16 +477,21 @@ void DownloadCard::mousePressEvent(QMouseEvent *event)
     if (event->modifiers() & Qt::ControlModifier) {
         setSelected(!isSelected());
     } else {
-        if (QWidget *list = parentWidget()) {
-            const auto siblings = list->findChildren<DownloadCard *>(Qt::FindChildrenRecursively);
-            for (DownloadCard *card : siblings) {
-                if (card != this)
-                    card->setSelected(false);
-            }
-        }
+        deselectOthers();
         setSelected(true);
     }
     QWidget::mousePressEvent(event);
+}
+
+void DownloadCard::deselectOthers()
+{
+    if (QWidget *list = parentWidget()) {
+        const auto siblings = list->findChildren<DownloadCard *>(Qt::FindChildrenRecursively);
+        for (DownloadCard *card : siblings) {
+            if (card != this)
+                card->setSelected(false);
+        }
+    }
 }
 
 void DownloadCard::mouseDoubleClickEvent(QMouseEvent *event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaObject>
 #include <QString>
 #include <QWidget>
 
@@ -13,6 +14,9 @@ class QPushButton;
 // One row of the download list: file icon, name, progress, speed, remaining time, sizes and the
 // buttons cancel, pause/resume, play, folder and delete. The card never deletes its task and never
 // removes itself; it asks the main window through requestDelete().
+//
+// A card shows one task at a time. A long list keeps cards only for the rows on screen and hands
+// them other tasks as the user scrolls (see TaskList); the protected part is for that.
 class DownloadCard : public QWidget {
     Q_OBJECT
 
@@ -43,15 +47,31 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
+    // Shows `task` from now on: its name as given, its file icon, the selection state, and either
+    // its current figures or, for a task that has not reported progress since it was listed, the
+    // look of a new card. Null leaves the card showing nothing and following no task.
+    void showTask(DownloadTask *task, const QString &name, bool selected, bool reported);
+    // Looks the file icon up again: the file it stands for was made or has changed.
+    void refreshFileIcon();
+    // A plain click selects this card alone: by default every other card beside it is deselected.
+    virtual void deselectOthers();
+    // The details dialog of the task shown; by default the card's own.
+    virtual DownloadDetailsDialog *detailsDialogForTask();
+
 private:
     friend class TestDownloadCard;
 
     void askDelete();
+    void followTask(DownloadTask *task);
+    void showNewCardLook();
+    void showTaskState(int status);
     void setFileIcon();
     void setToggleIcon(const QString &name);
+    void setBarState(const QString &state);
 
     DownloadTask *m_task;
     QWidget *body;
+    QLabel *nameLbl;
     QProgressBar *prog;
     QLabel *speedLbl;
     QLabel *etaLbl;
@@ -65,8 +85,15 @@ private:
     QPushButton *btnDelete;
     QCheckBox *chkSelect;
     DownloadDetailsDialog *detailsDialog = nullptr;
+    QMetaObject::Connection progressConnection;
 
     // What the last refresh showed, so a refresh touches only what changed.
     QString toggleIconName;
-    int shownStatus = -1;
+    // The file the icon was drawn for, and whether it was complete then.
+    QString iconPath;
+    bool iconDone = false;
 };
+
+// Leaves an empty file at `path` (and its folders) unless something is there already. The
+// placeholder reserves the name, so that a second download to the same target is noticed.
+void makePlaceholderFile(const QString &path);

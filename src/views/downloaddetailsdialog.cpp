@@ -194,9 +194,25 @@ DownloadDetailsDialog::DownloadDetailsDialog(DownloadTask *task, QWidget *parent
     connect(btnCloseComp, &QPushButton::clicked, this, &QDialog::accept);
 
     refreshTimer = new QTimer(this);
+    refreshTimer->setInterval(150);
     connect(refreshTimer, &QTimer::timeout, this, &DownloadDetailsDialog::updateUI);
-    refreshTimer->start(150);
     updateUI();
+}
+
+// Only a dialog on screen refreshes: a list keeps one dialog for every download the user opened
+// or added, and hidden ones must not tick for as long as the program runs.
+void DownloadDetailsDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    updateUI();
+    if (completedWidget->isHidden())
+        refreshTimer->start();
+}
+
+void DownloadDetailsDialog::hideEvent(QHideEvent *event)
+{
+    QDialog::hideEvent(event);
+    refreshTimer->stop();
 }
 
 void DownloadDetailsDialog::onPauseResume()

@@ -11,15 +11,20 @@ class QTabWidget;
 class QTimer;
 
 // One download in detail: a status view with the live figures while it runs, switched for good
-// to a completed view (icon, name, size, source and destination) once the task is done. It
-// refreshes itself from the task every 150 ms and is hidden, not deleted, by its buttons. A task
-// that failed on the server's certificate shows that certificate's fingerprint and lets the user
-// trust it for the site; Retry then continues.
+// to a completed view (icon, name, size, source and destination) once the task is done. While
+// shown it refreshes itself from the task every 150 ms; it is hidden, not deleted, by its
+// buttons, and a hidden dialog costs nothing until it is shown again. A task that failed on the
+// server's certificate shows that certificate's fingerprint and lets the user trust it for the
+// site; Retry then continues.
 class DownloadDetailsDialog : public QDialog {
     Q_OBJECT
 
 public:
     DownloadDetailsDialog(DownloadTask *task, QWidget *parent);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private slots:
     void updateUI();

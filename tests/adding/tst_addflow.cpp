@@ -50,6 +50,7 @@ private slots:
         DownloadTask task(QUrl(dialog.getUrl()), dialog.getSavePath(), dialog.getQuality());
         task.start();
         DownloadDetailsDialog details(&task, nullptr);
+        details.show(); // a dialog refreshes while it is on screen
         QTRY_COMPARE_WITH_TIMEOUT(task.status, 2, 30000);
         QFile file(dialog.getSavePath());
         QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == body);

@@ -5,6 +5,7 @@
 #include "headlessbrowser.h"
 #include "language/translation.h"
 #include "testhttpserver.h"
+#include "views/tasklist.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -171,7 +172,7 @@ void TestBridgeBrowser::extensionHandsOverADownload()
     QCOMPARE(shownLink, link);
     QVERIFY2(shownPath.endsWith("/Torvane/Compressed/f.zip"), qPrintable(shownPath));
     QVERIFY2(shownInfo.startsWith("Size: 1.00 MB"), qPrintable(shownInfo));
-    QVERIFY(window.taskCards().isEmpty()); // rejected: nothing added
+    QVERIFY(window.taskList()->tasks().isEmpty()); // rejected: nothing added
 }
 
 QTEST_MAIN(TestBridgeBrowser)

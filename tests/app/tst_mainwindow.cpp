@@ -8,6 +8,7 @@
 #include "testhttpserver.h"
 #include "views/downloadcard.h"
 #include "views/downloaddetailsdialog.h"
+#include "views/tasklist.h"
 #include "views/widgetstyles.h"
 
 #include <QAction>
@@ -54,9 +55,11 @@ private slots:
     void closeHidesAndTrayQuitSaves();
     void filtersAndCardRefresh();
     void toolbarToggleAndDelete();
+    void toolbarFollowsSelectionOutOfView();
     void languageAndThemeSwitch();
     void duplicateAddAsksFirst();
     void listSurvivesRestartMidSegmentedDownload();
+    void killedWindowResumesFromTheCheckpoint_data();
     void killedWindowResumesFromTheCheckpoint();
     void addedThroughTheDialogLandsInItsFolder();
 
@@ -66,6 +69,13 @@ public:
 
 private:
     DownloadCard *addCard(MainWindow &w, const QString &name, int status, qint64 total = 0);
+    static QList<DownloadTask *> tasks(MainWindow &w) { return w.listView->tasks(); }
+    // The card of the i-th task (oldest first), scrolled into view.
+    static DownloadCard *card(MainWindow &w, int i)
+    {
+        w.listView->scrollToTask(tasks(w).at(i));
+        return w.listView->cardFor(tasks(w).at(i));
+    }
     QJsonArray savedList() const { return QJsonDocument::fromJson(readFile(listPath())).array(); }
     QString listPath() const { return dataDir + QStringLiteral("/tasks.json"); }
 
@@ -87,12 +97,12 @@ void TestMainWindow::init()
 DownloadCard *TestMainWindow::addCard(MainWindow &w, const QString &name, int status, qint64 total)
 {
     w.addDownload("http://127.0.0.1:9/" + name, downloads->path() + '/' + name, {}, true);
-    DownloadTask *task = w.cards.last()->getTask();
+    DownloadTask *task = tasks(w).last();
     task->status = status;
     task->totalSize = total;
     task->downloadedSize = total / 2;
     emit task->progressUpdated();
-    return w.cards.last();
+    return card(w, int(tasks(w).size()) - 1);
 }
 
 void TestMainWindow::closeHidesAndTrayQuitSaves()
@@ -121,9 +131,10 @@ void TestMainWindow::filtersAndCardRefresh()
 {
     MainWindow w;
     w.show();
-    QList<DownloadCard *> all;
+    int added = 0;
     for (const char *name : {"a.zip", "b.mp4", "c.pdf", "d.exe", "e.mp3"})
-        all << addCard(w, QString::fromLatin1(name), int(all.size()), 1LL << 33);
+        addCard(w, QString::fromLatin1(name), added++, 1LL << 33);
+    const QList<DownloadTask *> all = tasks(w);
     const QList<QPushButton *> buttons =
         QList<QPushButton *>{w.btnAll, w.btnProc, w.btnQueued, w.btnComp} + w.filterBtns;
     // Categories (Programs 6, Documents 8) compare English names, also in the Arabic interface.
@@ -132,8 +143,10 @@ void TestMainWindow::filtersAndCardRefresh()
     for (const auto &[button, expected] : steps) {
         buttons[button]->click();
         QString state; // the statuses of the cards shown, then the highlighted buttons
-        for (DownloadCard *c : all)
-            state += c->isVisible() ? QString::number(c->getTask()->status) : QString();
+        for (DownloadTask *t : all) {
+            DownloadCard *c = w.listView->cardFor(t);
+            state += c && c->isVisible() ? QString::number(t->status) : QString();
+        }
         state += QLatin1Char('|');
         for (int i = 0; i < buttons.size(); ++i)
             state += buttons[i]->property("active").toBool() ? QString::number(i) : QString();
@@ -150,8 +163,8 @@ void TestMainWindow::filtersAndCardRefresh()
         }
     } counter;
     QTest::qWait(50);
-    w.listLayout->parentWidget()->installEventFilter(&counter);
-    DownloadTask *running = all[1]->getTask();
+    w.listView->viewport()->installEventFilter(&counter);
+    DownloadTask *running = all[1];
     for (int i = 0; i < 200; ++i) {
         running->downloadedSize += 12345678;
         running->currentSpeed = 1000.0 * i;
@@ -173,40 +186,40 @@ void TestMainWindow::toolbarToggleAndDelete()
     w.show();
     for (const char *name : {"/one.bin", "/two.bin"})
         w.addDownload(server.url("/slow.bin").toString(), downloads->path() + name, {}, false);
-    DownloadCard *one = w.cards[0], *two = w.cards[1];
-    DownloadCard *done = addCard(w, QStringLiteral("done.zip"), 2, 4);
-    QTRY_VERIFY(one->getTask()->status == 1 && two->getTask()->downloadedSize > 0);
-    two->getTask()->pause();
+    DownloadTask *one = tasks(w)[0], *two = tasks(w)[1];
+    addCard(w, QStringLiteral("done.zip"), 2, 4)->setSelected(true);
+    DownloadTask *done = tasks(w)[2];
+    QTRY_VERIFY(one->status == 1 && two->downloadedSize > 0);
+    two->pause();
 
     // A running task in the selection offers "Pause"; the toggle flips each unfinished task.
-    for (DownloadCard *c : {one, two, done})
-        c->setSelected(true);
+    for (DownloadTask *t : {one, two})
+        w.listView->cardFor(t)->setSelected(true);
     QTRY_COMPARE(w.tbToggle->text(), QStringLiteral(" Pause"));
     w.tbToggle->click();
-    QCOMPARE(QList<int>({one->getTask()->status, two->getTask()->status, done->getTask()->status}),
-             QList<int>({0, 1, 2}));
-    two->setSelected(false);
+    QCOMPARE(QList<int>({one->status, two->status, done->status}), QList<int>({0, 1, 2}));
+    w.listView->cardFor(two)->setSelected(false);
 
     // Selected now: one (paused, partly fetched) and done; their files stay, and the
     // checkpoint of the paused one goes with its task.
-    const QStringList files = {one->getTask()->savePath(), done->getTask()->savePath()};
+    const QStringList files = {one->savePath(), done->savePath()};
     QTRY_VERIFY(QFile::exists(Checkpoint::pathFor(files[0])));
     answerNextMessageBox(QStringLiteral("Cancel"));
     w.tbDel->click();
-    QCOMPARE(w.cards.size(), 3);
+    QCOMPARE(tasks(w).size(), 3);
     answerNextMessageBox(QStringLiteral("Delete from List Only"));
     w.tbDel->click();
-    QCOMPARE(w.cards, QList<DownloadCard *>{two});
+    QCOMPARE(tasks(w), QList<DownloadTask *>{two});
     QVERIFY(QFile::exists(files[0]) && QFile::exists(files[1]));
     QVERIFY(!QFile::exists(Checkpoint::pathFor(files[0])));
 
     // A running download deleted with its file is stopped first, and its task goes after the card.
-    QPointer<DownloadTask> running = two->getTask();
+    QPointer<DownloadTask> running = two;
     const QString path = running->savePath();
-    two->setSelected(true);
+    w.listView->cardFor(two)->setSelected(true);
     answerNextMessageBox(QStringLiteral("Delete List & File"));
     w.tbDel->click();
-    QVERIFY(w.cards.isEmpty());
+    QVERIFY(tasks(w).isEmpty());
     QVERIFY(running && running->status == 4);
     QTRY_VERIFY(running.isNull());
     QTest::qWait(200);
@@ -214,6 +227,46 @@ void TestMainWindow::toolbarToggleAndDelete()
     QCOMPARE(QDir(downloads->path()).entryList({"two.bin*"}), QStringList());
     QVERIFY(QFile::exists(files[0]));
     QCOMPARE(savedList().size(), 0);
+}
+
+// The toolbar reads the selection of every task, on screen or not: a selected download that was
+// scrolled out of view or filtered out still counts, and still follows its status.
+void TestMainWindow::toolbarFollowsSelectionOutOfView()
+{
+    g_lang = QStringLiteral("en");
+    QJsonArray list;
+    for (int i = 0; i < 60; ++i)
+        list.append(QJsonObject{{"url", QStringLiteral("http://127.0.0.1:9/f%1.zip").arg(i)},
+                                {"savePath", downloads->filePath(QStringLiteral("f%1.zip").arg(i))},
+                                {"status", i % 2 ? 2 : 0},
+                                {"totalSize", 100},
+                                {"downloadedSize", 10}});
+    QDir().mkpath(dataDir);
+    QFile file(listPath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(list).toJson());
+    file.close();
+
+    MainWindow w;
+    w.show();
+    DownloadTask *newest = tasks(w).last();
+    newest->status = 1;
+    emit newest->progressUpdated();
+    QTest::mouseClick(card(w, 59), Qt::LeftButton);
+    QTRY_COMPARE(w.tbToggle->text(), QStringLiteral(" Pause"));
+
+    w.listView->scrollToTask(tasks(w).first());
+    QVERIFY(!w.listView->cardFor(newest));
+    newest->pause();
+    QTRY_COMPARE(w.tbToggle->text(), QStringLiteral(" Resume"));
+
+    w.btnComp->click(); // hides it; it stays selected
+    newest->status = 1;
+    emit newest->progressUpdated();
+    QTRY_COMPARE(w.tbToggle->text(), QStringLiteral(" Pause"));
+    w.tbToggle->click();
+    QCOMPARE(newest->status, 0);
+    QCOMPARE(w.listView->selectedTasks(), QList<DownloadTask *>{newest});
 }
 
 void TestMainWindow::languageAndThemeSwitch()
@@ -249,17 +302,17 @@ void TestMainWindow::duplicateAddAsksFirst()
     // A queued add is saved at once, paused, and does not start by itself.
     w.addDownload(url, target, QString(), true);
     QTest::qWait(100);
-    QCOMPARE(w.cards.first()->getTask()->status, 0);
+    QCOMPARE(tasks(w).first()->status, 0);
     QCOMPARE(savedList().at(0)["status"].toInt(), 0);
 
     // The first card's placeholder makes the same target a duplicate; declining adds nothing.
     answerNextMessageBox(QStringLiteral("No"));
     w.addDownload(url, target, QString(), true);
-    QCOMPARE(w.cards.size() + savedList().size(), 2);
+    QCOMPARE(tasks(w).size() + savedList().size(), 2);
     // Accepting takes the first free number, before the last suffix only.
     answerNextMessageBox(QStringLiteral("Yes"));
     w.addDownload(url, target, QString(), true);
-    QCOMPARE(w.cards.last()->getTask()->savePath(), downloads->path() + "/a.tar (2).gz");
+    QCOMPARE(tasks(w).last()->savePath(), downloads->path() + "/a.tar (2).gz");
 }
 
 void TestMainWindow::listSurvivesRestartMidSegmentedDownload()
@@ -280,7 +333,7 @@ void TestMainWindow::listSurvivesRestartMidSegmentedDownload()
         w.addDownload(server.url("/big.bin").toString(), path, QString(), false);
         for (int status = 2; status <= 4; ++status)
             addCard(w, QStringLiteral("%1.iso").arg(status), status, big);
-        DownloadTask *task = w.cards.first()->getTask();
+        DownloadTask *task = tasks(w).first();
         // Saved are only the parts' bytes known to be on the disk.
         QTRY_VERIFY_WITH_TIMEOUT(
             task->transferProgress().downloadedBytes() > route.body.size() / 4, 20000);
@@ -292,17 +345,18 @@ void TestMainWindow::listSurvivesRestartMidSegmentedDownload()
     server.route("/big.bin").trickleBytes = 0;
     const int requestsBefore = int(server.requests.size());
     MainWindow w;
-    QCOMPARE(w.cards.size(), 4);
+    w.show();
+    QCOMPARE(tasks(w).size(), 4);
     for (qint64 i = 1; i < 4; ++i) {
-        const DownloadTask *t = w.cards[i]->getTask();
+        const DownloadTask *t = tasks(w)[i];
         QCOMPARE(QList<qint64>({t->status, t->totalSize, t->downloadedSize}),
                  QList<qint64>({i + 1, big, big / 2}));
     }
     // The last task of the file is on top; restored cards show their state, and none starts.
-    QCOMPARE(w.listLayout->itemAt(0)->widget(), w.cards[3]);
-    QVERIFY(cardTexts(w.cards[0]).contains(T(QStringLiteral("Paused"))));
+    QCOMPARE(w.listView->shownTasks().first(), tasks(w)[3]);
+    QVERIFY(cardTexts(card(w, 0)).contains(T(QStringLiteral("Paused"))));
     QTest::qWait(100);
-    DownloadTask *task = w.cards.first()->getTask();
+    DownloadTask *task = tasks(w).first();
     QCOMPARE(task->status, 0);
     task->resume();
     QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 30000);
@@ -332,9 +386,18 @@ int TestMainWindow::runChildWindow(const QString &url, const QString &path)
 
 // The window killed mid-download (no save path runs, as in a crash or a power cut), then a new
 // window: Resume continues from the checkpoint the killed one left, although the list was last
-// saved before the size was known, and at most about two seconds of transfer come twice.
+// saved before the size was known, and at most about two seconds of transfer come twice. Deleted
+// instead, the task takes the checkpoint with it.
+void TestMainWindow::killedWindowResumesFromTheCheckpoint_data()
+{
+    QTest::addColumn<bool>("resume");
+    QTest::newRow("resumed") << true;
+    QTest::newRow("deleted from the list") << false;
+}
+
 void TestMainWindow::killedWindowResumesFromTheCheckpoint()
 {
+    QFETCH(bool, resume);
     TestHttpServer server;
     QVERIFY(server.start());
     TestHttpServer::Route route;
@@ -359,9 +422,15 @@ void TestMainWindow::killedWindowResumesFromTheCheckpoint()
     server.route("/crash.bin").trickleBytes = 0;
 
     MainWindow w;
-    QCOMPARE(w.cards.size(), 1);
-    DownloadTask *task = w.cards.first()->getTask();
+    QCOMPARE(tasks(w).size(), 1);
+    DownloadTask *task = tasks(w).first();
     QCOMPARE(task->status, 0);
+    QVERIFY(QFile::exists(Checkpoint::pathFor(path)));
+    if (!resume) {
+        w.removeTask(task);
+        QVERIFY(!QFile::exists(Checkpoint::pathFor(path)));
+        return;
+    }
     task->resume();
     QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 30000);
     QVERIFY(readFile(path) == route.body);
@@ -399,15 +468,15 @@ void TestMainWindow::addedThroughTheDialogLandsInItsFolder()
     w.openAddDialog(server.url("/get").toString(), QString(), 0);
     poll.stop();
 
-    QCOMPARE(w.cards.size(), 1);
-    DownloadTask *task = w.cards.first()->getTask();
+    QCOMPARE(tasks(w).size(), 1);
+    DownloadTask *task = tasks(w).first();
     QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 20000);
     const QString expected = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation) +
                              "/Torvane/Documents/report 2026.pdf";
     QVERIFY(expected.startsWith(home.path()));
     QCOMPARE(task->savePath(), expected);
     QVERIFY(readFile(expected) == r.body);
-    auto *details = w.cards.first()->findChild<DownloadDetailsDialog *>();
+    auto *details = w.listView->findChild<DownloadDetailsDialog *>();
     QVERIFY(details && details->isVisible());
     QTRY_VERIFY(details->findChild<QLabel *>("CompName")->isVisible());
     qputenv("HOME", oldHome);

@@ -30,7 +30,8 @@ void TestTaskStore::roundTrip()
     const qint64 big = 5LL * 1024 * 1024 * 1024 + 7; // above 2^32
     QList<DownloadTask *> tasks;
     for (int status : {1, 0, 2, 3, 4}) {
-        const QString name = QStringLiteral("f%1.iso").arg(status);
+        // Names that JSON must escape, and text beyond ASCII.
+        const QString name = QStringLiteral("f%1 \"q\" \\ \t\x01 تقرير 🎬.iso").arg(status);
         tasks << new DownloadTask(QUrl("http://example.org/a b/" + name), dir.filePath(name),
                                   status == 1 ? "720" : "", this);
         tasks.last()->status = status;
@@ -40,7 +41,17 @@ void TestTaskStore::roundTrip()
     TaskStore store(dir.filePath(QStringLiteral("not/yet/there")));
     QVERIFY(store.save(tasks));
 
-    // Six members per entry, and a running task is written paused.
+    // Six members per entry, and a running task is written paused; the text is the one Qt's
+    // own JSON writer makes.
+    QJsonArray expected;
+    for (const DownloadTask *t : qAsConst(tasks))
+        expected.append(QJsonObject{{"url", t->url().toString()},
+                                    {"savePath", t->savePath()},
+                                    {"format", t->m_format},
+                                    {"status", t->status == 1 ? 0 : t->status},
+                                    {"totalSize", t->totalSize},
+                                    {"downloadedSize", t->downloadedSize}});
+    QCOMPARE(readAll(store.listPath()), QJsonDocument(expected).toJson());
     const QJsonArray array = QJsonDocument::fromJson(readAll(store.listPath())).array();
     QCOMPARE(array.at(0).toObject().keys(),
              QStringList({"downloadedSize", "format", "savePath", "status", "totalSize", "url"}));
@@ -70,6 +81,7 @@ void TestTaskStore::unreadableListIsKeptAside()
         // Nothing loads, and the next saves move the file aside whole, once.
         QVERIFY(store.load().isEmpty());
         QVERIFY(store.save({}) && store.save({}));
+        QCOMPARE(readAll(store.listPath()), QJsonDocument(QJsonArray()).toJson());
         const QStringList aside = QDir(dir.path()).entryList({"tasks.json.unreadable-*"});
         QCOMPARE(aside.size(), keptAside);
         QCOMPARE(readAll(dir.filePath(aside.value(0))), content);

@@ -111,6 +111,7 @@ private slots:
         DownloadTask *t = task("a.pdf");
         DownloadDetailsDialog d(t, nullptr);
         QCOMPARE(d.layoutDirection(), Qt::RightToLeft);
+        d.show();
         QCOMPARE(child<QLineEdit>(&d, "dstEdit")->layoutDirection(), Qt::LeftToRight);
         g_lang = QStringLiteral("en");
         QTRY_COMPARE(d.layoutDirection(), Qt::LeftToRight);

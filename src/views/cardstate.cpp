@@ -1,0 +1,45 @@
+#include "views/cardstate.h"
+
+#include "engine/downloadtask.h"
+
+CardState cardStateOf(const DownloadTask &task)
+{
+    CardState s;
+    s.known = true;
+    switch (task.status) {
+    case 1:
+        s.showsRate = true;
+        s.toggleIcon = QStringLiteral("pause.png");
+        s.toggleTip = QStringLiteral("Pause");
+        s.cancel = s.toggle = true;
+        s.bar = QStringLiteral("downloading");
+        break;
+    case 0:
+        s.word = QStringLiteral("Paused");
+        s.eta = CardState::Eta::Dashes;
+        s.toggleIcon = QStringLiteral("play.png");
+        s.toggleTip = QStringLiteral("Resume");
+        s.cancel = s.toggle = true;
+        s.bar = QStringLiteral("paused");
+        break;
+    case 2:
+        s.word = QStringLiteral("Done");
+        s.play = true;
+        s.bar = QStringLiteral("done");
+        break;
+    case 3:
+        s.word = QStringLiteral("Error");
+        s.eta = CardState::Eta::Reason;
+        s.cancel = true;
+        s.bar = QStringLiteral("error");
+        break;
+    case 4:
+        s.word = QStringLiteral("Canceled");
+        s.eta = CardState::Eta::Empty;
+        s.cancel = true;
+        s.bar = QStringLiteral("error");
+        break;
+    default: s.known = false; break;
+    }
+    return s;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+class DownloadTask;
+
+// What a download card shows for the state of its task, apart from the figures: the state word
+// (or the transfer rate), the remaining-time rule, which buttons are offered, the pause/resume
+// icon and the progress bar's colour. This is the one place that maps a task's state to its
+// look; a new state (a failure reason, a missing file, a place in a queue) is a new case here.
+struct CardState {
+    enum class Eta { Figures, Dashes, Empty, Reason };
+
+    bool known = false;     // a status the card knows; an unknown one changes nothing
+    bool showsRate = false; // the transfer rate instead of a state word
+    QString word;           // untranslated state word (a key of T)
+    Eta eta = Eta::Figures; // Figures: as the size step left it; Reason: why it failed
+    QString toggleIcon;     // "pause.png", "play.png", or empty to leave it as it is
+    QString toggleTip;      // untranslated tooltip of the pause/resume button, or empty
+    bool cancel = false;    // buttons offered; folder and delete always are
+    bool toggle = false;
+    bool play = false;
+    QString bar; // the progress bar's "status" property
+};
+
+CardState cardStateOf(const DownloadTask &task);
