@@ -26,9 +26,9 @@ class QTimer;
 // asked again, a connection whose range is done takes over half of the slowest part, and a changed
 // file on the server starts the transfer over.
 //
-// While it runs, where every part stands is kept in a Checkpoint beside the file: about every
-// second on the task's tick, and at every pause, failure and part completion; completion removes
-// it. A restarted program continues from it (adoptCheckpoint()).
+// While it runs, where every part stands is kept in a Checkpoint beside the file: on the task's
+// tick from two seconds into a run about every second, and at every pause, failure and part
+// completion; completion removes it. A restarted program continues from it (adoptCheckpoint()).
 //
 // It writes the task's figures (sizes, speed) directly and emits the task's progressUpdated() as
 // data arrives. A run ends in complete() or fail(), which stop every request before they set the
@@ -112,7 +112,7 @@ private:
     // (then they are ahead of anything saved).
     enum class PartsFrom { Nothing, SavedList, CheckpointFile, ThisRun };
     PartsFrom partsFrom = PartsFrom::Nothing;
-    qint64 lastCheckpoint = 0; // clock.elapsed() at the latest save
+    qint64 nextCheckpoint = 0; // clock.elapsed() when the next timed one is due
     QUrl transferUrl;          // the URL the probe ended at
     QByteArray etag;
     QByteArray lastModified;

@@ -415,7 +415,7 @@ private slots:
     void crashImageContinuesFromTheCheckpoint()
     {
         QFETCH(bool, changed);
-        TestHttpServer::Route r = routeOf(8 * 256 * 1024, 27);
+        TestHttpServer::Route r = routeOf(8 * 384 * 1024, 27);
         r.trickleBytes = 1024; // 800 KB/s on eight connections: checkpoints come before the end
         r.trickleIntervalMs = 10;
         r.headers = {{"ETag", "\"v1\""}};

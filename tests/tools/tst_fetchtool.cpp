@@ -190,7 +190,7 @@ void TestFetchTool::killedAndRunAgain()
     const QString out = dir.filePath("kill/kill.bin");
     const qint64 servedBefore = server.bytesServed;
     qint64 continuesFrom = -1;
-    const QList<double> killPoints = {0.25, 0.5, 0.75}; // of the file served in all
+    const QList<double> killPoints = {0.3, 0.6, 0.9}; // of the file served in all
     for (double point : killPoints) {
         QProcess fetch;
         fetch.start(program, {url.toString(), out});
@@ -223,11 +223,11 @@ void TestFetchTool::killedAndRunAgain()
 // again, continued from the checkpoint to a byte-exact file.
 void TestFetchTool::fullDiskEndsAndRunsAgain()
 {
-    SmallDisk disk(2 * 1024 * 1024);
+    SmallDisk disk(3 * 1024 * 1024);
     if (!disk.isMounted())
         QSKIP(qPrintable("needs a small tmpfs, which needs root: " + disk.error()));
     // Full after some seconds, with a few checkpoints before.
-    const TestHttpServer::Route r = throttled(512 * 1024, 1024, 12);
+    const TestHttpServer::Route r = throttled(768 * 1024, 1024, 12);
     server.setRoute("/full.bin", r);
     const QString out = disk.filePath("full.bin");
     const QStringList arguments{server.url("/full.bin").toString(), out};
