@@ -1,7 +1,7 @@
 // Torvane browser extension: hands links and, when the user wants it, the browser's own downloads
 // to the Torvane program through its local listener.
 
-import { baseName, knownSize, probeLink, sendLink } from "./message.js";
+import { baseName, cookieHeader, knownSize, probeLink, sendLink } from "./message.js";
 
 // Firefox offers promise-based APIs under "browser"; Chromium's MV3 "chrome" returns promises too.
 const api = globalThis.browser ?? globalThis.chrome;
@@ -30,16 +30,40 @@ api.contextMenus.onClicked.addListener((info) => {
         return;
     const link = info.linkUrl || info.srcUrl;
     if (link)
-        handOverLink(link);
+        handOverLink(link, info.frameUrl || info.pageUrl);
 });
 
 api.downloads.onCreated.addListener((item) => {
     handOverDownload(item);
 });
 
-async function handOverLink(link) {
+// What the browser itself would send with the link: the page it came from, the browser's
+// User-Agent and its cookies for the link, so that the program can fetch links behind a login.
+async function browserSession(link, referrer, storeId) {
+    return { referrer: /^https?:/i.test(referrer ?? "") ? referrer : "", ua: navigator.userAgent,
+        cookie: await cookiesFor(link, storeId) };
+}
+
+async function cookiesFor(link, storeId) {
+    if (!api.cookies || !/^https?:/i.test(link))
+        return "";
+    const query = storeId ? { url: link, storeId } : { url: link };
+    try {
+        return cookieHeader(await api.cookies.getAll(query));
+    } catch {
+        // Firefox with first-party isolation asks which first party; null means any.
+        try {
+            return cookieHeader(await api.cookies.getAll({ ...query, firstPartyDomain: null }));
+        } catch {
+            return "";
+        }
+    }
+}
+
+async function handOverLink(link, page) {
     const { name, size } = await probeLink(fetch, link);
-    if (await sendLink(fetch, link, name, size))
+    const session = await browserSession(link, page);
+    if (await sendLink(fetch, link, name, size, { session }))
         return;
     notifyNotRunning();
     // Blob and data links only exist inside the page; there is nothing the browser could fetch.
@@ -75,7 +99,8 @@ async function handOverDownload(item) {
     }
     const name = baseName(item.filename) || (await decidedFileName(item.id));
     const size = knownSize(item.totalBytes) || knownSize(item.fileSize);
-    if (await sendLink(fetch, link, name, size)) {
+    const session = await browserSession(link, item.referrer, item.cookieStoreId);
+    if (await sendLink(fetch, link, name, size, { session })) {
         await api.downloads.cancel(item.id).catch(() => {});
         // A small file can be complete before the pause takes hold; the program fetches it anyway,
         // so the browser's copy would only be a duplicate in the user's folder.

@@ -8,15 +8,30 @@ export const BRIDGE_REPLY = "Success";
 // The address that hands a link to the program: every value percent-encoded as UTF-8, so an
 // "&", "=", "#" or "+" inside the link or the name cannot end or change a query key. The program
 // reads "+" literally, which encodeURIComponent() respects by writing a real plus as "%2B".
-// The name and the size are left out when they are not known.
-export function bridgeUrl(link, name = "", size = 0, { host = BRIDGE_HOST, port = BRIDGE_PORT } = {}) {
+// The name and the size are left out when they are not known, and so is each part of the
+// browser's session ({ referrer, ua, cookie }: what the browser sends with the link).
+export function bridgeUrl(link, name = "", size = 0, { host = BRIDGE_HOST, port = BRIDGE_PORT, session = {} } = {}) {
     let query = "url=" + encodeURIComponent(String(link));
     if (name)
         query += "&name=" + encodeURIComponent(String(name));
     const bytes = knownSize(size);
     if (bytes > 0)
         query += "&size=" + String(bytes);
+    for (const key of ["referrer", "ua", "cookie"]) {
+        if (session[key])
+            query += `&${key}=` + encodeURIComponent(String(session[key]));
+    }
     return `http://${host}:${port}/?${query}`;
+}
+
+// The Cookie header a browser sends with its cookies for one link (as cookies.getAll() lists
+// them): "name=value" pairs joined by "; ", those with longer paths first.
+export function cookieHeader(cookies) {
+    return [...(cookies ?? [])]
+        .filter((c) => c && typeof c.name === "string")
+        .sort((a, b) => String(b.path ?? "").length - String(a.path ?? "").length)
+        .map((c) => (c.name ? `${c.name}=${c.value ?? ""}` : String(c.value ?? "")))
+        .join("; ");
 }
 
 // A whole positive number of bytes, or 0 when the size is not known.
@@ -82,11 +97,12 @@ export async function probeLink(fetchFn, link, { timeoutMs = 4000 } = {}) {
 // Hands a link to the running program. True only when the program answered with its fixed
 // reply: a refused connection, a timeout or some other server on the port all count as "not
 // running", so that the caller lets the browser download instead.
-export async function sendLink(fetchFn, link, name = "", size = 0, { timeoutMs = 3000, port = BRIDGE_PORT } = {}) {
+export async function sendLink(fetchFn, link, name = "", size = 0,
+    { timeoutMs = 3000, port = BRIDGE_PORT, session = {} } = {}) {
     const abort = new AbortController();
     const timer = setTimeout(() => abort.abort(), timeoutMs);
     try {
-        const reply = await fetchFn(bridgeUrl(link, name, size, { port }), {
+        const reply = await fetchFn(bridgeUrl(link, name, size, { port, session }), {
             cache: "no-store",
             credentials: "omit",
             signal: abort.signal,

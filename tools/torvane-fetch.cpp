@@ -7,6 +7,10 @@
 // Server certificates are verified against the system's trusted roots; --cacert names other roots
 // and --insecure takes any certificate. The media tool keeps its own verification either way.
 //
+// --referer, --user-agent and --cookie send what a browser would send with the link (the cookie
+// only to the link's host). A web page where the file's name promises something else (a login
+// page for a .zip) is refused: exit code 1, the reason on stderr, nothing written as the file.
+//
 // While it runs, the engine keeps a checkpoint beside OUTPUT_PATH (OUTPUT_PATH.torvane, removed
 // when the download completes). Run again with the same URL and OUTPUT_PATH after a crash, a kill
 // or a failure, it continues from there instead of starting over.
@@ -68,6 +72,20 @@ int main(int argc, char **argv)
                        "system's trusted roots."),
         QStringLiteral("FILE"));
     parser.addOption(authorities);
+    const QCommandLineOption referer(
+        {QStringLiteral("e"), QStringLiteral("referer")},
+        QStringLiteral("Send URL as the Referer, as the page that led to the link would."),
+        QStringLiteral("URL"));
+    const QCommandLineOption userAgent(
+        {QStringLiteral("A"), QStringLiteral("user-agent")},
+        QStringLiteral("Send NAME as the User-Agent instead of Torvane's own."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption cookie(
+        {QStringLiteral("b"), QStringLiteral("cookie")},
+        QStringLiteral("Send the cookies 'a=b; c=d' to the link's host (never to another host a "
+                       "redirect leads to)."),
+        QStringLiteral("COOKIES"));
+    parser.addOptions({referer, userAgent, cookie});
     parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("The link to download."));
     parser.addPositionalArgument(QStringLiteral("OUTPUT_PATH"),
                                  QStringLiteral("Where the file is written."));
@@ -89,6 +107,9 @@ int main(int argc, char **argv)
 
     DownloadTask task(QUrl(positional.at(0)), QFileInfo(positional.at(1)).absoluteFilePath(),
                       QStringLiteral("best"));
+    task.browserSession.referrer = parser.value(referer);
+    task.browserSession.userAgent = parser.value(userAgent);
+    task.browserSession.cookie = parser.value(cookie);
     QElapsedTimer clock;
     QElapsedTimer lastReport;
     bool reported = false;

@@ -1,8 +1,8 @@
 import assert from "node:assert/strict";
 import { describe, it } from "node:test";
 
-import { baseName, bridgeUrl, fileInfoFromHeaders, fileNameFromDisposition, probeLink, sendLink }
-    from "../message.js";
+import { baseName, bridgeUrl, cookieHeader, fileInfoFromHeaders, fileNameFromDisposition, probeLink,
+    sendLink } from "../message.js";
 
 // The program splits the query on "&" and "=", then percent-decodes each value as UTF-8 and keeps
 // "+" as it is. Reading it back the same way shows what the program will get.
@@ -23,6 +23,21 @@ describe("bridge address", () => {
         assert.ok(address.startsWith("http://127.0.0.1:9090/?url="));
         assert.ok(/^[\x21-\x7e]+$/.test(address), "only printable ASCII goes on the wire");
         assert.deepEqual(asTheProgramReadsIt(address), { url: link, name, size: "7" });
+    });
+
+    it("carries the browser's session, and nothing of it that is not known", () => {
+        const session = { referrer: "https://h/page?a=1&b=2#top", ua: "Mozilla/5.0 (X11) Chrome/120",
+            cookie: "sid=a+b=c; theme=dark" };
+        const address = bridgeUrl("https://h/f.zip", "f.zip", 0, { session });
+        assert.deepEqual(asTheProgramReadsIt(address), { url: "https://h/f.zip", name: "f.zip", ...session });
+        assert.equal(bridgeUrl("u", "", 0, { session: { referrer: "", ua: "", cookie: "" } }),
+            "http://127.0.0.1:9090/?url=u");
+    });
+
+    it("writes cookies as the browser's Cookie header, longer paths first", () => {
+        assert.equal(cookieHeader([{ name: "a", value: "1", path: "/" }, { name: "b", value: "x=y", path: "/dl/" },
+            { name: "", value: "bare", path: "/" }]), "b=x=y; a=1; bare");
+        assert.equal(cookieHeader(undefined), "");
     });
 
     it("leaves out a name or size that is not known", () => {

@@ -5,12 +5,13 @@
 #include "adding/formatlist.h"
 #include "adding/freespace.h"
 #include "engine/categories.h"
-#include "engine/httpheaders.h"
+#include "engine/httpprobe.h"
 #include "engine/httpsession.h"
 #include "engine/mediacommand.h"
 #include "engine/mediatool.h"
 #include "engine/processtree.h"
 #include "engine/trustedcertificates.h"
+#include "engine/webpageanswer.h"
 #include "language/translation.h"
 #include "views/sizetext.h"
 #include "views/widgetstyles.h"
@@ -23,13 +24,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPushButton>
 
 namespace {
-
-const char kUserAgent[] = "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36";
 
 QString sizeText(qint64 size)
 {
@@ -45,12 +42,16 @@ QString safeNote()
 } // namespace
 
 AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 extSize,
-                           QWidget *parent)
-    : QDialog(parent), m_defaultName(std::move(defaultName)), m_extSize(extSize)
+                           QWidget *parent, const BrowserSession &session)
+    : QDialog(parent), m_defaultName(std::move(defaultName)), m_extSize(extSize),
+      m_session(session), m_sessionLink(clipboardUrl, QUrl::TolerantMode)
 {
     setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
 
     netManager = new HttpSession(this);
+    netManager->setBrowserSession(m_session, m_sessionLink);
+    probe = new HttpProbe(netManager, this);
+    connect(probe, &HttpProbe::answered, this, &AddUrlDialog::onProbeAnswer);
     setFixedSize(600, 260);
     auto *grid = new QGridLayout(this);
 
@@ -66,6 +67,7 @@ AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 ext
     lblQual = new QLabel(T(QStringLiteral("Quality:")), this);
     lblFileInfo = new QLabel(this);
     lblFileInfo->setAlignment(Qt::AlignCenter);
+    lblFileInfo->setWordWrap(true); // a long line in a large font still shows whole
     // Tests and callers reach the fields by these names.
     urlInput->setObjectName(QStringLiteral("urlInput"));
     pathInput->setObjectName(QStringLiteral("pathInput"));
@@ -161,6 +163,18 @@ bool AddUrlDialog::isQueued() const
     return queued;
 }
 
+BrowserSession AddUrlDialog::getSession() const
+{
+    if (sameCookieHost(QUrl(getUrl(), QUrl::TolerantMode), m_sessionLink))
+        return m_session;
+    return m_session.withoutCookie();
+}
+
+bool AddUrlDialog::warnedOfWebPage() const
+{
+    return pageWarning;
+}
+
 QString AddUrlDialog::getCategoryFolder(const QString &fileName)
 {
     return categoryFolder(fileName);
@@ -188,6 +202,7 @@ void AddUrlDialog::fetchRealName(const QString &text)
     abortProbe();
     stopListing();
     probedSize = 0;
+    pageWarning = false;
 
     if (text.startsWith(QLatin1String("blob:"), Qt::CaseInsensitive)) {
         lblFileInfo->setText(T(QStringLiteral("Error: 'blob:' links are internal browser memory "
@@ -230,64 +245,36 @@ void AddUrlDialog::fetchRealName(const QString &text)
 
 void AddUrlDialog::sendProbe(const QUrl &u, const QString &linkName, bool isVid)
 {
-    QNetworkRequest request(u);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setRawHeader("User-Agent", kUserAgent);
-    request.setRawHeader("Range", "bytes=0-0");
-
-    QNetworkReply *reply = netManager->send(request);
-    probeReply = reply;
+    probeUrl = u;
+    probeLinkName = linkName;
+    probeIsVid = isVid;
     // Name and size come from the headers alone: the answer is taken as soon as they are in, and
     // the rest (a whole file, from a server that ignores the range) is never received.
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply, u, linkName, isVid] {
-        const int code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (code >= 300 && code < 400 && reply->hasRawHeader("Location"))
-            return; // a redirect on the way; wait for the final answer
-        onProbeAnswer(reply, u, linkName, isVid);
-    });
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, u, linkName, isVid] { onProbeAnswer(reply, u, linkName, isVid); });
+    probe->send(u, 0);
 }
 
 void AddUrlDialog::abortProbe()
 {
-    if (!probeReply)
-        return;
-    QNetworkReply *reply = probeReply;
-    probeReply = nullptr;
-    disconnect(reply, nullptr, this, nullptr);
-    // Queued: aborting from inside the reply's own metaDataChanged lets it go on to report its
-    // HTTP error on top of the cancellation.
-    QMetaObject::invokeMethod(
-        reply,
-        [reply] {
-            reply->abort();
-            reply->deleteLater();
-        },
-        Qt::QueuedConnection);
+    probe->cancel();
 }
 
-void AddUrlDialog::onProbeAnswer(QNetworkReply *reply, const QUrl &u, const QString &linkName,
-                                 bool isVid)
+void AddUrlDialog::onProbeAnswer(const ProbeAnswer &answer)
 {
-    // Runs once per probe, and only for the probe of the current text.
-    if (reply != probeReply)
-        return;
-
+    const QUrl &u = probeUrl;
+    const bool isVid = probeIsVid;
     ProbeNameInput in;
     in.defaultName = m_defaultName;
-    in.linkName = linkName;
+    in.linkName = probeLinkName;
     in.isVid = isVid;
     in.nowMs = QDateTime::currentMSecsSinceEpoch();
-    if (reply->url() != u) {
-        const QString path = reply->url().path(QUrl::FullyDecoded);
+    if (answer.finalUrl != u) {
+        const QString path = answer.finalUrl.path(QUrl::FullyDecoded);
         in.redirectName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     }
-    in.hasContentDisposition = reply->hasRawHeader("Content-Disposition");
-    in.contentDisposition = QString::fromUtf8(reply->rawHeader("Content-Disposition"));
-    in.hasContentType = reply->hasRawHeader("Content-Type");
-    in.contentType = QString::fromUtf8(reply->rawHeader("Content-Type"));
+    in.hasContentDisposition = !answer.contentDisposition.isNull();
+    in.contentDisposition = QString::fromUtf8(answer.contentDisposition);
+    in.hasContentType = !answer.contentType.isNull();
+    in.contentType = QString::fromUtf8(answer.contentType);
 
     const QString name = probeFileName(in);
     QString path = getCategoryFolder(name) + QLatin1Char('/') + name;
@@ -296,30 +283,27 @@ void AddUrlDialog::onProbeAnswer(QNetworkReply *reply, const QUrl &u, const QStr
     if (isVid && !formatProcess && qualityCombo->isEnabled())
         path = withFormatExtension(path, getQuality());
 
-    qint64 size = m_extSize;
     // The length of an error page is not the size of the file.
-    const int code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (size < 1 && code < 400) {
-        if (reply->hasRawHeader("Content-Range"))
-            size = contentRangeTotal(reply->rawHeader("Content-Range"));
-        else if (reply->hasRawHeader("Content-Length"))
-            size = parseDecimalHeader(reply->rawHeader("Content-Length"));
-    }
+    const qint64 size = m_extSize >= 1 ? m_extSize : answer.status < 400 ? answer.total : 0;
 
-    const RefusedCertificate refused = HttpSession::refusalOf(reply);
-    // Nothing a refused server said can be believed, the size included: its line stays put
-    // whatever the path.
-    probedSize = refused.isNull() ? size : 0;
+    // A media link's page is a web page by nature; the media tool reads it.
+    pageWarning = !isVid && answer.refused.isNull() && answer.status < 400 &&
+                  isPageInsteadOfFile(answer.contentType, name);
+    // Nothing a refused server said can be believed, the size included; the line of a refusal
+    // or a page stays put whatever the path.
+    probedSize = answer.refused.isNull() && !pageWarning ? size : 0;
     probedUnsafe = isUnsafeSuffix(QFileInfo(name).suffix());
     probedMedia = isVid;
     pathInput->setText(path);
-    if (!refused.isNull()) {
-        lblFileInfo->setText(refused.reason);
+    if (!answer.refused.isNull()) {
+        lblFileInfo->setText(answer.refused.reason);
+        lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
+    } else if (pageWarning) {
+        lblFileInfo->setText(QStringLiteral("\u26A0\uFE0F ") + pageInsteadOfFileText());
         lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
     } else {
         showFileInfo();
     }
-    abortProbe();
 }
 
 // The information line: the size, then what the user should know before starting (the file does

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/browsersession.h"
+
 #include <QDialog>
 #include <QProcess>
 #include <QUrl>
@@ -7,9 +9,10 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class HttpProbe;
 class HttpSession;
-class QNetworkReply;
 class QPushButton;
+struct ProbeAnswer;
 
 // Describes one new download: link, target path, quality for media links, start now or later.
 // Every change of the link text probes the link (headers only) for its name and size and, for
@@ -19,13 +22,19 @@ class AddUrlDialog : public QDialog {
     Q_OBJECT
 
 public:
-    AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 extSize, QWidget *parent);
+    AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 extSize, QWidget *parent,
+                 const BrowserSession &session = BrowserSession());
     ~AddUrlDialog() override;
 
     QString getUrl() const;
     QString getSavePath() const;
     QString getQuality() const;
     bool isQueued() const;
+    // The browser's session for the link as it now reads; without the cookie when the link was
+    // changed to another host than the one handed over.
+    BrowserSession getSession() const;
+    // The information line told that the server sends a web page for the link as it now reads.
+    bool warnedOfWebPage() const;
 
 private:
     QString getCategoryFolder(const QString &fileName);
@@ -34,7 +43,7 @@ private:
     void browse();
 
     void sendProbe(const QUrl &u, const QString &linkName, bool isVid);
-    void onProbeAnswer(QNetworkReply *reply, const QUrl &u, const QString &linkName, bool isVid);
+    void onProbeAnswer(const ProbeAnswer &answer);
     void abortProbe();
     void showFileInfo();
 
@@ -56,7 +65,14 @@ private:
 
     QString m_defaultName;
     qint64 m_extSize = 0;
-    QNetworkReply *probeReply = nullptr; // the probe of the current link text, or null
+    BrowserSession m_session;
+    QUrl m_sessionLink; // the link the session was handed over with
+    HttpProbe *probe = nullptr;
+    // What the probe in flight was sent for; only its own answer fills the fields.
+    QUrl probeUrl;
+    QString probeLinkName;
+    bool probeIsVid = false;
+    bool pageWarning = false;
     // What the latest probe learned, for the information line.
     qint64 probedSize = 0;
     bool probedUnsafe = false;

@@ -118,6 +118,9 @@ BridgeRequest parseBridgeRequest(const QByteArray &data)
     bool ok = false;
     const qint64 size = queryValue(query, QStringLiteral("size")).toLongLong(&ok, 10);
     request.size = ok ? byteCountOrZero(size) : 0;
+    request.session.referrer = queryValue(query, QStringLiteral("referrer"));
+    request.session.userAgent = queryValue(query, QStringLiteral("ua"));
+    request.session.cookie = queryValue(query, QStringLiteral("cookie"));
     return request;
 }
 

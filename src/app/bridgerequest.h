@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/browsersession.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -24,14 +26,15 @@ struct BridgeRequest {
     QString url;
     QString name;
     qint64 size = 0;
-    int headerLength = 0; // bytes up to and including the empty line
+    BrowserSession session; // "referrer", "ua" and "cookie": what the browser sends with the link
+    int headerLength = 0;   // bytes up to and including the empty line
 };
 
 // Reads the request out of the bytes received so far. Only the header block counts; bytes after
-// the empty line are ignored. The path of the target plays no part, only its query: "url", "name"
-// and "size", percent-decoded as UTF-8 one by one (a broken escape stays as written), a plus sign
-// staying a plus sign, the first value of a repeated key winning, and a size that is not a decimal
-// number from 0 to MaxByteCount read as 0.
+// the empty line are ignored. The path of the target plays no part, only its query: "url", "name",
+// "size", "referrer", "ua" and "cookie", percent-decoded as UTF-8 one by one (a broken escape stays
+// as written), a plus sign staying a plus sign, the first value of a repeated key winning, and a
+// size that is not a decimal number from 0 to MaxByteCount read as 0.
 //
 // The bridge serves the browser extension and programs on this machine, not the pages a browser
 // shows: a GET with an Origin header other than an extension's (chrome-extension://,

@@ -119,8 +119,8 @@ void BrowserBridge::handleRequestData(QTcpSocket *socket)
     // Queued: whoever listens may run a modal dialog, which must not nest inside this handler.
     QMetaObject::invokeMethod(
         this,
-        [this, url = request.url, name = request.name, size = request.size] {
-            emit linkReceived(url, name, size);
+        [this, request] {
+            emit linkReceived(request.url, request.name, request.size, request.session);
         },
         Qt::QueuedConnection);
 }

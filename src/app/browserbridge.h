@@ -22,7 +22,8 @@ class BrowserBridge : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr int DefaultMaxRequestBytes = 16 * 1024;
+    // Room for a browser's cookies for one link, percent-encoded.
+    static constexpr int DefaultMaxRequestBytes = 64 * 1024;
     static constexpr int DefaultRequestTimeoutMs = 2 * 1000;
     static constexpr int DefaultMaxConnections = 64;
 
@@ -48,8 +49,10 @@ public:
     void setLinkAcceptor(std::function<bool()> acceptor) { m_acceptLinks = std::move(acceptor); }
 
 signals:
-    // A GET that carried a non-empty "url". Delivered queued, after the reply has been written.
-    void linkReceived(const QString &url, const QString &name, qint64 size);
+    // A GET that carried a non-empty "url", with the browser's session for it when the request
+    // carried one. Delivered queued, after the reply has been written.
+    void linkReceived(const QString &url, const QString &name, qint64 size,
+                      const BrowserSession &session);
 
 private slots:
     void handleBrowserExtension();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/browsersession.h"
+
 #include <QObject>
 #include <QQueue>
 #include <QString>
@@ -14,13 +16,15 @@ class LinkQueue : public QObject {
 
 public:
     static constexpr int DefaultCapacity = 32;
-    using Opener = std::function<void(const QString &url, const QString &name, qint64 size)>;
+    using Opener = std::function<void(const QString &url, const QString &name, qint64 size,
+                                      const BrowserSession &session)>;
 
     explicit LinkQueue(Opener opener, QObject *parent = nullptr);
 
     // Opens the link now, or queues it while another is open. Returns false (and drops the link)
     // when the queue is full.
-    bool add(const QString &url, const QString &name, qint64 size);
+    bool add(const QString &url, const QString &name, qint64 size,
+             const BrowserSession &session = BrowserSession());
     // True while another link can be taken.
     bool hasRoom() const { return m_waiting.size() < m_capacity; }
     int waiting() const { return int(m_waiting.size()); }
@@ -31,6 +35,7 @@ private:
         QString url;
         QString name;
         qint64 size = 0;
+        BrowserSession session;
     };
 
     Opener m_open;

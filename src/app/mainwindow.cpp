@@ -110,9 +110,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     if (bridge->listen(QHostAddress::Any, bridgePort)) {
         localServer = bridge;
         // One add dialog from the browser at a time; the others wait for it.
-        auto *links = new LinkQueue([this](const QString &url, const QString &name,
-                                           qint64 size) { openAddDialog(url, name, size); },
-                                    this);
+        auto *links = new LinkQueue(
+            [this](const QString &url, const QString &name, qint64 size,
+                   const BrowserSession &session) { openAddDialog(url, name, size, session); },
+            this);
         connect(bridge, &BrowserBridge::linkReceived, links, &LinkQueue::add);
         bridge->setLinkAcceptor([links] { return links->hasRoom(); });
     } else {
@@ -329,31 +330,36 @@ void MainWindow::onAddClicked()
     runAddDialog(QString(), QString(), 0);
 }
 
-void MainWindow::openAddDialog(const QString &url, const QString &name, qint64 size)
+void MainWindow::openAddDialog(const QString &url, const QString &name, qint64 size,
+                               const BrowserSession &session)
 {
     if (url.isEmpty())
         return;
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     raise();
     activateWindow();
-    runAddDialog(url, name, size);
+    runAddDialog(url, name, size, session);
 }
 
-void MainWindow::runAddDialog(const QString &url, const QString &name, qint64 size)
+void MainWindow::runAddDialog(const QString &url, const QString &name, qint64 size,
+                              const BrowserSession &session)
 {
-    AddUrlDialog dialog(url, name, size, this);
+    AddUrlDialog dialog(url, name, size, this, session);
     if (dialog.exec() != QDialog::Accepted || dialog.getUrl().isEmpty())
         return;
-    addDownload(dialog.getUrl(), dialog.getSavePath(), dialog.getQuality(), dialog.isQueued());
+    addDownload(dialog.getUrl(), dialog.getSavePath(), dialog.getQuality(), dialog.isQueued(),
+                dialog.getSession(), dialog.warnedOfWebPage());
 }
 
 void MainWindow::addDownload(const QString &url, const QString &savePath, const QString &quality,
-                             bool queued)
+                             bool queued, const BrowserSession &session, bool pageAccepted)
 {
     QString finalPath = savePath;
     if (!handleDuplicateFile(finalPath))
         return;
     auto *task = new DownloadTask(QUrl(url), finalPath, quality, taskOwner);
+    task->browserSession = session;
+    task->webPageAccepted = pageAccepted;
     // Reserves the name at once, as the list makes placeholders only for rows in view.
     makePlaceholderFile(finalPath);
     listTask(task);
@@ -520,6 +526,7 @@ void MainWindow::loadTasks()
         task->status = entry.status;
         task->totalSize = entry.totalSize;
         task->downloadedSize = entry.downloadedSize;
+        task->browserSession = entry.session;
         if (entry.progress.isValid())
             task->restoreTransferProgress(entry.progress);
         // Its card shows the loaded sizes and state as soon as it comes into view.

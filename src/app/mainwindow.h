@@ -30,7 +30,8 @@ public:
 
     // Brings the window forward and runs the add-download dialog pre-filled with what a browser
     // handed over; an accepted dialog adds the download. Does nothing for an empty url.
-    void openAddDialog(const QString &url, const QString &name, qint64 size);
+    void openAddDialog(const QString &url, const QString &name, qint64 size,
+                       const BrowserSession &session = BrowserSession());
 
     TaskList *taskList() const { return listView; }
 
@@ -64,9 +65,12 @@ private:
     bool handleDuplicateFile(QString &path);
     void loadTasks();
 
-    void runAddDialog(const QString &url, const QString &name, qint64 size);
+    void runAddDialog(const QString &url, const QString &name, qint64 size,
+                      const BrowserSession &session = BrowserSession());
+    // `pageAccepted`: the dialog told that the server sends a web page, and the user added it.
     void addDownload(const QString &url, const QString &savePath, const QString &quality,
-                     bool queued);
+                     bool queued, const BrowserSession &session = BrowserSession(),
+                     bool pageAccepted = false);
     void listTask(DownloadTask *task, bool restored = false);
     void removeTask(DownloadTask *task);
     void scheduleToolbarUpdate();

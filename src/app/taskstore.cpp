@@ -106,12 +106,19 @@ QByteArray listText(const QList<DownloadTask *> &tasks)
 
 } // namespace
 
-TaskStore::TaskStore(QString directory) : dir(std::move(directory))
+namespace {
+
+QString storeDirectory(const QString &directory)
 {
-    if (dir.isEmpty())
-        dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
-              QStringLiteral("/Torvane");
+    if (!directory.isEmpty())
+        return directory;
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+           QStringLiteral("/Torvane");
 }
+
+} // namespace
+
+TaskStore::TaskStore(QString directory) : dir(storeDirectory(directory)), sessions(dir) {}
 
 QString TaskStore::listPath() const
 {
@@ -135,7 +142,12 @@ QList<SavedTask> TaskStore::load()
         progressFile.open(QIODevice::ReadOnly) ? progressFile.readAll() : QByteArray();
 
     bool unreadable = false;
-    const QList<SavedTask> result = parse(data, progress, &unreadable);
+    QList<SavedTask> result = parse(data, progress, &unreadable);
+    const QHash<QString, BrowserSession> saved = sessions.load();
+    if (!saved.isEmpty()) {
+        for (SavedTask &task : result)
+            task.session = saved.value(SessionStore::taskKey(task.url, task.savePath));
+    }
     // An empty file holds nothing worth keeping; anything else may be a list that a person or
     // another version can still read, so the next save moves it aside first.
     listUnreadable = unreadable && !data.trimmed().isEmpty();
@@ -212,9 +224,10 @@ bool TaskStore::save(const QList<DownloadTask *> &tasks)
         }
     }
 
-    // The part offsets go first: offsets without a list entry are ignored at load, while a list
-    // entry without offsets is merely fetched again where it cannot be proven complete.
+    // The part offsets and sessions go first: either without a list entry is ignored at load,
+    // while a list entry without them is merely fetched again where it cannot be proven complete.
     writeAtomically(progressPath(), QJsonDocument(progress).toJson(QJsonDocument::Indented));
+    sessions.save(tasks);
 
     if (listUnreadable && QFile::exists(listPath())) {
         if (!keepUnreadableListAside())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/sessionstore.h"
 #include "engine/transferprogress.h"
 
 #include <QList>
@@ -16,10 +17,12 @@ struct SavedTask {
     qint64 totalSize = 0;
     qint64 downloadedSize = 0;
     TransferProgress progress;
+    BrowserSession session; // kept apart from the list, in the private sessions file
 };
 
 // The task list on disk: "tasks.json" (an array of six-member objects, one per task) and, beside it
-// in the same folder, "transfers.json" with the part offsets of unfinished segmented downloads.
+// in the same folder, "transfers.json" with the part offsets of unfinished segmented downloads and
+// "sessions.json" (SessionStore) with the browser sessions of unfinished downloads.
 //
 // Both files are replaced atomically, so an interrupted save leaves the previous list intact. A
 // list that cannot be parsed is renamed aside before the next save, never silently overwritten.
@@ -46,5 +49,6 @@ private:
     bool keepUnreadableListAside();
 
     QString dir;
+    SessionStore sessions;
     bool listUnreadable = false;
 };

@@ -156,8 +156,10 @@ void DownloadTask::setStatus(int newStatus)
     if (newStatus == 1)
         return;
     stopTick();
-    if (newStatus == 2)
+    if (newStatus == 2) {
+        browserSession = BrowserSession(); // nothing left to ask for
         emit finished();
+    }
     emit progressUpdated();
 }
 

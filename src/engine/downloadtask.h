@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/browsersession.h"
 #include "engine/transferprogress.h"
 #include "engine/trustedcertificates.h"
 
@@ -42,6 +43,13 @@ public:
     qint64 downloadedSize = 0;
     double currentSpeed = 0.0;
     int status = 0;
+    // What the browser sends with the link (Referer, User-Agent, cookies), used by every request
+    // from the next start or resume on; its cookie goes only to the link's host. Forgotten once
+    // the download is done.
+    BrowserSession browserSession;
+    // The user was told that the server answers with a web page and took it all the same;
+    // otherwise a web page for a file whose name says otherwise ends the run in error.
+    bool webPageAccepted = false;
 
     void start();
     void pause();

@@ -11,16 +11,35 @@ void HttpProbe::send(const QUrl &link, int timeoutMs)
 {
     cancel();
     url = link;
-    reply = session->get(url, 0, "bytes=0-0", timeoutMs);
+    timeout = timeoutMs;
+    redirects = 0;
+    ask(url);
+}
+
+void HttpProbe::ask(const QUrl &target)
+{
+    reply = session->get(target, 0, "bytes=0-0", timeout);
     connect(reply, &QNetworkReply::metaDataChanged, this, &HttpProbe::onReply);
     connect(reply, &QNetworkReply::finished, this, &HttpProbe::onReply);
 }
 
 void HttpProbe::cancel()
 {
-    if (reply)
-        HttpSession::drop(reply, this);
+    if (!reply)
+        return;
+    QNetworkReply *dropped = reply;
     reply = nullptr;
+    disconnect(dropped, nullptr, this, nullptr);
+    // Queued: aborted from inside its own metaDataChanged, an error answer would go on to report
+    // its HTTP error on top of the cancellation. The abort closes the connection, so that an
+    // error page or a whole file sent after the headers is not received.
+    QMetaObject::invokeMethod(
+        dropped,
+        [dropped] {
+            dropped->abort();
+            dropped->deleteLater();
+        },
+        Qt::QueuedConnection);
 }
 
 void HttpProbe::onReply()
@@ -28,15 +47,18 @@ void HttpProbe::onReply()
     auto *from = qobject_cast<QNetworkReply *>(sender());
     if (!from)
         return;
-    if (from != reply) {
-        HttpSession::drop(from, this);
+    if (from != reply)
         return;
-    }
     const int status = HttpSession::statusOf(reply);
     if (!reply->isFinished() && status >= 300 && status < 400)
         return; // a redirect on its way; the final answer follows
-    if (!reply->isFinished() && status >= 400)
-        return; // settled when it ends, so that Qt reports its error only once
+    const QUrl next = HttpSession::redirectTarget(reply);
+    if (next.isValid() && redirects < HttpSession::MaxRedirects) {
+        ++redirects;
+        cancel();
+        ask(next);
+        return;
+    }
 
     ProbeAnswer answer;
     answer.status = status;
@@ -48,6 +70,10 @@ void HttpProbe::onReply()
         answer.etag = reply->rawHeader("ETag");
         answer.lastModified = reply->rawHeader("Last-Modified");
     }
+    if (reply->hasRawHeader("Content-Type"))
+        answer.contentType = reply->rawHeader("Content-Type");
+    if (reply->hasRawHeader("Content-Disposition"))
+        answer.contentDisposition = reply->rawHeader("Content-Disposition");
     answer.refused = HttpSession::refusalOf(reply);
     answer.finalUrl = reply->url();
     if (answer.finalUrl.isEmpty())

@@ -16,6 +16,9 @@ struct ProbeAnswer {
     qint64 total = 0; // the file's size; 0 when unknown
     QByteArray etag;  // the validators; empty for an error answer
     QByteArray lastModified;
+    // The headers that tell what was sent, as they came (a null array when absent).
+    QByteArray contentType;
+    QByteArray contentDisposition;
     RefusedCertificate refused; // the server's certificate was not taken
 };
 
@@ -37,9 +40,12 @@ signals:
     void answered(const ProbeAnswer &answer);
 
 private:
+    void ask(const QUrl &target);
     void onReply();
 
     HttpSession *session;
     QNetworkReply *reply = nullptr;
     QUrl url;
+    int timeout = 0;
+    int redirects = 0; // followed by hand (see HttpSession)
 };

@@ -47,12 +47,47 @@ QNetworkReply *HttpSession::send(QNetworkRequest request, int part)
     return reply;
 }
 
+void HttpSession::setBrowserSession(const BrowserSession &session, const QUrl &link)
+{
+    browser = session;
+    cookieLink = link;
+}
+
+QUrl HttpSession::redirectTarget(const QNetworkReply *reply)
+{
+    const int code = statusOf(reply);
+    const int policy = reply->request().attribute(QNetworkRequest::RedirectPolicyAttribute).toInt();
+    // Only the redirects this session left to its caller; Qt has judged all the others.
+    if (policy != QNetworkRequest::ManualRedirectPolicy || code < 300 || code >= 400 ||
+        !reply->hasRawHeader("Location"))
+        return QUrl();
+    const QUrl target = reply->url().resolved(
+        QUrl::fromEncoded(reply->rawHeader("Location").trimmed(), QUrl::TolerantMode));
+    const QString from = reply->url().scheme().toLower();
+    const QString to = target.scheme().toLower();
+    const bool web = to == QLatin1String("http") || to == QLatin1String("https");
+    const bool downgrade = from == QLatin1String("https") && to == QLatin1String("http");
+    if (!target.isValid() || target.host().isEmpty() || !web || downgrade)
+        return QUrl();
+    return target;
+}
+
 QNetworkRequest HttpSession::createRequest(const QUrl &url) const
 {
     QNetworkRequest request(url);
+    const QByteArray userAgent = browser.userAgentHeader();
+    request.setRawHeader("User-Agent", userAgent.isEmpty() ? kUserAgent : userAgent);
+    const QByteArray referer = browser.refererHeader();
+    if (!referer.isEmpty())
+        request.setRawHeader("Referer", referer);
+    const QByteArray cookie = browser.cookieHeader();
+    const bool withCookie = !cookie.isEmpty() && sameCookieHost(url, cookieLink);
+    if (withCookie)
+        request.setRawHeader("Cookie", cookie);
+    // Qt keeps every header on a redirect, the cookie included, wherever it leads.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         int(QNetworkRequest::NoLessSafeRedirectPolicy));
-    request.setRawHeader("User-Agent", kUserAgent);
+                         int(withCookie ? QNetworkRequest::ManualRedirectPolicy
+                                        : QNetworkRequest::NoLessSafeRedirectPolicy));
     request.setRawHeader("Accept", "*/*");
     // Ranges count bytes of the file as stored: a compressed transfer encoding would shift every
     // offset, so ask for the identity encoding (this also keeps Qt from inflating bodies).

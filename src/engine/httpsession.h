@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/browsersession.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -20,6 +22,12 @@ class QUrl;
 // that fails is taken only when the user trusted exactly that certificate for that host
 // (TrustedCertificates); otherwise the request ends before any byte of the answer, with
 // refusalOf() telling why.
+//
+// With a browser's session, every request carries its Referer and User-Agent, and requests to the
+// host of the session's link carry its cookie. Qt would carry a Cookie header along a redirect to
+// any other host, so requests with a cookie do not follow redirects themselves: the 3xx answer
+// comes back, and the caller asks again at redirectTarget(), with or without the cookie as the
+// new host deserves.
 class HttpSession : public QObject {
     Q_OBJECT
 
@@ -31,6 +39,16 @@ public:
     QNetworkReply *get(const QUrl &url, int part, const QByteArray &range, int timeoutMs = 0);
     // Sends a request built elsewhere; its certificate is decided as for every other request.
     QNetworkReply *send(QNetworkRequest request, int part = 0);
+
+    // The browser's session for requests from now on; its cookie goes only to `link`'s host.
+    void setBrowserSession(const BrowserSession &session, const QUrl &link);
+
+    // Where a redirect that came back to the caller leads: the Location resolved against the
+    // reply's URL. Invalid when the answer is no such redirect or may not be followed (another
+    // scheme than http(s), or from https to http).
+    static QUrl redirectTarget(const QNetworkReply *reply);
+    // Redirects followed by hand before a request gives up, as many as Qt itself follows.
+    static constexpr int MaxRedirects = 20;
 
     // The certificate that ended `reply`, if one did; null otherwise.
     static RefusedCertificate refusalOf(const QNetworkReply *reply);
@@ -44,6 +62,9 @@ private:
     QNetworkRequest createRequest(const QUrl &url) const;
     QNetworkAccessManager *managerForPart(int part) const;
     void handleSslErrors(QNetworkReply *reply, const QList<QSslError> &errors);
+
+    BrowserSession browser;
+    QUrl cookieLink; // the link the browser's cookie belongs to
 
     QNetworkAccessManager *manager = nullptr;
     // A second connection pool: Qt 6.4 opens at most six HTTP/1.1 connections per host and

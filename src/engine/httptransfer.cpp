@@ -4,6 +4,7 @@
 #include "engine/httpheaders.h"
 #include "engine/httpprobe.h"
 #include "engine/httpsession.h"
+#include "engine/webpageanswer.h"
 #include "language/translation.h"
 
 #include <QFileInfo>
@@ -58,7 +59,14 @@ void HttpTransfer::start()
     restarts = 0;
     task->lastDlpMessage.clear();
     task->refusedCertificate = RefusedCertificate();
+    useBrowserSession();
     sendProbe();
+}
+
+void HttpTransfer::useBrowserSession()
+{
+    contentProblem.clear();
+    session->setBrowserSession(task->browserSession, task->url());
 }
 
 void HttpTransfer::sendProbe()
@@ -72,6 +80,7 @@ void HttpTransfer::sendProbe()
     task->currentSpeed = 0.0;
     etag.clear();
     lastModified.clear();
+    probeType.clear();
     // A probe that never answers falls through to the single connection, which has its own
     // stall handling.
     probe->send(task->url(), stallTimeoutMs);
@@ -86,6 +95,14 @@ void HttpTransfer::beginTransfer(const ProbeAnswer &answer)
         refuse(answer.refused); // before the file is even opened
         return;
     }
+    // A login page is no file; only the user, told so when adding the link, may take it.
+    if (answer.status < 400 && !task->webPageAccepted &&
+        isPageInsteadOfFile(answer.contentType, task->fileName)) {
+        fail(pageInsteadOfFileText());
+        return;
+    }
+    if (answer.status < 400)
+        probeType = answer.contentType;
     task->totalSize = answer.total;
     etag = answer.etag;
     lastModified = answer.lastModified;
@@ -166,6 +183,16 @@ bool HttpTransfer::checkPartHeaders(QNetworkReply *reply, int index)
         settleFailedAnswer(reply, index);
         return false;
     }
+    // An expired session answers the next ranges with its login page: never the file's bytes.
+    const QString problem = partContentProblem(probeType, reply->rawHeader("Content-Type"),
+                                               task->fileName, task->webPageAccepted);
+    if (!problem.isEmpty()) {
+        lastProblem = contentProblem = problem;
+        parts[index].reply = nullptr;
+        HttpSession::drop(reply, this);
+        retryPart(index, false);
+        return false;
+    }
     const QByteArray newEtag = reply->rawHeader("ETag");
     const QByteArray newModified = reply->rawHeader("Last-Modified");
     if ((!etag.isEmpty() && !newEtag.isEmpty() && newEtag != etag) ||
@@ -218,6 +245,8 @@ bool HttpTransfer::checkPartHeaders(QNetworkReply *reply, int index)
 // may not be followed.
 void HttpTransfer::settleFailedAnswer(QNetworkReply *reply, int index)
 {
+    if (followRedirect(reply, index))
+        return;
     const int code = HttpSession::statusOf(reply);
     const QNetworkReply::NetworkError error = reply->error();
     const RefusedCertificate refused = HttpSession::refusalOf(reply);
@@ -239,6 +268,21 @@ void HttpTransfer::settleFailedAnswer(QNetworkReply *reply, int index)
         restartFromScratch(); // the range lies beyond the file: it has changed
     else
         fail(lastProblem);
+}
+
+// A redirect that the session left to us, since the request carried the browser's cookie: asked
+// again at its target, where the session decides whether the cookie goes along.
+bool HttpTransfer::followRedirect(QNetworkReply *reply, int index)
+{
+    const QUrl target = HttpSession::redirectTarget(reply);
+    if (!target.isValid() || parts[index].redirects >= HttpSession::MaxRedirects)
+        return false;
+    ++parts[index].redirects;
+    parts[index].reply = nullptr;
+    HttpSession::drop(reply, this);
+    transferUrl = target;
+    requestPart(index);
+    return true;
 }
 
 void HttpTransfer::planSingleConnection(qint64 length)
@@ -402,7 +446,8 @@ void HttpTransfer::retryPart(int index, bool madeProgress)
     Part &part = parts[index];
     part.tries = madeProgress ? 0 : part.tries + 1;
     if (part.tries >= DownloadTask::kMaxTriesPerPart) {
-        fail(T(QStringLiteral("Connection failed: %1")).arg(lastProblem));
+        fail(contentProblem.isEmpty() ? T(QStringLiteral("Connection failed: %1")).arg(lastProblem)
+                                      : contentProblem);
         return;
     }
     const int delay = madeProgress ? 0 : retryBaseDelayMs << (part.tries - 1);
@@ -541,6 +586,7 @@ void HttpTransfer::resume()
     restarts = 0;
     task->lastDlpMessage.clear();
     task->refusedCertificate = RefusedCertificate();
+    useBrowserSession();
     if (!openFile())
         return;
     if (!parts.isEmpty())
@@ -558,7 +604,7 @@ void HttpTransfer::resumeParts()
     }
     transferUrl = task->url();
     for (Part &part : parts)
-        part.tries = 0;
+        part.tries = part.redirects = 0;
     partsFrom = PartsFrom::ThisRun;
     nextCheckpoint = clock.elapsed() + kFirstCheckpointMs;
     task->startTick();

@@ -66,6 +66,7 @@ private:
         qint64 end = -1;     // last byte, inclusive; -1 while the size is unknown
         qint64 offset = 0;   // the next byte to write
         int tries = 0;       // failed tries in a row without progress
+        int redirects = 0;   // redirects followed by hand in this run
         qint64 lastData = 0; // clock.elapsed() at the last data or request
         QNetworkReply *reply = nullptr;
         QTimer *retryTimer = nullptr; // a pending retry
@@ -79,6 +80,8 @@ private:
     void requestPart(int index);
     bool checkPartHeaders(QNetworkReply *reply, int index);
     void settleFailedAnswer(QNetworkReply *reply, int index);
+    bool followRedirect(QNetworkReply *reply, int index);
+    void useBrowserSession();
     void planSingleConnection(qint64 length);
     void adoptWholeBody(QNetworkReply *reply);
 
@@ -116,7 +119,9 @@ private:
     QUrl transferUrl;          // the URL the probe ended at
     QByteArray etag;
     QByteArray lastModified;
+    QByteArray probeType; // the Content-Type the probe got; every part must send the same
     int restarts = 0;
-    QString lastProblem; // why the latest try of a part failed; the reason once tries run out
+    QString lastProblem;    // why the latest try of a part failed; the reason once tries run out
+    QString contentProblem; // a part was sent something else than the file: the reason then
     QElapsedTimer clock;
 };

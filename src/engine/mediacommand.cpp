@@ -10,7 +10,8 @@ bool isMediaToolLink(const QUrl &url)
 }
 
 QStringList mediaToolArguments(const QString &format, const QString &ffmpegPath,
-                               const QString &savePath, const QUrl &url)
+                               const QString &savePath, const QUrl &url,
+                               const BrowserSession &session, const QString &cookieFile)
 {
     QStringList args{QStringLiteral("--newline"), QStringLiteral("--no-playlist"),
                      QStringLiteral("--force-ipv4")};
@@ -25,8 +26,34 @@ QStringList mediaToolArguments(const QString &format, const QString &ffmpegPath,
     }
     args << QStringLiteral("--ffmpeg-location") << ffmpegPath;
     args << QStringLiteral("-o") << savePath;
+    if (!session.refererHeader().isEmpty())
+        args << QStringLiteral("--referer") << QString::fromUtf8(session.refererHeader());
+    if (!session.userAgentHeader().isEmpty())
+        args << QStringLiteral("--user-agent") << QString::fromUtf8(session.userAgentHeader());
+    if (!cookieFile.isEmpty())
+        args << QStringLiteral("--cookies") << cookieFile;
     args << QStringLiteral("--") << url.toString();
     return args;
+}
+
+QByteArray mediaToolCookies(const BrowserSession &session, const QUrl &url, qint64 expires)
+{
+    const QByteArray host = url.host(QUrl::FullyEncoded).toLower().toUtf8();
+    const QByteArray secure =
+        url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? "TRUE" : "FALSE";
+    QByteArray file = "# Netscape HTTP Cookie File\n";
+    bool any = false;
+    for (const QByteArray &pair : session.cookieHeader().split(';')) {
+        const int eq = pair.indexOf('=');
+        const QByteArray name = (eq < 0 ? QByteArray() : pair.left(eq)).trimmed();
+        const QByteArray value = (eq < 0 ? pair : pair.mid(eq + 1)).trimmed();
+        if (name.isEmpty() && value.isEmpty())
+            continue;
+        file += host + "\tFALSE\t/\t" + secure + '\t' + QByteArray::number(expires) + '\t' + name +
+                '\t' + value + '\n';
+        any = true;
+    }
+    return any && !host.isEmpty() ? file : QByteArray();
 }
 
 QStringList mediaListingArguments(const QUrl &url)

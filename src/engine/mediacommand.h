@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/browsersession.h"
+
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -12,9 +14,17 @@ bool isMediaToolLink(const QUrl &url);
 // Arguments of the media tool for one download: "audio" extracts an MP3, "best" merges the best
 // video and audio into MP4, any other text is a picture height for the tool's format sorting. The
 // options end with "--", so the link after it is never taken for an option. Callers check the link
-// with isMediaToolLink() first.
+// with isMediaToolLink() first. A browser's Referer and User-Agent go along; its cookie, which a
+// command line would show to every user of the machine, goes in `cookieFile` (see below).
 QStringList mediaToolArguments(const QString &format, const QString &ffmpegPath,
-                               const QString &savePath, const QUrl &url);
+                               const QString &savePath, const QUrl &url,
+                               const BrowserSession &session = BrowserSession(),
+                               const QString &cookieFile = QString());
+
+// A browser's cookie for `url` as the media tool reads cookies from a file (the Netscape cookie
+// file format), for that host alone, over https only when the link is https; empty when there is
+// no cookie. `expires` is when the entries lapse, in seconds since the epoch.
+QByteArray mediaToolCookies(const BrowserSession &session, const QUrl &url, qint64 expires);
 
 // Arguments that ask the media tool for the formats of a link, as JSON; "--" before the link.
 QStringList mediaListingArguments(const QUrl &url);

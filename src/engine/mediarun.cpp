@@ -8,11 +8,18 @@
 #include "language/translation.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 
 MediaRun::MediaRun(DownloadTask *task) : QObject(task), task(task) {}
+
+MediaRun::~MediaRun()
+{
+    removeCookies();
+}
 
 void MediaRun::start()
 {
@@ -48,8 +55,8 @@ void MediaRun::start()
     process->setProcessEnvironment(env);
 
     const QString savePath = task->savePath();
-    const QStringList args =
-        mediaToolArguments(task->m_format, ffmpegPath(), savePath, task->url());
+    const QStringList args = mediaToolArguments(task->m_format, ffmpegPath(), savePath, task->url(),
+                                                task->browserSession, writeCookies());
 
     // The card leaves an empty placeholder at the save path; the tool would take it for a
     // finished download.
@@ -65,6 +72,32 @@ void MediaRun::start()
     // A tool that could not even be started has already ended the run.
     if (task->status == 1)
         task->startTick();
+}
+
+QString MediaRun::writeCookies()
+{
+    removeCookies();
+    // A day is more than any run needs; the file goes when the run ends.
+    const QByteArray cookies = mediaToolCookies(task->browserSession, task->url(),
+                                                QDateTime::currentSecsSinceEpoch() + 86400);
+    if (cookies.isEmpty())
+        return QString();
+    cookieDir = new QTemporaryDir;
+    QFile file(cookieDir->filePath(QStringLiteral("cookies.txt")));
+    if (!cookieDir->isValid() ||
+        !file.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                   QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+        file.write(cookies) != cookies.size()) {
+        removeCookies();
+        return QString();
+    }
+    return file.fileName();
+}
+
+void MediaRun::removeCookies()
+{
+    delete cookieDir; // removes the folder with everything in it
+    cookieDir = nullptr;
 }
 
 void MediaRun::stop()
@@ -83,6 +116,7 @@ void MediaRun::retire()
     process = nullptr;
     tree = nullptr;
     pending.clear();
+    removeCookies();
     if (!old)
         return;
     old->disconnect(this);
@@ -143,6 +177,7 @@ void MediaRun::onOutput()
 void MediaRun::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
     // Only a run of a running task counts; a pause or cancel has already retired its process.
+    removeCookies();
     if (task->status != 1)
         return;
     // The tool has ended, so whatever it wrote last is a whole line, newline or not.

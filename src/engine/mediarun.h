@@ -6,6 +6,7 @@
 
 class DownloadTask;
 class ProcessTree;
+class QTemporaryDir;
 
 // The media mode of a DownloadTask: the external media tool runs as a child process, its
 // progress lines are parsed into the task's figures, and its exit ends the run. A pause or cancel
@@ -19,6 +20,7 @@ class MediaRun : public QObject {
 
 public:
     explicit MediaRun(DownloadTask *task);
+    ~MediaRun() override;
 
     void start();
     void stop();
@@ -28,9 +30,14 @@ private:
     void onFinished(int exitCode, QProcess::ExitStatus exitStatus);
     bool applyLine(const QByteArray &line);
     void retire();
+    QString writeCookies();
+    void removeCookies();
 
     DownloadTask *task;
     QProcess *process = nullptr;
     ProcessTree *tree = nullptr; // kills the tool together with the ffmpeg it started
     QByteArray pending;          // output after the last newline, kept until its line ends
+    // The browser's cookies for the tool while it runs, in a folder only the user can enter (the
+    // tool writes the file back when it ends).
+    QTemporaryDir *cookieDir = nullptr;
 };

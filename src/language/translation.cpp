@@ -89,6 +89,9 @@ const std::pair<const char *, const char *> kTable[] = {
     {"The file is too large for this disk", "الملف أكبر مما يسمح به هذا القرص"},
     // The add dialog, when the probe's size does not fit on the destination's disk.
     {"Not enough free space: %1 MB free", "لا توجد مساحة كافية: المتاح %1 MB"},
+    {"The server sent a web page, not the file — the link may need the browser's login",
+     "أرسل الخادم صفحة ويب لا الملف — قد يلزم تسجيل الدخول في المتصفح"},
+    {"The server sent something other than the file", "أرسل الخادم شيئاً غير الملف"},
     // A server certificate that failed verification, and trusting it from the details.
     {"Certificate not trusted: %1", "شهادة الأمان غير موثوقة: %1"},
     {"SHA-256 fingerprint:", "بصمة SHA-256:"},
@@ -103,7 +106,8 @@ QString T(const QString &text)
     if (g_lang != QLatin1String("ar"))
         return text;
     for (const auto &[english, arabic] : kTable) {
-        if (text == QLatin1String(english))
+        // Keys are UTF-8: a few hold punctuation beyond Latin-1, such as a dash.
+        if (QAnyStringView::equal(text, QUtf8StringView(english)))
             return QString::fromUtf8(arabic);
     }
     return text;

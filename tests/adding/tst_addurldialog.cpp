@@ -148,6 +148,43 @@ private slots:
         }
     }
 
+    // A file behind a login: without the browser's session the server sends its login page, and
+    // the dialog says so in either language, leaving Start to the user; with the session the
+    // probe gets the file, and the cookie stays with the host it was handed over for.
+    void webPageInsteadOfTheFile()
+    {
+        TestHttpServer::Route locked = server.route("/files/real%20name.mp3");
+        locked.needCookie = "sid=1";
+        locked.needReferer = "http://page.test/";
+        locked.loginPage = true;
+        server.setRoute("/locked.zip", locked);
+        const QString link = server.url("/locked.zip").toString();
+        const std::pair<const char *, QString> lines[] = {
+            {"en", "The server sent a web page, not the file \u2014 the link may need the "
+                   "browser's login"},
+            {"ar", "أرسل الخادم صفحة ويب لا الملف \u2014 قد يلزم تسجيل الدخول في المتصفح"}};
+        for (const auto &[lang, line] : lines) {
+            g_lang = QString::fromLatin1(lang);
+            Dialog d(link, {}, 0, nullptr);
+            QTRY_VERIFY(d.warnedOfWebPage());
+            QCOMPARE(d.info->text(), QStringLiteral("\u26A0\uFE0F ") + line);
+            QVERIFY(d.start->isEnabled());
+        }
+        g_lang = QStringLiteral("en");
+
+        const BrowserSession session{"http://page.test/", "Browser/2", "sid=1"};
+        Dialog d(link, "locked.zip", 0, nullptr, session);
+        QTRY_COMPARE(d.info->text(), QString("Size: 0.00 MB  |  \u2705 Safe file type."));
+        QVERIFY(!d.warnedOfWebPage());
+        const auto asked = server.requestsFor("/locked.zip").last().headers;
+        QCOMPARE(QList<QByteArray>(
+                     {asked.value("cookie"), asked.value("referer"), asked.value("user-agent")}),
+                 QList<QByteArray>({"sid=1", "http://page.test/", "Browser/2"}));
+        QCOMPARE(d.getSession(), session);
+        d.url->setText("http://127.0.0.2:9/locked.zip"); // another host gets no cookie
+        QCOMPARE(d.getSession(), session.withoutCookie());
+    }
+
     // A probe for a half-typed link that answers after the current one must not overwrite it;
     // a "blob:" link is refused without a request, and a real link afterwards is taken again.
     void staleProbeExecutableAndBlob()

@@ -98,6 +98,13 @@ void TestBrowserBridge::parse()
     QCOMPARE(seen(get("/?url=--config%zz&name=a%20b%&size=-5")),
              QStringLiteral("--config%zz|a b%|0"));
     QCOMPARE(seen(get("/?url=u&size=2305843009213693952")), QStringLiteral("u||0"));
+    // The browser's session, decoded like every value; a request without it has none.
+    const BridgeRequest withSession = parseBridgeRequest(
+        get("/?url=u&referrer=https%3A%2F%2Fh%2Fp%3Fa%3D1%26b&ua=Mozilla%2F5.0%20(X11%3B%20L)"
+            "&cookie=sid%3Da%2Bb%3D%3D%3B%20t%3D%D9%85"));
+    QCOMPARE(withSession.session, (BrowserSession{"https://h/p?a=1&b", "Mozilla/5.0 (X11; L)",
+                                                  QString::fromUtf8("sid=a+b==; t=\u0645")}));
+    QVERIFY(parseBridgeRequest(get("/?url=u&name=n")).session.isEmpty());
 
     // What a web page makes the browser send is not served; the extension, a typed address and
     // curl are.
@@ -127,7 +134,8 @@ void TestBrowserBridge::splitRequestAnsweredOnceAndLoopbackOnly()
     QSignalSpy links(&bridge, &BrowserBridge::linkReceived);
     Client c;
     QVERIFY(c.open(bridge.serverPort()));
-    const QByteArray request = get("/?url=https%3A%2F%2Fexample.com%2Ff.zip&name=f.zip&size=1024");
+    const QByteArray request = get("/?url=https%3A%2F%2Fexample.com%2Ff.zip&name=f.zip&size=1024"
+                                   "&referrer=https%3A%2F%2Fexample.com%2Fp&ua=B%2F1&cookie=s%3D1");
     // Cut right through "GET ", " HTTP" and the empty line itself.
     qsizetype from = 0;
     for (qsizetype cut : {qsizetype(2), qsizetype(40), request.size() - 3, request.size() - 1}) {
@@ -140,7 +148,10 @@ void TestBrowserBridge::splitRequestAnsweredOnceAndLoopbackOnly()
     QVERIFY(c.closedWithin(5000));
     QCOMPARE(c.received, Reply);
     QTRY_COMPARE(links.count(), 1);
-    QCOMPARE(links.at(0), (QList<QVariant>{"https://example.com/f.zip", "f.zip", qint64(1024)}));
+    QCOMPARE(links.at(0).mid(0, 3),
+             (QList<QVariant>{"https://example.com/f.zip", "f.zip", qint64(1024)}));
+    QCOMPARE(links.at(0).at(3).value<BrowserSession>(),
+             (BrowserSession{"https://example.com/p", "B/1", "s=1"}));
 
     // Through one of this machine's own non-loopback addresses the peer is non-loopback too,
     // just as a neighbour on the network would be.
@@ -259,7 +270,7 @@ void TestBrowserBridge::linksOpenOneAtATime()
     int open = 0, mostOpen = 0;
     LinkQueue *queue = nullptr;
     LinkQueue links(
-        [&](const QString &url, const QString &, qint64) {
+        [&](const QString &url, const QString &, qint64, const BrowserSession &) {
             opened << url;
             mostOpen = qMax(mostOpen, ++open);
             // The dialog's nested event loop, during which the bridge keeps delivering links.

@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 static QByteArray readAll(const QString &path)
 {
     QFile f(path);
@@ -22,6 +26,7 @@ private slots:
     void roundTrip();
     void unreadableListIsKeptAside();
     void hostileNumbersAreRefused();
+    void sessionsStayPrivate();
 };
 
 void TestTaskStore::roundTrip()
@@ -112,6 +117,59 @@ void TestTaskStore::hostileNumbersAreRefused()
         got.append({t.status, t.totalSize, t.downloadedSize, t.progress.isValid()});
     QCOMPARE(got, (QList<QList<qint64>>{
                       {0, 0, 0, 0}, {0, qint64(1e17), 0, 0}, {4, 100, 40, 1}, {0, 100, 40, 0}}));
+}
+
+// Cookies never reach the task list; they live in a file only the user can read, as long as a
+// download that is not done needs them.
+void TestTaskStore::sessionsStayPrivate()
+{
+    QTemporaryDir dir;
+    TaskStore store(dir.path());
+    const QString sessions = dir.filePath(QStringLiteral("sessions.json"));
+    const auto mode = [&] {
+#ifdef Q_OS_UNIX
+        struct stat info {};
+        return ::stat(QFile::encodeName(sessions).constData(), &info) == 0 ? info.st_mode & 0777
+                                                                           : 0u;
+#else
+        return 0600u;
+#endif
+    };
+    QList<DownloadTask *> tasks;
+    for (int status : {1, 2, 0}) {
+        const QString name = QStringLiteral("f%1.zip").arg(status);
+        tasks << new DownloadTask(QUrl("http://example.org/" + name), dir.filePath(name), "", this);
+        tasks.last()->status = status;
+        if (status != 0)
+            tasks.last()->browserSession = {"http://example.org/page", "Browser/1",
+                                            QStringLiteral("sid=secret%1").arg(status)};
+    }
+#ifdef Q_OS_UNIX
+    ::umask(022);
+    QFile stale(sessions); // left world-readable by someone else: tightened before any write
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.close();
+    QVERIFY(mode() == 0644);
+#endif
+    QVERIFY(store.save(tasks));
+    QVERIFY(!readAll(store.listPath()).contains("secret"));
+    QCOMPARE(mode(), 0600u);
+    const QByteArray kept = readAll(sessions);
+    QVERIFY(kept.contains("sid=secret1") && !kept.contains("sid=secret2")); // a done task's goes
+
+    const QList<SavedTask> loaded = TaskStore(dir.path()).load();
+    QCOMPARE(loaded.size(), 3);
+    QCOMPARE(loaded[0].session, tasks[0]->browserSession);
+    QVERIFY(loaded[1].session.isEmpty() && loaded[2].session.isEmpty());
+
+    // The last download that needed its session is done: the file goes.
+    tasks[0]->status = 2;
+    QVERIFY(store.save(tasks));
+    QVERIFY(!QFile::exists(sessions));
+    // Made anew, it is private from its first byte on.
+    tasks[0]->status = 0;
+    QVERIFY(store.save(tasks));
+    QCOMPARE(mode(), 0600u);
 }
 
 QTEST_GUILESS_MAIN(TestTaskStore)

@@ -2,6 +2,7 @@
 // with the served bytes.
 #include "engine/checkpoint.h"
 #include "engine/downloadtask.h"
+#include "engine/webpageanswer.h"
 #include "language/translation.h"
 #include "smalldisk.h"
 #include "testhttpserver.h"
@@ -230,6 +231,96 @@ private slots:
         unusable.start();
         QVERIFY(waitForEnd(unusable, 3000));
         QCOMPARE(unusable.status, 3);
+    }
+
+    // A file behind a login: the browser's session opens it, its cookie never leaves the link's
+    // host, and a login page (at once, or once the session expires) is never taken for the file.
+    void browserSession_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("cookie and Referer open the file") << 0;
+        QTest::newRow("a redirect to another host drops the cookie") << 1;
+        QTest::newRow("a login page instead of the file") << 2;
+        QTest::newRow("the session expires on the way") << 3;
+        QTest::newRow("a page the user chose to take") << 4;
+    }
+    void browserSession()
+    {
+        QFETCH(int, kind);
+        TestHttpServer::Route r = routeOf(200 * 1024 + 5, 40);
+        r.needCookie = "sid=s3cret";
+        r.needReferer = "http://page.test/list?x=1";
+        r.headers = {{"Content-Type", "application/zip"}};
+        r.loginPage = kind >= 2;
+        r.sessionAnswers = kind == 3 ? 4 : -1; // the probe and three parts
+        server->setRoute("/f.zip", r);
+        QByteArray path = "/f.zip";
+        TestHttpServer elsewhere; // another host: where a redirect may lead
+        if (kind == 1) {
+            QVERIFY(elsewhere.start(QHostAddress(QStringLiteral("127.0.0.2"))));
+            elsewhere.setRoute("/cdn.zip", routeOf(200 * 1024 + 5, 40));
+            elsewhere.route("/cdn.zip").trickleBytes = 2048;
+            TestHttpServer::Route hop = r; // the same host asks for the session too
+            hop.redirectTo = elsewhere.url("/cdn.zip").toEncoded();
+            server->setRoute("/go", hop);
+            path = "/go";
+        }
+        auto t = task(path);
+        if (kind < 2 || kind == 3)
+            t->browserSession = {"http://page.test/list?x=1#top", "TestBrowser/1.0",
+                                 "theme=dark; sid=s3cret"};
+        t->webPageAccepted = kind == 4;
+        t->start();
+        if (kind == 1) { // resumed parts start from the link again, each following the redirect
+            QVERIFY(QTest::qWaitFor([&] { return t->downloadedSize > 30 * 1024; }, 10000));
+            t->pause();
+            t->resume();
+        }
+        QVERIFY(waitForEnd(*t));
+        const QByteArray onDisk = readFile(out());
+        if (kind == 2 || kind == 3) {
+            QCOMPARE(t->status, 3);
+            QCOMPARE(t->lastDlpMessage, pageInsteadOfFileText());
+            QVERIFY(!onDisk.contains("<form"));
+            return;
+        }
+        QCOMPARE(t->status, 2);
+        QVERIFY(onDisk == (kind == 4 ? TestHttpServer::loginPageBody() : r.body));
+        QVERIFY(t->browserSession.isEmpty()); // nothing to keep once done
+        if (kind == 1) {
+            QVERIFY(server->requestsFor("/go").size() > 2);
+            const auto away = elsewhere.requestsFor("/cdn.zip");
+            QVERIFY(away.size() > 9);
+            for (const auto &request : away) {
+                QVERIFY(!request.headers.contains("cookie"));
+                QCOMPARE(request.headers.value("referer"), QByteArray("http://page.test/list?x=1"));
+                QCOMPARE(request.headers.value("user-agent"), QByteArray("TestBrowser/1.0"));
+            }
+        }
+    }
+
+    // What a part's answer may be, against what the probe got.
+    void partContent()
+    {
+        const QString page = pageInsteadOfFileText();
+        const QString other = T(QStringLiteral("The server sent something other than the file"));
+        const struct {
+            QByteArray probe, part;
+            QString name;
+            bool accepted;
+            QString problem;
+        } rows[] = {
+            {"Application/ZIP; q=1", "application/zip", "a.zip", false, {}},
+            {"application/zip", "", "a.zip", false, {}}, // no type said: judged by its bytes
+            {"application/zip", "application/octet-stream", "a.zip", false, other},
+            {"application/zip", "text/html; charset=utf-8", "a.zip", false, page},
+            {"", "text/html", "a.zip", false, page}, // restored: no probe to compare with
+            {"", "text/html", "a.zip", true, {}},
+            {"", "text/html", "index.php", false, {}},
+            {"text/html", "text/html", "a.zip", true, {}},
+        };
+        for (const auto &row : rows)
+            QCOMPARE(partContentProblem(row.probe, row.part, row.name, row.accepted), row.problem);
     }
 
     void tinyTotalsNeverAskForEmptyRanges()

@@ -48,7 +48,8 @@ private slots:
     void cancelLeavesNoProcess();
 
 private:
-    DownloadTask *startTask(const QByteArray &path, const QString &format);
+    DownloadTask *startTask(const QByteArray &path, const QString &format,
+                            const BrowserSession &session = BrowserSession());
     QList<qint64> live() const { return liveProcessesMentioning(dir.path().toUtf8()); }
 
     QTemporaryDir dir; // its path is in every command line these tests start
@@ -82,6 +83,10 @@ void TestMediaDownload::initTestCase()
     mp4 = readFile(media + "/v.mp4");
     serveMediaFolder(server, media, "/");
     serveMediaFolder(server, media + "/hls", "/hls/");
+    TestHttpServer::Route locked = server.route("/v.mp4");
+    locked.needCookie = "sid=s3cret";
+    locked.needReferer = "http://page.test/";
+    server.setRoute("/locked/v.mp4", locked);
     QVERIFY(server.start());
 }
 
@@ -92,13 +97,15 @@ void TestMediaDownload::cleanup()
     QVERIFY2(live().isEmpty(), "a tool process was left behind");
 }
 
-DownloadTask *TestMediaDownload::startTask(const QByteArray &path, const QString &format)
+DownloadTask *TestMediaDownload::startTask(const QByteArray &path, const QString &format,
+                                           const BrowserSession &session)
 {
     outDir = dir.filePath(QLatin1String("out/") + QTest::currentTestFunction() +
                           QTest::currentDataTag());
     QDir().mkpath(outDir);
     task = std::make_unique<DownloadTask>(server.url(path), outDir + "/clip.mp4", format);
     DownloadTask *t = task.get();
+    t->browserSession = session;
     parsedTotal = 0;
     connect(t, &DownloadTask::progressUpdated, this, [this, t] {
         if (t->status == 1 && t->lastDlpMessage.isEmpty()) // before the end fixes the sizes up
@@ -121,6 +128,9 @@ void TestMediaDownload::download_data()
                            << "clip.mp3" << QStringList{"mp3,audio"};
     QTest::newRow("hls 360") << QByteArray("/hls/master.m3u8") << "360"
                              << "clip.mp4" << QStringList{"aac,audio", "h264,video,360"};
+    // The browser's cookie reaches the tool through a private file, never its command line.
+    QTest::newRow("behind a login") << QByteArray("/locked/v.mp4") << "best"
+                                    << "clip.mp4" << QStringList{"aac,audio", "h264,video,90"};
 }
 
 void TestMediaDownload::download()
@@ -129,8 +139,11 @@ void TestMediaDownload::download()
     QFETCH(QString, format);
     QFETCH(QString, file);
     QFETCH(QStringList, streams);
-    DownloadTask *t = startTask(path, format);
-    QTRY_COMPARE_WITH_TIMEOUT(t->status, 2, 60000);
+    const BrowserSession session{"http://page.test/", "Browser/3", "theme=dark; sid=s3cret"};
+    DownloadTask *t =
+        startTask(path, format, path.startsWith("/locked") ? session : BrowserSession());
+    QTRY_VERIFY_WITH_TIMEOUT(t->status != 1, 60000);
+    QVERIFY2(t->status == 2, qPrintable(t->lastDlpMessage));
     QCOMPARE(probe(outDir + '/' + file), streams);
     if (format == "best") {
         QCOMPARE(readFile(outDir + "/clip.mp4"), mp4);

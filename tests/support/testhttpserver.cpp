@@ -24,24 +24,16 @@ namespace {
 QByteArray reasonFor(int status)
 {
     switch (status) {
-    case 200:
-        return "OK";
-    case 206:
-        return "Partial Content";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 404:
-        return "Not Found";
-    case 416:
-        return "Range Not Satisfiable";
-    case 500:
-        return "Internal Server Error";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Status";
+    case 200: return "OK";
+    case 206: return "Partial Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 416: return "Range Not Satisfiable";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    default: return "Status";
     }
 }
 
@@ -117,6 +109,13 @@ QList<TestHttpServer::Request> TestHttpServer::requestsFor(const QByteArray &pat
             out.append(r);
     }
     return out;
+}
+
+QByteArray TestHttpServer::loginPageBody()
+{
+    return "<!doctype html><html><head><title>Sign in</title></head><body><form method=\"post\">"
+           "<input name=\"user\"><input name=\"password\" type=\"password\"></form></body>"
+           "</html>\n";
 }
 
 QByteArray TestHttpServer::randomBody(qint64 length, quint32 seed)
@@ -216,10 +215,19 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
     } else if (r->failRequests.contains(number)) {
         status = r->failStatus;
         payload = r->failBody;
+    } else if (!r->needCookie.isEmpty() &&
+               (!request.headers.value("cookie").contains(r->needCookie) ||
+                !request.headers.value("referer").startsWith(r->needReferer) ||
+                r->sessionAnswers == 0)) {
+        status = r->loginPage ? 200 : 403;
+        payload = loginPageBody();
+        headers += "Content-Type: text/html; charset=utf-8\r\n";
     } else if (!r->redirectTo.isEmpty()) {
         status = r->redirectStatus;
         headers += "Location: " + r->redirectTo + "\r\n";
     } else {
+        if (r->sessionAnswers > 0)
+            --r->sessionAnswers;
         status = r->status;
         payload = r->body;
         chunked = r->chunked;

@@ -49,6 +49,13 @@ public:
         int trickleIntervalMs = 20; // ...every this many milliseconds
         qint64 trickleOnlyAt = -1;  // trickle only answers that start at this file offset
         QList<QPair<QByteArray, QByteArray>> headers; // extra headers on every answer
+        // A file behind a login: a request whose Cookie lacks needCookie, or whose Referer does
+        // not start with needReferer, gets 403 with a page, or with loginPage the login page as
+        // a 200 text/html answer, as many sites send it.
+        QByteArray needCookie;
+        QByteArray needReferer;
+        bool loginPage = false;
+        int sessionAnswers = -1; // the session expires after this many answers; -1 never
     };
 
     struct Request {
@@ -79,6 +86,8 @@ public:
     int maxOpenConnections = 0;
     qint64 bytesServed = 0; // body bytes handed to the sockets, on every path
 
+    // The page a protected route answers without the session.
+    static QByteArray loginPageBody();
     // Random bytes of a given length, the same for the same seed.
     static QByteArray randomBody(qint64 length, quint32 seed = 1);
 

@@ -1,7 +1,8 @@
 // torvane-fetch as a user or a benchmark runs it: a segmented file, a video through the media tool
 // found beside the program, a missing file, and HTTPS servers whose certificates pass or fail
-// verification, each checked on disk and by the exit code; killed and run again, and run onto a
-// full disk and again once there is room.
+// verification, a file behind a login with and without the browser's session, each checked on disk
+// and by the exit code; killed and run again, and run onto a full disk and again once there is
+// room.
 
 #include "engine/checkpoint.h"
 #include "smalldisk.h"
@@ -71,6 +72,12 @@ void TestFetchTool::initTestCase()
     missing.status = 404;
     missing.body = "not here";
     server.setRoute("/gone.zip", missing);
+    TestHttpServer::Route secret = route;
+    secret.needCookie = "sid=s3cret";
+    secret.needReferer = "http://page.test/";
+    secret.loginPage = true;
+    secret.headers = {{"Content-Type", "application/zip"}};
+    server.setRoute("/secret.zip", secret);
     if (makeSampleMedia(dir.filePath("media"))) {
         video = readFile(dir.filePath("media/v.mp4"));
         serveMediaFolder(server, dir.filePath("media"), "/");
@@ -84,10 +91,20 @@ void TestFetchTool::fetch_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<int>("status");
-    QTest::newRow("segmented file") << QByteArray("/data.bin") << "data.bin" << 0 << 2;
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("segmented file")
+        << QByteArray("/data.bin") << "data.bin" << 0 << 2 << QStringList();
     // The extension sends it to the media tool, which the program finds beside itself.
-    QTest::newRow("video") << QByteArray("/v.mp4") << "clip.mp4" << 0 << 2;
-    QTest::newRow("missing file") << QByteArray("/gone.zip") << "gone.zip" << 1 << 3;
+    QTest::newRow("video") << QByteArray("/v.mp4") << "clip.mp4" << 0 << 2 << QStringList();
+    QTest::newRow("missing file") << QByteArray("/gone.zip") << "gone.zip" << 1 << 3
+                                  << QStringList();
+    QTest::newRow("behind a login, with the session")
+        << QByteArray("/secret.zip") << "secret.zip" << 0 << 2
+        << QStringList{"--cookie",          "theme=dark; sid=s3cret", "--referer",
+                       "http://page.test/", "--user-agent",           "TestBrowser/1.0"};
+    // Nobody to ask: the login page is refused, not saved as the archive.
+    QTest::newRow("behind a login, without it")
+        << QByteArray("/secret.zip") << "login.zip" << 1 << 3 << QStringList();
 }
 
 void TestFetchTool::fetch()
@@ -96,6 +113,7 @@ void TestFetchTool::fetch()
     QFETCH(QString, name);
     QFETCH(int, exitCode);
     QFETCH(int, status);
+    QFETCH(QStringList, options);
     const bool media = path.endsWith(".mp4");
     const QString toolDir = QFileInfo(QFileInfo(program).canonicalFilePath()).path();
     if (media && (video.isEmpty() || !QFileInfo(toolDir + "/core_engine.bin").isExecutable())) {
@@ -112,16 +130,22 @@ void TestFetchTool::fetch()
     // Keep the media tool away from the user's own configuration and cache.
     env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
     env.insert("XDG_CACHE_HOME", dir.filePath("cache"));
-    QVERIFY(run(fetch, {server.url(path).toString(), out}, env));
+    QVERIFY(run(fetch, options + QStringList{server.url(path).toString(), out}, env));
     const QString summary = QString::fromUtf8(fetch.readAllStandardOutput()).trimmed();
+    const QString errors = QString::fromUtf8(fetch.readAllStandardError());
     QCOMPARE(fetch.exitStatus(), QProcess::NormalExit);
     QVERIFY2(summary.endsWith(QStringLiteral(" status=") + QString::number(status)),
-             qPrintable(summary + '\n' + QString::fromUtf8(fetch.readAllStandardError())));
+             qPrintable(summary + '\n' + errors));
     QCOMPARE(fetch.exitCode(), exitCode);
-    if (exitCode == 0)
+    if (exitCode == 0) {
         QVERIFY(readFile(out) == (media ? video : file));
-    else
-        QVERIFY(readFile(out) != "not here");
+        return;
+    }
+    QVERIFY(!readFile(out).contains("not here") && !readFile(out).contains("<form"));
+    if (path == "/secret.zip") {
+        QVERIFY2(errors.contains("The server sent a web page, not the file"), qPrintable(errors));
+        QVERIFY(!QFile::exists(out));
+    }
 }
 
 bool TestFetchTool::run(QProcess &fetch, const QStringList &arguments,

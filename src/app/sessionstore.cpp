@@ -1,0 +1,98 @@
+#include "app/sessionstore.h"
+
+#include "engine/downloadtask.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+namespace {
+
+constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+// QSaveFile writes into a new file that it opens for the owner alone when the target exists, and
+// then gives it the target's permissions; so the target is made private first, while empty.
+bool writePrivately(const QString &path, const QByteArray &data)
+{
+    QFile target(path);
+    if (!target.exists()) {
+        if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly, kOwnerOnly))
+            return false;
+        target.close();
+    } else if (!target.setPermissions(kOwnerOnly)) {
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(data) != data.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace
+
+SessionStore::SessionStore(QString directory) : dir(std::move(directory)) {}
+
+QString SessionStore::path() const
+{
+    return dir + QStringLiteral("/sessions.json");
+}
+
+QString SessionStore::taskKey(const QString &url, const QString &savePath)
+{
+    return url + QLatin1Char('\n') + savePath;
+}
+
+QHash<QString, BrowserSession> SessionStore::load() const
+{
+    QHash<QString, BrowserSession> sessions;
+    QFile file(path());
+    if (!file.open(QIODevice::ReadOnly))
+        return sessions;
+    const QJsonArray entries = QJsonDocument::fromJson(file.readAll()).array();
+    for (const QJsonValue &value : entries) {
+        const QJsonObject entry = value.toObject();
+        BrowserSession session;
+        session.referrer = entry.value(QLatin1String("referrer")).toString();
+        session.userAgent = entry.value(QLatin1String("userAgent")).toString();
+        session.cookie = entry.value(QLatin1String("cookie")).toString();
+        if (!session.isEmpty())
+            sessions.insert(taskKey(entry.value(QLatin1String("url")).toString(),
+                                    entry.value(QLatin1String("savePath")).toString()),
+                            session);
+    }
+    return sessions;
+}
+
+bool SessionStore::save(const QList<DownloadTask *> &tasks)
+{
+    QJsonArray entries;
+    for (const DownloadTask *task : tasks) {
+        if (task->browserSession.isEmpty() || task->status == 2)
+            continue;
+        QJsonObject entry;
+        entry.insert(QLatin1String("url"), task->url().toString());
+        entry.insert(QLatin1String("savePath"), task->savePath());
+        entry.insert(QLatin1String("referrer"), task->browserSession.referrer);
+        entry.insert(QLatin1String("userAgent"), task->browserSession.userAgent);
+        entry.insert(QLatin1String("cookie"), task->browserSession.cookie);
+        entries.append(entry);
+    }
+    if (entries.isEmpty()) {
+        written.clear();
+        return !QFile::exists(path()) || QFile::remove(path());
+    }
+    const QByteArray data = QJsonDocument(entries).toJson(QJsonDocument::Compact);
+    if (data == written && QFile::exists(path()))
+        return true;
+    if (!QDir().mkpath(dir) || !writePrivately(path(), data))
+        return false;
+    written = data;
+    return true;
+}
