@@ -14,7 +14,11 @@
 // While it runs, the engine keeps a checkpoint beside OUTPUT_PATH (OUTPUT_PATH.torvane, removed
 // when the download completes). Run again with the same URL and OUTPUT_PATH after a crash, a kill
 // or a failure, it continues from there instead of starting over.
+//
+// --limit-rate RATE keeps the download at or below RATE bytes per second, in curl's units.
+#include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
+#include "engine/ratetext.h"
 #include "engine/trustedcertificates.h"
 #include "language/translation.h"
 
@@ -86,6 +90,12 @@ int main(int argc, char **argv)
                        "redirect leads to)."),
         QStringLiteral("COOKIES"));
     parser.addOptions({referer, userAgent, cookie});
+    const QCommandLineOption limitRate(
+        QStringLiteral("limit-rate"),
+        QStringLiteral("Keep the download at or below RATE bytes per second (like curl): a K, M "
+                       "or G suffix counts 1024, 1024^2 or 1024^3 bytes; 0 means no limit."),
+        QStringLiteral("RATE"));
+    parser.addOption(limitRate);
     parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("The link to download."));
     parser.addPositionalArgument(QStringLiteral("OUTPUT_PATH"),
                                  QStringLiteral("Where the file is written."));
@@ -104,12 +114,21 @@ int main(int argc, char **argv)
         printLine(QStringLiteral("torvane-fetch: no certificates in ") + parser.value(authorities));
         return 1;
     }
+    const qint64 limit = parser.isSet(limitRate) ? parseRateText(parser.value(limitRate)) : 0;
+    if (limit < 0) {
+        printLine(QStringLiteral("torvane-fetch: --limit-rate: not a rate: ") +
+                  parser.value(limitRate));
+        return 1;
+    }
 
+    BandwidthLimiter limiter;
+    limiter.setLimit(limit);
     DownloadTask task(QUrl(positional.at(0)), QFileInfo(positional.at(1)).absoluteFilePath(),
                       QStringLiteral("best"));
     task.browserSession.referrer = parser.value(referer);
     task.browserSession.userAgent = parser.value(userAgent);
     task.browserSession.cookie = parser.value(cookie);
+    task.setBandwidthLimiter(&limiter);
     QElapsedTimer clock;
     QElapsedTimer lastReport;
     bool reported = false;

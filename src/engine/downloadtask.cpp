@@ -1,9 +1,11 @@
 #include "engine/downloadtask.h"
 
+#include "engine/bandwidthlimiter.h"
 #include "engine/categories.h"
 #include "engine/checkpoint.h"
 #include "engine/httptransfer.h"
 #include "engine/mediarun.h"
+#include "engine/speedwindow.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -16,6 +18,7 @@ DownloadTask::DownloadTask(QUrl url, QString savePath, QString format, QObject *
     category = categoryForFileName(fileName);
     mediaMode =
         containsMediaHost(m_url.host(QUrl::FullyDecoded)) || category == QLatin1String("Videos");
+    speedTimer.start();
 }
 
 DownloadTask::~DownloadTask()
@@ -108,6 +111,11 @@ void DownloadTask::discardCheckpoint()
         Checkpoint::discard(m_savePath); // left by an earlier run of the program
 }
 
+void DownloadTask::setBandwidthLimiter(BandwidthLimiter *newLimiter)
+{
+    limiter = newLimiter;
+}
+
 void DownloadTask::setStallTimeoutMs(int ms)
 {
     stallTimeoutMs = ms;
@@ -141,6 +149,13 @@ MediaRun *DownloadTask::mediaRun()
     return media;
 }
 
+SpeedWindow &DownloadTask::window()
+{
+    if (!speedWindow)
+        speedWindow = std::make_unique<SpeedWindow>();
+    return *speedWindow;
+}
+
 // The one place where the status changes. Entering "running" is silent but for statusChanged()
 // (the list is saved on every change): the helper reports once it has something to show. Any
 // other status stops the refresh and tells the listeners. Whoever
@@ -163,16 +178,15 @@ void DownloadTask::setStatus(int newStatus)
     emit progressUpdated();
 }
 
-// The refresh tick: progress is shown twice a second even when no data arrives, and the speed is
-// the rate of the last interval.
+// The refresh tick: progress is shown twice a second even when no data arrives. The speed counts
+// from here, so the first figure after a start or resume comes with the first tick.
 void DownloadTask::startTick()
 {
-    lastDownloadedSize = downloadedSize;
-    speedTimer.start();
     if (!uiTimer) {
         uiTimer = new QTimer(this);
         connect(uiTimer, &QTimer::timeout, this, &DownloadTask::updateSpeed);
     }
+    window().reset(speedTimer.elapsed(), downloadedSize);
     uiTimer->start(500);
 }
 
@@ -182,23 +196,20 @@ void DownloadTask::stopTick()
         uiTimer->stop();
 }
 
-// The count starts again (a fresh start, a restored task): the next speed sample measures from
-// here instead of reading the drop as a negative speed.
+// The count starts again (a fresh start, a restored task): the speed measures from here instead
+// of reading the drop as a negative speed.
 void DownloadTask::countFrom(qint64 bytes)
 {
     downloadedSize = bytes;
-    lastDownloadedSize = bytes;
+    window().reset(speedTimer.elapsed(), bytes);
 }
 
 void DownloadTask::updateSpeed()
 {
     if (status != 1)
         return;
-    const qint64 downloadedNow = downloadedSize - lastDownloadedSize;
-    const qint64 elapsed = speedTimer.restart();
-    if (elapsed > 0)
-        currentSpeed = 1000.0 * double(downloadedNow) / double(elapsed);
-    lastDownloadedSize = downloadedSize;
+    window().add(speedTimer.elapsed(), downloadedSize);
+    currentSpeed = window().rate();
     if (http)
         http->onTick();
     if (status == 1)

@@ -6,12 +6,17 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
+#include <memory>
+
+class BandwidthLimiter;
 class HttpTransfer;
 class MediaRun;
 class QTimer;
+class SpeedWindow;
 
 // One download. Views read the public fields directly and refresh on progressUpdated().
 //
@@ -76,6 +81,10 @@ public:
     // Removes the checkpoint; for a task that leaves the list. Completion removes it by itself.
     void discardCheckpoint();
 
+    // The speed limit this task shares with the other downloads; without one (the default) it
+    // runs as fast as it can. Set it before start(): a run keeps the limiter it started with.
+    void setBandwidthLimiter(BandwidthLimiter *limiter);
+
     // Per-part retry limit and stall timeout; tests shorten them.
     static constexpr int kMaxTriesPerPart = 6;
     void setStallTimeoutMs(int ms);
@@ -97,6 +106,7 @@ private:
 
     HttpTransfer *httpTransfer();
     MediaRun *mediaRun();
+    SpeedWindow &window();
     void setStatus(int newStatus);
     void startTick();
     void stopTick();
@@ -109,7 +119,8 @@ private:
     MediaRun *media = nullptr;
     int stallTimeoutMs = 30000;
     int retryBaseDelayMs = 500;
+    QPointer<BandwidthLimiter> limiter;
     QTimer *uiTimer = nullptr;
-    QElapsedTimer speedTimer;
-    qint64 lastDownloadedSize = 0;
+    QElapsedTimer speedTimer; // runs from construction; the clock of the speed samples
+    std::unique_ptr<SpeedWindow> speedWindow; // made when first needed, like the timer
 };

@@ -1,5 +1,6 @@
 #include "engine/httptransfer.h"
 
+#include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
 #include "engine/httpheaders.h"
 #include "engine/httpprobe.h"
@@ -151,8 +152,10 @@ void HttpTransfer::requestPart(int index)
     reply->setReadBufferSize(kPartReadBuffer);
     part.reply = reply;
     part.lastData = clock.elapsed();
-    connect(reply, &QNetworkReply::readyRead, this, &HttpTransfer::onPartReadyRead);
-    connect(reply, &QNetworkReply::finished, this, &HttpTransfer::onPartFinished);
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { readPart(reply); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { endPart(reply); });
+    if (task->limiter)
+        task->limiter->addStream(reply, this, [this, reply] { drainPart(reply); });
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
         const int i = reply->property("partIndex").toInt();
         if (running() && i < parts.size() && parts[i].reply == reply &&
@@ -314,10 +317,9 @@ void HttpTransfer::adoptWholeBody(QNetworkReply *reply)
 
 // ---- Data ---------------------------------------------------------------------------------------
 
-void HttpTransfer::onPartReadyRead()
+void HttpTransfer::readPart(QNetworkReply *reply)
 {
-    auto *reply = qobject_cast<QNetworkReply *>(sender());
-    if (!reply || !running())
+    if (!running())
         return;
     int index = reply->property("partIndex").toInt();
     if (index < 0 || index >= parts.size() || parts[index].reply != reply)
@@ -337,7 +339,13 @@ void HttpTransfer::onPartReadyRead()
 
 void HttpTransfer::writePartData(QNetworkReply *reply, int index)
 {
-    QByteArray data = reply->readAll();
+    // Under a speed limit only the granted bytes are read; the rest waits in the reply's bounded
+    // buffer, and the limiter drains it when the stream's next share comes. Without a limit the
+    // reply is read whole, as it always was.
+    BandwidthLimiter *limiter = task->limiter;
+    const qint64 waiting = reply->bytesAvailable();
+    const qint64 granted = limiter ? limiter->grant(reply, waiting) : waiting;
+    QByteArray data = granted >= waiting ? reply->readAll() : reply->read(granted);
     if (data.isEmpty())
         return;
     Part &part = parts[index];
@@ -397,11 +405,23 @@ void HttpTransfer::splitLargestPart(int idle)
     requestPart(idle);
 }
 
-void HttpTransfer::onPartFinished()
+// A stream of the speed limit has an allowance while its data waits.
+void HttpTransfer::drainPart(QNetworkReply *reply)
 {
-    auto *reply = qobject_cast<QNetworkReply *>(sender());
-    if (!reply)
+    const int index = reply->property("partIndex").toInt();
+    if (index < 0 || index >= parts.size() || parts[index].reply != reply) {
+        if (task->limiter)
+            task->limiter->removeStream(reply); // dropped, and only waiting to be deleted
         return;
+    }
+    if (reply->isFinished())
+        endPart(reply);
+    else
+        readPart(reply);
+}
+
+void HttpTransfer::endPart(QNetworkReply *reply)
+{
     const int index = reply->property("partIndex").toInt();
     const bool current = index >= 0 && index < parts.size() && parts[index].reply == reply;
     if (!current || !running()) {
@@ -420,6 +440,9 @@ void HttpTransfer::onPartFinished()
     if (reply->bytesAvailable() > 0) {
         writePartData(reply, part);
         if (!running() || part >= parts.size() || parts[part].reply != reply)
+            return;
+        // Held back by the speed limit: the part ends when its last byte is read.
+        if (reply->bytesAvailable() > 0)
             return;
     }
     parts[part].reply = nullptr;

@@ -85,10 +85,11 @@ private:
     void planSingleConnection(qint64 length);
     void adoptWholeBody(QNetworkReply *reply);
 
-    void onPartReadyRead();
+    void readPart(QNetworkReply *reply);
     void writePartData(QNetworkReply *reply, int index);
     void splitLargestPart(int idle);
-    void onPartFinished();
+    void drainPart(QNetworkReply *reply);
+    void endPart(QNetworkReply *reply);
     void retryPart(int index, bool madeProgress);
 
     void checkStalls();

@@ -11,7 +11,8 @@ bool isMediaToolLink(const QUrl &url)
 
 QStringList mediaToolArguments(const QString &format, const QString &ffmpegPath,
                                const QString &savePath, const QUrl &url,
-                               const BrowserSession &session, const QString &cookieFile)
+                               const BrowserSession &session, const QString &cookieFile,
+                               qint64 rateLimit)
 {
     QStringList args{QStringLiteral("--newline"), QStringLiteral("--no-playlist"),
                      QStringLiteral("--force-ipv4")};
@@ -25,6 +26,8 @@ QStringList mediaToolArguments(const QString &format, const QString &ffmpegPath,
              << QStringLiteral("--merge-output-format") << QStringLiteral("mp4");
     }
     args << QStringLiteral("--ffmpeg-location") << ffmpegPath;
+    if (rateLimit > 0)
+        args << QStringLiteral("--limit-rate") << QString::number(rateLimit);
     args << QStringLiteral("-o") << savePath;
     if (!session.refererHeader().isEmpty())
         args << QStringLiteral("--referer") << QString::fromUtf8(session.refererHeader());

@@ -15,11 +15,12 @@ bool isMediaToolLink(const QUrl &url);
 // video and audio into MP4, any other text is a picture height for the tool's format sorting. The
 // options end with "--", so the link after it is never taken for an option. Callers check the link
 // with isMediaToolLink() first. A browser's Referer and User-Agent go along; its cookie, which a
-// command line would show to every user of the machine, goes in `cookieFile` (see below).
+// command line would show to every user of the machine, goes in `cookieFile` (see below). A
+// `rateLimit` above 0 keeps the tool at or below that many bytes per second.
 QStringList mediaToolArguments(const QString &format, const QString &ffmpegPath,
                                const QString &savePath, const QUrl &url,
                                const BrowserSession &session = BrowserSession(),
-                               const QString &cookieFile = QString());
+                               const QString &cookieFile = QString(), qint64 rateLimit = 0);
 
 // A browser's cookie for `url` as the media tool reads cookies from a file (the Netscape cookie
 // file format), for that host alone, over https only when the link is https; empty when there is

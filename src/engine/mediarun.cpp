@@ -1,5 +1,6 @@
 #include "engine/mediarun.h"
 
+#include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
 #include "engine/mediacommand.h"
 #include "engine/mediaprogress.h"
@@ -42,6 +43,7 @@ void MediaRun::start()
             if (e != QProcess::FailedToStart || task->status != 1)
                 return;
             task->lastDlpMessage = T(QStringLiteral("System Error: Missing yt-dlp.exe"));
+            endShare();
             task->setStatus(3);
         });
     }
@@ -55,8 +57,10 @@ void MediaRun::start()
     process->setProcessEnvironment(env);
 
     const QString savePath = task->savePath();
+    // The tool cannot join the HTTP downloads' shared limit; it is given its share of it instead.
+    const qint64 rateLimit = task->limiter ? task->limiter->beginMediaRun(this) : 0;
     const QStringList args = mediaToolArguments(task->m_format, ffmpegPath(), savePath, task->url(),
-                                                task->browserSession, writeCookies());
+                                                task->browserSession, writeCookies(), rateLimit);
 
     // The card leaves an empty placeholder at the save path; the tool would take it for a
     // finished download.
@@ -117,6 +121,7 @@ void MediaRun::retire()
     tree = nullptr;
     pending.clear();
     removeCookies();
+    endShare();
     if (!old)
         return;
     old->disconnect(this);
@@ -186,6 +191,7 @@ void MediaRun::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
     const QList<QByteArray> rest = takeCompleteLines(pending, "\n");
     for (const QByteArray &line : rest)
         applyLine(line);
+    endShare();
 
     if (exitStatus != QProcess::NormalExit || exitCode != 0) {
         task->setStatus(3);
@@ -199,4 +205,10 @@ void MediaRun::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
     task->downloadedSize = task->totalSize;
     task->currentSpeed = 0.0;
     task->setStatus(2);
+}
+
+void MediaRun::endShare()
+{
+    if (task->limiter)
+        task->limiter->endMediaRun(this);
 }

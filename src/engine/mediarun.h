@@ -32,6 +32,7 @@ private:
     void retire();
     QString writeCookies();
     void removeCookies();
+    void endShare(); // the tool's share of the speed limit is free again
 
     DownloadTask *task;
     QProcess *process = nullptr;

@@ -1,5 +1,6 @@
 // Media mode of DownloadTask driven by a fake media tool: a shell script printing scripted lines.
 
+#include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
 #include "engine/mediatool.h"
 #include "language/translation.h"
@@ -18,6 +19,7 @@ private slots:
     void missingTool();
     void onlyWebLinksReachTheTool_data();
     void onlyWebLinksReachTheTool();
+    void toolKeepsToItsShareOfTheLimit();
     void stopKillsTree_data();
     void stopKillsTree();
 
@@ -28,7 +30,8 @@ private:
     QTemporaryDir dir;
     QString toolDir, savePath;
     std::unique_ptr<DownloadTask> task;
-    QStringList shown; // "total done speed eta |message" at every progress signal
+    BandwidthLimiter *limiter = nullptr; // given to the next task
+    QStringList shown;                   // "total done speed eta |message" at every progress signal
     int finishedCount = 0;
 };
 
@@ -54,6 +57,7 @@ DownloadTask *TestMediaTask::startTask(const QByteArray &script, const QUrl &lin
     }
     task = std::make_unique<DownloadTask>(link, savePath, QStringLiteral("best"));
     DownloadTask *t = task.get();
+    t->setBandwidthLimiter(limiter);
     connect(t, &DownloadTask::progressUpdated, this, [this, t] {
         shown << QString::number(t->totalSize) + ' ' + QString::number(t->downloadedSize) + ' ' +
                      QString::number(qint64(t->currentSpeed)) + ' ' + t->dlpEtaStr + " |" +
@@ -151,6 +155,23 @@ void TestMediaTask::onlyWebLinksReachTheTool()
     if (toolSaw.isEmpty())
         QCOMPARE(t->lastDlpMessage,
                  QStringLiteral("Error: Video links must begin with http:// or https://"));
+}
+
+// The tool cannot join the shared limit: it gets its share as its own rate option, and gives the
+// share back when it ends.
+void TestMediaTask::toolKeepsToItsShareOfTheLimit()
+{
+    BandwidthLimiter shared;
+    shared.setLimit(3000000);
+    QObject other;
+    QCOMPARE(shared.beginMediaRun(&other), qint64(3000000)); // alone
+    limiter = &shared;
+    DownloadTask *t = startTask("echo \"[args] $*\"; exit 0\n");
+    limiter = nullptr;
+    QTRY_COMPARE_WITH_TIMEOUT(t->status, 2, 10000);
+    QVERIFY2(t->lastDlpMessage.contains(" --limit-rate 1500000 "), qPrintable(t->lastDlpMessage));
+    QObject third;
+    QCOMPARE(shared.beginMediaRun(&third), qint64(1500000));
 }
 
 void TestMediaTask::stopKillsTree_data()

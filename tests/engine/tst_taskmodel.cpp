@@ -89,7 +89,8 @@ private slots:
         QCOMPARE(done.status, 4);
     }
 
-    void speedSampleIsTheRateOfTheLastInterval()
+    // The window of the shown speed is tested on its own; here the task's tick feeds it.
+    void firstSpeedSampleIsTheRateOfItsInterval()
     {
         DownloadTask task(QUrl("http://127.0.0.1:9/s.bin"), dir.filePath("s.bin"), "best");
         task.status = 1; // sampled as if running, without any network

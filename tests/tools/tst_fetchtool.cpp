@@ -1,8 +1,8 @@
 // torvane-fetch as a user or a benchmark runs it: a segmented file, a video through the media tool
-// found beside the program, a missing file, and HTTPS servers whose certificates pass or fail
-// verification, a file behind a login with and without the browser's session, each checked on disk
-// and by the exit code; killed and run again, and run onto a full disk and again once there is
-// room.
+// found beside the program, a missing file, a file under a speed limit, HTTPS servers whose
+// certificates pass or fail verification, and a file behind a login with and without the
+// browser's session, each checked on disk and by the exit code; killed and run again, and run
+// onto a full disk and again once there is room.
 
 #include "engine/checkpoint.h"
 #include "smalldisk.h"
@@ -90,7 +90,7 @@ void TestFetchTool::fetch_data()
     QTest::addColumn<QByteArray>("path");
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("status"); // -1: refused before it starts, without a summary
     QTest::addColumn<QStringList>("options");
     QTest::newRow("segmented file")
         << QByteArray("/data.bin") << "data.bin" << 0 << 2 << QStringList();
@@ -105,6 +105,10 @@ void TestFetchTool::fetch_data()
     // Nobody to ask: the login page is refused, not saved as the archive.
     QTest::newRow("behind a login, without it")
         << QByteArray("/secret.zip") << "login.zip" << 1 << 3 << QStringList();
+    QTest::newRow("speed limit") << QByteArray("/data.bin") << "data.bin" << 0 << 2
+                                 << QStringList{"--limit-rate", "1M"};
+    QTest::newRow("rate that is no rate")
+        << QByteArray("/data.bin") << "data.bin" << 1 << -1 << QStringList{"--limit-rate=2X"};
 }
 
 void TestFetchTool::fetch()
@@ -130,15 +134,30 @@ void TestFetchTool::fetch()
     // Keep the media tool away from the user's own configuration and cache.
     env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
     env.insert("XDG_CACHE_HOME", dir.filePath("cache"));
+    const int requestsBefore = server.requests.size();
     QVERIFY(run(fetch, options + QStringList{server.url(path).toString(), out}, env));
     const QString summary = QString::fromUtf8(fetch.readAllStandardOutput()).trimmed();
     const QString errors = QString::fromUtf8(fetch.readAllStandardError());
     QCOMPARE(fetch.exitStatus(), QProcess::NormalExit);
+    if (status < 0) {
+        QCOMPARE(fetch.exitCode(), exitCode);
+        QVERIFY(summary.isEmpty() && !QFile::exists(out));
+        return;
+    }
     QVERIFY2(summary.endsWith(QStringLiteral(" status=") + QString::number(status)),
              qPrintable(summary + '\n' + errors));
     QCOMPARE(fetch.exitCode(), exitCode);
     if (exitCode == 0) {
         QVERIFY(readFile(out) == (media ? video : file));
+        if (options.value(0) == QLatin1String("--limit-rate")) {
+            // 1 MiB/s: never faster than the limit allows, nor much slower on a busy machine.
+            const double seconds = summary.section(" seconds=", 1).section(' ', 0, 0).toDouble();
+            const double expected = double(file.size()) / (1024 * 1024);
+            QVERIFY2(seconds > 0.95 * expected && seconds < 1.5 * expected, qPrintable(summary));
+            // The probe and one request per part: what a part's connection holds back when the
+            // server is done is still read, not asked for again.
+            QCOMPARE(server.requests.size() - requestsBefore, 9);
+        }
         return;
     }
     QVERIFY(!readFile(out).contains("not here") && !readFile(out).contains("<form"));

@@ -1,0 +1,178 @@
+// The speed a task shows (a sliding window over its samples), the rate texts of a speed limit, and
+// the limit shared by several downloads measured against the in-process server.
+#include "engine/bandwidthlimiter.h"
+#include "engine/downloadtask.h"
+#include "engine/ratetext.h"
+#include "engine/speedwindow.h"
+#include "testhttpserver.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TstBandwidth : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private slots:
+    void speedFollowsTheAverage_data()
+    {
+        QTest::addColumn<int>("burstEveryMs");
+        QTest::addColumn<int>("burstAtMs"); // when in each period the burst lands
+        QTest::addColumn<int>("jitterMs");  // bursts alternately this much earlier and later
+        QTest::newRow("steady stream") << 0 << 0 << 0;
+        QTest::newRow("bursts between samples") << 1000 << 250 << 0;
+        QTest::newRow("bursts on the samples, early and late") << 1000 << 500 << 5;
+        QTest::newRow("bursts twice a second") << 500 << 200 << 0;
+    }
+    // Samples twice a second of a transfer at 1 MB/s. After the first seconds every figure stays
+    // close to the average, however the bursts fall against the moments of the samples.
+    void speedFollowsTheAverage()
+    {
+        QFETCH(int, burstEveryMs);
+        QFETCH(int, burstAtMs);
+        QFETCH(int, jitterMs);
+        const double perSecond = 1000000.0;
+        auto received = [&](qint64 ms) {
+            if (burstEveryMs == 0)
+                return ms * 1000;
+            qint64 bytes = 0;
+            for (qint64 k = 0; k * burstEveryMs + burstAtMs + (k % 2 ? jitterMs : -jitterMs) <= ms;
+                 ++k)
+                bytes += burstEveryMs * 1000;
+            return bytes;
+        };
+        SpeedWindow window;
+        window.reset(0, 0);
+        for (qint64 ms = 500; ms <= 20000; ms += 500) {
+            window.add(ms, received(ms));
+            if (ms >= 3500)
+                QVERIFY2(qAbs(window.rate() - perSecond) <= 0.2 * perSecond,
+                         qPrintable(QStringLiteral("%1 ms: %2").arg(ms).arg(window.rate())));
+        }
+    }
+
+    void speedStartsQuicklyAndFallsToZero()
+    {
+        SpeedWindow window;
+        window.reset(10000, 300);
+        QCOMPARE(window.rate(), 0.0);
+        window.add(10500, 800); // the first figure comes with the first sample after a start
+        QCOMPARE(window.rate(), 1000.0);
+        for (qint64 ms = 11000; ms <= 15000; ms += 500)
+            window.add(ms, 100000); // one block, then nothing
+        QCOMPARE(window.rate(), 0.0);
+        window.add(15500, 50); // fewer bytes: the count started again, never a negative speed
+        QCOMPARE(window.rate(), 0.0);
+    }
+
+    void rateText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("bytesPerSecond");
+        QTest::newRow("plain bytes") << "1500" << qint64(1500);
+        QTest::newRow("K") << "100K" << qint64(102400);
+        QTest::newRow("m, either case") << "2m" << qint64(2097152);
+        QTest::newRow("G") << "1G" << qint64(1073741824);
+        QTest::newRow("zero: no limit") << "0" << qint64(0);
+        QTest::newRow("empty") << "" << qint64(-1);
+        QTest::newRow("unit alone") << "M" << qint64(-1);
+        QTest::newRow("other unit") << "2X" << qint64(-1);
+        QTest::newRow("fraction") << "1.5M" << qint64(-1);
+        QTest::newRow("negative") << "-1" << qint64(-1);
+        QTest::newRow("too large") << "9000000000G" << qint64(-1);
+    }
+    void rateText()
+    {
+        QFETCH(QString, text);
+        QFETCH(qint64, bytesPerSecond);
+        QCOMPARE(parseRateText(text), bytesPerSecond);
+    }
+
+    // Two downloads of eight parts each under one limit: together they keep to it, every part
+    // moves, a pause and resume go on from where they were, and lifting the limit lets both
+    // finish at once with the served bytes.
+    void sharedLimitHoldsAcrossTasks()
+    {
+        TestHttpServer server;
+        QVERIFY(server.start());
+        const qint64 limit = 2 * 1024 * 1024;
+        QList<QByteArray> bodies;
+        std::vector<std::unique_ptr<DownloadTask>> tasks;
+        BandwidthLimiter limiter;
+        limiter.setLimit(limit);
+        for (int i = 0; i < 2; ++i) {
+            TestHttpServer::Route r;
+            r.body = TestHttpServer::randomBody(16 * 1024 * 1024 + i, 40 + i);
+            bodies.append(r.body);
+            const QByteArray path = "/shared" + QByteArray::number(i);
+            server.setRoute(path, r);
+            tasks.push_back(std::make_unique<DownloadTask>(
+                server.url(path), dir.filePath(QString::number(i)), "best"));
+            tasks.back()->setBandwidthLimiter(&limiter);
+            tasks.back()->start();
+        }
+        auto received = [&] {
+            return tasks[0]->downloadedSize + tasks[1]->downloadedSize;
+        };
+        auto offsets = [&] {
+            return tasks[0]->transferProgress().partOffsets +
+                   tasks[1]->transferProgress().partOffsets;
+        };
+        QVERIFY(QTest::qWaitFor(
+            [&] { return tasks[0]->downloadedSize && tasks[1]->downloadedSize; }, 10000));
+        QTest::qWait(1000);
+        // A media tool started now would get its share of the limit beside the two downloads.
+        QCOMPARE(limiter.beginMediaRun(this), limit / 3);
+        limiter.endMediaRun(this);
+
+        QElapsedTimer clock;
+        clock.start();
+        const qint64 before = received();
+        const QVector<qint64> partsBefore = offsets();
+        QTest::qWait(6000);
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        const double rate = double(received() - before) / seconds;
+        const QVector<qint64> partsAfter = offsets();
+        qInfo("%.1f %% of the limit over %.1f s", 100.0 * rate / double(limit), seconds);
+
+        // The refill counts the time that passed, not the ticks, so a busy machine stays close.
+        QVERIFY2(rate > 0.95 * limit && rate < 1.05 * limit,
+                 qPrintable(QStringLiteral("%1 bytes/s").arg(rate, 0, 'f', 0)));
+        QCOMPARE(partsAfter.size(), 16);
+        const double fairShare = rate * seconds / 16;
+        for (int i = 0; i < 16; ++i)
+            QVERIFY2(double(partsAfter[i] - partsBefore[i]) > 0.5 * fairShare,
+                     qPrintable(QStringLiteral("part %1: %2 bytes")
+                                    .arg(i)
+                                    .arg(partsAfter[i] - partsBefore[i])));
+
+        // Connections given up by a pause and asked anew by the resume, still under the limit.
+        tasks[0]->pause();
+        tasks[0]->resume();
+        QTest::qWait(500);
+        limiter.setLimit(0);
+        QVERIFY(
+            QTest::qWaitFor([&] { return tasks[0]->status != 1 && tasks[1]->status != 1; }, 30000));
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(tasks[i]->status, 2);
+            QVERIFY(readFile(dir.filePath(QString::number(i))) == bodies[i]);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TstBandwidth)
+#include "tst_bandwidth.moc"
