@@ -88,6 +88,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     toolbarTimer->setSingleShot(true);
     toolbarTimer->setInterval(0);
     connect(toolbarTimer, &QTimer::timeout, this, &MainWindow::updateToolbarState);
+    // Every change of a task's status is saved, once per event-loop pass however many tasks
+    // changed in it (a toolbar action on thousands of them).
+    saveTimer = new QTimer(this);
+    saveTimer->setSingleShot(true);
+    saveTimer->setInterval(0);
+    connect(saveTimer, &QTimer::timeout, this, &MainWindow::saveTasks);
 
     setupUI();
     setupTrayIcon();
@@ -408,12 +414,15 @@ bool MainWindow::handleDuplicateFile(QString &path)
 void MainWindow::listTask(DownloadTask *task, bool restored)
 {
     listView->addTask(task, restored);
-    connect(task, &DownloadTask::finished, this, &MainWindow::saveTasks);
+    // To the timer, not to the window: the tasks still report their cancel while the window
+    // is being destroyed, after the timer has gone.
+    connect(task, &DownloadTask::statusChanged, saveTimer, qOverload<>(&QTimer::start));
 }
 
 void MainWindow::removeTask(DownloadTask *task)
 {
     task->cancel();
+    task->discardCheckpoint();
     listView->removeTasks({task});
     // Nothing refers to the canceled task any more; it goes after its details dialog, which
     // reads it and is deleted first.
@@ -488,6 +497,7 @@ void MainWindow::processDeleteAction()
         // Stopped before its file goes: a file the task still holds open cannot be removed on
         // Windows.
         task->cancel();
+        task->discardCheckpoint();
         if (removeFiles)
             QFile::remove(task->savePath());
     }
@@ -502,6 +512,7 @@ void MainWindow::processDeleteAction()
 
 void MainWindow::saveTasks()
 {
+    saveTimer->stop();
     store.save(listView->tasks());
 }
 

@@ -105,6 +105,7 @@ private:
     TaskStore store;
     // The toolbar is recomputed once per event-loop pass, however many selection changes came.
     QTimer *toolbarTimer = nullptr;
+    QTimer *saveTimer = nullptr;
     int toolbarShowsPause = -1;
 
     // The background notice is shown on the first hide of the process only.
