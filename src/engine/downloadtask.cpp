@@ -72,6 +72,15 @@ void DownloadTask::resume()
     httpTransfer()->resume();
 }
 
+void DownloadTask::downloadAgain()
+{
+    if (status != 2)
+        return;
+    countFrom(0);
+    status = 0; // start() announces the change to running
+    start();
+}
+
 void DownloadTask::cancel()
 {
     pause();

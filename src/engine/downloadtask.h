@@ -60,6 +60,9 @@ public:
     void pause();
     void resume();
     void cancel();
+    // A finished download whose file has gone since (moved or deleted by the user) is fetched
+    // again from the start; nothing happens to a task in any other state.
+    void downloadAgain();
     QUrl url() const;
     QString savePath() const;
 

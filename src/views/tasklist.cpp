@@ -24,6 +24,15 @@ constexpr int kWatchesPerPass = 500;
 // How long the list must hold still before rows in view get their placeholder files.
 constexpr int kPlaceholderDelayMs = 150;
 
+// Reserves a download's name on the disk; a finished download has its file, or had it: one the
+// user has moved or deleted since is not brought back as an empty file, which would look like a
+// broken download.
+void placeFileOf(const DownloadTask &task)
+{
+    if (task.status != 2)
+        makePlaceholderFile(task.savePath());
+}
+
 } // namespace
 
 // A card of the list: selection and details dialog belong to the task it shows, which the list
@@ -394,7 +403,7 @@ void TaskList::makeDuePlaceholders()
         Entry &entry = entries[it.key()];
         if (entry.placed)
             continue;
-        makePlaceholderFile(it.key()->savePath());
+        placeFileOf(*it.key());
         entry.placed = true;
         it.value()->placeholderMade();
         ++made;
@@ -440,7 +449,7 @@ void TaskList::layoutCards()
             card = released.isEmpty() ? takeSpareCard() : released.takeLast();
             Entry &entry = entries[task];
             if (!entry.placed && !scrolling) {
-                makePlaceholderFile(task->savePath());
+                placeFileOf(*task);
                 entry.placed = true;
             }
             unplaced = unplaced || !entry.placed;
