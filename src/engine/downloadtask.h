@@ -103,6 +103,7 @@ private slots:
 private:
     friend class HttpTransfer;
     friend class MediaRun;
+    friend class PartConnections;
 
     HttpTransfer *httpTransfer();
     MediaRun *mediaRun();
