@@ -61,16 +61,18 @@ public:
 
 private:
     bool running() const;
+    void useBrowserSession();
     void sendProbe();
     void beginTransfer(const ProbeAnswer &answer);
-    void useBrowserSession();
-    void fetchOverOneConnection();
-    void retryPart(int index, bool madeProgress);
-    void saveCheckpoint();
 
     void restartFromScratch();
+    void fetchOverOneConnection();
+    void retryPart(int index, bool madeProgress);
+
+    void saveCheckpoint();
     void resumeParts();
     void resumeRestored();
+
     void complete();
     // Ends the run in status 3; `reason` is the one line the views show (already translated).
     // The checkpoint is kept for a later resume unless the file it describes is gone.
