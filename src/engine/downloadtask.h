@@ -106,6 +106,7 @@ private slots:
 private:
     friend class HttpTransfer;
     friend class MediaRun;
+    friend class PartConnections;
 
     HttpTransfer *httpTransfer();
     MediaRun *mediaRun();

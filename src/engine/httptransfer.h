@@ -4,20 +4,16 @@
 #include "engine/partfile.h"
 #include "engine/transferprogress.h"
 
-#include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include <QUrl>
-#include <QVector>
 
 class DownloadTask;
 class HttpProbe;
 class HttpSession;
+class PartConnections;
 struct ProbeAnswer;
 struct RefusedCertificate;
-class QNetworkReply;
-class QTimer;
 
 // The HTTP mode of a DownloadTask. A one-byte probe learns the size, then up to eight ranged
 // requests, each on its own connection, write at their own offsets of one pre-sized file. Every
@@ -25,6 +21,10 @@ class QTimer;
 // connection, transport failures are retried per part, a part that gets no data for a while is
 // asked again, a connection whose range is done takes over half of the slowest part, and a changed
 // file on the server starts the transfer over.
+//
+// The requests themselves, with their checks and writes, are PartConnections'. This class plans
+// the parts, decides how often a failing part is asked again and how long to wait, and ends or
+// restarts the run when the connections say so.
 //
 // While it runs, where every part stands is kept in a Checkpoint beside the file: on the task's
 // tick from two seconds into a run about every second, and at every pause, failure and part
@@ -60,45 +60,19 @@ public:
     int retryBaseDelayMs = 500;
 
 private:
-    // One byte range of the file and the request that is fetching it.
-    struct Part {
-        qint64 start = 0;    // first byte of the range
-        qint64 end = -1;     // last byte, inclusive; -1 while the size is unknown
-        qint64 offset = 0;   // the next byte to write
-        int tries = 0;       // failed tries in a row without progress
-        int redirects = 0;   // redirects followed by hand in this run
-        qint64 lastData = 0; // clock.elapsed() at the last data or request
-        QNetworkReply *reply = nullptr;
-        QTimer *retryTimer = nullptr; // a pending retry
-
-        bool done() const { return end >= 0 && offset > end; }
-    };
-
     bool running() const;
+    void useBrowserSession();
     void sendProbe();
     void beginTransfer(const ProbeAnswer &answer);
-    void requestPart(int index);
-    bool checkPartHeaders(QNetworkReply *reply, int index);
-    void settleFailedAnswer(QNetworkReply *reply, int index);
-    bool followRedirect(QNetworkReply *reply, int index);
-    void useBrowserSession();
-    void planSingleConnection(qint64 length);
-    void adoptWholeBody(QNetworkReply *reply);
-
-    void readPart(QNetworkReply *reply);
-    void writePartData(QNetworkReply *reply, int index);
-    void splitLargestPart(int idle);
-    void drainPart(QNetworkReply *reply);
-    void endPart(QNetworkReply *reply);
-    void retryPart(int index, bool madeProgress);
-
-    void checkStalls();
-    void saveCheckpoint();
 
     void restartFromScratch();
+    void fetchOverOneConnection();
+    void retryPart(int index, bool madeProgress);
+
+    void saveCheckpoint();
     void resumeParts();
     void resumeRestored();
-    bool allPartsDone() const;
+
     void complete();
     // Ends the run in status 3; `reason` is the one line the views show (already translated).
     // The checkpoint is kept for a later resume unless the file it describes is gone.
@@ -111,18 +85,12 @@ private:
     HttpProbe *probe;
     PartFile file;
     Checkpoint checkpoint;
-    QVector<Part> parts;
-    // Where `parts` came from: nothing, the saved list, the checkpoint, or this run's requests
+    PartConnections *connections;
+    // Where the parts came from: nothing, the saved list, the checkpoint, or this run's requests
     // (then they are ahead of anything saved).
     enum class PartsFrom { Nothing, SavedList, CheckpointFile, ThisRun };
     PartsFrom partsFrom = PartsFrom::Nothing;
     qint64 nextCheckpoint = 0; // clock.elapsed() when the next timed one is due
-    QUrl transferUrl;          // the URL the probe ended at
-    QByteArray etag;
-    QByteArray lastModified;
-    QByteArray probeType; // the Content-Type the probe got; every part must send the same
     int restarts = 0;
-    QString lastProblem;    // why the latest try of a part failed; the reason once tries run out
-    QString contentProblem; // a part was sent something else than the file: the reason then
     QElapsedTimer clock;
 };

@@ -20,7 +20,6 @@ public:
     // it is open.
     bool open();
     void close();
-    bool isOpen() const { return file.isOpen(); }
     qint64 size() const { return file.size(); }
     bool resize(qint64 size);
     // Writes `data` at `offset` and returns how many of its bytes reached the file; fewer than

@@ -1,0 +1,431 @@
+#include "engine/partconnections.h"
+
+#include "engine/bandwidthlimiter.h"
+#include "engine/downloadtask.h"
+#include "engine/httpheaders.h"
+#include "engine/httpsession.h"
+#include "engine/partfile.h"
+#include "engine/webpageanswer.h"
+#include "language/translation.h"
+
+#include <QNetworkReply>
+#include <QTimer>
+
+namespace {
+
+// Data waiting in memory per part before Qt stops reading that connection. Small buffers keep
+// the whole transfer at about 25 MiB resident and were also the fastest on loopback.
+constexpr qint64 kPartReadBuffer = 256 * 1024;
+
+QByteArray rangeHeader(qint64 first, qint64 last)
+{
+    QByteArray value = "bytes=" + QByteArray::number(first) + '-';
+    if (last >= 0)
+        value += QByteArray::number(last);
+    return value;
+}
+
+} // namespace
+
+PartConnections::PartConnections(DownloadTask *task, HttpSession *session, PartFile &file,
+                                 QObject *parent)
+    : QObject(parent), task(task), session(session), file(file)
+{
+    clock.start();
+}
+
+bool PartConnections::running() const
+{
+    return task->status == 1;
+}
+
+// ---- Requests and their answers -----------------------------------------------------------------
+
+void PartConnections::request(int index)
+{
+    Part &part = parts[index];
+    // A single stream from the first byte asks for the plain body; everything else is a range.
+    const bool ranged = parts.size() > 1 || part.offset > 0;
+    QNetworkReply *reply =
+        session->get(url, index, ranged ? rangeHeader(part.offset, part.end) : QByteArray());
+    reply->setProperty("partIndex", index);
+    reply->setProperty("ranged", ranged);
+    reply->setProperty("startOffset", part.offset);
+    reply->setReadBufferSize(kPartReadBuffer);
+    part.reply = reply;
+    part.lastData = clock.elapsed();
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { readPart(reply); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { endPart(reply); });
+    if (task->limiter)
+        task->limiter->addStream(reply, this, [this, reply] { drainPart(reply); });
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+        const int i = reply->property("partIndex").toInt();
+        if (running() && i < parts.size() && parts[i].reply == reply &&
+            !reply->property("checked").toBool())
+            checkAnswer(reply, i);
+    });
+}
+
+// Decides from a part's response headers whether its body may be written at the part's offsets;
+// every part answer passes here before any of its bytes is written. Returns false when the reply
+// was dropped and something else (a retry, a fresh start, the failure) has taken its place.
+bool PartConnections::checkAnswer(QNetworkReply *reply, int index)
+{
+    const int code = HttpSession::statusOf(reply);
+    if (!reply->isFinished()) {
+        if (code >= 300 && code < 400)
+            return false; // a redirect being followed
+        if (code >= 400) {
+            // An error page is never content. Its body is read and forgotten, and the reply is
+            // settled when it ends: aborting it now would race Qt's own error report.
+            reply->setProperty("checked", true);
+            reply->setProperty("rejected", true);
+            return false;
+        }
+    }
+    reply->setProperty("checked", true);
+    if (code == 0 || code >= 300) {
+        settleFailedAnswer(reply, index);
+        return false;
+    }
+    // An expired session answers the next ranges with its login page: never the file's bytes.
+    const QString problem = partContentProblem(probeType, reply->rawHeader("Content-Type"),
+                                               task->fileName, task->webPageAccepted);
+    if (!problem.isEmpty()) {
+        lastProblem = contentProblem = problem;
+        parts[index].reply = nullptr;
+        HttpSession::drop(reply, this);
+        emit partBroken(index, false);
+        return false;
+    }
+    const QByteArray newEtag = reply->rawHeader("ETag");
+    const QByteArray newModified = reply->rawHeader("Last-Modified");
+    if ((!etag.isEmpty() && !newEtag.isEmpty() && newEtag != etag) ||
+        (!lastModified.isEmpty() && !newModified.isEmpty() && newModified != lastModified)) {
+        emit fileChanged(); // another version of the file: never splice two
+        return false;
+    }
+
+    const bool ranged = reply->property("ranged").toBool();
+    if (code == 206) {
+        const ContentRange cr = parseContentRange(reply->rawHeader("Content-Range"));
+        if (!cr.valid || cr.first != parts[index].offset) {
+            emit wrongRange(); // bytes useless at this part's offsets
+            return false;
+        }
+        if (cr.total >= 0 && task->totalSize > 0 && cr.total != task->totalSize) {
+            emit fileChanged();
+            return false;
+        }
+        if (parts[index].end < 0 && cr.total > 0) {
+            task->totalSize = cr.total;
+            parts[index].end = cr.total - 1;
+        }
+        return true;
+    }
+    if (ranged) {
+        // The server ignored the range and sends the whole file: keep this stream as the one
+        // connection for the whole file, and drop the others.
+        adoptWholeBody(reply);
+        return true;
+    }
+    if (parts[index].end < 0 && reply->hasRawHeader("Content-Length")) {
+        const qint64 length = parseDecimalHeader(reply->rawHeader("Content-Length"));
+        if (length > 0) {
+            task->totalSize = length;
+            parts[index].end = length - 1;
+        }
+    }
+    return true;
+}
+
+// A part answer without usable content: no answer at all, an error status or a redirect that
+// may not be followed.
+void PartConnections::settleFailedAnswer(QNetworkReply *reply, int index)
+{
+    if (followRedirect(reply, index))
+        return;
+    const int code = HttpSession::statusOf(reply);
+    const QNetworkReply::NetworkError error = reply->error();
+    const RefusedCertificate refusal = HttpSession::refusalOf(reply);
+    lastProblem =
+        code == 0 ? reply->errorString() : T(QStringLiteral("Server error: HTTP %1")).arg(code);
+    parts[index].reply = nullptr;
+    HttpSession::drop(reply, this);
+    // A link that no request can serve fails at once instead of after every retry; asking the
+    // same server again cannot make its certificate acceptable either.
+    const bool hopeless = error == QNetworkReply::ProtocolUnknownError ||
+                          error == QNetworkReply::ProtocolInvalidOperationError;
+    if (!refusal.isNull())
+        emit refused(refusal);
+    else if (code == 0 && !hopeless)
+        emit partBroken(index, false);
+    else if (code >= 500 || code == 408 || code == 429)
+        emit partBroken(index, false); // worth asking again
+    else if (code == 416)
+        emit fileChanged(); // the range lies beyond the file
+    else
+        emit failed(lastProblem);
+}
+
+// A redirect that the session left to us, since the request carried the browser's cookie: asked
+// again at its target, where the session decides whether the cookie goes along.
+bool PartConnections::followRedirect(QNetworkReply *reply, int index)
+{
+    const QUrl target = HttpSession::redirectTarget(reply);
+    if (!target.isValid() || parts[index].redirects >= HttpSession::MaxRedirects)
+        return false;
+    ++parts[index].redirects;
+    parts[index].reply = nullptr;
+    HttpSession::drop(reply, this);
+    url = target;
+    request(index);
+    return true;
+}
+
+void PartConnections::planSingleConnection(qint64 length)
+{
+    stop();
+    task->countFrom(0);
+    task->totalSize = qMax<qint64>(length, 0);
+    file.resize(task->totalSize);
+    Part whole;
+    whole.end = task->totalSize > 0 ? task->totalSize - 1 : -1;
+    whole.lastData = clock.elapsed();
+    parts = {whole};
+}
+
+void PartConnections::adoptWholeBody(QNetworkReply *reply)
+{
+    const int index = reply->property("partIndex").toInt();
+    parts[index].reply = nullptr; // keep it out of the sweep below
+    qint64 length = -1;
+    if (reply->hasRawHeader("Content-Length"))
+        length = parseDecimalHeader(reply->rawHeader("Content-Length"));
+    planSingleConnection(length);
+    parts[0].reply = reply;
+    reply->setProperty("partIndex", 0);
+    reply->setProperty("ranged", false);
+    reply->setProperty("startOffset", 0);
+}
+
+// ---- Data ---------------------------------------------------------------------------------------
+
+void PartConnections::readPart(QNetworkReply *reply)
+{
+    if (!running())
+        return;
+    int index = reply->property("partIndex").toInt();
+    if (index < 0 || index >= parts.size() || parts[index].reply != reply)
+        return;
+    if (!reply->property("checked").toBool() && !checkAnswer(reply, index)) {
+        if (reply->property("rejected").toBool())
+            reply->readAll();
+        return;
+    }
+    if (reply->property("rejected").toBool()) {
+        reply->readAll();
+        return;
+    }
+    index = reply->property("partIndex").toInt(); // adopting a whole body renumbers the part
+    writePartData(reply, index);
+}
+
+void PartConnections::writePartData(QNetworkReply *reply, int index)
+{
+    // Under a speed limit only the granted bytes are read; the rest waits in the reply's bounded
+    // buffer, and the limiter drains it when the stream's next share comes. Without a limit the
+    // reply is read whole, as it always was.
+    BandwidthLimiter *limiter = task->limiter;
+    const qint64 waiting = reply->bytesAvailable();
+    const qint64 granted = limiter ? limiter->grant(reply, waiting) : waiting;
+    QByteArray data = granted >= waiting ? reply->readAll() : reply->read(granted);
+    if (data.isEmpty())
+        return;
+    Part &part = parts[index];
+    part.lastData = clock.elapsed();
+    if (part.end >= 0) {
+        // Never write past the part's own range, whatever the server sends.
+        const qint64 room = part.end - part.offset + 1;
+        if (data.size() > room)
+            data.truncate(int(room));
+    }
+    if (!data.isEmpty()) {
+        // Only what reached the file counts; the checkpoint keeps it for a resume once the
+        // user has made room (or given permission).
+        const qint64 written = file.writeAt(part.offset, data);
+        part.offset += written;
+        task->downloadedSize += written;
+        if (written < data.size()) {
+            emit failed(describeProblem(file.problem()));
+            return;
+        }
+    }
+    if (part.done()) {
+        part.reply = nullptr;
+        HttpSession::drop(reply, this);
+        if (allPartsDone()) {
+            emit completed();
+            return;
+        }
+        splitLargestPart(index);
+        emit partDone();
+    }
+    emit task->progressUpdated();
+}
+
+// A connection whose range is done takes over the second half of the part with the most bytes
+// left, so that one slow connection does not hold up the end of the whole download.
+void PartConnections::splitLargestPart(int idle)
+{
+    constexpr qint64 kMinSplit = 1024 * 1024;
+    int largest = -1;
+    qint64 most = 0;
+    for (int i = 0; i < parts.size(); ++i) {
+        const qint64 left = parts[i].end - parts[i].offset + 1;
+        if (i != idle && parts[i].end >= 0 && left > most) {
+            largest = i;
+            most = left;
+        }
+    }
+    if (largest < 0 || most < 2 * kMinSplit)
+        return;
+    const qint64 middle = parts[largest].offset + most / 2;
+    parts[idle].start = parts[idle].offset = middle;
+    parts[idle].end = parts[largest].end;
+    // The running request of the split part keeps going; its writes stop at the new end.
+    parts[largest].end = middle - 1;
+    parts[idle].tries = 0;
+    request(idle);
+}
+
+// A stream of the speed limit has an allowance while its data waits.
+void PartConnections::drainPart(QNetworkReply *reply)
+{
+    const int index = reply->property("partIndex").toInt();
+    if (index < 0 || index >= parts.size() || parts[index].reply != reply) {
+        if (task->limiter)
+            task->limiter->removeStream(reply); // dropped, and only waiting to be deleted
+        return;
+    }
+    if (reply->isFinished())
+        endPart(reply);
+    else
+        readPart(reply);
+}
+
+void PartConnections::endPart(QNetworkReply *reply)
+{
+    const int index = reply->property("partIndex").toInt();
+    const bool current = index >= 0 && index < parts.size() && parts[index].reply == reply;
+    if (!current || !running()) {
+        if (current)
+            parts[index].reply = nullptr;
+        reply->deleteLater();
+        return;
+    }
+    if (reply->property("rejected").toBool()) {
+        settleFailedAnswer(reply, index);
+        return;
+    }
+    if (!reply->property("checked").toBool() && !checkAnswer(reply, index))
+        return;
+    const int part = reply->property("partIndex").toInt();
+    if (reply->bytesAvailable() > 0) {
+        writePartData(reply, part);
+        if (!running() || part >= parts.size() || parts[part].reply != reply)
+            return;
+        // Held back by the speed limit: the part ends when its last byte is read.
+        if (reply->bytesAvailable() > 0)
+            return;
+    }
+    parts[part].reply = nullptr;
+    const bool clean = reply->error() == QNetworkReply::NoError;
+    lastProblem = clean ? T(QStringLiteral("The connection ended early")) : reply->errorString();
+    const bool progressed = parts[part].offset > reply->property("startOffset").toLongLong();
+    disconnect(reply, nullptr, this, nullptr);
+    reply->deleteLater();
+
+    // A stream of unknown length ends where the server ends it; anything else still short of its
+    // range is a dropped connection, a stalled or a short answer.
+    if (parts[part].end < 0 && clean)
+        emit completed();
+    else
+        emit partBroken(part, progressed);
+}
+
+// ---- Retries and stalls -------------------------------------------------------------------------
+
+void PartConnections::retryAfter(int index, int delayMs)
+{
+    auto *timer = new QTimer(this);
+    timer->setSingleShot(true);
+    parts[index].retryTimer = timer;
+    connect(timer, &QTimer::timeout, this, [this, index, timer] {
+        const bool known = index < parts.size();
+        if (known && parts[index].retryTimer == timer)
+            parts[index].retryTimer = nullptr;
+        timer->deleteLater();
+        if (running() && known && !parts[index].reply && !parts[index].done())
+            request(index);
+    });
+    timer->start(delayMs);
+}
+
+void PartConnections::checkStalls(int timeoutMs)
+{
+    const qint64 now = clock.elapsed();
+    for (int i = 0; i < parts.size() && running(); ++i) {
+        QNetworkReply *reply = parts[i].reply;
+        if (!reply || now - parts[i].lastData < timeoutMs)
+            continue;
+        if (reply->property("rejected").toBool()) {
+            settleFailedAnswer(reply, i); // an error page that never ends is still an error
+            continue;
+        }
+        const bool progressed = parts[i].offset > reply->property("startOffset").toLongLong();
+        lastProblem = T(QStringLiteral("No data from the server"));
+        parts[i].reply = nullptr;
+        HttpSession::drop(reply, this);
+        emit partBroken(i, progressed);
+    }
+}
+
+QString PartConnections::failureReason() const
+{
+    return contentProblem.isEmpty() ? T(QStringLiteral("Connection failed: %1")).arg(lastProblem)
+                                    : contentProblem;
+}
+
+void PartConnections::clearProblems()
+{
+    lastProblem.clear();
+    contentProblem.clear();
+}
+
+// ---- The whole plan -----------------------------------------------------------------------------
+
+bool PartConnections::allPartsDone() const
+{
+    for (const Part &part : parts) {
+        if (!part.done())
+            return false;
+    }
+    return !parts.isEmpty();
+}
+
+void PartConnections::stop()
+{
+    for (Part &part : parts) {
+        if (part.reply) {
+            QNetworkReply *reply = part.reply;
+            part.reply = nullptr;
+            HttpSession::drop(reply, this);
+        }
+        if (part.retryTimer) {
+            part.retryTimer->stop();
+            part.retryTimer->deleteLater();
+            part.retryTimer = nullptr;
+        }
+    }
+}

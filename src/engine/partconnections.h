@@ -1,0 +1,112 @@
+#pragma once
+
+#include "engine/trustedcertificates.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <QVector>
+
+class DownloadTask;
+class HttpSession;
+class PartFile;
+class QNetworkReply;
+class QTimer;
+
+// The connections of a segmented transfer: one request per part, each asking for the rest of its
+// range. Every answer is checked before any of its bytes is written: an error page, a web page or
+// another kind of content than the probe got, another version of the file, or bytes of another
+// range are never taken for the part's bytes. What is taken goes to the part's own offsets of the
+// file, as fast as the task's speed limit lets each connection read, and never past the part's
+// end. A connection whose range is done takes over half of the slowest part.
+//
+// What happens to the run is the transfer's to decide: a part whose request ended short or failed
+// is reported through partBroken() and asked again only when the transfer calls retryAfter();
+// everything that ends or restarts the run is a signal, after which nothing here goes on.
+class PartConnections : public QObject {
+    Q_OBJECT
+
+public:
+    // One byte range of the file and the request that is fetching it.
+    struct Part {
+        qint64 start = 0;    // first byte of the range
+        qint64 end = -1;     // last byte, inclusive; -1 while the size is unknown
+        qint64 offset = 0;   // the next byte to write
+        int tries = 0;       // failed tries in a row without progress
+        int redirects = 0;   // redirects followed by hand in this run
+        qint64 lastData = 0; // clock.elapsed() at the last data or request
+        QNetworkReply *reply = nullptr;
+        QTimer *retryTimer = nullptr; // a pending retry
+
+        bool done() const { return end >= 0 && offset > end; }
+    };
+
+    PartConnections(DownloadTask *task, HttpSession *session, PartFile &file, QObject *parent);
+
+    // The plan, in the order of the file. Replaced only while no request runs (after stop()).
+    QVector<Part> parts;
+    // Where the parts are asked for: the URL the probe ended at, or the link itself on a resume.
+    // A redirect followed by hand moves it.
+    QUrl url;
+    // What the file must be: its validators, and the Content-Type the probe got, which every part
+    // must send too. Empty when unknown.
+    QByteArray etag;
+    QByteArray lastModified;
+    QByteArray probeType;
+
+    void request(int index);
+    // Asks for part `index` again after `delayMs`, unless the run ends or the part is done by
+    // then.
+    void retryAfter(int index, int delayMs);
+    // Drops the request of every part that has had no data for `timeoutMs` and reports it broken.
+    void checkStalls(int timeoutMs);
+    // One part for the whole file, of `length` bytes (unknown when 0 or less), from its first byte:
+    // for a server that does not serve the ranges asked for. Nothing is requested yet.
+    void planSingleConnection(qint64 length);
+    bool allPartsDone() const;
+    // Drops every request and pending retry.
+    void stop();
+
+    // The one line for a run that gives up on a part: what was sent instead of the file, or why
+    // its latest try failed.
+    QString failureReason() const;
+    // A new start or resume: what earlier tries were sent no longer says anything.
+    void clearProblems();
+
+signals:
+    void completed();
+    // The run cannot go on; `reason` is the line the views show (already translated).
+    void failed(const QString &reason);
+    void refused(const RefusedCertificate &certificate);
+    // The server has another version of the file, or no longer the range asked for.
+    void fileChanged();
+    // A part was sent bytes of another range than it asked for.
+    void wrongRange();
+    // The request of part `index` ended before its range did, or failed; `madeProgress` when it
+    // wrote bytes first.
+    void partBroken(int index, bool madeProgress);
+    // A part has all its bytes, and the others go on.
+    void partDone();
+
+private:
+    bool running() const;
+    bool checkAnswer(QNetworkReply *reply, int index);
+    void settleFailedAnswer(QNetworkReply *reply, int index);
+    bool followRedirect(QNetworkReply *reply, int index);
+    void adoptWholeBody(QNetworkReply *reply);
+
+    void readPart(QNetworkReply *reply);
+    void writePartData(QNetworkReply *reply, int index);
+    void splitLargestPart(int idle);
+    void drainPart(QNetworkReply *reply);
+    void endPart(QNetworkReply *reply);
+
+    DownloadTask *task;
+    HttpSession *session;
+    PartFile &file;
+    QString lastProblem;    // why the latest try of a part failed; the reason once tries run out
+    QString contentProblem; // a part was sent something else than the file: the reason then
+    QElapsedTimer clock;
+};
