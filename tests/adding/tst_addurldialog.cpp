@@ -91,6 +91,7 @@ private slots:
             {"/n6", "", "../../x.exe", "x.exe"},
             {"/n7", cd + "=\"a/b\\\\c.pdf\"", "", "c.pdf"},
             {"/n8", cd + "*=UTF-8''..%2F..%2Fx.exe", "", "x.exe"},
+            {"/n9", cd + "=\"../../../aux.mp3\"", "", "aux_.mp3"},
         };
         for (const auto &row : rows) {
             if (row.path != "/go")

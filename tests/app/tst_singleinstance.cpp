@@ -1,6 +1,7 @@
 #include "adding/addurldialog.h"
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "testfiles.h"
 #include "testhttpserver.h"
 
 #include <QApplication>
@@ -95,12 +96,6 @@ private:
     bool shown = false;
     int pendingAccepts = 0;
 };
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -249,10 +244,7 @@ void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
                              {"totalSize", 5},
                              {"downloadedSize", 5}};
     QVERIFY(QDir().mkpath(QFileInfo(firstCopyList()).path()));
-    QFile list(firstCopyList());
-    QVERIFY(list.open(QIODevice::WriteOnly));
-    list.write(QJsonDocument(QJsonArray{seeded}).toJson());
-    list.close();
+    QVERIFY(writeFile(firstCopyList(), QJsonDocument(QJsonArray{seeded}).toJson()));
 
     startFirstCopy();
     QVERIFY(waitForLine("shown"));

@@ -4,6 +4,7 @@
 #include "engine/downloadtask.h"
 #include "engine/ratetext.h"
 #include "engine/speedwindow.h"
+#include "testfiles.h"
 #include "testhttpserver.h"
 
 #include <QFile>
@@ -11,16 +12,6 @@
 #include <QTest>
 
 #include <memory>
-
-namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-} // namespace
 
 class TstBandwidth : public QObject {
     Q_OBJECT

@@ -5,6 +5,7 @@
 #include "engine/trustedcertificates.h"
 #include "language/translation.h"
 #include "testcertificates.h"
+#include "testfiles.h"
 #include "testhttpserver.h"
 
 #include <QFile>
@@ -12,16 +13,6 @@
 #include <QTest>
 
 #include <memory>
-
-namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-} // namespace
 
 class TstCertificates : public QObject {
     Q_OBJECT

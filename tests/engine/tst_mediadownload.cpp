@@ -5,6 +5,7 @@
 #include "engine/mediatool.h"
 #include "language/translation.h"
 #include "processlist.h"
+#include "testfiles.h"
 #include "testhttpserver.h"
 #include "testmedia.h"
 
@@ -13,12 +14,6 @@
 #include <memory>
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // One "codec,type[,height]" line per stream, sorted.
 QStringList probe(const QString &path)
@@ -45,7 +40,6 @@ private slots:
     void download_data();
     void download();
     void pauseDuringHlsLeavesNoFfmpegAndResumeCompletes();
-    void cancelLeavesNoProcess();
 
 private:
     DownloadTask *startTask(const QByteArray &path, const QString &format,
@@ -188,17 +182,6 @@ void TestMediaDownload::pauseDuringHlsLeavesNoFfmpegAndResumeCompletes()
     t->resume();
     QTRY_COMPARE_WITH_TIMEOUT(t->status, 2, 60000);
     QVERIFY(probe(outDir + "/clip.mp4").contains("h264,video,360"));
-}
-
-void TestMediaDownload::cancelLeavesNoProcess()
-{
-    server.route("/v.mp4").trickleBytes = 200;
-    server.route("/v.mp4").trickleIntervalMs = 20;
-    DownloadTask *t = startTask("/v.mp4", "best");
-    QTRY_VERIFY_WITH_TIMEOUT(t->downloadedSize > 0 && t->downloadedSize < t->totalSize, 60000);
-    t->cancel();
-    QTRY_VERIFY_WITH_TIMEOUT(live().isEmpty(), 5000);
-    server.route("/v.mp4").trickleBytes = 0;
 }
 
 QTEST_GUILESS_MAIN(TestMediaDownload)

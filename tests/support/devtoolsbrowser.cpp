@@ -1,6 +1,6 @@
 #include "devtoolsbrowser.h"
 
-#include "headlessbrowser.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <algorithm>
@@ -35,15 +36,33 @@ DevToolsBrowser::~DevToolsBrowser()
     }
 }
 
+QString DevToolsBrowser::chromiumPath()
+{
+    const QString chosen = qEnvironmentVariable("TORVANE_CHROMIUM");
+    if (!chosen.isEmpty()) {
+        const QString found = QStandardPaths::findExecutable(chosen);
+        return found.isEmpty() ? chosen : found;
+    }
+    for (const char *name : {"chromium", "chromium-browser"}) {
+        const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
+        if (!path.isEmpty())
+            return path;
+    }
+    return {};
+}
+
 bool DevToolsBrowser::start(const QStringList &extensions)
 {
-    const QString chromium = HeadlessBrowser::chromiumPath();
+    const QString chromium = chromiumPath();
     if (chromium.isEmpty() || !m_profile.isValid()) {
         m_error = QStringLiteral("no Chromium, or no temporary profile folder");
         return false;
     }
-    QStringList args = HeadlessBrowser::arguments(m_profile.filePath(QStringLiteral("profile")));
-    args << QStringLiteral("--remote-debugging-pipe");
+    // No sandbox, GPU, first run or background traffic (the machine has no network).
+    QStringList args = words("--headless --no-sandbox --disable-gpu --no-first-run --disable-sync "
+                             "--disable-background-networking --disable-component-update "
+                             "--remote-debugging-pipe")
+                       << "--user-data-dir=" + m_profile.filePath(QStringLiteral("profile"));
     if (!extensions.isEmpty()) {
         args << QStringLiteral("--load-extension=") + extensions.join(QLatin1Char(','))
              << QStringLiteral("--disable-extensions-except=") + extensions.join(QLatin1Char(','));

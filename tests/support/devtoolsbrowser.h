@@ -7,17 +7,20 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// Headless Chromium under the test's control through the DevTools protocol, spoken over a pipe
-// (no port to collide with other runs): find and attach to targets (pages, an extension's service
-// worker), run script in them, navigate, allow downloads. Each browser gets a fresh profile, and
-// may load unpacked extensions. Every call runs the test thread's event loop while it waits, so
-// servers and windows of the test keep working.
+// The machine's headless Chromium under the test's control through the DevTools protocol, spoken
+// over a pipe (no port to collide with other runs): find and attach to targets (pages, an
+// extension's service worker), run script in them, navigate, allow downloads. Each browser gets a
+// fresh profile, and may load unpacked extensions. Every call runs the test thread's event loop
+// while it waits, so servers and windows of the test keep working.
 class DevToolsBrowser {
 public:
     DevToolsBrowser();
     ~DevToolsBrowser();
     DevToolsBrowser(const DevToolsBrowser &) = delete;
     DevToolsBrowser &operator=(const DevToolsBrowser &) = delete;
+
+    // The machine's Chromium, or an empty string when it has none. TORVANE_CHROMIUM overrides.
+    static QString chromiumPath();
 
     // Starts the browser on about:blank with the given unpacked extension folders loaded; false
     // (see output()) when it could not be started.

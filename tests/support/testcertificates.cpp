@@ -1,27 +1,12 @@
 #include "testcertificates.h"
 
-#include <QFile>
+#include "testfiles.h"
+
 #include <QHostAddress>
 #include <QProcess>
 #include <QSslConfiguration>
 
 namespace {
-
-const QStringList kEcKey = {
-    QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-    QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // An OpenSSL configuration whose section "ext" holds the extensions of one certificate.
 QByteArray config(const QString &host, bool authority)
@@ -59,60 +44,50 @@ TlsIdentity TestCertificates::load(const QString &name)
 {
     TlsIdentity identity;
     const QList<QSslCertificate> certs =
-        QSslCertificate::fromData(readFile(dir.filePath(name + QStringLiteral(".pem"))));
-    identity.key = QSslKey(readFile(dir.filePath(name + QStringLiteral(".key"))), QSsl::Ec);
+        QSslCertificate::fromData(readFile(dir.filePath(name + ".pem")));
+    identity.key = QSslKey(readFile(dir.filePath(name + ".key")), QSsl::Ec);
     if (!certs.isEmpty())
         identity.certificate = certs.first();
     return identity;
 }
 
+// A fresh EC key in name.key, valid for a day, and with the extensions of name.cnf a
+// certificate (-x509) or a request (-new) for the subject in name + suffix.
+QStringList TestCertificates::request(const QString &kind, const QString &subject,
+                                      const QString &name, const QString &suffix)
+{
+    return words("req " + kind + " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1")
+           << "-subj" << subject
+           << words(QStringLiteral("-config %1.cnf -extensions ext -keyout %1.key -out %1%2")
+                        .arg(name, suffix));
+}
+
 TlsIdentity TestCertificates::selfSigned(const QString &host)
 {
     const QString name = QStringLiteral("self%1").arg(++serial);
-    if (!writeFile(dir.filePath(name + QStringLiteral(".cnf")), config(host, false)) ||
-        !run(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + kEcKey +
-             QStringList{QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
-                         QStringLiteral("/CN=") + host, QStringLiteral("-config"),
-                         name + QStringLiteral(".cnf"), QStringLiteral("-extensions"),
-                         QStringLiteral("ext"), QStringLiteral("-keyout"),
-                         name + QStringLiteral(".key"), QStringLiteral("-out"),
-                         name + QStringLiteral(".pem")}))
+    if (!writeFile(dir.filePath(name + ".cnf"), config(host, false)) ||
+        !run(request("-x509", "/CN=" + host, name, ".pem")))
         return TlsIdentity();
     return load(name);
 }
 
 bool TestCertificates::makeAuthority()
 {
-    if (haveAuthority)
-        return true;
-    haveAuthority =
-        writeFile(dir.filePath(QStringLiteral("ca.cnf")), config(QString(), true)) &&
-        run(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + kEcKey +
-            QStringList{QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
-                        QStringLiteral("/CN=Torvane test authority"), QStringLiteral("-config"),
-                        QStringLiteral("ca.cnf"), QStringLiteral("-extensions"),
-                        QStringLiteral("ext"), QStringLiteral("-keyout"), QStringLiteral("ca.key"),
-                        QStringLiteral("-out"), QStringLiteral("ca.pem")});
+    if (!haveAuthority)
+        haveAuthority = writeFile(dir.filePath("ca.cnf"), config(QString(), true)) &&
+                        run(request("-x509", "/CN=Torvane test authority", "ca", ".pem"));
     return haveAuthority;
 }
 
 TlsIdentity TestCertificates::issued(const QString &host)
 {
     const QString name = QStringLiteral("leaf%1").arg(++serial);
-    if (!makeAuthority() ||
-        !writeFile(dir.filePath(name + QStringLiteral(".cnf")), config(host, false)) ||
-        !run(QStringList{QStringLiteral("req"), QStringLiteral("-new")} + kEcKey +
-             QStringList{QStringLiteral("-subj"), QStringLiteral("/CN=") + host,
-                         QStringLiteral("-config"), name + QStringLiteral(".cnf"),
-                         QStringLiteral("-keyout"), name + QStringLiteral(".key"),
-                         QStringLiteral("-out"), name + QStringLiteral(".csr")}) ||
-        !run({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-              name + QStringLiteral(".csr"), QStringLiteral("-CA"), QStringLiteral("ca.pem"),
-              QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-set_serial"),
-              QString::number(serial), QStringLiteral("-days"), QStringLiteral("1"),
-              QStringLiteral("-extfile"), name + QStringLiteral(".cnf"),
-              QStringLiteral("-extensions"), QStringLiteral("ext"), QStringLiteral("-out"),
-              name + QStringLiteral(".pem")}))
+    if (!makeAuthority() || !writeFile(dir.filePath(name + ".cnf"), config(host, false)) ||
+        !run(request("-new", "/CN=" + host, name, ".csr")) ||
+        !run(words(QStringLiteral("x509 -req -in %1.csr -CA ca.pem -CAkey ca.key -set_serial %2 "
+                                  "-days 1 -extfile %1.cnf -extensions ext -out %1.pem")
+                       .arg(name)
+                       .arg(serial))))
         return TlsIdentity();
     return load(name);
 }
@@ -122,13 +97,13 @@ QSslCertificate TestCertificates::authority()
     if (!makeAuthority())
         return QSslCertificate();
     const QList<QSslCertificate> certs =
-        QSslCertificate::fromData(readFile(dir.filePath(QStringLiteral("ca.pem"))));
+        QSslCertificate::fromData(readFile(dir.filePath("ca.pem")));
     return certs.value(0);
 }
 
 QString TestCertificates::authorityFile()
 {
-    return makeAuthority() ? dir.filePath(QStringLiteral("ca.pem")) : QString();
+    return makeAuthority() ? dir.filePath("ca.pem") : QString();
 }
 
 bool TestCertificates::trustAuthorityInProcess()

@@ -34,6 +34,8 @@ public:
 
 private:
     bool run(const QStringList &arguments);
+    static QStringList request(const QString &kind, const QString &subject, const QString &name,
+                               const QString &suffix);
     bool makeAuthority();
     TlsIdentity load(const QString &name);
 

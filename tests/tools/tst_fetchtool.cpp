@@ -1,24 +1,17 @@
-// torvane-fetch as a user or a benchmark runs it: a segmented file, a video through the media tool
-// found beside the program, a missing file, a file under a speed limit, HTTPS servers whose
-// certificates pass or fail verification, and a file behind a login with and without the
-// browser's session, each checked on disk and by the exit code; killed and run again, and run
-// onto a full disk and again once there is room.
+// torvane-fetch run as a user or a benchmark runs it, each outcome checked on disk and by the
+// exit code: plain, media, missing and login-bound files, a speed limit, certificates, and runs
+// killed or stopped by a full disk that a later run finishes byte-exact.
 
 #include "engine/checkpoint.h"
 #include "smalldisk.h"
 #include "testcertificates.h"
+#include "testfiles.h"
 #include "testhttpserver.h"
 #include "testmedia.h"
 
 #include <QtTest>
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // A throttled file: eight parts of `partSize` bytes, each connection sending `bytesPerTick`
 // every 10 ms.

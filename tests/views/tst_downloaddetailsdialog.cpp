@@ -117,6 +117,8 @@ private slots:
         QTRY_COMPARE(d.layoutDirection(), Qt::LeftToRight);
         QTRY_COMPARE(child<QPushButton>(&d, "btnHide")->text(), QStringLiteral("Hide"));
 
+        QFile file(t->savePath()); // a finished download's file is there, not "File missing"
+        QVERIFY(file.open(QIODevice::WriteOnly));
         t->downloadedSize = t->totalSize;
         t->status = 2;
         QTRY_VERIFY(!child<QWidget>(&d, "completedWidget")->isHidden());
