@@ -25,7 +25,8 @@ QString downloadLocation()
 
 void setDownloadLocation(const QString &folder)
 {
-    chosenLocation() = folder.isEmpty() ? QString() : QDir::cleanPath(QDir::fromNativeSeparators(folder));
+    chosenLocation() =
+        folder.isEmpty() ? QString() : QDir::cleanPath(QDir::fromNativeSeparators(folder));
 }
 
 QString categoryFolder(const QString &fileName)

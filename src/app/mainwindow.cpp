@@ -30,12 +30,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QMultiMap>
 #include <QPixmap>
 #include <QPushButton>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <QMultiMap>
 #include <QUrl>
 #include <QVBoxLayout>
 

@@ -55,16 +55,15 @@ PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget
     grid->setContentsMargins(15, 15, 15, 15);
     grid->setVerticalSpacing(10);
 
-    folderEdit = new QLineEdit(current.folder.isEmpty() ? systemDownloadFolder() : current.folder,
-                               form);
+    folderEdit =
+        new QLineEdit(current.folder.isEmpty() ? systemDownloadFolder() : current.folder, form);
     folderEdit->setObjectName(QStringLiteral("folderEdit"));
     // Paths read left to right also in the Arabic interface.
     folderEdit->setLayoutDirection(Qt::LeftToRight);
     folderEdit->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     QPushButton *btnBrowse = dialogButton(T(QStringLiteral("Browse...")), "btnBrowse", form);
-    auto *folderHint =
-        new QLabel(T(QStringLiteral("Each download goes to Torvane, in a folder of its category.")),
-                   form);
+    auto *folderHint = new QLabel(
+        T(QStringLiteral("Each download goes to Torvane, in a folder of its category.")), form);
     folderHint->setWordWrap(true);
     grid->addWidget(new QLabel(T(QStringLiteral("Download folder:")), form), 0, 0);
     grid->addWidget(folderEdit, 0, 1, 1, 3);
@@ -94,14 +93,14 @@ PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget
     const bool inMiB = limit == 0 || limit % kMiB == 0;
     limitCheck->setChecked(limit > 0);
     limitUnit->setCurrentIndex(inMiB ? 1 : 0);
-    limitEdit->setText(QString::number(limit == 0 ? 2 : qMin<qint64>(kLargestFigure, limit / (inMiB ? kMiB : kKiB))));
+    limitEdit->setText(QString::number(
+        limit == 0 ? 2 : qMin<qint64>(kLargestFigure, limit / (inMiB ? kMiB : kKiB))));
     grid->addWidget(new QLabel(T(QStringLiteral("Speed limit:")), form), 3, 0);
     grid->addWidget(limitCheck, 3, 1);
     grid->addWidget(limitEdit, 3, 2);
     grid->addWidget(limitUnit, 3, 3);
 
-    noticesCheck =
-        new QCheckBox(T(QStringLiteral("Show a notice when a download ends")), form);
+    noticesCheck = new QCheckBox(T(QStringLiteral("Show a notice when a download ends")), form);
     noticesCheck->setObjectName(QStringLiteral("noticesCheck"));
     noticesCheck->setChecked(current.notices);
     grid->addWidget(noticesCheck, 4, 1, 1, 4);
@@ -168,7 +167,8 @@ void PreferencesDialog::save()
 DownloadPreferences PreferencesDialog::values() const
 {
     DownloadPreferences prefs;
-    const QString folder = QDir::cleanPath(QDir::fromNativeSeparators(folderEdit->text().trimmed()));
+    const QString folder =
+        QDir::cleanPath(QDir::fromNativeSeparators(folderEdit->text().trimmed()));
     // The Download folder itself is kept as "no choice", so that it follows the system's.
     if (folder != QDir::cleanPath(systemDownloadFolder()))
         prefs.folder = folder;

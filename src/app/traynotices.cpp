@@ -47,9 +47,8 @@ void TrayNotices::showBackgroundNotice()
         return;
     backgroundNoticePending = false;
     lastTask = nullptr; // a click on this one opens nothing
-    const QString message =
-        g_lang == QLatin1String("ar")
-            ? QStringLiteral("البرنامج يعمل في الخلفية لمتابعة التحميلات...")
-            : QStringLiteral("Application is running in the background...");
+    const QString message = g_lang == QLatin1String("ar")
+                                ? QStringLiteral("البرنامج يعمل في الخلفية لمتابعة التحميلات...")
+                                : QStringLiteral("Application is running in the background...");
     tray->showMessage(QStringLiteral("Torvane"), message, QSystemTrayIcon::Information, 2000);
 }

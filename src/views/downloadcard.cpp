@@ -298,7 +298,7 @@ void DownloadCard::updateTooltips()
     setToolTipIfChanged(btnDelete, T(QStringLiteral("Delete")));
     setToolTipIfChanged(btnPlay, T(QStringLiteral("Play")));
     setToolTipIfChanged(btnToggle, T(m_task && m_task->isActive() ? QStringLiteral("Pause")
-                                                                     : QStringLiteral("Resume")));
+                                                                  : QStringLiteral("Resume")));
 }
 
 void DownloadCard::showTask(DownloadTask *task, const QString &name, bool selected, bool reported)

@@ -231,8 +231,8 @@ void DownloadDetailsDialog::onPauseResume()
             m_task->pause(); // out of the line
         else
             m_task->resume();
-        btnPauseResume->setText(T(m_task->isActive() ? QStringLiteral("Pause")
-                                                     : QStringLiteral("Resume")));
+        btnPauseResume->setText(
+            T(m_task->isActive() ? QStringLiteral("Pause") : QStringLiteral("Resume")));
         break;
     case 3:
         // Retry: resume() continues the parts where the file allows it and starts afresh
@@ -348,10 +348,10 @@ void DownloadDetailsDialog::updateUI()
         setTextIfChanged(btnPauseResume, T(QStringLiteral("Pause")));
         break;
     case 0:
-        setTextIfChanged(statusLbl, T(m_task->queued ? QStringLiteral("Queued")
-                                                     : QStringLiteral("Paused")));
-        setTextIfChanged(btnPauseResume, T(m_task->queued ? QStringLiteral("Pause")
-                                                          : QStringLiteral("Resume")));
+        setTextIfChanged(statusLbl,
+                         T(m_task->queued ? QStringLiteral("Queued") : QStringLiteral("Paused")));
+        setTextIfChanged(btnPauseResume,
+                         T(m_task->queued ? QStringLiteral("Pause") : QStringLiteral("Resume")));
         break;
     case 3:
         setTextIfChanged(statusLbl, m_task->lastDlpMessage.isEmpty() ? T(QStringLiteral("Error"))

@@ -446,7 +446,11 @@ void TestMainWindow::choicesAndQueueSurviveRestart()
             });
     };
     {
-        MainWindow w;
+        MainWindow w; // a first start: the defaults
+        QVERIFY(!w.isDarkMode && w.size() == QSize(1150, 700));
+        QCOMPARE(categoryFolder("a.zip"),
+                 QStandardPaths::writableLocation(QStandardPaths::DownloadLocation) +
+                     "/Torvane/Compressed");
         w.show();
         QTimer::singleShot(0, this, [&folder] {
             auto *d = qobject_cast<PreferencesDialog *>(QApplication::activeModalWidget());

@@ -80,7 +80,9 @@ private slots:
         const DownloadPreferences d = prefs.downloads();
         const QStringList got = {prefs.language(),
                                  prefs.darkTheme() ? "dark" : "light",
-                                 d.folder.isEmpty() ? "-" : d.folder == dir.path() ? "+" : d.folder,
+                                 d.folder.isEmpty()       ? "-"
+                                 : d.folder == dir.path() ? "+"
+                                                          : d.folder,
                                  QString::number(d.maxRunning),
                                  QString::number(d.speedLimit),
                                  QString::number(d.notices)};
