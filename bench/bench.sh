@@ -7,13 +7,16 @@
 # Every download is compared byte for byte with the served file.
 #
 # Usage: bench/bench.sh [runs]       (default 5 runs per tool and case; not run by CI)
+# BENCH_PORT overrides the port (for two benchmarks at once); TORVANE_FETCH_BIN another build of
+# the program (to compare two builds in turn).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
 ./scripts/install-deps.sh
-[ -x build/torvane-fetch ] || ./scripts/build.sh >/dev/null
+fetch=${TORVANE_FETCH_BIN:-./build/torvane-fetch}
+[ -x "$fetch" ] || ./scripts/build.sh >/dev/null
 
-port=18931
+port=${BENCH_PORT:-18931}
 . bench/lib.sh
 start_nginx $port "location /limited/ { limit_rate 4m; }"
 mkdir -p "$work/www/limited"
@@ -23,12 +26,12 @@ head -c $((100 * 1024 * 1024)) /dev/urandom >"$work/www/limited/limited.bin"
 # run_tool NAME URL SOURCE -> appends "seconds kib" lines to $work/NAME.times
 run_tool() {
   local name=$1 url=$2 source=$3 out="$work/out/file"
-  rm -f "$out" "$out.aria2"
+  rm -f "$out" "$out.aria2" "$out.torvane"
   sync
   local start end
   start=$(date +%s.%N)
   case $name in
-    torvane) /usr/bin/time -f %M -o "$work/mem" ./build/torvane-fetch "$url" "$out" >"$work/fetch.log" 2>&1 || { tail -5 "$work/fetch.log" >&2; exit 1; } ;;
+    torvane) /usr/bin/time -f %M -o "$work/mem" "$fetch" "$url" "$out" >"$work/fetch.log" 2>&1 || { tail -5 "$work/fetch.log" >&2; exit 1; } ;;
     aria2c) /usr/bin/time -f %M -o "$work/mem" aria2c -q -x8 -s8 -k1M --allow-overwrite=true \
               -d "$work/out" -o file "$url" ;;
     curl) /usr/bin/time -f %M -o "$work/mem" curl -s -o "$out" "$url" ;;

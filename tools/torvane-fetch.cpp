@@ -11,6 +11,10 @@
 // only to the link's host). A web page where the file's name promises something else (a login
 // page for a .zip) is refused: exit code 1, the reason on stderr, nothing written as the file.
 //
+// While it runs, the engine keeps a checkpoint beside OUTPUT_PATH (OUTPUT_PATH.torvane, removed
+// when the download completes). Run again with the same URL and OUTPUT_PATH after a crash, a kill
+// or a failure, it continues from there instead of starting over.
+//
 // --limit-rate RATE keeps the download at or below RATE bytes per second, in curl's units.
 #include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
@@ -57,8 +61,10 @@ int main(int argc, char **argv)
     // A command-line tool speaks the language of scripts and logs.
     g_lang = QStringLiteral("en");
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Downloads one link with Torvane's engine into OUTPUT_PATH."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Downloads one link with Torvane's engine into OUTPUT_PATH.\n"
+        "Interrupted (a crash, a kill, a full disk), it continues when run again with the same\n"
+        "URL and OUTPUT_PATH, from the checkpoint it keeps in OUTPUT_PATH.torvane."));
     parser.addHelpOption();
     const QCommandLineOption insecure(
         {QStringLiteral("k"), QStringLiteral("insecure")},
@@ -144,7 +150,15 @@ int main(int argc, char **argv)
     });
 
     clock.start();
-    task.start();
+    const qint64 resumeFrom = task.adoptCheckpoint();
+    if (resumeFrom >= 0) {
+        printLine(QStringLiteral("torvane-fetch: resuming from %1 of %2 bytes")
+                      .arg(resumeFrom)
+                      .arg(task.totalSize));
+        task.resume();
+    } else {
+        task.start();
+    }
     if (task.status == 1)
         app.exec();
 

@@ -3,6 +3,7 @@
 #include "adding/categoryfolder.h"
 #include "adding/filenames.h"
 #include "adding/formatlist.h"
+#include "adding/freespace.h"
 #include "engine/categories.h"
 #include "engine/httpprobe.h"
 #include "engine/httpsession.h"
@@ -125,6 +126,11 @@ AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 ext
         accept();
     });
     connect(btnBrowse, &QPushButton::clicked, this, &AddUrlDialog::browse);
+    // Another folder may be on another disk, with more or less room.
+    connect(pathInput, &QLineEdit::textChanged, this, [this] {
+        if (probedSize > 0)
+            showFileInfo();
+    });
 }
 
 AddUrlDialog::~AddUrlDialog()
@@ -195,6 +201,7 @@ void AddUrlDialog::fetchRealName(const QString &text)
     // fields with a stale name, size or quality list.
     abortProbe();
     stopListing();
+    probedSize = 0;
     pageWarning = false;
 
     if (text.startsWith(QLatin1String("blob:"), Qt::CaseInsensitive)) {
@@ -275,7 +282,6 @@ void AddUrlDialog::onProbeAnswer(const ProbeAnswer &answer)
     // follows it whichever of the two came first.
     if (isVid && !formatProcess && qualityCombo->isEnabled())
         path = withFormatExtension(path, getQuality());
-    pathInput->setText(path);
 
     // The length of an error page is not the size of the file.
     const qint64 size = m_extSize >= 1 ? m_extSize : answer.status < 400 ? answer.total : 0;
@@ -283,21 +289,44 @@ void AddUrlDialog::onProbeAnswer(const ProbeAnswer &answer)
     // A media link's page is a web page by nature; the media tool reads it.
     pageWarning = !isVid && answer.refused.isNull() && answer.status < 400 &&
                   isPageInsteadOfFile(answer.contentType, name);
+    // Nothing a refused server said can be believed, the size included; the line of a refusal
+    // or a page stays put whatever the path.
+    probedSize = answer.refused.isNull() && !pageWarning ? size : 0;
+    probedUnsafe = isUnsafeSuffix(QFileInfo(name).suffix());
+    probedMedia = isVid;
+    pathInput->setText(path);
     if (!answer.refused.isNull()) {
-        // Nothing the server said can be believed, the size included.
         lblFileInfo->setText(answer.refused.reason);
         lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
     } else if (pageWarning) {
         lblFileInfo->setText(QStringLiteral("\u26A0\uFE0F ") + pageInsteadOfFileText());
         lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
-    } else if (isUnsafeSuffix(QFileInfo(name).suffix())) {
-        lblFileInfo->setText(sizeText(size) + QStringLiteral("  |  \u26A0\uFE0F ") +
-                             T(QStringLiteral("Warning: Executable file. Might be unsafe.")));
-        lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
     } else {
-        lblFileInfo->setText(sizeText(size) + safeNote());
-        lblFileInfo->setStyleSheet(QLatin1String(SuccessTextStyle));
+        showFileInfo();
     }
+}
+
+// The information line: the size, then what the user should know before starting (the file does
+// not fit on the destination's disk, the file type may be unsafe), or that all is well.
+void AddUrlDialog::showFileInfo()
+{
+    QString text = sizeText(probedSize);
+    bool warned = false;
+    const qint64 free = probedSize > 0 && !probedMedia ? freeSpaceFor(pathInput->text()) : -1;
+    if (free >= 0 && free < probedSize) {
+        text += QStringLiteral("  |  \u26A0\uFE0F ") +
+                T(QStringLiteral("Not enough free space: %1 MB free")).arg(mbText(free));
+        warned = true;
+    }
+    if (probedUnsafe) {
+        text += QStringLiteral("  |  \u26A0\uFE0F ") +
+                T(QStringLiteral("Warning: Executable file. Might be unsafe."));
+        warned = true;
+    } else if (!warned) {
+        text += safeNote();
+    }
+    lblFileInfo->setText(text);
+    lblFileInfo->setStyleSheet(QLatin1String(warned ? ErrorTextStyle : SuccessTextStyle));
 }
 
 void AddUrlDialog::startListing(const QUrl &link)

@@ -45,6 +45,7 @@ private:
     void sendProbe(const QUrl &u, const QString &linkName, bool isVid);
     void onProbeAnswer(const ProbeAnswer &answer);
     void abortProbe();
+    void showFileInfo();
 
     void startListing(const QUrl &link);
     void onListingFinished(QProcess *process, int exitCode, QProcess::ExitStatus exitStatus);
@@ -72,4 +73,8 @@ private:
     QString probeLinkName;
     bool probeIsVid = false;
     bool pageWarning = false;
+    // What the latest probe learned, for the information line.
+    qint64 probedSize = 0;
+    bool probedUnsafe = false;
+    bool probedMedia = false; // the size is a media page's, not the video's
 };

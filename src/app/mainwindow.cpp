@@ -94,6 +94,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     toolbarTimer->setSingleShot(true);
     toolbarTimer->setInterval(0);
     connect(toolbarTimer, &QTimer::timeout, this, &MainWindow::updateToolbarState);
+    // Every change of a task's status or of the queue's line is saved, once per event-loop pass
+    // however many tasks changed in it (a toolbar action on thousands of them).
     saveTimer = new QTimer(this);
     saveTimer->setSingleShot(true);
     saveTimer->setInterval(0);
@@ -108,7 +110,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     queue = new DownloadQueue(this);
     limiter = new BandwidthLimiter(this);
     notices = new TrayNotices(trayIcon, this);
-    connect(queue, &DownloadQueue::changed, this, &MainWindow::scheduleSave);
+    connect(queue, &DownloadQueue::changed, saveTimer, qOverload<>(&QTimer::start));
     connect(queue, &DownloadQueue::ended, notices, &TrayNotices::runEnded);
     connect(notices, &TrayNotices::detailsRequested, listView, &TaskList::showDetails);
     applyDownloadPreferences(prefs->downloads());
@@ -442,12 +444,15 @@ void MainWindow::listTask(DownloadTask *task, bool restored)
     task->setQueue(queue);
     task->setBandwidthLimiter(limiter);
     listView->addTask(task, restored);
-    connect(task, &DownloadTask::finished, this, &MainWindow::saveTasks);
+    // To the timer, not to the window: the tasks still report their cancel while the window
+    // is being destroyed, after the timer has gone.
+    connect(task, &DownloadTask::statusChanged, saveTimer, qOverload<>(&QTimer::start));
 }
 
 void MainWindow::removeTask(DownloadTask *task)
 {
     task->cancel();
+    task->discardCheckpoint();
     listView->removeTasks({task});
     // Nothing refers to the canceled task any more; it goes after its details dialog, which
     // reads it and is deleted first.
@@ -460,12 +465,6 @@ void MainWindow::scheduleToolbarUpdate()
 {
     if (!toolbarTimer->isActive())
         toolbarTimer->start();
-}
-
-void MainWindow::scheduleSave()
-{
-    if (!saveTimer->isActive())
-        saveTimer->start();
 }
 
 void MainWindow::applyFilter(int filterType, QString category)
@@ -528,6 +527,7 @@ void MainWindow::processDeleteAction()
         // Stopped before its file goes: a file the task still holds open cannot be removed on
         // Windows.
         task->cancel();
+        task->discardCheckpoint();
         if (removeFiles)
             QFile::remove(task->savePath());
     }

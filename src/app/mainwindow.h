@@ -83,7 +83,6 @@ private:
     void listTask(DownloadTask *task, bool restored = false);
     void removeTask(DownloadTask *task);
     void scheduleToolbarUpdate();
-    void scheduleSave();
     void applyDownloadPreferences(const DownloadPreferences &chosen);
     void rememberWindow();
     bool trayAvailable() const;

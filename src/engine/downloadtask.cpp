@@ -2,6 +2,7 @@
 
 #include "engine/bandwidthlimiter.h"
 #include "engine/categories.h"
+#include "engine/checkpoint.h"
 #include "engine/downloadqueue.h"
 #include "engine/httptransfer.h"
 #include "engine/mediarun.h"
@@ -62,7 +63,7 @@ void DownloadTask::pause()
     if (media)
         media->stop();
     else if (http)
-        http->stop(); // the file stays open for the resume
+        http->pause(); // the file stays open for the resume
     setStatus(0);
 }
 
@@ -70,12 +71,22 @@ void DownloadTask::resume()
 {
     if (status == 1 || status == 2 || !mayRun())
         return;
+    adoptCheckpoint();
     if (mediaMode || totalSize <= 0) {
         start();
         return;
     }
     setStatus(1);
     httpTransfer()->resume();
+}
+
+void DownloadTask::downloadAgain()
+{
+    if (status != 2)
+        return;
+    countFrom(0);
+    status = 0; // start() announces the change to running
+    start();
 }
 
 void DownloadTask::cancel()
@@ -92,7 +103,7 @@ TransferProgress DownloadTask::transferProgress() const
 {
     if (!http || status == 2)
         return TransferProgress();
-    return http->progress();
+    return http->durableProgress();
 }
 
 void DownloadTask::restoreTransferProgress(const TransferProgress &progress)
@@ -100,6 +111,21 @@ void DownloadTask::restoreTransferProgress(const TransferProgress &progress)
     if (mediaMode || status == 1 || !progress.isValid() || progress.totalSize != totalSize)
         return;
     httpTransfer()->restore(progress);
+}
+
+qint64 DownloadTask::adoptCheckpoint()
+{
+    if (mediaMode || status == 1 || status == 2)
+        return -1;
+    return httpTransfer()->adoptCheckpoint();
+}
+
+void DownloadTask::discardCheckpoint()
+{
+    if (http)
+        http->discardCheckpoint();
+    else if (!mediaMode)
+        Checkpoint::discard(m_savePath); // left by an earlier run of the program
 }
 
 void DownloadTask::setBandwidthLimiter(BandwidthLimiter *newLimiter)
@@ -167,14 +193,18 @@ SpeedWindow &DownloadTask::window()
     return *speedWindow;
 }
 
-// The one place where the status changes. Entering "running" is silent: the helper reports once
-// it has something to show. Any other status stops the refresh and tells the listeners. Whoever
+// The one place where the status changes. Entering "running" is silent but for statusChanged()
+// (the list is saved on every change): the helper reports once it has something to show. Any
+// other status stops the refresh and tells the listeners. Whoever
 // ended a run has stopped its work before (pause() and cancel() here, the helper when its run ends
 // by itself), so nothing of the old run reports after the listeners have heard of the end, and a
 // listener may delete the task on the signal.
 void DownloadTask::setStatus(int newStatus)
 {
+    const bool changed = status != newStatus;
     status = newStatus;
+    if (changed)
+        emit statusChanged();
     if (newStatus == 1)
         return;
     stopTick();
@@ -218,7 +248,7 @@ void DownloadTask::updateSpeed()
     window().add(speedTimer.elapsed(), downloadedSize);
     currentSpeed = window().rate();
     if (http)
-        http->checkStalls();
+        http->onTick();
     if (status == 1)
         emit progressUpdated();
 }

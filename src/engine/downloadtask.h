@@ -63,6 +63,9 @@ public:
     void pause();
     void resume();
     void cancel();
+    // A finished download whose file has gone since (moved or deleted by the user) is fetched
+    // again from the start; nothing happens to a task in any other state.
+    void downloadAgain();
     QUrl url() const;
     QString savePath() const;
 
@@ -70,12 +73,21 @@ public:
     // Running, or waiting in the queue to run: what pause() stops.
     bool isActive() const { return status == 1 || queued; }
 
-    // Part progress of a segmented transfer, for saving beside the task list; invalid (see
-    // TransferProgress::isValid) when there is nothing a restart could continue.
+    // Part progress of a segmented transfer, for saving beside the task list: only what is known
+    // to be on the disk. Invalid (see TransferProgress::isValid) when there is nothing a restart
+    // could continue.
     TransferProgress transferProgress() const;
     // Gives a task restored from the saved list the progress it had, so that resume() continues
     // each part where it stopped. Ignored unless valid, matching totalSize, and the task is idle.
     void restoreTransferProgress(const TransferProgress &progress);
+
+    // A segmented transfer keeps a checkpoint beside its file ("<file>.torvane") while it runs,
+    // and resume() continues from it after a crash or a restart. adoptCheckpoint() does that part
+    // of resume() ahead of it: it returns the bytes resume() will continue from, or -1 when there
+    // is no checkpoint for this link and resume() will start afresh.
+    qint64 adoptCheckpoint();
+    // Removes the checkpoint; for a task that leaves the list. Completion removes it by itself.
+    void discardCheckpoint();
 
     // The speed limit this task shares with the other downloads; without one (the default) it
     // runs as fast as it can. Set it before start(): a run keeps the limiter it started with.
@@ -93,6 +105,9 @@ public:
 signals:
     void progressUpdated();
     void finished();
+    // Any change of `status`, also into 1 (which progressUpdated() does not announce). Comes
+    // before the change's other signals; unlike them, not a place to delete the task.
+    void statusChanged();
 
 private slots:
     void updateSpeed();

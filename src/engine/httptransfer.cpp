@@ -22,6 +22,14 @@ constexpr int kMaxRestarts = 3;
 // the whole transfer at about 25 MiB resident and were also the fastest on loopback.
 constexpr qint64 kPartReadBuffer = 256 * 1024;
 
+// When a running transfer records where its parts stand besides its pauses, failures and part
+// completions. A crash in the first two seconds of a run costs at most those two seconds even
+// without a record (a fast download may well be over by then, and its data never waits for the
+// disk), so the first comes then and the next ones on every other 500 ms tick: a crash costs
+// about a second of transfer, plus the time of one flush.
+constexpr qint64 kFirstCheckpointMs = 1900;
+constexpr qint64 kCheckpointIntervalMs = 900;
+
 QByteArray rangeHeader(qint64 first, qint64 last)
 {
     QByteArray value = "bytes=" + QByteArray::number(first) + '-';
@@ -34,7 +42,7 @@ QByteArray rangeHeader(qint64 first, qint64 last)
 
 HttpTransfer::HttpTransfer(DownloadTask *task)
     : QObject(task), task(task), session(new HttpSession(this)),
-      probe(new HttpProbe(session, this)), file(task->savePath())
+      probe(new HttpProbe(session, this)), file(task->savePath()), checkpoint(task->savePath())
 {
     connect(probe, &HttpProbe::answered, this, &HttpTransfer::beginTransfer);
     clock.start();
@@ -67,6 +75,7 @@ void HttpTransfer::sendProbe()
     stop();
     // A fresh transfer: the counters start from an empty file, as the views will show it.
     parts.clear();
+    partsFrom = PartsFrom::Nothing;
     task->totalSize = 0;
     task->countFrom(0);
     task->currentSpeed = 0.0;
@@ -106,7 +115,7 @@ void HttpTransfer::beginTransfer(const ProbeAnswer &answer)
     task->totalSize = total;
     const int count = segmented ? partCountFor(total) : 1;
     if (!file.resize(total)) {
-        fail(T(QStringLiteral("Cannot write the file")));
+        fail(describeProblem(file.problem()));
         return;
     }
     parts = QVector<Part>(count);
@@ -115,6 +124,14 @@ void HttpTransfer::beginTransfer(const ProbeAnswer &answer)
         parts[i].start = parts[i].offset = segmented ? r.first : 0;
         parts[i].end = segmented ? r.last : -1;
     }
+    partsFrom = PartsFrom::ThisRun;
+    // A record of an earlier run must not outlive the new plan; a stream of unknown length has
+    // nothing a restart could continue.
+    if (segmented)
+        saveCheckpoint();
+    else
+        checkpoint.remove();
+    nextCheckpoint = clock.elapsed() + kFirstCheckpointMs;
     task->startTick();
     for (int i = 0; i < count && running(); ++i)
         requestPart(i);
@@ -281,6 +298,7 @@ void HttpTransfer::planSingleConnection(qint64 length)
     whole.end = task->totalSize > 0 ? task->totalSize - 1 : -1;
     whole.lastData = clock.elapsed();
     parts = {whole};
+    partsFrom = PartsFrom::ThisRun;
 }
 
 void HttpTransfer::adoptWholeBody(QNetworkReply *reply)
@@ -339,13 +357,15 @@ void HttpTransfer::writePartData(QNetworkReply *reply, int index)
             data.truncate(int(room));
     }
     if (!data.isEmpty()) {
-        if (!file.writeAt(part.offset, data)) {
-            // Disk full, file gone: nothing sound to continue with.
-            fail(T(QStringLiteral("Cannot write the file")));
+        // Only what reached the file counts; the checkpoint keeps it for a resume once the
+        // user has made room (or given permission).
+        const qint64 written = file.writeAt(part.offset, data);
+        part.offset += written;
+        task->downloadedSize += written;
+        if (written < data.size()) {
+            fail(describeProblem(file.problem()));
             return;
         }
-        part.offset += data.size();
-        task->downloadedSize += data.size();
     }
     if (part.done()) {
         part.reply = nullptr;
@@ -355,6 +375,7 @@ void HttpTransfer::writePartData(QNetworkReply *reply, int index)
             return;
         }
         splitLargestPart(index);
+        saveCheckpoint();
     }
     emit task->progressUpdated();
 }
@@ -467,6 +488,21 @@ void HttpTransfer::retryPart(int index, bool madeProgress)
     timer->start(delay);
 }
 
+void HttpTransfer::onTick()
+{
+    checkStalls();
+    if (!running() || clock.elapsed() < nextCheckpoint)
+        return;
+    // What no write reports: a file removed under the transfer (on Unix the writes go on, into
+    // nothing), a flush of the data that failed.
+    const PartFile::Problem problem =
+        file.stillAtPath() ? checkpoint.takeFlushProblem() : PartFile::Problem::Removed;
+    if (problem != PartFile::Problem::None)
+        fail(describeProblem(problem), problem != PartFile::Problem::Removed);
+    else
+        saveCheckpoint();
+}
+
 void HttpTransfer::checkStalls()
 {
     const qint64 now = clock.elapsed();
@@ -499,6 +535,12 @@ void HttpTransfer::restartFromScratch()
 
 // ---- Saved progress and resuming ----------------------------------------------------------------
 
+void HttpTransfer::saveCheckpoint()
+{
+    if (checkpoint.save(progress(), task->url(), file))
+        nextCheckpoint = clock.elapsed() + kCheckpointIntervalMs;
+}
+
 TransferProgress HttpTransfer::progress() const
 {
     TransferProgress p;
@@ -516,6 +558,16 @@ TransferProgress HttpTransfer::progress() const
     return p.isValid() ? p : TransferProgress();
 }
 
+TransferProgress HttpTransfer::durableProgress() const
+{
+    switch (partsFrom) {
+    case PartsFrom::ThisRun: return checkpoint.written();
+    case PartsFrom::SavedList:
+    case PartsFrom::CheckpointFile: return progress();
+    default: return TransferProgress();
+    }
+}
+
 void HttpTransfer::restore(const TransferProgress &progress)
 {
     parts = QVector<Part>(progress.numParts);
@@ -527,7 +579,29 @@ void HttpTransfer::restore(const TransferProgress &progress)
     }
     etag = progress.etag;
     lastModified = progress.lastModified;
+    partsFrom = PartsFrom::SavedList;
     task->countFrom(progress.downloadedBytes());
+}
+
+qint64 HttpTransfer::adoptCheckpoint()
+{
+    if (partsFrom == PartsFrom::ThisRun)
+        return -1;
+    if (partsFrom != PartsFrom::CheckpointFile) {
+        // Read now rather than when the list loads: only a task that resumes pays for it.
+        const TransferProgress saved = Checkpoint::read(task->savePath(), task->url());
+        if (!saved.isValid())
+            return -1;
+        task->totalSize = saved.totalSize;
+        restore(saved);
+        partsFrom = PartsFrom::CheckpointFile;
+    }
+    return task->downloadedSize;
+}
+
+void HttpTransfer::discardCheckpoint()
+{
+    checkpoint.remove();
 }
 
 void HttpTransfer::resume()
@@ -554,6 +628,8 @@ void HttpTransfer::resumeParts()
     transferUrl = task->url();
     for (Part &part : parts)
         part.tries = part.redirects = 0;
+    partsFrom = PartsFrom::ThisRun;
+    nextCheckpoint = clock.elapsed() + kFirstCheckpointMs;
     task->startTick();
     if (allPartsDone()) {
         complete();
@@ -575,6 +651,7 @@ void HttpTransfer::resumeRestored()
     const qint64 existing = file.size();
     if (existing == total && task->downloadedSize >= total) {
         closeFile();
+        checkpoint.remove();
         task->downloadedSize = total;
         task->setStatus(2);
         return;
@@ -589,10 +666,12 @@ void HttpTransfer::resumeRestored()
     rest.offset = existing;
     rest.end = total - 1;
     parts = {rest};
+    partsFrom = PartsFrom::ThisRun;
     if (!file.resize(total)) {
-        fail(T(QStringLiteral("Cannot write the file")));
+        fail(describeProblem(file.problem()));
         return;
     }
+    nextCheckpoint = clock.elapsed() + kFirstCheckpointMs;
     task->startTick();
     requestPart(0);
     emit task->progressUpdated();
@@ -612,7 +691,13 @@ bool HttpTransfer::allPartsDone() const
 void HttpTransfer::complete()
 {
     stop();
+    // Every write succeeded, into a file that someone removed meanwhile: not a download.
+    if (!file.stillAtPath()) {
+        fail(describeProblem(PartFile::Problem::Removed), false);
+        return;
+    }
     closeFile();
+    checkpoint.remove();
     const QFileInfo info(task->savePath());
     if (info.exists() && info.size() >= 1)
         task->totalSize = info.size();
@@ -622,14 +707,24 @@ void HttpTransfer::complete()
 }
 
 // Every failure of the transfer ends here.
-void HttpTransfer::fail(const QString &reason)
+void HttpTransfer::fail(const QString &reason, bool keepCheckpoint)
 {
     stop();
+    if (keepCheckpoint)
+        saveCheckpoint();
+    else
+        checkpoint.remove();
     task->lastDlpMessage = reason;
     // Closed so that the user can delete or move it; a resume opens it again.
     closeFile();
     task->currentSpeed = 0.0;
     task->setStatus(3);
+}
+
+void HttpTransfer::pause()
+{
+    stop();
+    saveCheckpoint();
 }
 
 void HttpTransfer::refuse(const RefusedCertificate &certificate)

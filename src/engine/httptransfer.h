@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/checkpoint.h"
 #include "engine/partfile.h"
 #include "engine/transferprogress.h"
 
@@ -25,9 +26,13 @@ class QTimer;
 // asked again, a connection whose range is done takes over half of the slowest part, and a changed
 // file on the server starts the transfer over.
 //
+// While it runs, where every part stands is kept in a Checkpoint beside the file: on the task's
+// tick from two seconds into a run about every second, and at every pause, failure and part
+// completion; completion removes it. A restarted program continues from it (adoptCheckpoint()).
+//
 // It writes the task's figures (sizes, speed) directly and emits the task's progressUpdated() as
 // data arrives. A run ends in complete() or fail(), which stop every request before they set the
-// task's status; a pause or cancel of the task calls stop() and closeFile().
+// task's status; a pause or cancel of the task calls pause() and closeFile().
 class HttpTransfer : public QObject {
     Q_OBJECT
 
@@ -36,12 +41,20 @@ public:
 
     void start();  // probe the link, then fetch the parts
     void resume(); // continue every part where it stopped
+    void pause();  // stop() and record where every part stands
     void stop();   // drop every request and pending retry
     void closeFile();
-    void checkStalls(); // called on the task's refresh tick
+    void onTick(); // called on the task's refresh tick
 
     TransferProgress progress() const;
+    // The part progress that is known to be on the disk: the newest checkpoint of this run, or
+    // what was restored and not yet continued.
+    TransferProgress durableProgress() const;
     void restore(const TransferProgress &progress);
+    // Takes the part progress from the checkpoint beside the file unless this run has its own;
+    // returns the bytes it continues from, or -1 when it took nothing.
+    qint64 adoptCheckpoint();
+    void discardCheckpoint();
 
     int stallTimeoutMs = 30000;
     int retryBaseDelayMs = 500;
@@ -79,13 +92,17 @@ private:
     void endPart(QNetworkReply *reply);
     void retryPart(int index, bool madeProgress);
 
+    void checkStalls();
+    void saveCheckpoint();
+
     void restartFromScratch();
     void resumeParts();
     void resumeRestored();
     bool allPartsDone() const;
     void complete();
     // Ends the run in status 3; `reason` is the one line the views show (already translated).
-    void fail(const QString &reason = QString());
+    // The checkpoint is kept for a later resume unless the file it describes is gone.
+    void fail(const QString &reason = QString(), bool keepCheckpoint = true);
     void refuse(const RefusedCertificate &certificate);
     bool openFile();
 
@@ -93,8 +110,14 @@ private:
     HttpSession *session;
     HttpProbe *probe;
     PartFile file;
+    Checkpoint checkpoint;
     QVector<Part> parts;
-    QUrl transferUrl; // the URL the probe ended at
+    // Where `parts` came from: nothing, the saved list, the checkpoint, or this run's requests
+    // (then they are ahead of anything saved).
+    enum class PartsFrom { Nothing, SavedList, CheckpointFile, ThisRun };
+    PartsFrom partsFrom = PartsFrom::Nothing;
+    qint64 nextCheckpoint = 0; // clock.elapsed() when the next timed one is due
+    QUrl transferUrl;          // the URL the probe ended at
     QByteArray etag;
     QByteArray lastModified;
     QByteArray probeType; // the Content-Type the probe got; every part must send the same

@@ -83,6 +83,15 @@ const std::pair<const char *, const char *> kTable[] = {
     {"The file keeps changing on the server", "الملف يتغير باستمرار على الخادم"},
     {"Cannot open the file", "تعذر فتح الملف"},
     {"Cannot write the file", "تعذرت الكتابة في الملف"},
+    {"Disk full", "القرص ممتلئ"},
+    {"Disk quota exceeded", "تم تجاوز الحصة المسموحة على القرص"},
+    {"No permission to write the file", "لا توجد صلاحية للكتابة في الملف"},
+    {"The file was removed", "تم حذف الملف"},
+    {"The file is too large for this disk", "الملف أكبر مما يسمح به هذا القرص"},
+    // A finished download whose file was moved or deleted since.
+    {"File missing", "الملف مفقود"},
+    // The add dialog, when the probe's size does not fit on the destination's disk.
+    {"Not enough free space: %1 MB free", "لا توجد مساحة كافية: المتاح %1 MB"},
     {"The server sent a web page, not the file — the link may need the browser's login",
      "أرسل الخادم صفحة ويب لا الملف — قد يلزم تسجيل الدخول في المتصفح"},
     {"The server sent something other than the file", "أرسل الخادم شيئاً غير الملف"},

@@ -2,7 +2,7 @@
 
 #include "engine/downloadtask.h"
 
-CardState cardStateOf(const DownloadTask &task)
+CardState cardStateOf(const DownloadTask &task, bool fileMissing)
 {
     CardState s;
     s.known = true;
@@ -33,6 +33,16 @@ CardState cardStateOf(const DownloadTask &task)
         s.bar = QStringLiteral("paused");
         break;
     case 2:
+        if (fileMissing) {
+            s.word = QStringLiteral("File missing");
+            s.eta = CardState::Eta::Empty;
+            s.toggleIcon = QStringLiteral("play.png");
+            s.toggleTip = QStringLiteral("Retry");
+            s.toggle = s.play = true;
+            s.playEnabled = false;
+            s.bar = QStringLiteral("error");
+            break;
+        }
         s.word = QStringLiteral("Done");
         s.play = true;
         s.bar = QStringLiteral("done");

@@ -20,7 +20,10 @@ struct CardState {
     bool cancel = false;    // buttons offered; folder and delete always are
     bool toggle = false;
     bool play = false;
-    QString bar; // the progress bar's "status" property
+    bool playEnabled = true; // false: offered, but there is no file to open
+    QString bar;             // the progress bar's "status" property
 };
 
-CardState cardStateOf(const DownloadTask &task);
+// fileMissing: the task's file is not on the disk (only read for a finished download, whose
+// card then offers to fetch it again).
+CardState cardStateOf(const DownloadTask &task, bool fileMissing = false);

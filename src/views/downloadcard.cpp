@@ -181,7 +181,7 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
 
     iconLbl = new QLabel(body);
     iconLbl->setFixedSize(40, 40);
-    if (task)
+    if (task && task->status != 2)
         makePlaceholderFile(task->savePath());
     layout->addWidget(iconLbl);
 
@@ -233,6 +233,8 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
             m_task->pause();
         else if (m_task->status == 0)
             m_task->resume();
+        else if (m_task->status == 2 && !QFileInfo::exists(m_task->savePath()))
+            m_task->downloadAgain();
     });
     connect(btnCancel, &QPushButton::clicked, this, [this] { m_task->cancel(); });
     connect(btnFolder, &QPushButton::clicked, this, &DownloadCard::openFolder);
@@ -429,7 +431,10 @@ void DownloadCard::updateCardUI()
 
 void DownloadCard::showTaskState(int status)
 {
-    const CardState state = cardStateOf(*m_task);
+    // A finished download's file may have been moved or deleted since; only finished ones are
+    // looked for, and only when the card shows or the task reports, never on a timer.
+    const bool missing = status == 2 && !QFileInfo::exists(m_task->savePath());
+    const CardState state = cardStateOf(*m_task, missing);
     if (state.known) {
         setTextIfChanged(speedLbl, state.showsRate
                                        ? mbText(m_task->currentSpeed) + QStringLiteral(" MB/s")
@@ -447,6 +452,8 @@ void DownloadCard::showTaskState(int status)
         setShown(btnCancel, state.cancel);
         setShown(btnToggle, state.toggle);
         setShown(btnPlay, state.play);
+        if (btnPlay->isEnabled() != state.playEnabled)
+            btnPlay->setEnabled(state.playEnabled);
         setShown(btnFolder, true);
         setShown(btnDelete, true);
         if (status == 2)
@@ -462,6 +469,10 @@ void DownloadCard::openFolder()
 
 void DownloadCard::openFile()
 {
+    if (!QFileInfo::exists(m_task->savePath())) { // gone since the card looked
+        updateCardUI();
+        return;
+    }
     QDesktopServices::openUrl(QUrl::fromLocalFile(m_task->savePath()));
 }
 

@@ -309,8 +309,12 @@ void DownloadDetailsDialog::updateUI()
         completedWidget->show();
         const QIcon icon = QFileIconProvider().icon(QFileInfo(m_task->savePath()));
         compIconLbl->setPixmap(icon.pixmap(64, 64));
-        compSizeStatusLbl->setText(mbText(m_task->totalSize) + QStringLiteral(" MB  |  \u2714 ") +
-                                   T(QStringLiteral("Done")));
+        const bool missing = !QFileInfo::exists(m_task->savePath());
+        compSizeStatusLbl->setText(
+            mbText(m_task->totalSize) +
+            (missing ? QStringLiteral(" MB  |  ") + T(QStringLiteral("File missing"))
+                     : QStringLiteral(" MB  |  \u2714 ") + T(QStringLiteral("Done"))));
+        btnOpenFile->setEnabled(!missing);
         refreshTimer->stop();
         return;
     }

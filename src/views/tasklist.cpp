@@ -30,6 +30,15 @@ int toolbarState(const DownloadTask *task)
     return task->status * 2 + (task->queued ? 1 : 0);
 }
 
+// Reserves a download's name on the disk; a finished download has its file, or had it: one the
+// user has moved or deleted since is not brought back as an empty file, which would look like a
+// broken download.
+void placeFileOf(const DownloadTask &task)
+{
+    if (task.status != 2)
+        makePlaceholderFile(task.savePath());
+}
+
 } // namespace
 
 // A card of the list: selection and details dialog belong to the task it shows, which the list
@@ -406,7 +415,7 @@ void TaskList::makeDuePlaceholders()
         Entry &entry = entries[it.key()];
         if (entry.placed)
             continue;
-        makePlaceholderFile(it.key()->savePath());
+        placeFileOf(*it.key());
         entry.placed = true;
         it.value()->placeholderMade();
         ++made;
@@ -452,7 +461,7 @@ void TaskList::layoutCards()
             card = released.isEmpty() ? takeSpareCard() : released.takeLast();
             Entry &entry = entries[task];
             if (!entry.placed && !scrolling) {
-                makePlaceholderFile(task->savePath());
+                placeFileOf(*task);
                 entry.placed = true;
             }
             unplaced = unplaced || !entry.placed;

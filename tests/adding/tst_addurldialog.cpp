@@ -5,6 +5,7 @@
 #include "language/translation.h"
 #include "testcertificates.h"
 #include "testhttpserver.h"
+#include "views/widgetstyles.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -119,6 +120,10 @@ private slots:
             if (!honourRange || status != 200) // the whole body is on its way
                 QTRY_COMPARE_WITH_TIMEOUT(server.openConnections, 0, 1000);
         }
+        // A file larger than the room left on the destination's disk is said before it starts.
+        Dialog huge(server.url("/big.iso").toString(), {}, qint64(1) << 60, nullptr);
+        QTRY_VERIFY(huge.info->text().contains("  |  \u26A0\uFE0F Not enough free space: "));
+        QCOMPARE(huge.info->styleSheet(), QLatin1String(ErrorTextStyle));
     }
 
     // A certificate that fails verification is named instead of a size; once the user trusted

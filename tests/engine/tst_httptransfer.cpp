@@ -1,8 +1,10 @@
 // Downloads against the in-process server: every test that finishes compares the file on disk
 // with the served bytes.
+#include "engine/checkpoint.h"
 #include "engine/downloadtask.h"
 #include "engine/webpageanswer.h"
 #include "language/translation.h"
+#include "smalldisk.h"
 #include "testhttpserver.h"
 
 #include <QFile>
@@ -41,6 +43,30 @@ TestHttpServer::Route routeOf(qint64 size, quint32 seed)
     TestHttpServer::Route r;
     r.body = TestHttpServer::randomBody(size, seed);
     return r;
+}
+
+// Bytes the requests asked for, the probe's one byte included.
+qint64 bytesAskedFor(const QList<TestHttpServer::Request> &requests)
+{
+    qint64 sum = 0;
+    for (const auto &r : requests) {
+        const QList<QByteArray> ab = r.headers.value("range").mid(6).split('-');
+        sum += ab.size() == 2 ? ab[1].toLongLong() - ab[0].toLongLong() + 1 : 0;
+    }
+    return sum;
+}
+
+// True when every byte the progress claims is in `file` as served.
+bool claimsOnlyWhatIsThere(const TransferProgress &p, const QByteArray &file,
+                           const QByteArray &body)
+{
+    for (int i = 0; i < p.numParts; ++i) {
+        const qint64 first = p.rangeOf(i).first;
+        const qint64 length = p.partOffsets[i] - first;
+        if (file.mid(first, length) != body.mid(first, length))
+            return false;
+    }
+    return file.size() == body.size();
 }
 
 } // namespace
@@ -465,6 +491,124 @@ private slots:
         QVERIFY(readFile(out()) == body);
         if (!presized)
             QCOMPARE(firstBytes(server->requests), QList<qint64>{400});
+    }
+
+    // A process killed mid-transfer leaves the file and its checkpoint as they were; the copy of
+    // both taken here is that image. A new task, which does not even know the size (the list was
+    // saved before the probe answered), continues every part from the checkpoint, unless the file
+    // has changed on the server.
+    void crashImageContinuesFromTheCheckpoint_data()
+    {
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("same file: each part continues") << false;
+        QTest::newRow("changed on the server: fetched anew") << true;
+    }
+    void crashImageContinuesFromTheCheckpoint()
+    {
+        QFETCH(bool, changed);
+        TestHttpServer::Route r = routeOf(8 * 384 * 1024, 27);
+        r.trickleBytes = 1024; // 800 KB/s on eight connections: checkpoints come before the end
+        r.trickleIntervalMs = 10;
+        r.headers = {{"ETag", "\"v1\""}};
+        server->setRoute("/c.bin", r);
+        const QUrl url = server->url("/c.bin");
+        const QString image = dir.filePath("image.bin");
+        QFile::remove(image);
+        TransferProgress claimed;
+        {
+            auto first = task("/c.bin");
+            first->start();
+            QVERIFY(QTest::qWaitFor(
+                [&] { return Checkpoint::read(out(), url).downloadedBytes() > r.body.size() / 4; },
+                10000));
+            // The record first: every byte it claims was written before it, so also before the
+            // copy of the data.
+            QVERIFY(QFile::copy(Checkpoint::pathFor(out()), Checkpoint::pathFor(image)));
+            QVERIFY(QFile::copy(out(), image));
+            claimed = Checkpoint::read(image, url);
+        }
+        QVERIFY(claimed.isValid());
+        QVERIFY(claimsOnlyWhatIsThere(claimed, readFile(image), r.body));
+
+        TestHttpServer::Route &now = server->route("/c.bin");
+        now.trickleBytes = 0;
+        if (changed) {
+            now.body = TestHttpServer::randomBody(r.body.size() + 9, 28);
+            now.headers = {{"ETag", "\"v2\""}};
+        }
+        const int before = server->requests.size();
+        DownloadTask second(url, image, "best");
+        QCOMPARE(second.adoptCheckpoint(), claimed.downloadedBytes());
+        second.resume();
+        QVERIFY(waitForEnd(second));
+        QCOMPARE(second.status, 2);
+        QVERIFY(readFile(image) == now.body);
+        QVERIFY(!QFile::exists(Checkpoint::pathFor(image)));
+        if (!changed) // no probe, and nothing asked twice
+            QCOMPARE(bytesAskedFor(server->requests.mid(before)),
+                     r.body.size() - claimed.downloadedBytes());
+    }
+
+    // A write that fails stops the whole task with the reason; the bytes that did reach the file
+    // are kept, so that a resume after the user put it right ends byte-exact. A file removed
+    // while written (the writes go on, into nothing) is noticed on the way or at the end.
+    void writeProblemStopsTheTaskAndResumeCompletes_data()
+    {
+        QTest::addColumn<bool>("diskFull");
+        QTest::addColumn<bool>("fastEnd"); // over before the first timed checkpoint
+        QTest::newRow("disk full") << true << false;
+        QTest::newRow("file removed, noticed on the way") << false << false;
+        QTest::newRow("file removed, noticed at the end") << false << true;
+    }
+    void writeProblemStopsTheTaskAndResumeCompletes()
+    {
+        QFETCH(bool, diskFull);
+        QFETCH(bool, fastEnd);
+        std::unique_ptr<SmallDisk> disk;
+        QString path = out();
+        if (diskFull) {
+            disk = std::make_unique<SmallDisk>(1024 * 1024);
+            if (!disk->isMounted())
+                QSKIP(qPrintable("needs a small tmpfs, which needs root: " + disk->error()));
+            path = disk->filePath("big.bin");
+        }
+        TestHttpServer::Route r = routeOf(3 * 1024 * 1024, 29);
+        r.trickleBytes = 1024; // still running when the first timed checkpoint looks at the file
+        r.trickleIntervalMs = 10;
+        if (fastEnd) { // only the last part crawls, and is over before a tick looks at the file
+            r.trickleBytes = 8192;
+            r.trickleOnlyAt = 7 * r.body.size() / 8;
+        }
+        server->setRoute("/w.bin", r);
+        DownloadTask t(server->url("/w.bin"), path, "best");
+        t.start();
+        if (!diskFull) {
+            QVERIFY(QTest::qWaitFor([&] { return t.downloadedSize > 256 * 1024; }, 10000));
+            QVERIFY(QFile::remove(path));
+        }
+        QVERIFY(QTest::qWaitFor([&] { return t.status != 1; }, 10000));
+        QCOMPARE(t.status, 3);
+        QCOMPARE(t.lastDlpMessage, T(diskFull ? "Disk full" : "The file was removed"));
+        // Every part stopped with it.
+        if (!fastEnd)
+            QTRY_COMPARE(server->openConnections, 0);
+        const int requests = server->requests.size();
+        QTest::qWait(300);
+        QCOMPARE(server->requests.size(), requests);
+        // A checkpoint of a file that is gone is no use to anyone.
+        QCOMPARE(QFile::exists(Checkpoint::pathFor(path)), diskFull);
+
+        if (diskFull)
+            QVERIFY(disk->resize(8 * 1024 * 1024));
+        server->route("/w.bin").trickleBytes = 0;
+        server->route("/w.bin").trickleOnlyAt = -1;
+        const qint64 kept = t.downloadedSize;
+        t.resume();
+        QVERIFY(waitForEnd(t));
+        QCOMPARE(t.status, 2);
+        QVERIFY(readFile(path) == r.body);
+        if (diskFull) // each part continued where its last write ended
+            QCOMPARE(bytesAskedFor(server->requests.mid(requests)), r.body.size() - kept);
     }
 
     void destroyingARunningTaskStopsItsRequests()

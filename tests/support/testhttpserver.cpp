@@ -11,6 +11,7 @@ struct TestHttpServer::Connection {
     QTimer *trickle = nullptr;
     QByteArray in;
     QByteArray out;          // wire bytes still to send for the current answer
+    qint64 headLeft = 0;     // of which the status line and headers
     bool busy = false;       // an answer is being sent; further requests wait
     bool closeAfter = false; // close once `out` is sent
     bool stallAfter = false; // send nothing more once `out` is sent
@@ -301,6 +302,7 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
     }
     c->busy = true;
     c->out = wire;
+    c->headLeft = wire.indexOf("\r\n\r\n") + 4;
     c->trickleBytes = r ? r->trickleBytes : 0;
     if (r && r->trickleOnlyAt >= 0 && r->trickleOnlyAt != payloadStart)
         c->trickleBytes = 0;
@@ -322,6 +324,9 @@ void TestHttpServer::sendBody(Connection *c)
         c->trickleBytes > 0 ? qMin<qint64>(c->trickleBytes, c->out.size()) : c->out.size();
     c->socket->write(c->out.constData(), n);
     c->out.remove(0, n);
+    const qint64 head = qMin(n, c->headLeft);
+    c->headLeft -= head;
+    bytesServed += n - head;
     if (c->out.isEmpty() && c->trickle)
         c->trickle->stop();
     if (c->out.isEmpty() && c->socket->bytesToWrite() == 0)

@@ -19,8 +19,9 @@ struct TlsIdentity;
 // An HTTP/1.1 server for tests, on a loopback address and a free port, living in the test's
 // thread. Each path is scripted with a Route: honour or ignore Range, redirect, fail chosen
 // requests, trickle, drop the connection at a byte, stall, send chunked bodies. It counts
-// connections (also the most open at once) and logs every request. With useTls() it speaks HTTPS
-// with a throw-away self-signed certificate or a given one (TestCertificates).
+// connections (also the most open at once) and the body bytes it sent, and logs every request. With
+// useTls() it speaks HTTPS with a throw-away self-signed certificate or a given one
+// (TestCertificates).
 class TestHttpServer : public QTcpServer {
     Q_OBJECT
 
@@ -83,6 +84,7 @@ public:
     int connectionCount = 0; // connections accepted in all
     int openConnections = 0;
     int maxOpenConnections = 0;
+    qint64 bytesServed = 0; // body bytes handed to the sockets, on every path
 
     // The page a protected route answers without the session.
     static QByteArray loginPageBody();

@@ -1,8 +1,11 @@
 // torvane-fetch as a user or a benchmark runs it: a segmented file, a video through the media tool
 // found beside the program, a missing file, a file under a speed limit, HTTPS servers whose
 // certificates pass or fail verification, and a file behind a login with and without the
-// browser's session, each checked on disk and by the exit code.
+// browser's session, each checked on disk and by the exit code; killed and run again, and run
+// onto a full disk and again once there is room.
 
+#include "engine/checkpoint.h"
+#include "smalldisk.h"
 #include "testcertificates.h"
 #include "testhttpserver.h"
 #include "testmedia.h"
@@ -17,6 +20,18 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// A throttled file: eight parts of `partSize` bytes, each connection sending `bytesPerTick`
+// every 10 ms.
+TestHttpServer::Route throttled(qint64 partSize, int bytesPerTick, quint32 seed)
+{
+    TestHttpServer::Route r;
+    r.body = TestHttpServer::randomBody(8 * partSize, seed);
+    r.trickleBytes = bytesPerTick;
+    r.trickleIntervalMs = 10;
+    r.headers = {{"ETag", "\"1\""}};
+    return r;
+}
+
 } // namespace
 
 class TestFetchTool : public QObject {
@@ -28,6 +43,8 @@ private slots:
     void fetch();
     void certificates_data();
     void certificates();
+    void killedAndRunAgain();
+    void fullDiskEndsAndRunsAgain();
 
 private:
     // Runs the program to its end with the server's event loop turning; false if it hung.
@@ -201,6 +218,78 @@ void TestFetchTool::certificates()
         QVERIFY(!QFile::exists(out));
         QVERIFY(tls.requests.isEmpty());
     }
+}
+
+// SIGKILL at several points of a throttled download, each time run again: every run continues
+// from the checkpoint the killed one left and says so, the file ends byte-exact, and each kill
+// costs at most about two seconds of transfer fetched twice.
+void TestFetchTool::killedAndRunAgain()
+{
+    const int bytesPerTick = 1024;
+    const double bytesPerSecond = 8 * bytesPerTick * 100.0;
+    const TestHttpServer::Route r = throttled(1024 * 1024, bytesPerTick, 11);
+    server.setRoute("/kill.bin", r);
+    const QUrl url = server.url("/kill.bin");
+    const QString out = dir.filePath("kill/kill.bin");
+    const qint64 servedBefore = server.bytesServed;
+    qint64 continuesFrom = -1;
+    const QList<double> killPoints = {0.3, 0.6, 0.9}; // of the file served in all
+    for (double point : killPoints) {
+        QProcess fetch;
+        fetch.start(program, {url.toString(), out});
+        QVERIFY(QTest::qWaitFor(
+            [&] { return server.bytesServed - servedBefore >= point * r.body.size(); }, 60000));
+        QCOMPARE(fetch.state(), QProcess::Running);
+        fetch.kill();
+        QVERIFY(fetch.waitForFinished(10000));
+        const QString said = QString::fromUtf8(fetch.readAllStandardError());
+        if (continuesFrom >= 0)
+            QVERIFY2(said.startsWith(QStringLiteral("torvane-fetch: resuming from %1 of %2 bytes")
+                                         .arg(continuesFrom)
+                                         .arg(r.body.size())),
+                     qPrintable(said));
+        continuesFrom = Checkpoint::read(out, url).downloadedBytes();
+        QVERIFY(continuesFrom > 0);
+    }
+    QProcess fetch;
+    QVERIFY(run(fetch, {url.toString(), out}));
+    QCOMPARE(fetch.exitCode(), 0);
+    QVERIFY(readFile(out) == r.body);
+    QVERIFY(!QFile::exists(Checkpoint::pathFor(out)));
+    const qint64 twice = server.bytesServed - servedBefore - r.body.size();
+    qInfo("fetched twice after %d kills: %lld bytes (%.2f s of transfer)", int(killPoints.size()),
+          twice, double(twice) / bytesPerSecond);
+    QVERIFY(twice <= killPoints.size() * 2 * bytesPerSecond);
+}
+
+// Onto a disk that fills up: exit 1 with the reason within seconds, and once there is room, run
+// again, continued from the checkpoint to a byte-exact file.
+void TestFetchTool::fullDiskEndsAndRunsAgain()
+{
+    SmallDisk disk(3 * 1024 * 1024);
+    if (!disk.isMounted())
+        QSKIP(qPrintable("needs a small tmpfs, which needs root: " + disk.error()));
+    // Full after some seconds, with a few checkpoints before.
+    const TestHttpServer::Route r = throttled(768 * 1024, 1024, 12);
+    server.setRoute("/full.bin", r);
+    const QString out = disk.filePath("full.bin");
+    const QStringList arguments{server.url("/full.bin").toString(), out};
+    QProcess fetch;
+    fetch.start(program, arguments);
+    QVERIFY(QTest::qWaitFor([&] { return fetch.state() == QProcess::NotRunning; }, 20000));
+    QCOMPARE(fetch.exitCode(), 1);
+    QVERIFY(QString::fromUtf8(fetch.readAllStandardError()).contains("torvane-fetch: Disk full\n"));
+    const qint64 kept = Checkpoint::read(out, QUrl(arguments[0])).downloadedBytes();
+    QVERIFY(kept > 0);
+
+    QVERIFY(disk.resize(8 * 1024 * 1024));
+    server.route("/full.bin").trickleBytes = 0;
+    QVERIFY(run(fetch, arguments));
+    QVERIFY(QString::fromUtf8(fetch.readAllStandardError())
+                .startsWith(QStringLiteral("torvane-fetch: resuming from %1 ").arg(kept)));
+    QCOMPARE(fetch.exitCode(), 0);
+    QVERIFY(readFile(out) == r.body);
+    QCOMPARE(QDir(disk.path()).entryList(QDir::Files), QStringList{"full.bin"});
 }
 
 QTEST_GUILESS_MAIN(TestFetchTool)

@@ -1,6 +1,7 @@
 #include "engine/downloadtask.h"
 #include "language/translation.h"
 #include "messageboxdriver.h"
+#include "testhttpserver.h"
 #include "views/downloadcard.h"
 
 #include <QFile>
@@ -20,6 +21,7 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void drawsEachState();
     void placeholderSelectionAndDelete();
+    void finishedDownloadWithoutItsFileIsFetchedAgain();
 
 private:
     DownloadCard *newCard(const QString &name)
@@ -122,6 +124,37 @@ void TestDownloadCard::placeholderSelectionAndDelete()
         QCOMPARE(got, rows[i].second);
     }
     QCOMPARE(existing.size(), 7);
+}
+
+// The user moved or deleted a finished download's file: the card says so instead of making an
+// empty file under its name, Open File has nothing to open, and the pause/resume button fetches
+// it again.
+void TestDownloadCard::finishedDownloadWithoutItsFileIsFetchedAgain()
+{
+    TestHttpServer server;
+    QVERIFY(server.start());
+    TestHttpServer::Route route;
+    route.body = TestHttpServer::randomBody(3 * 1048576, 5);
+    server.setRoute("/gone.iso", route);
+    const QString path = dir.filePath(QStringLiteral("gone.iso"));
+    auto *task = new DownloadTask(server.url("/gone.iso"), path, {}, &list);
+    task->status = 2;
+    task->totalSize = task->downloadedSize = route.body.size();
+    auto *card = new DownloadCard(task, &list);
+    layout->addWidget(card);
+    emit task->progressUpdated(); // as the list does for a task restored from the saved list
+
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(card->speedLbl->text(), QStringLiteral("File missing"));
+    QVERIFY(card->btnPlay->isVisibleTo(card) && !card->btnPlay->isEnabled());
+    QCOMPARE(card->btnToggle->toolTip(), QStringLiteral("Retry"));
+
+    card->btnToggle->click();
+    QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 20000);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == route.body);
+    QCOMPARE(card->speedLbl->text(), QStringLiteral("Done"));
+    QVERIFY(card->btnPlay->isEnabled() && !card->btnToggle->isVisibleTo(card));
 }
 
 QTEST_MAIN(TestDownloadCard)

@@ -251,8 +251,11 @@ void TestTaskList::cardScrolledBackShowsCurrentFigures()
     QTRY_VERIFY(QFile::exists(top->savePath()));
     QVERIFY(!QFile::exists(made.first()->savePath()));
     scrollTo(list->verticalScrollBar()->maximum());
-    QTRY_VERIFY(QFile::exists(made.first()->savePath()));
+    QTRY_VERIFY(QFile::exists(made[1]->savePath()));
     QVERIFY(!list->cardFor(top));
+    // A finished download is not given an empty file in place of the one it no longer finds.
+    QVERIFY(!QFile::exists(made.first()->savePath()));
+    QCOMPARE(cardTexts(made.first()), made.first()->fileName + "|File missing|1000.00 MB|100%");
 
     top->status = 1;
     top->currentSpeed = 2 * 1048576.0;
