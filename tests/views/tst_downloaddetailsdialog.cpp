@@ -118,6 +118,9 @@ private slots:
         QTRY_COMPARE(d.layoutDirection(), Qt::LeftToRight);
         QTRY_COMPARE(child<QPushButton>(&d, "btnHide")->text(), QStringLiteral("Hide"));
 
+        QFile file(t->savePath()); // a completed download has its file
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
         t->downloadedSize = t->totalSize;
         t->status = 2;
         QTRY_VERIFY(!child<QWidget>(&d, "completedWidget")->isHidden());
