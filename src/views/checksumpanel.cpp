@@ -7,6 +7,7 @@
 
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,20 +27,19 @@ ChecksumPanel::ChecksumPanel(QString path, QWidget *parent)
     expectedEdit = new QLineEdit(this);
     expectedEdit->setObjectName(QStringLiteral("expectedEdit"));
     expectedEdit->setClearButtonEnabled(true);
-    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     for (QLineEdit *edit : {shaValue, expectedEdit}) {
         edit->setLayoutDirection(Qt::LeftToRight);
         edit->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     }
-    shaValue->setFont(fixed);
     resultLbl = new QLabel(this);
     resultLbl->setObjectName(QStringLiteral("checksumResult"));
     resultLbl->setWordWrap(true);
+    // The digest gets the panel's whole width, below its title: all 64 digits in view.
     grid->addWidget(shaTitle, 0, 0);
-    grid->addWidget(shaValue, 0, 1);
-    grid->addWidget(expectedTitle, 1, 0);
-    grid->addWidget(expectedEdit, 1, 1);
-    grid->addWidget(resultLbl, 2, 1);
+    grid->addWidget(shaValue, 1, 0, 1, 2);
+    grid->addWidget(expectedTitle, 2, 0);
+    grid->addWidget(expectedEdit, 2, 1);
+    grid->addWidget(resultLbl, 3, 1);
     grid->setColumnStretch(1, 1);
     connect(expectedEdit, &QLineEdit::textChanged, this, &ChecksumPanel::showComparison);
     retranslate();
@@ -62,6 +62,22 @@ void ChecksumPanel::showEvent(QShowEvent *event)
     const ExpectedChecksum expected = parseExpectedChecksum(expectedEdit->text());
     if (expected.valid)
         compute(expected.algorithm);
+}
+
+// The largest fixed-width font, up to the usual size, in which the 64 digits fit the field.
+void ChecksumPanel::resizeEvent(QResizeEvent *event)
+{
+    QFrame::resizeEvent(event);
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    const QString digits(64, QLatin1Char('0'));
+    const int room = shaValue->width() - 24; // the field's frame and padding
+    for (int px = 13; px > 8; --px) {
+        font.setPixelSize(px);
+        if (QFontMetrics(font).horizontalAdvance(digits) <= room)
+            break;
+    }
+    if (shaValue->font() != font)
+        shaValue->setFont(font);
 }
 
 // Closing the dialog stops every computation; what was read so far is not kept.
