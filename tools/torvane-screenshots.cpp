@@ -92,6 +92,11 @@ int main(int argc, char **argv)
         o.insert(QStringLiteral("totalSize"), s.total);
         o.insert(QStringLiteral("downloadedSize"), s.done);
         list.append(o);
+        // A completed download shows as done only while its file is there; sparse, it costs
+        // nothing.
+        QFile done(downloads + QLatin1Char('/') + s.name);
+        if (s.status == 2 && (!done.open(QIODevice::WriteOnly) || !done.resize(s.total)))
+            return 1;
     }
     QFile file(dataDir + QStringLiteral("/tasks.json"));
     if (!file.open(QIODevice::WriteOnly))

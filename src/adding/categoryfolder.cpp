@@ -5,9 +5,34 @@
 #include <QDir>
 #include <QStandardPaths>
 
+namespace {
+
+QString &chosenLocation()
+{
+    static QString folder;
+    return folder;
+}
+
+} // namespace
+
+QString downloadLocation()
+{
+    if (!chosenLocation().isEmpty())
+        return chosenLocation();
+    return QDir::fromNativeSeparators(
+        QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
+}
+
+void setDownloadLocation(const QString &folder)
+{
+    chosenLocation() =
+        folder.isEmpty() ? QString() : QDir::cleanPath(QDir::fromNativeSeparators(folder));
+}
+
 QString categoryFolder(const QString &fileName)
 {
-    const QString downloads = QDir::fromNativeSeparators(
-        QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
-    return downloads + QStringLiteral("/Torvane/") + categoryForFileName(fileName);
+    QString base = downloadLocation();
+    if (!base.endsWith(QLatin1Char('/'))) // a drive or the root folder keeps its own "/"
+        base += QLatin1Char('/');
+    return base + QStringLiteral("Torvane/") + categoryForFileName(fileName);
 }

@@ -1,18 +1,24 @@
 #include "app/mainwindow.h"
 
 #include "adding/addurldialog.h"
+#include "adding/categoryfolder.h"
 #include "app/browserbridge.h"
 #include "app/linkqueue.h"
+#include "app/preferences.h"
+#include "app/preferencesdialog.h"
 #include "app/stylesheets.h"
+#include "app/traynotices.h"
+#include "engine/bandwidthlimiter.h"
 #include "engine/categories.h"
+#include "engine/downloadqueue.h"
 #include "engine/downloadtask.h"
 #include "engine/trustedcertificates.h"
 #include "language/translation.h"
 #include "views/appicon.h"
 #include "views/deletequestion.h"
 #include "views/downloadcard.h"
+#include "views/duplicatequestion.h"
 #include "views/tasklist.h"
-#include "views/widgetstyles.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,7 +30,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
-#include <QMessageBox>
+#include <QMultiMap>
 #include <QPixmap>
 #include <QPushButton>
 #include <QStyle>
@@ -33,7 +39,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-bool MainWindow::backgroundNoticePending = true;
 int MainWindow::trayOverride = -1;
 quint16 MainWindow::bridgePort = BridgePort;
 
@@ -70,12 +75,6 @@ QPixmap scaledImage(const QString &path, QSize box, qreal dpr)
     return scaled;
 }
 
-void styleQuestionButtons(const QList<QPushButton *> &buttons)
-{
-    for (QPushButton *button : buttons)
-        button->setStyleSheet(QString::fromLatin1(MessageBoxButtonStyle));
-}
-
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
@@ -83,13 +82,20 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     initAppResources();
     QGuiApplication::setQuitOnLastWindowClosed(false);
     resize(1150, 700);
+    // A first start, or a value that reads as bad, keeps the program's defaults: Arabic, light,
+    // this size.
+    prefs = std::make_unique<Preferences>(store.directory() + QStringLiteral("/settings.ini"));
+    if (!prefs->language().isEmpty())
+        g_lang = prefs->language();
+    isDarkMode = prefs->darkTheme();
+    restoreGeometry(prefs->windowGeometry());
 
     toolbarTimer = new QTimer(this);
     toolbarTimer->setSingleShot(true);
     toolbarTimer->setInterval(0);
     connect(toolbarTimer, &QTimer::timeout, this, &MainWindow::updateToolbarState);
-    // Every change of a task's status is saved, once per event-loop pass however many tasks
-    // changed in it (a toolbar action on thousands of them).
+    // Every change of a task's status or of the queue's line is saved, once per event-loop pass
+    // however many tasks changed in it (a toolbar action on thousands of them).
     saveTimer = new QTimer(this);
     saveTimer->setSingleShot(true);
     saveTimer->setInterval(0);
@@ -99,6 +105,15 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     setupTrayIcon();
     applyCurrentTheme();
     updateUITexts();
+    // Made before the tasks' owner, so deleted before the tasks: a window going away must not
+    // start waiting downloads while it cancels the running ones.
+    queue = new DownloadQueue(this);
+    limiter = new BandwidthLimiter(this);
+    notices = new TrayNotices(trayIcon, this);
+    connect(queue, &DownloadQueue::changed, saveTimer, qOverload<>(&QTimer::start));
+    connect(queue, &DownloadQueue::ended, notices, &TrayNotices::runEnded);
+    connect(notices, &TrayNotices::detailsRequested, listView, &TaskList::showDetails);
+    applyDownloadPreferences(prefs->downloads());
     // The tasks have an owner of their own: among the window's children, thousands of tasks would
     // slow down every widget operation that walks them (painting, finding the widget under the
     // pointer). Made after the widgets, it is also deleted after them.
@@ -215,12 +230,14 @@ void MainWindow::setupUI()
     tbDel = new QPushButton(toolbar);
     btnTheme = new QPushButton(toolbar);
     btnLang = new QPushButton(toolbar);
+    btnPrefs = new QPushButton(toolbar);
     for (QPushButton *button : {btnAdd, tbToggle, tbDel})
         button->setIconSize(QSize(24, 24));
     toolLayout->addWidget(btnAdd);
     toolLayout->addWidget(tbToggle);
     toolLayout->addWidget(tbDel);
     toolLayout->addStretch();
+    toolLayout->addWidget(btnPrefs);
     toolLayout->addWidget(btnTheme);
     toolLayout->addWidget(btnLang);
     connect(btnAdd, &QPushButton::clicked, this, &MainWindow::onAddClicked);
@@ -228,6 +245,7 @@ void MainWindow::setupUI()
     connect(tbDel, &QPushButton::clicked, this, &MainWindow::processDeleteAction);
     connect(btnTheme, &QPushButton::clicked, this, &MainWindow::toggleTheme);
     connect(btnLang, &QPushButton::clicked, this, &MainWindow::toggleLanguage);
+    connect(btnPrefs, &QPushButton::clicked, this, &MainWindow::openPreferences);
 
     listView = new TaskList(workspace);
     listView->setObjectName(QStringLiteral("ScrollArea"));
@@ -246,9 +264,15 @@ void MainWindow::setupTrayIcon()
     trayIconMenu = new QMenu(this);
     restoreAction = new QAction(this);
     quitAction = new QAction(this);
+    prefsAction = new QAction(this);
     connect(restoreAction, &QAction::triggered, this, &MainWindow::showWindowFromTray);
+    connect(prefsAction, &QAction::triggered, this, [this] {
+        bringToFront();
+        openPreferences();
+    });
     connect(quitAction, &QAction::triggered, this, [this] {
         forceQuit = true;
+        rememberWindow();
         saveTasks();
         QCoreApplication::quit();
     });
@@ -257,6 +281,7 @@ void MainWindow::setupTrayIcon()
     quitAction->setShortcutContext(Qt::WindowShortcut);
     addAction(quitAction);
     trayIconMenu->addAction(restoreAction);
+    trayIconMenu->addAction(prefsAction);
     trayIconMenu->addSeparator();
     trayIconMenu->addAction(quitAction);
 
@@ -298,6 +323,7 @@ bool MainWindow::trayAvailable() const
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    rememberWindow();
     if (forceQuit) {
         saveTasks();
         event->accept();
@@ -312,15 +338,32 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
     hide();
     saveTasks();
-    if (backgroundNoticePending) {
-        backgroundNoticePending = false;
-        const QString message =
-            g_lang == QLatin1String("ar")
-                ? QStringLiteral("البرنامج يعمل في الخلفية لمتابعة التحميلات...")
-                : QStringLiteral("Application is running in the background...");
-        trayIcon->showMessage(QStringLiteral("Torvane"), message, QSystemTrayIcon::Information,
-                              2000);
-    }
+    notices->showBackgroundNotice();
+}
+
+void MainWindow::rememberWindow()
+{
+    prefs->setWindowGeometry(saveGeometry());
+}
+
+// ---- Preferences --------------------------------------------------------------------------------
+
+void MainWindow::openPreferences()
+{
+    PreferencesDialog dialog(prefs->downloads(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const DownloadPreferences chosen = dialog.values();
+    prefs->setDownloads(chosen);
+    applyDownloadPreferences(chosen);
+}
+
+void MainWindow::applyDownloadPreferences(const DownloadPreferences &chosen)
+{
+    setDownloadLocation(chosen.folder);
+    queue->setLimit(chosen.maxRunning);
+    limiter->setLimit(chosen.speedLimit);
+    notices->setEnabled(chosen.notices);
 }
 
 // ---- Adding -------------------------------------------------------------------------------------
@@ -381,22 +424,7 @@ bool MainWindow::handleDuplicateFile(QString &path)
     };
     if (!taken(path))
         return true;
-
-    QMessageBox box(this);
-    box.setWindowFlags(box.windowFlags() | Qt::WindowStaysOnTopHint);
-    box.setWindowTitle(T(QStringLiteral("File Exists")));
-    box.setText(T(QStringLiteral("File already exists. Download as a new file?")));
-    const bool arabic = g_lang == QLatin1String("ar");
-    QPushButton *yes =
-        box.addButton(arabic ? QStringLiteral("نعم") : QStringLiteral("Yes"), QMessageBox::YesRole);
-    QPushButton *no =
-        box.addButton(arabic ? QStringLiteral("لا") : QStringLiteral("No"), QMessageBox::NoRole);
-    styleQuestionButtons({yes, no});
-    box.setEscapeButton(no);
-    if (arabic)
-        box.setLayoutDirection(Qt::RightToLeft);
-    box.exec();
-    if (box.clickedButton() != yes)
+    if (!askDownloadAsNewFile(this))
         return false;
 
     const QFileInfo info(path);
@@ -413,6 +441,8 @@ bool MainWindow::handleDuplicateFile(QString &path)
 
 void MainWindow::listTask(DownloadTask *task, bool restored)
 {
+    task->setQueue(queue);
+    task->setBandwidthLimiter(limiter);
     listView->addTask(task, restored);
     // To the timer, not to the window: the tasks still report their cancel while the window
     // is being destroyed, after the timer has gone.
@@ -455,7 +485,7 @@ void MainWindow::applyFilter(int filterType, QString category)
 void MainWindow::updateToolbarState()
 {
     toolbarTimer->stop();
-    const bool downloading = listView->anySelectedWithStatus(1);
+    const bool downloading = listView->anySelectedActive();
     const QString text =
         QStringLiteral(" ") + T(downloading ? QStringLiteral("Pause") : QStringLiteral("Resume"));
     if (tbToggle->text() != text)
@@ -473,10 +503,10 @@ void MainWindow::processToggleAction()
     // A copy: pausing or resuming emits signals that may reach code changing the list.
     const QList<DownloadTask *> selected = listView->selectedTasks();
     for (DownloadTask *task : selected) {
-        if (task->status == 0)
-            task->resume();
-        else if (task->status == 1)
+        if (task->isActive())
             task->pause();
+        else if (task->status == 0)
+            task->resume();
     }
     updateToolbarState();
 }
@@ -513,7 +543,7 @@ void MainWindow::processDeleteAction()
 void MainWindow::saveTasks()
 {
     saveTimer->stop();
-    store.save(listView->tasks());
+    store.save(listView->tasks(), queue->waiting());
 }
 
 void MainWindow::loadTasks()
@@ -521,6 +551,7 @@ void MainWindow::loadTasks()
     // The certificates the user trusted live beside the list they were trusted for.
     TrustedCertificates::shared().useDirectory(store.directory());
     const QList<SavedTask> saved = store.load();
+    QMultiMap<int, DownloadTask *> waiting; // by place in the queue
     for (const SavedTask &entry : saved) {
         auto *task = new DownloadTask(QUrl(entry.url), entry.savePath, entry.format, taskOwner);
         task->status = entry.status;
@@ -531,7 +562,11 @@ void MainWindow::loadTasks()
             task->restoreTransferProgress(entry.progress);
         // Its card shows the loaded sizes and state as soon as it comes into view.
         listTask(task, true);
+        if (entry.queuePlace > 0)
+            waiting.insert(entry.queuePlace, task);
     }
+    // Downloads that waited for a slot wait again, in their order, and start as slots are free.
+    queue->restore(waiting.values());
 }
 
 // ---- Look and language --------------------------------------------------------------------------
@@ -539,6 +574,7 @@ void MainWindow::loadTasks()
 void MainWindow::toggleTheme()
 {
     isDarkMode = !isDarkMode;
+    prefs->setDarkTheme(isDarkMode);
     applyCurrentTheme();
 }
 
@@ -551,6 +587,7 @@ void MainWindow::applyCurrentTheme()
 void MainWindow::toggleLanguage()
 {
     g_lang = g_lang == QLatin1String("ar") ? QStringLiteral("en") : QStringLiteral("ar");
+    prefs->setLanguage(g_lang);
     updateUITexts();
 }
 
@@ -579,9 +616,11 @@ void MainWindow::updateUITexts()
     else
         btnTheme->setText(arabic ? QStringLiteral("🌙 ليل") : QStringLiteral("🌙 Dark"));
     btnLang->setText(arabic ? QStringLiteral("🌐 EN") : QStringLiteral("🌐 AR"));
+    btnPrefs->setText(QStringLiteral("⚙️ ") + T(QStringLiteral("Preferences")));
 
     restoreAction->setText(arabic ? QStringLiteral("إظهار البرنامج") : QStringLiteral("Restore"));
     quitAction->setText(arabic ? QStringLiteral("خروج نهائي") : QStringLiteral("Quit"));
+    prefsAction->setText(T(QStringLiteral("Preferences")));
 
     const QStringList &cats = categoryList();
     for (int i = 0; i < cats.size() && i < filterBtns.size(); ++i)

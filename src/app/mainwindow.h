@@ -6,9 +6,15 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
+
 class AddUrlDialog;
+class BandwidthLimiter;
 class BrowserBridge;
+class DownloadQueue;
 class DownloadTask;
+struct DownloadPreferences;
+class Preferences;
 class QAction;
 class QCloseEvent;
 class QLabel;
@@ -17,10 +23,12 @@ class QPushButton;
 class QSystemTrayIcon;
 class QTimer;
 class TaskList;
+class TrayNotices;
 
 // The one window of the program: sidebar filters, toolbar, the list of download cards, the tray
 // icon, and the task list saved across restarts. Closing hides it in the tray; only the tray's
-// quit entry ends the program.
+// quit entry ends the program. The user's preferences (language, theme, the window's place, the
+// download folder, how many downloads run at once, a speed limit, tray notices) are remembered.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
@@ -50,6 +58,7 @@ private slots:
     void applyFilter(int filterType, QString category = QString());
     void toggleTheme();
     void toggleLanguage();
+    void openPreferences();
     void processDeleteAction();
     void processToggleAction();
     void updateToolbarState();
@@ -74,6 +83,8 @@ private:
     void listTask(DownloadTask *task, bool restored = false);
     void removeTask(DownloadTask *task);
     void scheduleToolbarUpdate();
+    void applyDownloadPreferences(const DownloadPreferences &chosen);
+    void rememberWindow();
     bool trayAvailable() const;
     void showWindowFromTray();
 
@@ -91,6 +102,7 @@ private:
     QPushButton *btnComp = nullptr;
     QPushButton *btnTheme = nullptr;
     QPushButton *btnLang = nullptr;
+    QPushButton *btnPrefs = nullptr;
     QPushButton *btnAdd = nullptr;
     QPushButton *tbToggle = nullptr;
     QPushButton *tbDel = nullptr;
@@ -99,17 +111,22 @@ private:
     QMenu *trayIconMenu = nullptr;
     QAction *restoreAction = nullptr;
     QAction *quitAction = nullptr;
+    QAction *prefsAction = nullptr;
     bool forceQuit = false;
 
     QWidget *sidebar = nullptr;
     TaskStore store;
+    std::unique_ptr<Preferences> prefs;
+    // Shared by every task: how many run at once, and how fast all of them together.
+    DownloadQueue *queue = nullptr;
+    BandwidthLimiter *limiter = nullptr;
+    TrayNotices *notices = nullptr;
+    // Saves asked for in a row (a whole selection leaving the queue) write the list once.
+    QTimer *saveTimer = nullptr;
     // The toolbar is recomputed once per event-loop pass, however many selection changes came.
     QTimer *toolbarTimer = nullptr;
-    QTimer *saveTimer = nullptr;
     int toolbarShowsPause = -1;
 
-    // The background notice is shown on the first hide of the process only.
-    static bool backgroundNoticePending;
     // Tests fake a desktop with or without a tray: 1 yes, 0 no, -1 ask the desktop.
     static int trayOverride;
 };

@@ -76,8 +76,11 @@ void appendJsonString(QByteArray &out, const QString &text)
 // The list as QJsonDocument writes it in its indented form, members in its order, but written
 // directly: for a list of thousands, building the document first costs several times more than
 // the text, and the list is saved after every add, delete and finished download.
-QByteArray listText(const QList<DownloadTask *> &tasks)
+QByteArray listText(const QList<DownloadTask *> &tasks, const QList<DownloadTask *> &waiting)
 {
+    QHash<const DownloadTask *, int> places;
+    for (int i = 0; i < waiting.size(); ++i)
+        places.insert(waiting[i], i + 1);
     if (tasks.isEmpty())
         return QByteArrayLiteral("[\n]\n");
     QByteArray out;
@@ -89,6 +92,11 @@ QByteArray listText(const QList<DownloadTask *> &tasks)
         out += QByteArray::number(task->downloadedSize);
         out += ",\n        \"format\": ";
         appendJsonString(out, task->m_format);
+        // Only waiting tasks carry it, so a list that never used the queue reads as before.
+        if (const int place = places.value(task)) {
+            out += ",\n        \"queue\": ";
+            out += QByteArray::number(place);
+        }
         out += ",\n        \"savePath\": ";
         appendJsonString(out, task->savePath());
         // A running task comes back paused: nothing starts by itself after a restart.
@@ -186,6 +194,9 @@ QList<SavedTask> TaskStore::parse(const QByteArray &list, const QByteArray &tran
         task.status = storedStatus(object.value(QLatin1String("status")));
         task.totalSize = storedSize(object.value(QLatin1String("totalSize")));
         task.downloadedSize = storedSize(object.value(QLatin1String("downloadedSize")));
+        const qint64 place = object.value(QLatin1String("queue")).toInteger(0);
+        if (task.status == 0 && place > 0 && place <= array.size())
+            task.queuePlace = int(place);
         if (!progress.isEmpty())
             task.progress = progress.value(progressKey(task.url, task.savePath));
         result.append(std::move(task));
@@ -205,7 +216,7 @@ bool TaskStore::keepUnreadableListAside()
     return true;
 }
 
-bool TaskStore::save(const QList<DownloadTask *> &tasks)
+bool TaskStore::save(const QList<DownloadTask *> &tasks, const QList<DownloadTask *> &waiting)
 {
     if (!QDir().mkpath(dir))
         return false;
@@ -234,5 +245,5 @@ bool TaskStore::save(const QList<DownloadTask *> &tasks)
             return false;
     }
     listUnreadable = false;
-    return writeAtomically(listPath(), listText(tasks));
+    return writeAtomically(listPath(), listText(tasks, waiting));
 }

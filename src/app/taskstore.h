@@ -16,11 +16,13 @@ struct SavedTask {
     int status = 0;
     qint64 totalSize = 0;
     qint64 downloadedSize = 0;
+    int queuePlace = 0; // place in the download queue, from 1; 0 when not waiting
     TransferProgress progress;
     BrowserSession session; // kept apart from the list, in the private sessions file
 };
 
-// The task list on disk: "tasks.json" (an array of six-member objects, one per task) and, beside it
+// The task list on disk: "tasks.json" (an array of six-member objects, one per task, and a
+// seventh, "queue", for a task waiting in the download queue: its place in line) and, beside it
 // in the same folder, "transfers.json" with the part offsets of unfinished segmented downloads and
 // "sessions.json" (SessionStore) with the browser sessions of unfinished downloads.
 //
@@ -41,9 +43,9 @@ public:
     // and 4 read as 0, sizes that are no whole number from 0 to MaxByteCount as 0.
     static QList<SavedTask> parse(const QByteArray &list, const QByteArray &transfers,
                                   bool *unreadable = nullptr);
-    // Writes the list in the given order; false when it could not be written (the next save
-    // tries again).
-    bool save(const QList<DownloadTask *> &tasks);
+    // Writes the list in the given order, and the places of the `waiting` tasks in their queue;
+    // false when it could not be written (the next save tries again).
+    bool save(const QList<DownloadTask *> &tasks, const QList<DownloadTask *> &waiting = {});
 
 private:
     bool keepUnreadableListAside();

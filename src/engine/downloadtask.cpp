@@ -3,6 +3,7 @@
 #include "engine/bandwidthlimiter.h"
 #include "engine/categories.h"
 #include "engine/checkpoint.h"
+#include "engine/downloadqueue.h"
 #include "engine/httptransfer.h"
 #include "engine/mediarun.h"
 #include "engine/speedwindow.h"
@@ -38,7 +39,7 @@ QString DownloadTask::savePath() const
 
 void DownloadTask::start()
 {
-    if (status == 1 || status == 2)
+    if (status == 1 || status == 2 || !mayRun())
         return;
     setStatus(1);
     if (mediaMode)
@@ -49,6 +50,13 @@ void DownloadTask::start()
 
 void DownloadTask::pause()
 {
+    if (queued) {
+        queued = false;
+        if (queue)
+            queue->withdraw(this);
+        setStatus(0);
+        return;
+    }
     if (status != 1)
         return;
     currentSpeed = 0.0;
@@ -61,7 +69,7 @@ void DownloadTask::pause()
 
 void DownloadTask::resume()
 {
-    if (status == 1 || status == 2)
+    if (status == 1 || status == 2 || !mayRun())
         return;
     adoptCheckpoint();
     if (mediaMode || totalSize <= 0) {
@@ -123,6 +131,26 @@ void DownloadTask::discardCheckpoint()
 void DownloadTask::setBandwidthLimiter(BandwidthLimiter *newLimiter)
 {
     limiter = newLimiter;
+}
+
+void DownloadTask::setQueue(DownloadQueue *newQueue)
+{
+    queue = newQueue;
+}
+
+// Without a free slot the task waits in line, shown as paused and queued; a failed or canceled
+// task that is retried waits the same way. The queue runs it again when its turn comes.
+bool DownloadTask::mayRun()
+{
+    if (!queue || queue->admit(this)) {
+        queued = false;
+        return true;
+    }
+    if (!queued || status != 0) {
+        queued = true;
+        setStatus(0);
+    }
+    return false;
 }
 
 void DownloadTask::setStallTimeoutMs(int ms)

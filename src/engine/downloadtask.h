@@ -13,6 +13,7 @@
 #include <memory>
 
 class BandwidthLimiter;
+class DownloadQueue;
 class HttpTransfer;
 class MediaRun;
 class QTimer;
@@ -48,6 +49,8 @@ public:
     qint64 downloadedSize = 0;
     double currentSpeed = 0.0;
     int status = 0;
+    // Waiting in its queue for a free slot (see setQueue); the status stays 0 meanwhile.
+    bool queued = false;
     // What the browser sends with the link (Referer, User-Agent, cookies), used by every request
     // from the next start or resume on; its cookie goes only to the link's host. Forgotten once
     // the download is done.
@@ -67,6 +70,8 @@ public:
     QString savePath() const;
 
     bool isMediaTask() const { return mediaMode; }
+    // Running, or waiting in the queue to run: what pause() stops.
+    bool isActive() const { return status == 1 || queued; }
 
     // Part progress of a segmented transfer, for saving beside the task list: only what is known
     // to be on the disk. Invalid (see TransferProgress::isValid) when there is nothing a restart
@@ -87,6 +92,10 @@ public:
     // The speed limit this task shares with the other downloads; without one (the default) it
     // runs as fast as it can. Set it before start(): a run keeps the limiter it started with.
     void setBandwidthLimiter(BandwidthLimiter *limiter);
+    // The queue that decides how many downloads run at once. With one, start() and resume() run
+    // the task only in a free slot and otherwise leave it waiting in line (queued, status 0);
+    // pause() takes a waiting task out of the line. Without one (the default) it runs at once.
+    void setQueue(DownloadQueue *queue);
 
     // Per-part retry limit and stall timeout; tests shorten them.
     static constexpr int kMaxTriesPerPart = 6;
@@ -108,6 +117,7 @@ private:
     friend class MediaRun;
     friend class PartConnections;
 
+    bool mayRun();
     HttpTransfer *httpTransfer();
     MediaRun *mediaRun();
     SpeedWindow &window();
@@ -124,6 +134,7 @@ private:
     int stallTimeoutMs = 30000;
     int retryBaseDelayMs = 500;
     QPointer<BandwidthLimiter> limiter;
+    QPointer<DownloadQueue> queue;
     QTimer *uiTimer = nullptr;
     QElapsedTimer speedTimer; // runs from construction; the clock of the speed samples
     std::unique_ptr<SpeedWindow> speedWindow; // made when first needed, like the timer

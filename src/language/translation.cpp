@@ -34,6 +34,7 @@ const std::pair<const char *, const char *> kTable[] = {
     {"Close", "إغلاق"},
     {"Downloading...", "جاري التحميل..."},
     {"Paused", "متوقف"},
+    {"Queued", "في الانتظار"},
     {"Error", "خطأ"},
     {"Done", "اكتمل"},
     {"Failed", "فشل"},
@@ -99,6 +100,31 @@ const std::pair<const char *, const char *> kTable[] = {
     {"SHA-256 fingerprint:", "بصمة SHA-256:"},
     {"Trust this certificate for %1", "الوثوق بهذه الشهادة للموقع %1"},
     {"Certificate trusted", "تم الوثوق بالشهادة"},
+    // The preferences dialog.
+    {"Preferences", "الإعدادات"},
+    {"Download folder:", "مجلد التحميل:"},
+    {"Each download goes to Torvane, in a folder of its category.",
+     "يُحفظ كل تحميل داخل Torvane في مجلد حسب نوعه."},
+    {"Downloads at once:", "التحميلات في وقت واحد:"},
+    {"Unlimited", "بلا حد"},
+    {"Speed limit:", "حد السرعة:"},
+    {"Limit to", "تحديد بـ"},
+    {"Show a notice when a download ends", "إظهار تنبيه عند انتهاء التحميل"},
+    {"Save", "حفظ"},
+    {"The download folder cannot be made: %1", "تعذر إنشاء مجلد التحميل: %1"},
+    {"Enter the speed limit as a whole number.", "أدخل حد السرعة كعدد صحيح."},
+    // The tray's notice when a download ends while the window is away.
+    {"Download complete", "اكتمل التحميل"},
+    {"Download failed", "فشل التحميل"},
+    // The checksums in the details of a completed download.
+    {"Expected:", "المتوقع:"},
+    {"Paste a SHA-256, SHA-1 or MD5 checksum", "الصق بصمة SHA-256 أو SHA-1 أو MD5"},
+    {"Computing... %1%", "جاري الحساب... %1%"},
+    {"Checking... %1%", "جاري التحقق... %1%"},
+    {"Cannot read the file", "تعذرت قراءة الملف"},
+    {"Not a SHA-256, SHA-1 or MD5 checksum", "ليست بصمة SHA-256 أو SHA-1 أو MD5"},
+    {"Matches (%1)", "مطابقة (%1)"},
+    {"Does not match (%1)", "غير مطابقة (%1)"},
 };
 
 } // namespace

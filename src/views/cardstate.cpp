@@ -15,6 +15,16 @@ CardState cardStateOf(const DownloadTask &task, bool fileMissing)
         s.bar = QStringLiteral("downloading");
         break;
     case 0:
+        if (task.queued) {
+            // Waiting for a free slot: Pause takes it out of the line.
+            s.word = QStringLiteral("Queued");
+            s.eta = CardState::Eta::Dashes;
+            s.toggleIcon = QStringLiteral("pause.png");
+            s.toggleTip = QStringLiteral("Pause");
+            s.cancel = s.toggle = true;
+            s.bar = QStringLiteral("paused");
+            break;
+        }
         s.word = QStringLiteral("Paused");
         s.eta = CardState::Eta::Dashes;
         s.toggleIcon = QStringLiteral("play.png");

@@ -229,7 +229,7 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
     layout->addLayout(controls);
 
     connect(btnToggle, &QPushButton::clicked, this, [this] {
-        if (m_task->status == 1)
+        if (m_task->isActive())
             m_task->pause();
         else if (m_task->status == 0)
             m_task->resume();
@@ -299,8 +299,8 @@ void DownloadCard::updateTooltips()
     setToolTipIfChanged(btnFolder, T(QStringLiteral("Open Folder")));
     setToolTipIfChanged(btnDelete, T(QStringLiteral("Delete")));
     setToolTipIfChanged(btnPlay, T(QStringLiteral("Play")));
-    setToolTipIfChanged(btnToggle, T(m_task && m_task->status == 1 ? QStringLiteral("Pause")
-                                                                   : QStringLiteral("Resume")));
+    setToolTipIfChanged(btnToggle, T(m_task && m_task->isActive() ? QStringLiteral("Pause")
+                                                                  : QStringLiteral("Resume")));
 }
 
 void DownloadCard::showTask(DownloadTask *task, const QString &name, bool selected, bool reported)

@@ -3,6 +3,7 @@
 #include "engine/downloadtask.h"
 #include "engine/trustedcertificates.h"
 #include "language/translation.h"
+#include "views/checksumpanel.h"
 #include "views/sizetext.h"
 #include "views/widgetstyles.h"
 
@@ -23,6 +24,8 @@
 #include <QVBoxLayout>
 
 namespace {
+
+constexpr int kCompletedHeight = 540;
 
 // The refresh runs every 150 ms for every dialog of the list, shown or hidden: texts are set
 // only when they differ, so an idle refresh costs no relayout or repaint.
@@ -111,7 +114,7 @@ DownloadDetailsDialog::DownloadDetailsDialog(DownloadTask *task, QWidget *parent
     downLayout->addStretch();
 
     btnPauseResume = new QPushButton(
-        m_task->status == 1 ? T(QStringLiteral("Pause")) : T(QStringLiteral("Resume")), this);
+        m_task->isActive() ? T(QStringLiteral("Pause")) : T(QStringLiteral("Resume")), this);
     btnCancel = new QPushButton(T(QStringLiteral("Cancel")), this);
     btnHide = new QPushButton(T(QStringLiteral("Hide")), this);
     downLayout->addWidget(buttonFrame(downloadingWidget, {btnPauseResume, btnCancel, btnHide}));
@@ -155,6 +158,7 @@ DownloadDetailsDialog::DownloadDetailsDialog(DownloadTask *task, QWidget *parent
     infoGrid->addWidget(lblDstTitle, 1, 0);
     infoGrid->addWidget(dstEdit, 1, 1);
     compLayout->addWidget(info);
+    compLayout->addWidget(new ChecksumPanel(m_task->savePath(), completedWidget));
     compLayout->addStretch();
 
     btnOpenFile = new QPushButton(T(QStringLiteral("Open File")), this);
@@ -223,8 +227,12 @@ void DownloadDetailsDialog::onPauseResume()
         btnPauseResume->setText(T(QStringLiteral("Resume")));
         break;
     case 0:
-        m_task->resume();
-        btnPauseResume->setText(T(QStringLiteral("Pause")));
+        if (m_task->queued)
+            m_task->pause(); // out of the line
+        else
+            m_task->resume();
+        btnPauseResume->setText(
+            T(m_task->isActive() ? QStringLiteral("Pause") : QStringLiteral("Resume")));
         break;
     case 3:
         // Retry: resume() continues the parts where the file allows it and starts afresh
@@ -295,6 +303,8 @@ void DownloadDetailsDialog::updateUI()
         setLayoutDirection(direction);
 
     if (m_task->status == 2) {
+        // Taller than the status view: the checksums sit below the addresses.
+        setFixedSize(550, kCompletedHeight);
         downloadingWidget->hide();
         completedWidget->show();
         const QIcon icon = QFileIconProvider().icon(QFileInfo(m_task->savePath()));
@@ -342,8 +352,10 @@ void DownloadDetailsDialog::updateUI()
         setTextIfChanged(btnPauseResume, T(QStringLiteral("Pause")));
         break;
     case 0:
-        setTextIfChanged(statusLbl, T(QStringLiteral("Paused")));
-        setTextIfChanged(btnPauseResume, T(QStringLiteral("Resume")));
+        setTextIfChanged(statusLbl,
+                         T(m_task->queued ? QStringLiteral("Queued") : QStringLiteral("Paused")));
+        setTextIfChanged(btnPauseResume,
+                         T(m_task->queued ? QStringLiteral("Pause") : QStringLiteral("Resume")));
         break;
     case 3:
         setTextIfChanged(statusLbl, m_task->lastDlpMessage.isEmpty() ? T(QStringLiteral("Error"))

@@ -24,6 +24,12 @@ constexpr int kWatchesPerPass = 500;
 // How long the list must hold still before rows in view get their placeholder files.
 constexpr int kPlaceholderDelayMs = 150;
 
+// What the toolbar follows of a task: its status, and whether it waits in the queue.
+int toolbarState(const DownloadTask *task)
+{
+    return task->status * 2 + (task->queued ? 1 : 0);
+}
+
 // Reserves a download's name on the disk; a finished download has its file, or had it: one the
 // user has moved or deleted since is not brought back as an empty file, which would look like a
 // broken download.
@@ -88,7 +94,7 @@ void TaskList::watch(DownloadTask *task)
     if (entry.watched)
         return;
     entry.watched = true;
-    entry.seenStatus = task->status;
+    entry.seenState = toolbarState(task);
     connect(task, &DownloadTask::progressUpdated, this, [this, task] { taskReported(task); });
 }
 
@@ -155,6 +161,12 @@ bool TaskList::anySelectedWithStatus(int status) const
 {
     return std::any_of(selection.cbegin(), selection.cend(),
                        [status](const DownloadTask *task) { return task->status == status; });
+}
+
+bool TaskList::anySelectedActive() const
+{
+    return std::any_of(selection.cbegin(), selection.cend(),
+                       [](const DownloadTask *task) { return task->isActive(); });
 }
 
 void TaskList::setSelected(DownloadTask *task, bool selected)
@@ -251,8 +263,8 @@ void TaskList::taskReported(DownloadTask *task)
     if (entry == entries.end())
         return;
     entry->reported = true;
-    if (entry->seenStatus != task->status) {
-        entry->seenStatus = task->status;
+    if (entry->seenState != toolbarState(task)) {
+        entry->seenState = toolbarState(task);
         if (selection.contains(task))
             emit selectionChanged();
     }

@@ -42,6 +42,8 @@ public:
     // The selected tasks, oldest first.
     QList<DownloadTask *> selectedTasks() const;
     bool anySelectedWithStatus(int status) const;
+    // Whether a selected task runs or waits in the queue: what the toolbar's Pause would stop.
+    bool anySelectedActive() const;
     // Selects every task the filter shows.
     void selectAllShown();
 
@@ -63,7 +65,7 @@ public:
 signals:
     // The card of `task` asked to be removed (after its own question).
     void deleteRequested(DownloadTask *task);
-    // The selection changed, or a selected task changed its status.
+    // The selection changed, or a selected task changed its status or its place in the queue.
     void selectionChanged();
 
 protected:
@@ -77,7 +79,7 @@ private:
     struct Entry {
         QString name; // file name when listed; the card keeps it
         DownloadDetailsDialog *dialog = nullptr;
-        int seenStatus = -1;   // status at the last progress report
+        int seenState = -1;    // status and queued flag at the last progress report
         bool reported = false; // has reported progress since it was listed
         bool watched = false;  // the list hears its progress
         bool placed = false;   // its placeholder file was made (or found there)

@@ -1,10 +1,16 @@
 #include "adding/addurldialog.h"
+#include "adding/categoryfolder.h"
 #include "app/mainwindow.h"
+#include "app/preferencesdialog.h"
 #include "app/stylesheets.h"
+#include "app/traynotices.h"
+#include "engine/bandwidthlimiter.h"
 #include "engine/checkpoint.h"
+#include "engine/downloadqueue.h"
 #include "engine/downloadtask.h"
 #include "language/translation.h"
 #include "messageboxdriver.h"
+#include "testfiles.h"
 #include "testhttpserver.h"
 #include "views/downloadcard.h"
 #include "views/downloaddetailsdialog.h"
@@ -13,6 +19,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -24,18 +32,13 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <memory>
-
-static QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 static QString cardTexts(QWidget *card)
 {
@@ -49,6 +52,7 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup() { QDir(dataDir).removeRecursively(); }
 
@@ -62,6 +66,8 @@ private slots:
     void killedWindowResumesFromTheCheckpoint_data();
     void killedWindowResumesFromTheCheckpoint();
     void addedThroughTheDialogLandsInItsFolder();
+    void choicesAndQueueSurviveRestart();
+    void noticeOncePerEndWhileAway();
 
 public:
     // The window of killedWindowResumesFromTheCheckpoint(), in a child process of the test.
@@ -81,7 +87,16 @@ private:
 
     QString dataDir;
     std::unique_ptr<QTemporaryDir> downloads;
+    QTemporaryDir home;
 };
+
+// The settings and lists of these runs live in a home folder of their own, apart from the user's
+// and from other runs of this test at the same time.
+void TestMainWindow::initTestCase()
+{
+    QVERIFY(home.isValid());
+    qputenv("HOME", home.path().toUtf8());
+}
 
 void TestMainWindow::init()
 {
@@ -91,6 +106,7 @@ void TestMainWindow::init()
     QDir(dataDir).removeRecursively();
     downloads = std::make_unique<QTemporaryDir>();
     g_lang = QStringLiteral("ar");
+    setDownloadLocation(QString());
     MainWindow::trayOverride = 1;
 }
 
@@ -108,13 +124,13 @@ DownloadCard *TestMainWindow::addCard(MainWindow &w, const QString &name, int st
 void TestMainWindow::closeHidesAndTrayQuitSaves()
 {
     {
-        MainWindow::backgroundNoticePending = true;
+        TrayNotices::backgroundNoticePending = true;
         MainWindow w;
         addCard(w, QStringLiteral("a.zip"), 2, 10);
         w.show();
         w.close();
         QVERIFY(!w.isVisible() && !w.forceQuit);
-        QVERIFY(!MainWindow::backgroundNoticePending); // the balloon came, and only this once
+        QVERIFY(!TrayNotices::backgroundNoticePending); // the balloon came, and only this once
         QFile::remove(listPath());
         w.quitAction->trigger();
         QCOMPARE(savedList().at(0)["status"].toInt(), 2);
@@ -335,8 +351,8 @@ void TestMainWindow::listSurvivesRestartMidSegmentedDownload()
             addCard(w, QStringLiteral("%1.iso").arg(status), status, big);
         DownloadTask *task = tasks(w).first();
         // Saved are only the parts' bytes known to be on the disk.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            task->transferProgress().downloadedBytes() > route.body.size() / 4, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(task->transferProgress().downloadedBytes() > route.body.size() / 4,
+                                 20000);
         w.close(); // hides to the tray and saves, the running task as paused
         savedBytes = task->transferProgress().downloadedBytes();
     } // the window goes, and its tasks with it, mid-transfer
@@ -480,6 +496,139 @@ void TestMainWindow::addedThroughTheDialogLandsInItsFolder()
     QVERIFY(details && details->isVisible());
     QTRY_VERIFY(details->findChild<QLabel *>("CompName")->isVisible());
     qputenv("HOME", oldHome);
+}
+
+// What the user chose comes back after a restart: language, theme, the window's place and the
+// download preferences. With one download at a time, three started downloads run one after the
+// other, also across the restart, in the order they were started; "Download Later" stays out.
+void TestMainWindow::choicesAndQueueSurviveRestart()
+{
+    TestHttpServer server;
+    QVERIFY(server.start());
+    TestHttpServer::Route slow;
+    slow.body = TestHttpServer::randomBody(256 * 1024, 9);
+    slow.trickleBytes = 1024;
+    server.setRoute("/q.bin", slow);
+    QTemporaryDir folder;
+    const QRect placed(60, 50, 1200, 760);
+    int mostRunning = 0;
+    const auto countRunning = [&mostRunning](MainWindow &w) {
+        for (DownloadTask *t : tasks(w))
+            // The list, not the window: it goes before the tasks report their cancel.
+            connect(t, &DownloadTask::progressUpdated, w.listView, [&w, &mostRunning] {
+                int running = 0;
+                for (const DownloadTask *other : tasks(w))
+                    running += other->status == 1;
+                mostRunning = qMax(mostRunning, running);
+            });
+    };
+    {
+        MainWindow w; // a first start: the defaults
+        QVERIFY(!w.isDarkMode && w.size() == QSize(1150, 700));
+        QCOMPARE(categoryFolder("a.zip"),
+                 QStandardPaths::writableLocation(QStandardPaths::DownloadLocation) +
+                     "/Torvane/Compressed");
+        w.show();
+        QTimer::singleShot(0, this, [&folder] {
+            auto *d = qobject_cast<PreferencesDialog *>(QApplication::activeModalWidget());
+            QVERIFY(d);
+            d->findChild<QLineEdit *>("folderEdit")->setText(folder.path());
+            d->findChild<QComboBox *>("atOnceCombo")->setCurrentIndex(1);
+            d->findChild<QCheckBox *>("limitCheck")->setChecked(true);
+            d->findChild<QLineEdit *>("limitEdit")->setText(QStringLiteral("512"));
+            d->findChild<QComboBox *>("limitUnit")->setCurrentIndex(0);
+            d->findChild<QCheckBox *>("noticesCheck")->setChecked(false);
+            d->findChild<QPushButton *>("btnSave")->click();
+        });
+        w.btnPrefs->click();
+        QCOMPARE(QList<qint64>({w.queue->limit(), w.limiter->limit(), w.notices->isEnabled()}),
+                 QList<qint64>({1, 512 * 1024, 0}));
+        QCOMPARE(categoryFolder("a.zip"), folder.path() + "/Torvane/Compressed");
+        w.btnLang->click();
+        w.btnTheme->click();
+        w.setGeometry(placed);
+
+        for (const char *name : {"/1.bin", "/2.bin", "/3.bin"})
+            w.addDownload(server.url("/q.bin").toString(), folder.path() + name, {}, false);
+        w.addDownload(server.url("/q.bin").toString(), folder.path() + "/later.bin", {}, true);
+        const QList<DownloadTask *> all = tasks(w);
+        QCOMPARE(all[0]->status, 1);
+        QCOMPARE(w.queue->waiting(), all.mid(1, 2));
+        QVERIFY(!all[3]->queued);
+        QVERIFY(cardTexts(card(w, 1)).contains(QStringLiteral("\nQueued\n")));
+        QTRY_VERIFY(all[0]->downloadedSize > 0);
+        w.close(); // hides to the tray and saves
+    }
+
+    g_lang = QStringLiteral("ar"); // a new process starts from the defaults
+    setDownloadLocation(QString());
+    server.route("/q.bin").trickleBytes = 0;
+    MainWindow w;
+    w.show();
+    QCOMPARE(g_lang, QStringLiteral("en"));
+    QVERIFY(w.isDarkMode);
+    QCOMPARE(w.geometry(), placed);
+    QCOMPARE(QList<qint64>({w.queue->limit(), w.limiter->limit(), w.notices->isEnabled()}),
+             QList<qint64>({1, 512 * 1024, 0}));
+    QCOMPARE(categoryFolder("a.zip"), folder.path() + "/Torvane/Compressed");
+
+    // The running one comes back paused; the waiting ones run in their order.
+    const QList<DownloadTask *> all = tasks(w);
+    QCOMPARE(w.queue->waiting(), all.mid(1, 2));
+    countRunning(w);
+    QTRY_COMPARE_WITH_TIMEOUT(all[2]->status, 2, 20000);
+    QCOMPARE(all[1]->status, 2);
+    QCOMPARE(mostRunning, 1);
+    for (DownloadTask *t : all.mid(1, 2))
+        QVERIFY(readFile(t->savePath()) == slow.body);
+    QVERIFY(all[0]->status == 0 && !all[0]->queued && all[3]->status == 0 && !all[3]->queued);
+}
+
+// A download that ends while the window is away tells so from the tray, once, in the current
+// language; the user in front of the window gets no notice. A click opens its details.
+void TestMainWindow::noticeOncePerEndWhileAway()
+{
+    g_lang = QStringLiteral("en");
+    TestHttpServer server;
+    QVERIFY(server.start());
+    server.setRoute("/ok.bin", {});
+    server.route("/ok.bin").body = TestHttpServer::randomBody(64 * 1024, 2);
+    server.setRoute("/gone.bin", {});
+    server.route("/gone.bin").status = 404;
+    MainWindow w;
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QStringList seen;
+    connect(w.notices, &TrayNotices::shown, this,
+            [&seen](DownloadTask *, const QString &title, const QString &message) {
+                seen << title + QLatin1Char('|') + message;
+            });
+    const auto add = [&](const char *path, const QString &name) {
+        w.addDownload(server.url(path).toString(), downloads->filePath(name), {}, false);
+        return tasks(w).last();
+    };
+
+    DownloadTask *inFront = add("/ok.bin", QStringLiteral("front.bin"));
+    QTRY_COMPARE(inFront->status, 2);
+    w.close();
+    DownloadTask *done = add("/ok.bin", QStringLiteral("away.bin"));
+    QTRY_COMPARE(done->status, 2);
+    DownloadTask *failed = add("/gone.bin", QStringLiteral("gone.bin"));
+    QTRY_COMPARE(failed->status, 3);
+    QTest::qWait(50);
+    QCOMPARE(seen, QStringList({"Download complete|away.bin",
+                                "Download failed|gone.bin\n" + failed->lastDlpMessage}));
+
+    auto *details = w.listView->findChildren<DownloadDetailsDialog *>().last();
+    details->hide();
+    emit w.trayIcon->messageClicked();
+    QVERIFY(details->isVisible() && details->windowTitle().startsWith("gone.bin"));
+
+    w.applyDownloadPreferences(DownloadPreferences{{}, 0, 0, false});
+    failed->resume();
+    QTRY_COMPARE(failed->status, 3);
+    QCOMPARE(seen.size(), 2);
 }
 
 int main(int argc, char **argv)

@@ -5,6 +5,7 @@
 #include "engine/webpageanswer.h"
 #include "language/translation.h"
 #include "smalldisk.h"
+#include "testfiles.h"
 #include "testhttpserver.h"
 
 #include <QFile>
@@ -15,12 +16,6 @@
 #include <memory>
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 bool waitForEnd(DownloadTask &task, int timeoutMs = 20000)
 {

@@ -1,4 +1,5 @@
 #include "engine/downloadtask.h"
+#include "engine/filehasher.h"
 #include "engine/trustedcertificates.h"
 #include "language/translation.h"
 #include "views/downloaddetailsdialog.h"
@@ -119,6 +120,7 @@ private slots:
 
         QFile file(t->savePath()); // a finished download's file is there, not "File missing"
         QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
         t->downloadedSize = t->totalSize;
         t->status = 2;
         QTRY_VERIFY(!child<QWidget>(&d, "completedWidget")->isHidden());
@@ -126,6 +128,66 @@ private slots:
         QCOMPARE(child<QLineEdit>(&d, "dstEdit")->text(), t->savePath());
         DownloadDetailsDialog reopened(t, nullptr);
         QVERIFY(!child<QWidget>(&reopened, "completedWidget")->isHidden());
+    }
+
+    // A completed download shows its file's SHA-256, and a pasted SHA-256, SHA-1 or MD5 (alone or
+    // as sha256sum prints it) is compared with the file. The digests are the published ones of
+    // "abc".
+    void checksums_data()
+    {
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("result");
+        const QString sha256 =
+            QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+        QTest::newRow("SHA-256, upper case, sha256sum line")
+            << sha256.toUpper() + QStringLiteral("  abc.txt") << "\u2714 Matches (SHA-256)";
+        QTest::newRow("SHA-1") << "a9993e364706816aba3e25717850c26c9cd0d89d"
+                               << "\u2714 Matches (SHA-1)";
+        QTest::newRow("MD5") << " 900150983cd24fb0d6963f7d28e17f72 "
+                             << "\u2714 Matches (MD5)";
+        QTest::newRow("SHA-256 of another file")
+            << QString(sha256).replace(0, 1, QLatin1Char('c')) << "\u2718 Does not match (SHA-256)";
+        QTest::newRow("too long a run")
+            << sha256 + QLatin1Char('0') << "Not a SHA-256, SHA-1 or MD5 checksum";
+    }
+    void checksums()
+    {
+        QFETCH(QString, pasted);
+        QFETCH(QString, result);
+        QFile file(dir.filePath("abc.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("abc") == 3);
+        file.close();
+        DownloadTask *t = task("abc.txt");
+        t->status = 2;
+        DownloadDetailsDialog d(t, nullptr);
+        d.show();
+        QTRY_COMPARE(
+            child<QLineEdit>(&d, "sha256Edit")->text(),
+            QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+        child<QLineEdit>(&d, "expectedEdit")->setText(pasted);
+        QTRY_COMPARE(child(&d, "checksumResult")->text(), result);
+    }
+
+    // A large file is read in the background with a progress line; closing the dialog stops the
+    // reading, and opening it again starts over.
+    void checksumStopsWithTheDialog()
+    {
+        QFile file(dir.filePath("big.iso"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(qint64(8) << 30)); // sparse
+        file.close();
+        DownloadTask *t = task("big.iso");
+        t->status = 2;
+        DownloadDetailsDialog d(t, nullptr);
+        QLineEdit *sha = child<QLineEdit>(&d, "sha256Edit");
+        for (int showing = 0; showing < 2; ++showing) {
+            d.show();
+            QTRY_VERIFY(sha->text().startsWith(QStringLiteral("Computing... ")));
+            QCOMPARE(d.findChildren<FileHasher *>().size(), 1);
+            d.hide();
+            QTRY_VERIFY(d.findChildren<FileHasher *>().isEmpty());
+        }
+        QVERIFY(sha->text().startsWith(QStringLiteral("Computing... ")));
+        QFile::remove(file.fileName());
     }
 };
 

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSettings>
+#include <QString>
+
+// The choices of the preferences dialog.
+struct DownloadPreferences {
+    QString folder;        // where "Torvane/<Category>" goes; empty for the Download folder
+    int maxRunning = 0;    // downloads that run at once, 1 to kMaxRunning; 0 for no limit
+    qint64 speedLimit = 0; // bytes per second for all downloads together; 0 for none
+    bool notices = true;   // a tray notice when a download ends while the window is away
+
+    static constexpr int kMaxRunning = 10;
+    bool operator==(const DownloadPreferences &o) const
+    {
+        return folder == o.folder && maxRunning == o.maxRunning && speedLimit == o.speedLimit &&
+               notices == o.notices;
+    }
+};
+
+// The user's choices, kept across restarts in an INI file. Each value is read and checked on its
+// own: a missing or bad one (a folder that is gone, a number out of range, text where a number
+// belongs) gives that value's default and leaves the others as they are. Each setter writes its
+// own values at once and nothing else, so a value that reads as bad now (a folder on a drive
+// that is not plugged in) stays in the file until the user sets another.
+class Preferences {
+public:
+    explicit Preferences(const QString &path);
+
+    QString path() const { return settings.fileName(); }
+
+    // "ar" or "en"; empty when none was chosen, and the program's default holds.
+    QString language() const;
+    void setLanguage(const QString &language);
+    bool darkTheme() const;
+    void setDarkTheme(bool dark);
+    // As QWidget::saveGeometry() gives it; empty when none.
+    QByteArray windowGeometry() const;
+    void setWindowGeometry(const QByteArray &geometry);
+    DownloadPreferences downloads() const;
+    void setDownloads(const DownloadPreferences &prefs);
+
+private:
+    void write(const QString &key, const QVariant &value);
+
+    mutable QSettings settings;
+};

@@ -1,0 +1,180 @@
+#include "app/preferencesdialog.h"
+
+#include "language/translation.h"
+#include "views/widgetstyles.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr qint64 kKiB = 1024;
+constexpr qint64 kMiB = 1024 * 1024;
+constexpr int kLargestFigure = 999999;
+
+QString systemDownloadFolder()
+{
+    return QDir::fromNativeSeparators(
+        QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
+}
+
+QPushButton *dialogButton(const QString &text, const char *name, QWidget *parent)
+{
+    auto *button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setStyleSheet(QLatin1String(DialogButtonStyle));
+    return button;
+}
+
+} // namespace
+
+PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget *parent)
+    : QDialog(parent)
+{
+    setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
+    setWindowTitle(T(QStringLiteral("Preferences")));
+    setLayoutDirection(languageIsRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+    setMinimumWidth(620);
+    auto *mainLayout = new QVBoxLayout(this);
+    mainLayout->setContentsMargins(15, 15, 15, 15);
+
+    auto *form = new QFrame(this);
+    form->setObjectName(QStringLiteral("InfoFrame"));
+    auto *grid = new QGridLayout(form);
+    grid->setContentsMargins(15, 15, 15, 15);
+    grid->setVerticalSpacing(10);
+
+    folderEdit =
+        new QLineEdit(current.folder.isEmpty() ? systemDownloadFolder() : current.folder, form);
+    folderEdit->setObjectName(QStringLiteral("folderEdit"));
+    // Paths read left to right also in the Arabic interface.
+    folderEdit->setLayoutDirection(Qt::LeftToRight);
+    folderEdit->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    QPushButton *btnBrowse = dialogButton(T(QStringLiteral("Browse...")), "btnBrowse", form);
+    auto *folderHint = new QLabel(
+        T(QStringLiteral("Each download goes to Torvane, in a folder of its category.")), form);
+    folderHint->setWordWrap(true);
+    grid->addWidget(new QLabel(T(QStringLiteral("Download folder:")), form), 0, 0);
+    grid->addWidget(folderEdit, 0, 1, 1, 3);
+    grid->addWidget(btnBrowse, 0, 4);
+    grid->addWidget(folderHint, 1, 1, 1, 4);
+
+    atOnceCombo = new QComboBox(form);
+    atOnceCombo->setObjectName(QStringLiteral("atOnceCombo"));
+    atOnceCombo->addItem(T(QStringLiteral("Unlimited")), 0);
+    for (int n = 1; n <= DownloadPreferences::kMaxRunning; ++n)
+        atOnceCombo->addItem(QString::number(n), n);
+    atOnceCombo->setCurrentIndex(qMax(0, atOnceCombo->findData(current.maxRunning)));
+    grid->addWidget(new QLabel(T(QStringLiteral("Downloads at once:")), form), 2, 0);
+    grid->addWidget(atOnceCombo, 2, 1);
+
+    limitCheck = new QCheckBox(T(QStringLiteral("Limit to")), form);
+    limitCheck->setObjectName(QStringLiteral("limitCheck"));
+    limitEdit = new QLineEdit(form);
+    limitEdit->setObjectName(QStringLiteral("limitEdit"));
+    limitEdit->setValidator(new QIntValidator(1, kLargestFigure, limitEdit));
+    limitEdit->setLayoutDirection(Qt::LeftToRight);
+    limitUnit = new QComboBox(form);
+    limitUnit->setObjectName(QStringLiteral("limitUnit"));
+    limitUnit->addItem(QStringLiteral("KB/s"), kKiB);
+    limitUnit->addItem(QStringLiteral("MB/s"), kMiB);
+    const qint64 limit = current.speedLimit;
+    const bool inMiB = limit == 0 || limit % kMiB == 0;
+    limitCheck->setChecked(limit > 0);
+    limitUnit->setCurrentIndex(inMiB ? 1 : 0);
+    limitEdit->setText(QString::number(
+        limit == 0 ? 2 : qMin<qint64>(kLargestFigure, limit / (inMiB ? kMiB : kKiB))));
+    grid->addWidget(new QLabel(T(QStringLiteral("Speed limit:")), form), 3, 0);
+    grid->addWidget(limitCheck, 3, 1);
+    grid->addWidget(limitEdit, 3, 2);
+    grid->addWidget(limitUnit, 3, 3);
+
+    noticesCheck = new QCheckBox(T(QStringLiteral("Show a notice when a download ends")), form);
+    noticesCheck->setObjectName(QStringLiteral("noticesCheck"));
+    noticesCheck->setChecked(current.notices);
+    grid->addWidget(noticesCheck, 4, 1, 1, 4);
+    grid->setColumnStretch(2, 1);
+    mainLayout->addWidget(form);
+
+    errorLbl = new QLabel(form);
+    errorLbl->setObjectName(QStringLiteral("errorLbl"));
+    errorLbl->setStyleSheet(QLatin1String(ErrorTextStyle));
+    errorLbl->hide();
+    mainLayout->addWidget(errorLbl);
+    mainLayout->addStretch();
+
+    auto *actions = new QFrame(this);
+    actions->setObjectName(QStringLiteral("ActionFrame"));
+    auto *row = new QHBoxLayout(actions);
+    row->setContentsMargins(10, 10, 10, 10);
+    row->setSpacing(15);
+    QPushButton *btnSave = dialogButton(T(QStringLiteral("Save")), "btnSave", actions);
+    QPushButton *btnCancel = dialogButton(T(QStringLiteral("Cancel")), "btnCancel", actions);
+    btnSave->setDefault(true);
+    row->addStretch();
+    row->addWidget(btnSave);
+    row->addWidget(btnCancel);
+    mainLayout->addWidget(actions);
+
+    connect(btnBrowse, &QPushButton::clicked, this, &PreferencesDialog::browse);
+    connect(limitCheck, &QCheckBox::toggled, this, &PreferencesDialog::updateLimitFields);
+    connect(btnSave, &QPushButton::clicked, this, &PreferencesDialog::save);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    updateLimitFields();
+}
+
+void PreferencesDialog::updateLimitFields()
+{
+    limitEdit->setEnabled(limitCheck->isChecked());
+    limitUnit->setEnabled(limitCheck->isChecked());
+}
+
+void PreferencesDialog::browse()
+{
+    const QString chosen = QFileDialog::getExistingDirectory(
+        this, T(QStringLiteral("Download folder:")), folderEdit->text());
+    if (!chosen.isEmpty())
+        folderEdit->setText(QDir::fromNativeSeparators(chosen));
+}
+
+// A folder typed by hand is made when it is missing; one that cannot be made keeps the dialog
+// open with the reason, as does a limit without a figure.
+void PreferencesDialog::save()
+{
+    const QString folder = QDir::fromNativeSeparators(folderEdit->text().trimmed());
+    QString error;
+    if (!QDir::isAbsolutePath(folder) || !QDir().mkpath(folder))
+        error = T(QStringLiteral("The download folder cannot be made: %1")).arg(folder);
+    else if (limitCheck->isChecked() && limitEdit->text().toInt() < 1)
+        error = T(QStringLiteral("Enter the speed limit as a whole number."));
+    errorLbl->setText(error);
+    errorLbl->setVisible(!error.isEmpty());
+    if (error.isEmpty())
+        accept();
+}
+
+DownloadPreferences PreferencesDialog::values() const
+{
+    DownloadPreferences prefs;
+    const QString folder =
+        QDir::cleanPath(QDir::fromNativeSeparators(folderEdit->text().trimmed()));
+    // The Download folder itself is kept as "no choice", so that it follows the system's.
+    if (folder != QDir::cleanPath(systemDownloadFolder()))
+        prefs.folder = folder;
+    prefs.maxRunning = atOnceCombo->currentData().toInt();
+    if (limitCheck->isChecked())
+        prefs.speedLimit = limitEdit->text().toLongLong() * limitUnit->currentData().toLongLong();
+    prefs.notices = noticesCheck->isChecked();
+    return prefs;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "app/preferences.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The preferences the user sets by hand: the download folder, how many downloads run at once,
+// a speed limit for all of them together, and whether a tray notice tells of a download's end.
+// Language and theme have their own toolbar buttons and are remembered from there.
+class PreferencesDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    PreferencesDialog(const DownloadPreferences &current, QWidget *parent);
+
+    // The choices as shown; valid once the dialog was accepted.
+    DownloadPreferences values() const;
+
+private:
+    void browse();
+    void save();
+    void updateLimitFields();
+
+    QLineEdit *folderEdit;
+    QComboBox *atOnceCombo;
+    QCheckBox *limitCheck;
+    QLineEdit *limitEdit;
+    QComboBox *limitUnit;
+    QCheckBox *noticesCheck;
+    QLabel *errorLbl;
+};
