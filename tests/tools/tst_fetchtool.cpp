@@ -199,8 +199,9 @@ void TestFetchTool::certificates()
         arguments.prepend(option);
 
     QProcess fetch;
-    QVERIFY(run(fetch, arguments));
+    const bool ended = run(fetch, arguments);
     const QByteArray errors = fetch.readAllStandardError();
+    QVERIFY2(ended, errors.constData());
     QVERIFY2(fetch.exitCode() == exitCode, errors.constData());
     if (exitCode == 0) {
         QVERIFY(readFile(out) == file);
