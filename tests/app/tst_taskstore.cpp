@@ -1,5 +1,6 @@
 #include "app/taskstore.h"
 #include "engine/downloadtask.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,12 +13,6 @@
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
-
-static QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 class TestTaskStore : public QObject {
     Q_OBJECT
@@ -56,11 +51,7 @@ void TestTaskStore::roundTrip()
                                     {"status", t->status == 1 ? 0 : t->status},
                                     {"totalSize", t->totalSize},
                                     {"downloadedSize", t->downloadedSize}});
-    QCOMPARE(readAll(store.listPath()), QJsonDocument(expected).toJson());
-    const QJsonArray array = QJsonDocument::fromJson(readAll(store.listPath())).array();
-    QCOMPARE(array.at(0).toObject().keys(),
-             QStringList({"downloadedSize", "format", "savePath", "status", "totalSize", "url"}));
-    QCOMPARE(array.at(0)["status"].toInt(), 0);
+    QCOMPARE(readFile(store.listPath()), QJsonDocument(expected).toJson());
 
     const QList<SavedTask> loaded = TaskStore(store.directory()).load();
     QCOMPARE(loaded.size(), 5);
@@ -80,16 +71,14 @@ void TestTaskStore::unreadableListIsKeptAside()
     for (const auto &[content, keptAside] : cases) {
         QTemporaryDir dir;
         TaskStore store(dir.path());
-        QFile file(store.listPath());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        QCOMPARE(file.write(content), content.size());
+        QVERIFY(writeFile(store.listPath(), content));
         // Nothing loads, and the next saves move the file aside whole, once.
         QVERIFY(store.load().isEmpty());
         QVERIFY(store.save({}) && store.save({}));
-        QCOMPARE(readAll(store.listPath()), QJsonDocument(QJsonArray()).toJson());
+        QCOMPARE(readFile(store.listPath()), QJsonDocument(QJsonArray()).toJson());
         const QStringList aside = QDir(dir.path()).entryList({"tasks.json.unreadable-*"});
         QCOMPARE(aside.size(), keptAside);
-        QCOMPARE(readAll(dir.filePath(aside.value(0))), content);
+        QCOMPARE(readFile(dir.filePath(aside.value(0))), content);
     }
 }
 
@@ -152,9 +141,9 @@ void TestTaskStore::sessionsStayPrivate()
     QVERIFY(mode() == 0644);
 #endif
     QVERIFY(store.save(tasks));
-    QVERIFY(!readAll(store.listPath()).contains("secret"));
+    QVERIFY(!readFile(store.listPath()).contains("secret"));
     QCOMPARE(mode(), 0600u);
-    const QByteArray kept = readAll(sessions);
+    const QByteArray kept = readFile(sessions);
     QVERIFY(kept.contains("sid=secret1") && !kept.contains("sid=secret2")); // a done task's goes
 
     const QList<SavedTask> loaded = TaskStore(dir.path()).load();

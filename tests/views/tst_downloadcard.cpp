@@ -1,6 +1,7 @@
 #include "engine/downloadtask.h"
 #include "language/translation.h"
 #include "messageboxdriver.h"
+#include "testfiles.h"
 #include "testhttpserver.h"
 #include "views/downloadcard.h"
 
@@ -88,9 +89,7 @@ void TestDownloadCard::drawsEachState()
 void TestDownloadCard::placeholderSelectionAndDelete()
 {
     // A new card makes its folders and an empty placeholder; an existing file is left as it is.
-    QFile existing(dir.filePath(QStringLiteral("kept.txt")));
-    QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("content") == 7);
-    existing.close();
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("kept.txt")), "content"));
     const QList<DownloadCard *> cards = {newCard(QStringLiteral("deep/er/name.pdf")),
                                          newCard(QStringLiteral("kept.txt")),
                                          newCard(QStringLiteral("f.zip"))};
@@ -116,14 +115,12 @@ void TestDownloadCard::placeholderSelectionAndDelete()
     for (int i = 0; i < 3; ++i) {
         DownloadTask *task = cards[i]->getTask(); // paused
         QSignalSpy spy(cards[i], &DownloadCard::requestDelete);
-        QString question;
-        answerNextMessageBox(rows[i].first, &question);
+        answerNextMessageBox(rows[i].first);
         cards[i]->btnDelete->click();
-        QCOMPARE(question, QStringLiteral("Delete the downloaded file from disk too?"));
         const QList<int> got = {QFile::exists(task->savePath()), int(spy.count()), task->status};
         QCOMPARE(got, rows[i].second);
     }
-    QCOMPARE(existing.size(), 7);
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("kept.txt"))), QByteArray("content"));
 }
 
 // The user moved or deleted a finished download's file: the card says so instead of making an
@@ -151,8 +148,7 @@ void TestDownloadCard::finishedDownloadWithoutItsFileIsFetchedAgain()
 
     card->btnToggle->click();
     QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 20000);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == route.body);
+    QVERIFY(readFile(path) == route.body);
     QCOMPARE(card->speedLbl->text(), QStringLiteral("Done"));
     QVERIFY(card->btnPlay->isEnabled() && !card->btnToggle->isVisibleTo(card));
 }

@@ -2,6 +2,7 @@
 #include "engine/filehasher.h"
 #include "engine/trustedcertificates.h"
 #include "language/translation.h"
+#include "testfiles.h"
 #include "views/downloaddetailsdialog.h"
 
 #include <QFile>
@@ -118,9 +119,7 @@ private slots:
         QTRY_COMPARE(d.layoutDirection(), Qt::LeftToRight);
         QTRY_COMPARE(child<QPushButton>(&d, "btnHide")->text(), QStringLiteral("Hide"));
 
-        QFile file(t->savePath()); // a finished download's file is there, not "File missing"
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        QVERIFY(writeFile(t->savePath(), {})); // a finished download's file, not "File missing"
         t->downloadedSize = t->totalSize;
         t->status = 2;
         QTRY_VERIFY(!child<QWidget>(&d, "completedWidget")->isHidden());
@@ -154,9 +153,7 @@ private slots:
     {
         QFETCH(QString, pasted);
         QFETCH(QString, result);
-        QFile file(dir.filePath("abc.txt"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("abc") == 3);
-        file.close();
+        QVERIFY(writeFile(dir.filePath("abc.txt"), "abc"));
         DownloadTask *t = task("abc.txt");
         t->status = 2;
         DownloadDetailsDialog d(t, nullptr);
