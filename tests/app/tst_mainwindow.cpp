@@ -25,7 +25,6 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -36,7 +35,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QVBoxLayout>
 
 #include <memory>
 
@@ -59,14 +57,11 @@ private slots:
     void closeHidesAndTrayQuitSaves();
     void filtersAndCardRefresh();
     void toolbarToggleAndDelete();
-    void toolbarFollowsSelectionOutOfView();
-    void languageAndThemeSwitch();
     void duplicateAddAsksFirst();
-    void listSurvivesRestartMidSegmentedDownload();
     void killedWindowResumesFromTheCheckpoint_data();
     void killedWindowResumesFromTheCheckpoint();
     void addedThroughTheDialogLandsInItsFolder();
-    void choicesAndQueueSurviveRestart();
+    void choicesListAndQueueSurviveRestart();
     void noticeOncePerEndWhileAway();
 
 public:
@@ -214,6 +209,17 @@ void TestMainWindow::toolbarToggleAndDelete()
     QTRY_COMPARE(w.tbToggle->text(), QStringLiteral(" Pause"));
     w.tbToggle->click();
     QCOMPARE(QList<int>({one->status, two->status, done->status}), QList<int>({0, 1, 2}));
+
+    // Hidden by a filter (no card), selected tasks still count and their status is followed.
+    w.btnComp->click();
+    QVERIFY(!w.listView->cardFor(two));
+    two->pause();
+    QTRY_COMPARE(w.tbToggle->text(), QStringLiteral(" Resume"));
+    w.tbToggle->click();
+    QCOMPARE(QList<int>({one->status, two->status}), QList<int>({1, 1}));
+    QTRY_COMPARE(w.tbToggle->text(), QStringLiteral(" Pause"));
+    one->pause();
+    w.btnAll->click();
     w.listView->cardFor(two)->setSelected(false);
 
     // Selected now: one (paused, partly fetched) and done; their files stay, and the
@@ -245,69 +251,6 @@ void TestMainWindow::toolbarToggleAndDelete()
     QCOMPARE(savedList().size(), 0);
 }
 
-// The toolbar reads the selection of every task, on screen or not: a selected download that was
-// scrolled out of view or filtered out still counts, and still follows its status.
-void TestMainWindow::toolbarFollowsSelectionOutOfView()
-{
-    g_lang = QStringLiteral("en");
-    QJsonArray list;
-    for (int i = 0; i < 60; ++i)
-        list.append(QJsonObject{{"url", QStringLiteral("http://127.0.0.1:9/f%1.zip").arg(i)},
-                                {"savePath", downloads->filePath(QStringLiteral("f%1.zip").arg(i))},
-                                {"status", i % 2 ? 2 : 0},
-                                {"totalSize", 100},
-                                {"downloadedSize", 10}});
-    QDir().mkpath(dataDir);
-    QFile file(listPath());
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QJsonDocument(list).toJson());
-    file.close();
-
-    MainWindow w;
-    w.show();
-    DownloadTask *newest = tasks(w).last();
-    newest->status = 1;
-    emit newest->progressUpdated();
-    QTest::mouseClick(card(w, 59), Qt::LeftButton);
-    QTRY_COMPARE(w.tbToggle->text(), QStringLiteral(" Pause"));
-
-    w.listView->scrollToTask(tasks(w).first());
-    QVERIFY(!w.listView->cardFor(newest));
-    newest->pause();
-    QTRY_COMPARE(w.tbToggle->text(), QStringLiteral(" Resume"));
-
-    w.btnComp->click(); // hides it; it stays selected
-    newest->status = 1;
-    emit newest->progressUpdated();
-    QTRY_COMPARE(w.tbToggle->text(), QStringLiteral(" Pause"));
-    w.tbToggle->click();
-    QCOMPARE(newest->status, 0);
-    QCOMPARE(w.listView->selectedTasks(), QList<DownloadTask *>{newest});
-}
-
-void TestMainWindow::languageAndThemeSwitch()
-{
-    MainWindow w;
-    DownloadCard *card = addCard(w, QStringLiteral("a.zip"), 2, 10);
-    w.btnLang->click();
-    QCOMPARE(QGuiApplication::layoutDirection(), Qt::LeftToRight);
-    QCOMPARE(w.btnLang->text() + w.btnTheme->text(), QStringLiteral("🌐 AR🌙 Dark"));
-    // Tooltips follow at once; the card's state word at its next refresh.
-    QVERIFY(cardTexts(card).contains(QStringLiteral("\nCancel\n")));
-    emit card->getTask()->progressUpdated();
-    QVERIFY(cardTexts(card).contains(QStringLiteral("\nDone\n")));
-    w.btnLang->click();
-    QCOMPARE(QGuiApplication::layoutDirection(), Qt::RightToLeft);
-
-    // The theme swaps the application's sheet; the selected card keeps its own look.
-    card->setSelected(true);
-    for (const char *sheet : {DarkStyleSheet, LightStyleSheet}) {
-        w.btnTheme->click();
-        QCOMPARE(qApp->styleSheet(), QString::fromUtf8(sheet));
-        QCOMPARE(card->styleSheet(), QString::fromLatin1(SelectedCardStyle));
-    }
-}
-
 void TestMainWindow::duplicateAddAsksFirst()
 {
     g_lang = QStringLiteral("en");
@@ -329,65 +272,6 @@ void TestMainWindow::duplicateAddAsksFirst()
     answerNextMessageBox(QStringLiteral("Yes"));
     w.addDownload(url, target, QString(), true);
     QCOMPARE(tasks(w).last()->savePath(), downloads->path() + "/a.tar (2).gz");
-}
-
-void TestMainWindow::listSurvivesRestartMidSegmentedDownload()
-{
-    TestHttpServer server;
-    QVERIFY(server.start());
-    TestHttpServer::Route route;
-    route.body = TestHttpServer::randomBody(2 * 1024 * 1024 + 13, 7);
-    route.trickleBytes = 2048;
-    route.headers.append(qMakePair(QByteArray("ETag"), QByteArray("\"v1\"")));
-    server.setRoute("/big.bin", route);
-    const QString path = downloads->path() + QStringLiteral("/big.bin");
-    const qint64 big = 6LL * 1024 * 1024 * 1024 + 3;
-    qint64 savedBytes = 0;
-    {
-        MainWindow w;
-        w.show();
-        w.addDownload(server.url("/big.bin").toString(), path, QString(), false);
-        for (int status = 2; status <= 4; ++status)
-            addCard(w, QStringLiteral("%1.iso").arg(status), status, big);
-        DownloadTask *task = tasks(w).first();
-        // Saved are only the parts' bytes known to be on the disk.
-        QTRY_VERIFY_WITH_TIMEOUT(task->transferProgress().downloadedBytes() > route.body.size() / 4,
-                                 20000);
-        w.close(); // hides to the tray and saves, the running task as paused
-        savedBytes = task->transferProgress().downloadedBytes();
-    } // the window goes, and its tasks with it, mid-transfer
-    QVERIFY(savedBytes > 0);
-
-    server.route("/big.bin").trickleBytes = 0;
-    const int requestsBefore = int(server.requests.size());
-    MainWindow w;
-    w.show();
-    QCOMPARE(tasks(w).size(), 4);
-    for (qint64 i = 1; i < 4; ++i) {
-        const DownloadTask *t = tasks(w)[i];
-        QCOMPARE(QList<qint64>({t->status, t->totalSize, t->downloadedSize}),
-                 QList<qint64>({i + 1, big, big / 2}));
-    }
-    // The last task of the file is on top; restored cards show their state, and none starts.
-    QCOMPARE(w.listView->shownTasks().first(), tasks(w)[3]);
-    QVERIFY(cardTexts(card(w, 0)).contains(T(QStringLiteral("Paused"))));
-    QTest::qWait(100);
-    DownloadTask *task = tasks(w).first();
-    QCOMPARE(task->status, 0);
-    task->resume();
-    QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 30000);
-    QVERIFY(readFile(path) == route.body);
-
-    // Each part continued where it stopped rather than starting over, in parallel.
-    qint64 requested = 0, ranged = 0;
-    static const QRegularExpression range(QStringLiteral("bytes=(\\d+)-(\\d+)"));
-    for (const auto &request : server.requests.mid(requestsBefore)) {
-        const auto m = range.match(QString::fromLatin1(request.headers.value("range")));
-        requested += m.hasMatch() ? m.captured(2).toLongLong() - m.captured(1).toLongLong() + 1 : 0;
-        ranged += m.hasMatch();
-    }
-    QVERIFY(requested <= route.body.size() - savedBytes + 1);
-    QVERIFY(ranged > 1);
 }
 
 int TestMainWindow::runChildWindow(const QString &url, const QString &path)
@@ -462,9 +346,6 @@ void TestMainWindow::killedWindowResumesFromTheCheckpoint()
 // byte-exact in its category folder and the details dialog ends in its completed view.
 void TestMainWindow::addedThroughTheDialogLandsInItsFolder()
 {
-    QTemporaryDir home;
-    const QByteArray oldHome = qgetenv("HOME");
-    qputenv("HOME", home.path().toUtf8()); // the download location follows the home folder
     TestHttpServer server;
     QVERIFY(server.start());
     TestHttpServer::Route r;
@@ -495,13 +376,13 @@ void TestMainWindow::addedThroughTheDialogLandsInItsFolder()
     auto *details = w.listView->findChild<DownloadDetailsDialog *>();
     QVERIFY(details && details->isVisible());
     QTRY_VERIFY(details->findChild<QLabel *>("CompName")->isVisible());
-    qputenv("HOME", oldHome);
 }
 
 // What the user chose comes back after a restart: language, theme, the window's place and the
-// download preferences. With one download at a time, three started downloads run one after the
-// other, also across the restart, in the order they were started; "Download Later" stays out.
-void TestMainWindow::choicesAndQueueSurviveRestart()
+// download preferences; so does the list, each task in its state, the running one paused with
+// its parts' progress. With one download at a time, started downloads run one after the other,
+// also across the restart, in the order they were started; "Download Later" stays out.
+void TestMainWindow::choicesListAndQueueSurviveRestart()
 {
     TestHttpServer server;
     QVERIFY(server.start());
@@ -509,8 +390,13 @@ void TestMainWindow::choicesAndQueueSurviveRestart()
     slow.body = TestHttpServer::randomBody(256 * 1024, 9);
     slow.trickleBytes = 1024;
     server.setRoute("/q.bin", slow);
+    slow.body = TestHttpServer::randomBody(2 * 1024 * 1024 + 13, 7);
+    slow.headers.append(qMakePair(QByteArray("ETag"), QByteArray("\"v1\"")));
+    server.setRoute("/big.bin", slow);
     QTemporaryDir folder;
     const QRect placed(60, 50, 1200, 760);
+    const qint64 big = 6LL * 1024 * 1024 * 1024 + 3;
+    qint64 savedBytes = 0;
     int mostRunning = 0;
     const auto countRunning = [&mostRunning](MainWindow &w) {
         for (DownloadTask *t : tasks(w))
@@ -523,12 +409,21 @@ void TestMainWindow::choicesAndQueueSurviveRestart()
             });
     };
     {
-        MainWindow w; // a first start: the defaults
-        QVERIFY(!w.isDarkMode && w.size() == QSize(1150, 700));
-        QCOMPARE(categoryFolder("a.zip"),
-                 QStandardPaths::writableLocation(QStandardPaths::DownloadLocation) +
-                     "/Torvane/Compressed");
+        MainWindow w;
         w.show();
+        DownloadCard *failed = addCard(w, QStringLiteral("failed.iso"), 3, big);
+        // Tooltips follow the language at once; the card's state word at its next refresh.
+        w.btnLang->click();
+        QCOMPARE(QGuiApplication::layoutDirection(), Qt::LeftToRight);
+        QVERIFY(cardTexts(failed).contains(QStringLiteral("\nCancel\n")));
+        emit failed->getTask()->progressUpdated();
+        QVERIFY(cardTexts(failed).contains(QStringLiteral("\nError\n")));
+        // The theme swaps the application's sheet; a selected card keeps its own look.
+        failed->setSelected(true);
+        w.btnTheme->click();
+        QCOMPARE(qApp->styleSheet(), QString::fromUtf8(DarkStyleSheet));
+        QCOMPARE(failed->styleSheet(), QString::fromLatin1(SelectedCardStyle));
+        w.setGeometry(placed);
         QTimer::singleShot(0, this, [&folder] {
             auto *d = qobject_cast<PreferencesDialog *>(QApplication::activeModalWidget());
             QVERIFY(d);
@@ -544,44 +439,71 @@ void TestMainWindow::choicesAndQueueSurviveRestart()
         QCOMPARE(QList<qint64>({w.queue->limit(), w.limiter->limit(), w.notices->isEnabled()}),
                  QList<qint64>({1, 512 * 1024, 0}));
         QCOMPARE(categoryFolder("a.zip"), folder.path() + "/Torvane/Compressed");
-        w.btnLang->click();
-        w.btnTheme->click();
-        w.setGeometry(placed);
 
-        for (const char *name : {"/1.bin", "/2.bin", "/3.bin"})
+        w.addDownload(server.url("/big.bin").toString(), folder.path() + "/big.bin", {}, false);
+        for (const char *name : {"/1.bin", "/2.bin"})
             w.addDownload(server.url("/q.bin").toString(), folder.path() + name, {}, false);
         w.addDownload(server.url("/q.bin").toString(), folder.path() + "/later.bin", {}, true);
         const QList<DownloadTask *> all = tasks(w);
-        QCOMPARE(all[0]->status, 1);
-        QCOMPARE(w.queue->waiting(), all.mid(1, 2));
-        QVERIFY(!all[3]->queued);
-        QVERIFY(cardTexts(card(w, 1)).contains(QStringLiteral("\nQueued\n")));
-        QTRY_VERIFY(all[0]->downloadedSize > 0);
-        w.close(); // hides to the tray and saves
-    }
+        QCOMPARE(all[1]->status, 1);
+        QCOMPARE(w.queue->waiting(), all.mid(2, 2));
+        QVERIFY(!all[4]->queued);
+        QVERIFY(cardTexts(card(w, 2)).contains(QStringLiteral("\nQueued\n")));
+        // Saved are only the parts' bytes known to be on the disk.
+        QTRY_VERIFY_WITH_TIMEOUT(all[1]->transferProgress().downloadedBytes() >
+                                     server.route("/big.bin").body.size() / 4,
+                                 20000);
+        w.close(); // hides to the tray and saves, the running task as paused
+        savedBytes = all[1]->transferProgress().downloadedBytes();
+    } // the window goes, and its tasks with it, mid-transfer
 
-    g_lang = QStringLiteral("ar"); // a new process starts from the defaults
+    // A new process starts from the defaults.
+    g_lang = QStringLiteral("ar");
+    QGuiApplication::setLayoutDirection(Qt::RightToLeft);
+    qApp->setStyleSheet(QString());
     setDownloadLocation(QString());
-    server.route("/q.bin").trickleBytes = 0;
+    server.route("/q.bin").trickleBytes = server.route("/big.bin").trickleBytes = 0;
+    const int bigRequestsBefore = int(server.requestsFor("/big.bin").size());
     MainWindow w;
     w.show();
     QCOMPARE(g_lang, QStringLiteral("en"));
-    QVERIFY(w.isDarkMode);
+    QCOMPARE(QGuiApplication::layoutDirection(), Qt::LeftToRight);
+    QCOMPARE(qApp->styleSheet(), QString::fromUtf8(DarkStyleSheet));
     QCOMPARE(w.geometry(), placed);
     QCOMPARE(QList<qint64>({w.queue->limit(), w.limiter->limit(), w.notices->isEnabled()}),
              QList<qint64>({1, 512 * 1024, 0}));
     QCOMPARE(categoryFolder("a.zip"), folder.path() + "/Torvane/Compressed");
 
-    // The running one comes back paused; the waiting ones run in their order.
+    // Newest on top, each in its state; the running one is back paused, the waiting ones run in
+    // their order.
     const QList<DownloadTask *> all = tasks(w);
-    QCOMPARE(w.queue->waiting(), all.mid(1, 2));
+    QCOMPARE(all.size(), 5);
+    QCOMPARE(w.listView->shownTasks().first(), all[4]);
+    QCOMPARE(QList<qint64>({all[0]->status, all[0]->totalSize, all[0]->downloadedSize}),
+             QList<qint64>({3, big, big / 2}));
+    QVERIFY(cardTexts(card(w, 1)).contains(QStringLiteral("\nPaused\n")));
+    QCOMPARE(w.queue->waiting(), all.mid(2, 2));
     countRunning(w);
-    QTRY_COMPARE_WITH_TIMEOUT(all[2]->status, 2, 20000);
-    QCOMPARE(all[1]->status, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(all[3]->status, 2, 20000);
+    QCOMPARE(all[2]->status, 2);
     QCOMPARE(mostRunning, 1);
-    for (DownloadTask *t : all.mid(1, 2))
-        QVERIFY(readFile(t->savePath()) == slow.body);
-    QVERIFY(all[0]->status == 0 && !all[0]->queued && all[3]->status == 0 && !all[3]->queued);
+    for (DownloadTask *t : all.mid(2, 2))
+        QVERIFY(readFile(t->savePath()) == server.route("/q.bin").body);
+    QVERIFY(all[1]->status == 0 && !all[1]->queued && all[4]->status == 0 && !all[4]->queued);
+
+    // Resumed, each part continues where it stopped rather than starting over.
+    all[1]->resume();
+    QTRY_COMPARE_WITH_TIMEOUT(all[1]->status, 2, 30000);
+    QVERIFY(readFile(all[1]->savePath()) == server.route("/big.bin").body);
+    qint64 requested = 0, ranged = 0;
+    static const QRegularExpression range(QStringLiteral("bytes=(\\d+)-(\\d+)"));
+    for (const auto &request : server.requestsFor("/big.bin").mid(bigRequestsBefore)) {
+        const auto m = range.match(QString::fromLatin1(request.headers.value("range")));
+        requested += m.hasMatch() ? m.captured(2).toLongLong() - m.captured(1).toLongLong() + 1 : 0;
+        ranged += m.hasMatch();
+    }
+    QVERIFY(requested <= server.route("/big.bin").body.size() - savedBytes + 1);
+    QVERIFY(ranged > 1);
 }
 
 // A download that ends while the window is away tells so from the tray, once, in the current
