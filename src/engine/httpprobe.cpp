@@ -2,6 +2,7 @@
 
 #include "engine/httpheaders.h"
 #include "engine/httpsession.h"
+#include "engine/requestpacer.h"
 
 #include <QNetworkReply>
 
@@ -18,13 +19,18 @@ void HttpProbe::send(const QUrl &link, int timeoutMs)
 
 void HttpProbe::ask(const QUrl &target)
 {
-    reply = session->get(target, 0, "bytes=0-0", timeout);
-    connect(reply, &QNetworkReply::metaDataChanged, this, &HttpProbe::onReply);
-    connect(reply, &QNetworkReply::finished, this, &HttpProbe::onReply);
+    RequestPacer::shared()->post(this, [this, target, asked = round] {
+        if (asked != round)
+            return;
+        reply = session->get(target, 0, "bytes=0-0", timeout);
+        connect(reply, &QNetworkReply::metaDataChanged, this, &HttpProbe::onReply);
+        connect(reply, &QNetworkReply::finished, this, &HttpProbe::onReply);
+    });
 }
 
 void HttpProbe::cancel()
 {
+    ++round;
     if (!reply)
         return;
     QNetworkReply *dropped = reply;

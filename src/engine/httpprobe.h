@@ -30,8 +30,8 @@ class HttpProbe : public QObject {
 public:
     HttpProbe(HttpSession *session, QObject *parent);
 
-    // Sends a probe, dropping any probe still in flight. A `timeoutMs` above 0 ends a probe that
-    // gets no answer for that long.
+    // Sends a probe (in a later pass of the event loop, see RequestPacer), dropping any probe
+    // still in flight. A `timeoutMs` above 0 ends a probe that gets no answer for that long.
     void send(const QUrl &url, int timeoutMs);
     // Drops a probe in flight; it will not answer.
     void cancel();
@@ -48,4 +48,5 @@ private:
     QUrl url;
     int timeout = 0;
     int redirects = 0; // followed by hand (see HttpSession)
+    int round = 0;     // counts cancel(): a probe queued before the latest one is not sent
 };

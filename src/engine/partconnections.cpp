@@ -5,6 +5,7 @@
 #include "engine/httpheaders.h"
 #include "engine/httpsession.h"
 #include "engine/partfile.h"
+#include "engine/requestpacer.h"
 #include "engine/webpageanswer.h"
 #include "language/translation.h"
 
@@ -42,6 +43,20 @@ bool PartConnections::running() const
 // ---- Requests and their answers -----------------------------------------------------------------
 
 void PartConnections::request(int index)
+{
+    Part &part = parts[index];
+    part.queued = true;
+    part.lastData = clock.elapsed();
+    RequestPacer::shared()->post(this, [this, index, asked = round] {
+        if (asked != round || index >= parts.size() || !parts[index].queued)
+            return;
+        parts[index].queued = false;
+        if (running() && !parts[index].reply && !parts[index].done())
+            send(index);
+    });
+}
+
+void PartConnections::send(int index)
 {
     Part &part = parts[index];
     // A single stream from the first byte asks for the plain body; everything else is a range.
@@ -366,7 +381,8 @@ void PartConnections::retryAfter(int index, int delayMs)
         if (known && parts[index].retryTimer == timer)
             parts[index].retryTimer = nullptr;
         timer->deleteLater();
-        if (running() && known && !parts[index].reply && !parts[index].done())
+        if (running() && known && !parts[index].reply && !parts[index].queued &&
+            !parts[index].done())
             request(index);
     });
     timer->start(delayMs);
@@ -416,7 +432,9 @@ bool PartConnections::allPartsDone() const
 
 void PartConnections::stop()
 {
+    ++round;
     for (Part &part : parts) {
+        part.queued = false;
         if (part.reply) {
             QNetworkReply *reply = part.reply;
             part.reply = nullptr;

@@ -39,6 +39,7 @@ public:
         qint64 lastData = 0; // clock.elapsed() at the last data or request
         QNetworkReply *reply = nullptr;
         QTimer *retryTimer = nullptr; // a pending retry
+        bool queued = false;          // asked for, waiting for its turn to be sent (RequestPacer)
 
         bool done() const { return end >= 0 && offset > end; }
     };
@@ -56,6 +57,7 @@ public:
     QByteArray lastModified;
     QByteArray probeType;
 
+    // Asks for the rest of part `index`; the request goes out in a later pass of the event loop.
     void request(int index);
     // Asks for part `index` again after `delayMs`, unless the run ends or the part is done by
     // then.
@@ -96,6 +98,7 @@ private:
     void settleFailedAnswer(QNetworkReply *reply, int index);
     bool followRedirect(QNetworkReply *reply, int index);
     void adoptWholeBody(QNetworkReply *reply);
+    void send(int index);
 
     void readPart(QNetworkReply *reply);
     void writePartData(QNetworkReply *reply, int index);
@@ -109,4 +112,5 @@ private:
     QString lastProblem;    // why the latest try of a part failed; the reason once tries run out
     QString contentProblem; // a part was sent something else than the file: the reason then
     QElapsedTimer clock;
+    int round = 0; // counts stop(): a request queued before the latest one is no longer wanted
 };

@@ -118,8 +118,15 @@ void setProgress(QProgressBar *bar, int minimum, int maximum, int value)
 {
     if (bar->minimum() != minimum || bar->maximum() != maximum)
         bar->setRange(minimum, maximum);
-    if (maximum > minimum && bar->value() != value)
+    if (maximum > minimum && bar->value() != value) {
+        // QProgressBar paints itself and flushes the window at once whenever its text would
+        // change; with many downloads on screen that is dozens of flushes a second in the middle
+        // of reading their data. Marked for the next paint instead, with the rest of the window.
+        const bool updates = bar->updatesEnabled();
+        bar->setUpdatesEnabled(false);
         bar->setValue(value);
+        bar->setUpdatesEnabled(updates); // enabling again schedules the paint
+    }
 }
 
 // File icons, by type where the name decides it. A look-up may read the file or decode images

@@ -405,6 +405,42 @@ private slots:
         QCOMPARE(server->requests.size(), requests);
     }
 
+    // Many downloads started in one pass of the event loop: their requests wait their turn, each
+    // still gets its eight parts, and one paused or canceled before its turn never asks at all.
+    void manyStartedAtOnce()
+    {
+        constexpr int kTasks = 12;
+        std::vector<std::unique_ptr<DownloadTask>> tasks;
+        for (int i = 0; i < kTasks; ++i) {
+            const QByteArray path = "/many" + QByteArray::number(i) + ".bin";
+            server->setRoute(path, routeOf(8 * 16 * 1024 + i, 50 + i));
+            tasks.push_back(std::make_unique<DownloadTask>(
+                server->url(path), dir.filePath(QString::fromLatin1(path.mid(1))), "best"));
+        }
+        for (auto &t : tasks)
+            t->start();
+        tasks[0]->pause();
+        tasks[1]->cancel();
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return std::all_of(tasks.begin() + 2, tasks.end(),
+                                   [](const auto &t) { return t->status != 1; });
+            },
+            20000));
+        QVERIFY(server->requestsFor("/many0.bin").isEmpty());
+        QVERIFY(server->requestsFor("/many1.bin").isEmpty());
+        tasks[0]->resume();
+        QVERIFY(waitForEnd(*tasks[0]));
+        for (int i = 0; i < kTasks; ++i) {
+            if (i == 1)
+                continue;
+            const QByteArray path = "/many" + QByteArray::number(i) + ".bin";
+            QCOMPARE(tasks[i]->status, 2);
+            QVERIFY(readFile(tasks[i]->savePath()) == server->route(path).body);
+            QCOMPARE(server->requestsFor(path).size(), 9); // the probe and eight parts
+        }
+    }
+
     void progressSurvivesARestart()
     {
         TestHttpServer::Route r = routeOf(8 * 64 * 1024, 20);
