@@ -1,5 +1,6 @@
 #include "app/sessionstore.h"
 
+#include "engine/atomicwrite.h"
 #include "engine/downloadtask.h"
 
 #include <QDir>
@@ -7,13 +8,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 namespace {
 
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
-// QSaveFile writes into a new file that it opens for the owner alone when the target exists, and
+// An atomic write (QSaveFile) opens its new file for the owner alone when the target exists, and
 // then gives it the target's permissions; so the target is made private first, while empty.
 bool writePrivately(const QString &path, const QByteArray &data)
 {
@@ -25,14 +25,7 @@ bool writePrivately(const QString &path, const QByteArray &data)
     } else if (!target.setPermissions(kOwnerOnly)) {
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(data) != data.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return writeFileAtomically(path, data);
 }
 
 } // namespace

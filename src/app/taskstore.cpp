@@ -1,5 +1,6 @@
 #include "app/taskstore.h"
 
+#include "engine/atomicwrite.h"
 #include "engine/bytecount.h"
 #include "engine/downloadtask.h"
 
@@ -10,22 +11,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace {
-
-bool writeAtomically(const QString &path, const QByteArray &data)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(data) != data.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
 
 QString progressKey(const QString &url, const QString &savePath)
 {
@@ -237,7 +225,7 @@ bool TaskStore::save(const QList<DownloadTask *> &tasks, const QList<DownloadTas
 
     // The part offsets and sessions go first: either without a list entry is ignored at load,
     // while a list entry without them is merely fetched again where it cannot be proven complete.
-    writeAtomically(progressPath(), QJsonDocument(progress).toJson(QJsonDocument::Indented));
+    writeFileAtomically(progressPath(), QJsonDocument(progress).toJson(QJsonDocument::Indented));
     sessions.save(tasks);
 
     if (listUnreadable && QFile::exists(listPath())) {
@@ -245,5 +233,5 @@ bool TaskStore::save(const QList<DownloadTask *> &tasks, const QList<DownloadTas
             return false;
     }
     listUnreadable = false;
-    return writeAtomically(listPath(), listText(tasks, waiting));
+    return writeFileAtomically(listPath(), listText(tasks, waiting));
 }

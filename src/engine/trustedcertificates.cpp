@@ -1,12 +1,13 @@
 #include "engine/trustedcertificates.h"
 
+#include "engine/atomicwrite.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QSslCertificate>
 
 namespace {
@@ -78,11 +79,7 @@ bool TrustedCertificates::save() const
                                    {QStringLiteral("sha256"), QString::fromLatin1(pin->toHex())}});
     if (!QDir().mkpath(directory))
         return false;
-    QSaveFile file(filePath());
-    const QByteArray data = QJsonDocument(entries).toJson();
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
-        return false;
-    return file.commit();
+    return writeFileAtomically(filePath(), QJsonDocument(entries).toJson());
 }
 
 QByteArray TrustedCertificates::digestOf(const QSslCertificate &certificate)
