@@ -30,6 +30,7 @@ struct Seed {
     int status;
     qint64 total;
     qint64 done;
+    bool fileKept = true; // a completed download whose file the user has moved shows as missing
 };
 
 void wait(int ms)
@@ -72,7 +73,7 @@ int main(int argc, char **argv)
         {"https://files.example.org/setup_tool_v2.exe", QStringLiteral("setup_tool_v2.exe"), 4,
          96 * MiB, 12 * MiB},
         {"https://files.example.org/%D8%AA%D9%82%D8%B1%D9%8A%D8%B1.docx",
-         QStringLiteral("تقرير المشروع السنوي.docx"), 2, 3 * MiB, 3 * MiB},
+         QStringLiteral("تقرير المشروع السنوي.docx"), 2, 3 * MiB, 3 * MiB, false},
         {"https://files.example.org/holiday-photos-archive.zip",
          QStringLiteral("holiday-photos-archive.zip"), 0, qint64(4.7 * GiB), qint64(1.9 * GiB)},
         {"https://files.example.org/podcast-episode-112.mp3",
@@ -95,7 +96,8 @@ int main(int argc, char **argv)
         // A completed download shows as done only while its file is there; sparse, it costs
         // nothing.
         QFile done(downloads + QLatin1Char('/') + s.name);
-        if (s.status == 2 && (!done.open(QIODevice::WriteOnly) || !done.resize(s.total)))
+        if (s.status == 2 && s.fileKept &&
+            (!done.open(QIODevice::WriteOnly) || !done.resize(s.total)))
             return 1;
     }
     QFile file(dataDir + QStringLiteral("/tasks.json"));

@@ -36,7 +36,7 @@ CardState cardStateOf(const DownloadTask &task, bool fileMissing)
         if (fileMissing) {
             s.word = QStringLiteral("File missing");
             s.eta = CardState::Eta::Empty;
-            s.toggleIcon = QStringLiteral("play.png");
+            s.toggleIcon = QStringLiteral("retry.png");
             s.toggleTip = QStringLiteral("Retry");
             s.toggle = s.play = true;
             s.playEnabled = false;

@@ -15,7 +15,7 @@ struct CardState {
     bool showsRate = false; // the transfer rate instead of a state word
     QString word;           // untranslated state word (a key of T)
     Eta eta = Eta::Figures; // Figures: as the size step left it; Reason: why it failed
-    QString toggleIcon;     // "pause.png", "play.png", or empty to leave it as it is
+    QString toggleIcon;     // "pause.png", "play.png", "retry.png", or empty to leave it as is
     QString toggleTip;      // untranslated tooltip of the pause/resume button, or empty
     bool cancel = false;    // buttons offered; folder and delete always are
     bool toggle = false;

@@ -122,10 +122,15 @@ void setProgress(QProgressBar *bar, int minimum, int maximum, int value)
         // QProgressBar paints itself and flushes the window at once whenever its text would
         // change; with many downloads on screen that is dozens of flushes a second in the middle
         // of reading their data. Marked for the next paint instead, with the rest of the window.
-        const bool updates = bar->updatesEnabled();
-        bar->setUpdatesEnabled(false);
-        bar->setValue(value);
-        bar->setUpdatesEnabled(updates); // enabling again schedules the paint
+        // Only a bar whose updates are on is switched: turning them off by hand while the card
+        // holds them off would keep the bar from ever painting again.
+        if (bar->updatesEnabled()) {
+            bar->setUpdatesEnabled(false);
+            bar->setValue(value);
+            bar->setUpdatesEnabled(true); // schedules the paint
+        } else {
+            bar->setValue(value);
+        }
     }
 }
 
@@ -145,7 +150,9 @@ QPixmap fileIconPixmap(const QString &path, qreal dpr)
             return *found;
     }
     const QPixmap pixmap = QFileIconProvider().icon(info).pixmap(QSize(40, 40), dpr);
-    if (byName && !pixmap.isNull()) // no icon for a file not there yet, on some desktops
+    if (pixmap.isNull()) // no icon for a file not there (yet, or any more), on some desktops
+        return QFileIconProvider().icon(QFileIconProvider::File).pixmap(QSize(40, 40), dpr);
+    if (byName)
         byType.insert(key, pixmap);
     return pixmap;
 }
@@ -388,9 +395,11 @@ void DownloadCard::setToggleIcon(const QString &name)
     if (toggleIconName == name)
         return;
     toggleIconName = name;
-    btnToggle->setIcon(getAppIcon(
-        name, name == QLatin1String("pause.png") ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay,
-        this));
+    const QStyle::StandardPixmap fallback =
+        name == QLatin1String("pause.png")   ? QStyle::SP_MediaPause
+        : name == QLatin1String("retry.png") ? QStyle::SP_BrowserReload
+                                             : QStyle::SP_MediaPlay;
+    btnToggle->setIcon(getAppIcon(name, fallback, this));
 }
 
 // The progress-bar colour rules select on this property; a change only shows after a re-polish.

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QLabel>
+#include <QProgressBar>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -271,6 +272,8 @@ void TestTaskList::cardScrolledBackShowsCurrentFigures()
     list->addTask(fresh);
 
     QCOMPARE(cardTexts(top), top->fileName + "|2.00 MB/s|4m 10s|500.00 / 1000.00 MB|50%");
+    // Its bar paints again once the card has shown the figures (updates held off meanwhile).
+    QVERIFY(list->cardFor(top)->findChild<QProgressBar *>()->updatesEnabled());
     QCOMPARE(cardTexts(other), other->fileName + "|Done|1000.00 MB|100%");
     QCOMPARE(cardTexts(fresh), QStringLiteral("new.bin|Wait...|0%"));
 }
