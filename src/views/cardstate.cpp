@@ -15,20 +15,11 @@ CardState cardStateOf(const DownloadTask &task, bool fileMissing)
         s.bar = QStringLiteral("downloading");
         break;
     case 0:
-        if (task.queued) {
-            // Waiting for a free slot: Pause takes it out of the line.
-            s.word = QStringLiteral("Queued");
-            s.eta = CardState::Eta::Dashes;
-            s.toggleIcon = QStringLiteral("pause.png");
-            s.toggleTip = QStringLiteral("Pause");
-            s.cancel = s.toggle = true;
-            s.bar = QStringLiteral("paused");
-            break;
-        }
-        s.word = QStringLiteral("Paused");
+        // Waiting in the queue for a free slot, Pause takes it out of the line.
+        s.word = task.queued ? QStringLiteral("Queued") : QStringLiteral("Paused");
         s.eta = CardState::Eta::Dashes;
-        s.toggleIcon = QStringLiteral("play.png");
-        s.toggleTip = QStringLiteral("Resume");
+        s.toggleIcon = task.queued ? QStringLiteral("pause.png") : QStringLiteral("play.png");
+        s.toggleTip = task.queued ? QStringLiteral("Pause") : QStringLiteral("Resume");
         s.cancel = s.toggle = true;
         s.bar = QStringLiteral("paused");
         break;
