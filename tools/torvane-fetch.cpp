@@ -19,7 +19,7 @@
 #include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
 #include "engine/ratetext.h"
-#include "engine/trustedcertificates.h"
+#include "engine/http/trustedcertificates.h"
 #include "language/translation.h"
 
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/browsersession.h"
+#include "engine/http/browsersession.h"
 
 #include <QObject>
 #include <QQueue>

@@ -12,7 +12,7 @@
 #include "engine/categories.h"
 #include "engine/downloadqueue.h"
 #include "engine/downloadtask.h"
-#include "engine/trustedcertificates.h"
+#include "engine/http/trustedcertificates.h"
 #include "language/translation.h"
 #include "views/appicon.h"
 #include "views/deletequestion.h"

@@ -1,6 +1,6 @@
 #include "app/sessionstore.h"
 
-#include "engine/atomicwrite.h"
+#include "engine/storage/atomicwrite.h"
 #include "engine/downloadtask.h"
 
 #include <QDir>

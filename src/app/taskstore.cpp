@@ -1,6 +1,6 @@
 #include "app/taskstore.h"
 
-#include "engine/atomicwrite.h"
+#include "engine/storage/atomicwrite.h"
 #include "engine/bytecount.h"
 #include "engine/downloadtask.h"
 

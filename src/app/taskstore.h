@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/sessionstore.h"
-#include "engine/transferprogress.h"
+#include "engine/storage/transferprogress.h"
 
 #include <QList>
 #include <QString>

@@ -2,10 +2,10 @@
 
 #include "engine/bandwidthlimiter.h"
 #include "engine/categories.h"
-#include "engine/checkpoint.h"
+#include "engine/storage/checkpoint.h"
 #include "engine/downloadqueue.h"
-#include "engine/httptransfer.h"
-#include "engine/mediarun.h"
+#include "engine/http/httptransfer.h"
+#include "engine/media/mediarun.h"
 #include "engine/speedwindow.h"
 
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "engine/browsersession.h"
-#include "engine/transferprogress.h"
-#include "engine/trustedcertificates.h"
+#include "engine/http/browsersession.h"
+#include "engine/storage/transferprogress.h"
+#include "engine/http/trustedcertificates.h"
 
 #include <QElapsedTimer>
 #include <QObject>

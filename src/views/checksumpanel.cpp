@@ -1,7 +1,7 @@
 #include "views/checksumpanel.h"
 
-#include "engine/checksumtext.h"
-#include "engine/filehasher.h"
+#include "engine/storage/checksumtext.h"
+#include "engine/storage/filehasher.h"
 #include "language/translation.h"
 #include "views/widgetstyles.h"
 

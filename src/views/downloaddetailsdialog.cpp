@@ -1,7 +1,7 @@
 #include "views/downloaddetailsdialog.h"
 
 #include "engine/downloadtask.h"
-#include "engine/trustedcertificates.h"
+#include "engine/http/trustedcertificates.h"
 #include "language/translation.h"
 #include "views/checksumpanel.h"
 #include "views/sizetext.h"

@@ -1,7 +1,7 @@
 // The add dialog's quality list from the real media tool, for an HLS master with 720p and 360p
 // variants made with ffmpeg and served on loopback.
 #include "adding/addurldialog.h"
-#include "engine/mediatool.h"
+#include "engine/media/mediatool.h"
 #include "language/translation.h"
 #include "testhttpserver.h"
 #include "testmedia.h"

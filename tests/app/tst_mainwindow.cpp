@@ -5,7 +5,7 @@
 #include "app/stylesheets.h"
 #include "app/traynotices.h"
 #include "engine/bandwidthlimiter.h"
-#include "engine/checkpoint.h"
+#include "engine/storage/checkpoint.h"
 #include "engine/downloadqueue.h"
 #include "engine/downloadtask.h"
 #include "language/translation.h"

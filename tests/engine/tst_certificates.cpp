@@ -2,7 +2,7 @@
 // fails verification ends the task before a byte of the answer is taken, unless the user trusted
 // exactly that certificate for that host.
 #include "engine/downloadtask.h"
-#include "engine/trustedcertificates.h"
+#include "engine/http/trustedcertificates.h"
 #include "language/translation.h"
 #include "testcertificates.h"
 #include "testfiles.h"

@@ -1,8 +1,8 @@
 // Downloads against the in-process server: every test that finishes compares the file on disk
 // with the served bytes.
-#include "engine/checkpoint.h"
+#include "engine/storage/checkpoint.h"
 #include "engine/downloadtask.h"
-#include "engine/webpageanswer.h"
+#include "engine/http/webpageanswer.h"
 #include "language/translation.h"
 #include "smalldisk.h"
 #include "testfiles.h"

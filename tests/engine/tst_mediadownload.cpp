@@ -2,7 +2,7 @@
 // program), from media made with ffmpeg at test time and served on loopback.
 
 #include "engine/downloadtask.h"
-#include "engine/mediatool.h"
+#include "engine/media/mediatool.h"
 #include "language/translation.h"
 #include "processlist.h"
 #include "testfiles.h"

@@ -1,4 +1,4 @@
-#include "engine/mediaprogress.h"
+#include "engine/media/mediaprogress.h"
 
 #include <QtTest>
 

@@ -2,7 +2,7 @@
 
 #include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
-#include "engine/mediatool.h"
+#include "engine/media/mediatool.h"
 #include "language/translation.h"
 #include "processlist.h"
 

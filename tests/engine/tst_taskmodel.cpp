@@ -2,8 +2,8 @@
 // built on: categories, media hosts, header parsing and saved part progress.
 #include "engine/categories.h"
 #include "engine/downloadtask.h"
-#include "engine/httpheaders.h"
-#include "engine/transferprogress.h"
+#include "engine/http/httpheaders.h"
+#include "engine/storage/transferprogress.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

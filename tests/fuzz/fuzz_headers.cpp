@@ -3,7 +3,7 @@
 // name chosen for the file is safe and not empty.
 #include "adding/filenames.h"
 #include "engine/bytecount.h"
-#include "engine/httpheaders.h"
+#include "engine/http/httpheaders.h"
 #include "fuzzcheck.h"
 
 #include <QUrl>

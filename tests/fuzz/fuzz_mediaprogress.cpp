@@ -2,7 +2,7 @@
 // and MaxByteCount with the downloaded part never above the total, rates are finite and not
 // negative, and percentages and remaining times read sensibly.
 #include "engine/bytecount.h"
-#include "engine/mediaprogress.h"
+#include "engine/media/mediaprogress.h"
 #include "fuzzcheck.h"
 #include "views/sizetext.h"
 

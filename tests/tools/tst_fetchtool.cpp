@@ -2,7 +2,7 @@
 // exit code: plain, media, missing and login-bound files, a speed limit, certificates, and runs
 // killed or stopped by a full disk that a later run finishes byte-exact.
 
-#include "engine/checkpoint.h"
+#include "engine/storage/checkpoint.h"
 #include "smalldisk.h"
 #include "testcertificates.h"
 #include "testfiles.h"

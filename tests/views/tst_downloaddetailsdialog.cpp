@@ -1,6 +1,6 @@
 #include "engine/downloadtask.h"
-#include "engine/filehasher.h"
-#include "engine/trustedcertificates.h"
+#include "engine/storage/filehasher.h"
+#include "engine/http/trustedcertificates.h"
 #include "language/translation.h"
 #include "testfiles.h"
 #include "views/downloaddetailsdialog.h"

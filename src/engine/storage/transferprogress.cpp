@@ -1,4 +1,4 @@
-#include "engine/transferprogress.h"
+#include "engine/storage/transferprogress.h"
 
 #include "engine/bytecount.h"
 

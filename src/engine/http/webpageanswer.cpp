@@ -1,4 +1,4 @@
-#include "engine/webpageanswer.h"
+#include "engine/http/webpageanswer.h"
 
 #include "language/translation.h"
 

@@ -1,4 +1,4 @@
-#include "engine/atomicwrite.h"
+#include "engine/storage/atomicwrite.h"
 
 #include <QSaveFile>
 

@@ -1,4 +1,4 @@
-#include "engine/browsersession.h"
+#include "engine/http/browsersession.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "engine/checkpoint.h"
+#include "engine/storage/checkpoint.h"
 
 #include <QFile>
 #include <QFileInfo>

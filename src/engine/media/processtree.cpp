@@ -1,4 +1,4 @@
-#include "engine/processtree.h"
+#include "engine/media/processtree.h"
 
 #include <QProcess>
 

@@ -1,6 +1,6 @@
-#include "engine/httpsession.h"
+#include "engine/http/httpsession.h"
 
-#include "engine/trustedcertificates.h"
+#include "engine/http/trustedcertificates.h"
 #include "language/translation.h"
 
 #include <QNetworkAccessManager>

@@ -1,4 +1,4 @@
-#include "engine/partfile.h"
+#include "engine/storage/partfile.h"
 
 #include "language/translation.h"
 

@@ -1,4 +1,4 @@
-#include "engine/mediacommand.h"
+#include "engine/media/mediacommand.h"
 
 #include "language/translation.h"
 

@@ -1,4 +1,4 @@
-#include "engine/mediatool.h"
+#include "engine/media/mediatool.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,12 +1,12 @@
-#include "engine/partconnections.h"
+#include "engine/http/partconnections.h"
 
 #include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
-#include "engine/httpheaders.h"
-#include "engine/httpsession.h"
-#include "engine/partfile.h"
+#include "engine/http/httpheaders.h"
+#include "engine/http/httpsession.h"
+#include "engine/storage/partfile.h"
 #include "engine/requestpacer.h"
-#include "engine/webpageanswer.h"
+#include "engine/http/webpageanswer.h"
 #include "language/translation.h"
 
 #include <QNetworkReply>

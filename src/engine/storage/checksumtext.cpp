@@ -1,4 +1,4 @@
-#include "engine/checksumtext.h"
+#include "engine/storage/checksumtext.h"
 
 #include <QRegularExpression>
 

@@ -1,6 +1,6 @@
-#include "engine/trustedcertificates.h"
+#include "engine/http/trustedcertificates.h"
 
-#include "engine/atomicwrite.h"
+#include "engine/storage/atomicwrite.h"
 
 #include <QCryptographicHash>
 #include <QDir>

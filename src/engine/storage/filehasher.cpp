@@ -1,4 +1,4 @@
-#include "engine/filehasher.h"
+#include "engine/storage/filehasher.h"
 
 #include <QElapsedTimer>
 #include <QFile>

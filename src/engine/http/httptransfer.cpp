@@ -1,10 +1,10 @@
-#include "engine/httptransfer.h"
+#include "engine/http/httptransfer.h"
 
 #include "engine/downloadtask.h"
-#include "engine/httpprobe.h"
-#include "engine/httpsession.h"
-#include "engine/partconnections.h"
-#include "engine/webpageanswer.h"
+#include "engine/http/httpprobe.h"
+#include "engine/http/httpsession.h"
+#include "engine/http/partconnections.h"
+#include "engine/http/webpageanswer.h"
 #include "language/translation.h"
 
 #include <QFileInfo>

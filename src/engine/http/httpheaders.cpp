@@ -1,4 +1,4 @@
-#include "engine/httpheaders.h"
+#include "engine/http/httpheaders.h"
 
 #include "engine/bytecount.h"
 

@@ -1,7 +1,7 @@
-#include "engine/httpprobe.h"
+#include "engine/http/httpprobe.h"
 
-#include "engine/httpheaders.h"
-#include "engine/httpsession.h"
+#include "engine/http/httpheaders.h"
+#include "engine/http/httpsession.h"
 #include "engine/requestpacer.h"
 
 #include <QNetworkReply>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/partfile.h"
-#include "engine/transferprogress.h"
+#include "engine/storage/partfile.h"
+#include "engine/storage/transferprogress.h"
 
 #include <QString>
 #include <QUrl>

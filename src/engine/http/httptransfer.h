@@ -1,8 +1,8 @@
 #pragma once
 
-#include "engine/checkpoint.h"
-#include "engine/partfile.h"
-#include "engine/transferprogress.h"
+#include "engine/storage/checkpoint.h"
+#include "engine/storage/partfile.h"
+#include "engine/storage/transferprogress.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/trustedcertificates.h"
+#include "engine/http/trustedcertificates.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

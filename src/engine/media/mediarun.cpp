@@ -1,11 +1,11 @@
-#include "engine/mediarun.h"
+#include "engine/media/mediarun.h"
 
 #include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
-#include "engine/mediacommand.h"
-#include "engine/mediaprogress.h"
-#include "engine/mediatool.h"
-#include "engine/processtree.h"
+#include "engine/media/mediacommand.h"
+#include "engine/media/mediaprogress.h"
+#include "engine/media/mediatool.h"
+#include "engine/media/processtree.h"
 #include "language/translation.h"
 
 #include <QCoreApplication>
