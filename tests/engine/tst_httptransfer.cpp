@@ -1,19 +1,26 @@
 // Downloads against the in-process server: every test that finishes compares the file on disk
 // with the served bytes.
-#include "engine/storage/checkpoint.h"
 #include "engine/downloadtask.h"
 #include "engine/http/webpageanswer.h"
+#include "engine/storage/checkpoint.h"
 #include "language/translation.h"
 #include "smalldisk.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
 
+#include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -531,31 +538,36 @@ private slots:
     void crashImageContinuesFromTheCheckpoint_data()
     {
         QTest::addColumn<bool>("changed");
-        QTest::newRow("same file: each part continues") << false;
-        QTest::newRow("changed on the server: fetched anew") << true;
+        QTest::addColumn<QString>("name");
+        QTest::newRow("same file: each part continues") << false << "out.bin";
+        QTest::newRow("changed on the server: fetched anew") << true << "out.bin";
+        // 244 bytes in UTF-8: no room beside it for the record's usual name.
+        QTest::newRow("long Arabic name") << false << QString(120, QChar(0x0645)) + ".bin";
     }
     void crashImageContinuesFromTheCheckpoint()
     {
         QFETCH(bool, changed);
+        QFETCH(QString, name);
         TestHttpServer::Route r = routeOf(8 * 384 * 1024, 27);
         r.trickleBytes = 1024; // 800 KB/s on eight connections: checkpoints come before the end
         r.trickleIntervalMs = 10;
         r.headers = {{"ETag", "\"v1\""}};
         server->setRoute("/c.bin", r);
         const QUrl url = server->url("/c.bin");
-        const QString image = dir.filePath("image.bin");
+        const QString path = dir.filePath(name);
+        const QString image = dir.filePath("i" + name);
         QFile::remove(image);
         TransferProgress claimed;
         {
-            auto first = task("/c.bin");
-            first->start();
+            DownloadTask first(url, path, "best");
+            first.start();
             QVERIFY(QTest::qWaitFor(
-                [&] { return Checkpoint::read(out(), url).downloadedBytes() > r.body.size() / 4; },
+                [&] { return Checkpoint::read(path, url).downloadedBytes() > r.body.size() / 4; },
                 10000));
             // The record first: every byte it claims was written before it, so also before the
             // copy of the data.
-            QVERIFY(QFile::copy(Checkpoint::pathFor(out()), Checkpoint::pathFor(image)));
-            QVERIFY(QFile::copy(out(), image));
+            QVERIFY(QFile::copy(Checkpoint::pathFor(path), Checkpoint::pathFor(image)));
+            QVERIFY(QFile::copy(path, image));
             claimed = Checkpoint::read(image, url);
         }
         QVERIFY(claimed.isValid());
@@ -578,6 +590,70 @@ private slots:
         if (!changed) // no probe, and nothing asked twice
             QCOMPARE(bytesAskedFor(server->requests.mid(before)),
                      r.body.size() - claimed.downloadedBytes());
+    }
+
+    // Files that someone else put where the checkpoint goes, as in a folder shared with other
+    // users: never read unless a small regular file, never written through, never waited on.
+    // The download then runs as if nothing were there.
+    void hostileCheckpointFiles_data()
+    {
+        QTest::addColumn<QString>("suffix"); // after the file's path
+        QTest::addColumn<QString>("plant");
+        QTest::newRow("record: link to another record") << ".torvane"
+                                                        << "link";
+        QTest::newRow("record: link to an endless device") << ".torvane"
+                                                           << "/dev/zero";
+        QTest::newRow("record: pipe") << ".torvane"
+                                      << "pipe";
+        QTest::newRow("fixed temporary name: link") << ".torvane.new"
+                                                    << "link";
+        QTest::newRow("fixed temporary name: pipe") << ".torvane.new"
+                                                    << "pipe";
+    }
+    void hostileCheckpointFiles()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("links and pipes in a folder are Unix things");
+#else
+        QFETCH(QString, suffix);
+        QFETCH(QString, plant);
+        TestHttpServer::Route r = routeOf(64 * 1024, 31);
+        r.trickleBytes = 2048;
+        server->setRoute("/h.bin", r);
+        const QUrl url = server->url("/h.bin");
+        // The other record claims every byte of a file that holds none of them.
+        const QString other = dir.filePath("other.torvane");
+        const QByteArray claim =
+            QJsonDocument(
+                QJsonObject{{"url", url.toString()},
+                            {"progress", QJsonObject{{"totalSize", r.body.size()},
+                                                     {"numParts", 1},
+                                                     {"partOffsets", QJsonArray{r.body.size()}}}}})
+                .toJson();
+        QVERIFY(writeFile(other, claim));
+        QVERIFY(writeFile(out(), QByteArray(r.body.size(), '\0')));
+        const QString at = out() + suffix;
+        QFile::remove(at);
+        if (plant == "pipe")
+            QCOMPARE(::mkfifo(QFile::encodeName(at).constData(), 0600), 0);
+        else
+            QVERIFY(QFile::link(plant == "link" ? other : plant, at));
+        {
+            auto t = task("/h.bin");
+            QCOMPARE(t->adoptCheckpoint(), -1);
+            t->start();
+            QVERIFY(QTest::qWaitFor([&] { return t->downloadedSize > 0; }, 5000));
+            t->pause(); // records where the parts stand
+            QTRY_VERIFY(Checkpoint::read(out(), url).isValid());
+            t->resume();
+            QVERIFY(waitForEnd(*t));
+            QCOMPARE(t->status, 2);
+        } // waits for its records
+        QVERIFY(readFile(out()) == r.body);
+        QVERIFY(readFile(other) == claim);
+        QCOMPARE(QDir(dir.path()).entryList({"out.bin*"}, QDir::AllEntries | QDir::System),
+                 QStringList{"out.bin"});
+#endif
     }
 
     // A write that fails stops the whole task with the reason; the bytes that did reach the file
