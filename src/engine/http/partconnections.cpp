@@ -4,9 +4,9 @@
 #include "engine/downloadtask.h"
 #include "engine/http/httpheaders.h"
 #include "engine/http/httpsession.h"
-#include "engine/storage/partfile.h"
-#include "engine/requestpacer.h"
 #include "engine/http/webpageanswer.h"
+#include "engine/requestpacer.h"
+#include "engine/storage/partfile.h"
 #include "language/translation.h"
 
 #include <QNetworkReply>
@@ -397,6 +397,11 @@ void PartConnections::checkStalls(int timeoutMs)
             continue;
         if (reply->property("rejected").toBool()) {
             settleFailedAnswer(reply, i); // an error page that never ends is still an error
+            continue;
+        }
+        if (reply->bytesAvailable() > 0) {
+            // The server did send; the bytes wait for the speed limit, which is no stall.
+            parts[i].lastData = now;
             continue;
         }
         const bool progressed = parts[i].offset > reply->property("startOffset").toLongLong();
