@@ -10,7 +10,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -623,12 +622,12 @@ private slots:
         const QUrl url = server->url("/h.bin");
         // The other record claims every byte of a file that holds none of them.
         const QString other = dir.filePath("other.torvane");
+        TransferProgress all;
+        all.totalSize = r.body.size();
+        all.numParts = 1;
+        all.partOffsets = {all.totalSize};
         const QByteArray claim =
-            QJsonDocument(
-                QJsonObject{{"url", url.toString()},
-                            {"progress", QJsonObject{{"totalSize", r.body.size()},
-                                                     {"numParts", 1},
-                                                     {"partOffsets", QJsonArray{r.body.size()}}}}})
+            QJsonDocument(QJsonObject{{"url", url.toString()}, {"progress", all.toJson()}})
                 .toJson();
         QVERIFY(writeFile(other, claim));
         QVERIFY(writeFile(out(), QByteArray(r.body.size(), '\0')));
