@@ -5,9 +5,9 @@
 #include "app/stylesheets.h"
 #include "app/traynotices.h"
 #include "engine/bandwidthlimiter.h"
-#include "engine/storage/checkpoint.h"
 #include "engine/downloadqueue.h"
 #include "engine/downloadtask.h"
+#include "engine/storage/checkpoint.h"
 #include "language/translation.h"
 #include "messageboxdriver.h"
 #include "testfiles.h"
@@ -362,7 +362,7 @@ void TestMainWindow::addedThroughTheDialogLandsInItsFolder()
             dialog->findChild<QPushButton *>("btnStart")->click();
     });
     poll.start(20);
-    w.openAddDialog(server.url("/get").toString(), QString(), 0);
+    w.openAddDialog(LinkOffer{{server.url("/get").toString()}, {}, 0, {}});
     poll.stop();
 
     QCOMPARE(tasks(w).size(), 1);
