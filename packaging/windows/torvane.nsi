@@ -104,8 +104,8 @@ SectionEnd
 
 Section "Browser native messaging"
   SetOutPath "$INSTDIR"
-  File "/oname=${NATIVE_HOST}.chromium.json" "${__FILEDIR__}\native-messaging\chromium.json"
-  File "/oname=${NATIVE_HOST}.firefox.json" "${__FILEDIR__}\native-messaging\firefox.json"
+  File "/oname=${NATIVE_HOST}.chromium.json" "native-messaging\chromium.json"
+  File "/oname=${NATIVE_HOST}.firefox.json" "native-messaging\firefox.json"
   !insertmacro NativeHostKeys WriteNativeHostKey
 SectionEnd
 
