@@ -164,10 +164,11 @@ bool TestBridgeBrowser::startTakingOver(MarionetteBrowser &browser, quint16 port
         !browser.installAddon(extension) || !browser.openPrivileged(options))
         return false;
     const QString shown = QStringLiteral("return document.getElementById('channel').textContent");
-    if (!QTest::qWaitFor([&] { return browser.execute(shown).toString().startsWith("Connected"); },
-                         15000))
+    const QString expected =
+        native ? QStringLiteral("Connected through the browser's native messaging")
+               : QStringLiteral("Connected through port 9090");
+    if (!QTest::qWaitFor([&] { return browser.execute(shown).toString() == expected; }, 15000))
         return false;
-    qInfo("options page: %s", qPrintable(browser.execute(shown).toString()));
     // Clicked, then read back from the extension's storage by the page opened anew.
     browser.execute(QStringLiteral("document.getElementById('interceptDownloads').click()"));
     QTest::qWait(200);

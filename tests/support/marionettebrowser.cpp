@@ -69,11 +69,6 @@ MarionetteBrowser::~MarionetteBrowser()
 
 QString MarionetteBrowser::firefoxPath()
 {
-    const QString chosen = qEnvironmentVariable("TORVANE_FIREFOX");
-    if (!chosen.isEmpty())
-        return QStandardPaths::findExecutable(chosen).isEmpty()
-                   ? chosen
-                   : QStandardPaths::findExecutable(chosen);
     for (const char *name : {"firefox-esr", "firefox"}) {
         const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
         if (!path.isEmpty())

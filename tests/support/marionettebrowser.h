@@ -20,8 +20,7 @@ public:
     MarionetteBrowser(const MarionetteBrowser &) = delete;
     MarionetteBrowser &operator=(const MarionetteBrowser &) = delete;
 
-    // firefox-esr or firefox, or an empty string when the machine has neither. TORVANE_FIREFOX
-    // overrides.
+    // firefox-esr or firefox, or an empty string when the machine has neither.
     static QString firefoxPath();
 
     // Starts the browser and a session; `extensionUuid` fixes the moz-extension:// host of the
