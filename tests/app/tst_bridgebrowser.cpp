@@ -63,6 +63,8 @@ private slots:
     void init();
     void cleanup() { poll.stop(), poll.disconnect(); }
     void pageFetchReadsNothingAndOpensNothing();
+    void keptInTheBrowser_data();
+    void keptInTheBrowser();
     void protectedDownloadCompletesThroughTheWindow_data();
     void protectedDownloadCompletesThroughTheWindow();
 
@@ -72,7 +74,11 @@ private:
     void watchForDialog(MainWindow &window, bool start = false);
     // Starts the browser with the shipped extension (talking to `port`), set to take the
     // browser's downloads over, and opens `page` in it; false when that failed.
-    bool startTakingOver(DevToolsBrowser &browser, quint16 port, bool native, const QString &page);
+    // In Chromium, `settings` are stored for the extension as they are (a script object); the
+    // session of the tab, empty on failure.
+    QString startTakingOver(DevToolsBrowser &browser, quint16 port, bool native,
+                            const QString &page,
+                            const QString &settings = "{interceptDownloads: true}");
     bool startTakingOver(MarionetteBrowser &browser, quint16 port, bool native,
                          const QString &page);
 
@@ -121,31 +127,32 @@ void TestBridgeBrowser::watchForDialog(MainWindow &window, bool start)
     poll.start(20);
 }
 
-bool TestBridgeBrowser::startTakingOver(DevToolsBrowser &browser, quint16 port, bool native,
-                                        const QString &page)
+QString TestBridgeBrowser::startTakingOver(DevToolsBrowser &browser, quint16 port, bool native,
+                                           const QString &page, const QString &settings)
 {
     const QString extension = browser.extensionForPort(QStringLiteral(TORVANE_EXTENSION_DIR), port);
     if (native && !installNativeHost(browser.userDataFolder() + "/NativeMessagingHosts", false))
-        return false;
+        return {};
     if (extension.isEmpty() || !browser.start({extension}))
-        return false;
+        return {};
     const QString worker =
         browser.attach(QStringLiteral("service_worker"), QStringLiteral("chrome-extension://"));
     if (worker.isEmpty() ||
         !browser.waitFor(worker, QStringLiteral("globalThis.chrome && chrome.storage")))
-        return false;
+        return {};
     const QJsonValue set = browser.evaluate(
-        worker,
-        QStringLiteral("chrome.storage.local.set({interceptDownloads: true}).then(() => 1)"));
+        worker, QStringLiteral("chrome.storage.local.set(%1).then(() => 1)").arg(settings));
     if (set != QJsonValue(1))
-        return false;
+        return {};
     browser.call(QStringLiteral("Browser.setDownloadBehavior"),
                  {{QStringLiteral("behavior"), QStringLiteral("allow")},
                   {QStringLiteral("downloadPath"), browser.downloadFolder()}});
     const QString tab = browser.attach(QStringLiteral("page"));
-    return !tab.isEmpty() &&
-           !browser.call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), page}}, tab)
-                .isEmpty();
+    if (tab.isEmpty() ||
+        browser.call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), page}}, tab)
+            .isEmpty())
+        return {};
+    return tab;
 }
 
 // In Firefox the take-over is switched on as a user does, on the options page, which also tells
@@ -228,6 +235,60 @@ void TestBridgeBrowser::pageFetchReadsNothingAndOpensNothing()
     QVERIFY(window.findChild<AddUrlDialog *>() == nullptr);
 }
 
+void TestBridgeBrowser::keptInTheBrowser_data()
+{
+    QTest::addColumn<int>("modifiers"); // of the click, as the DevTools protocol counts them
+    QTest::addColumn<QString>("settings");
+    QTest::newRow("Alt held") << 1 << "{interceptDownloads: true}";
+    QTest::newRow("Ctrl chosen and held")
+        << 2 << "{interceptDownloads: true, keepModifier: 'ctrl'}";
+    QTest::newRow("site never handed over")
+        << 0 << "{interceptDownloads: true, neverHandOver: ['127.0.0.1']}";
+}
+
+// With the take-over on, a click with the chosen key held, or a link of a site on the "never hand
+// over" list, leaves the download to the browser: no dialog, the file in the browser's folder.
+void TestBridgeBrowser::keptInTheBrowser()
+{
+    QFETCH(int, modifiers);
+    QFETCH(QString, settings);
+    if (DevToolsBrowser::chromiumPath().isEmpty())
+        QSKIP("no Chromium on this machine");
+    MainWindow::bridgePort = 0;
+    MainWindow window;
+    watchForDialog(window, true);
+    TestHttpServer site;
+    QVERIFY(site.start());
+    TestHttpServer::Route page, file;
+    page.body = "<!doctype html><a id=l href='/kept.zip' style='position:fixed;left:0;top:0;"
+                "width:100px;height:40px;display:block'>get</a>";
+    page.headers = {{"Content-Type", "text/html"}};
+    file.body = TestHttpServer::randomBody(64 * 1024, 3);
+    file.headers = {{"Content-Type", "application/zip"},
+                    {"Content-Disposition", "attachment; filename=\"kept.zip\""}};
+    site.setRoute("/page.html", page);
+    site.setRoute("/kept.zip", file);
+
+    DevToolsBrowser browser;
+    const QString tab = startTakingOver(browser, window.findChild<BrowserBridge *>()->serverPort(),
+                                        false, site.url("/page.html").toString(), settings);
+    QVERIFY2(!tab.isEmpty(), qPrintable(browser.output()));
+    QVERIFY(browser.waitFor(tab, QStringLiteral("document.getElementById('l')")));
+    for (const char *type : {"mousePressed", "mouseReleased"})
+        browser.call(QStringLiteral("Input.dispatchMouseEvent"),
+                     {{"type", type},
+                      {"x", 20},
+                      {"y", 20},
+                      {"button", "left"},
+                      {"clickCount", 1},
+                      {"modifiers", modifiers}},
+                     tab);
+    const QString saved = browser.downloadFolder() + "/kept.zip";
+    QTRY_VERIFY2_WITH_TIMEOUT(readFile(saved) == file.body, qPrintable(browser.output()), 30000);
+    QTest::qWait(300);
+    QCOMPARE(dialogs, 0);
+}
+
 void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow_data()
 {
     QTest::addColumn<bool>("firefox");
@@ -287,7 +348,7 @@ void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow()
     DevToolsBrowser chromium;
     MarionetteBrowser gecko;
     const bool started = firefox ? startTakingOver(gecko, port, native, pageUrl)
-                                 : startTakingOver(chromium, port, native, pageUrl);
+                                 : !startTakingOver(chromium, port, native, pageUrl).isEmpty();
     const auto output = [&] {
         return firefox ? gecko.output() : chromium.output();
     };
