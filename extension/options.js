@@ -1,9 +1,10 @@
-import { NATIVE_HOST, bridgeUrl, sendNative, siteList } from "./message.js";
+import { BRIDGE_HOST, BRIDGE_PORT, BRIDGE_REPLY, NATIVE_HOST, sendNative, siteList } from "./message.js";
 
 const api = globalThis.browser ?? globalThis.chrome;
 
 document.documentElement.lang = api.i18n.getUILanguage();
-document.documentElement.dir = api.i18n.getMessage("@@bidi_dir") || "ltr";
+// The direction of the texts shown, whichever language the browser picked for them.
+document.documentElement.dir = api.i18n.getMessage("textDirection") || "ltr";
 const show = (element, key) => {
     const text = api.i18n.getMessage(key);
     if (text)
@@ -40,9 +41,9 @@ async function channel() {
     if (native === "taken")
         return "channelNative";
     try {
-        const reply = await fetch(bridgeUrl("").replace("?url=", ""), { cache: "no-store", credentials: "omit",
-            signal: AbortSignal.timeout(3000) });
-        if (reply.ok && (await reply.text()) === "Success")
+        const reply = await fetch(`http://${BRIDGE_HOST}:${BRIDGE_PORT}/`, { cache: "no-store",
+            credentials: "omit", signal: AbortSignal.timeout(3000) });
+        if (reply.ok && (await reply.text()) === BRIDGE_REPLY)
             return "channelPort";
     } catch {
         // not there

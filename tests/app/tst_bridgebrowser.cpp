@@ -45,6 +45,13 @@ QByteArray nativeHostManifest(bool firefox)
     return QJsonDocument(manifest).toJson();
 }
 
+// What the extension's options page says of the way it reaches Torvane.
+QString channelLine(bool native)
+{
+    return native ? QStringLiteral("Connected through the browser's native messaging")
+                  : QStringLiteral("Connected through port 9090");
+}
+
 bool installNativeHost(const QString &folder, bool firefox)
 {
     return QDir().mkpath(folder) &&
@@ -147,10 +154,17 @@ QString TestBridgeBrowser::startTakingOver(DevToolsBrowser &browser, quint16 por
     browser.call(QStringLiteral("Browser.setDownloadBehavior"),
                  {{QStringLiteral("behavior"), QStringLiteral("allow")},
                   {QStringLiteral("downloadPath"), browser.downloadFolder()}});
+    // The options page finds Torvane the way the links will go.
     const QString tab = browser.attach(QStringLiteral("page"));
+    const auto open = [&](const QString &url) {
+        return !browser.call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, tab)
+                    .isEmpty();
+    };
+    const QString shown =
+        QStringLiteral("document.getElementById('channel').textContent == \"%1\"");
     if (tab.isEmpty() ||
-        browser.call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), page}}, tab)
-            .isEmpty())
+        !open(QStringLiteral("chrome-extension://%1/options.html").arg(ChromiumExtensionId)) ||
+        !browser.waitFor(tab, shown.arg(channelLine(native))) || !open(page))
         return {};
     return tab;
 }
@@ -171,10 +185,8 @@ bool TestBridgeBrowser::startTakingOver(MarionetteBrowser &browser, quint16 port
         !browser.installAddon(extension) || !browser.openPrivileged(options))
         return false;
     const QString shown = QStringLiteral("return document.getElementById('channel').textContent");
-    const QString expected =
-        native ? QStringLiteral("Connected through the browser's native messaging")
-               : QStringLiteral("Connected through port 9090");
-    if (!QTest::qWaitFor([&] { return browser.execute(shown).toString() == expected; }, 15000))
+    if (!QTest::qWaitFor([&] { return browser.execute(shown).toString() == channelLine(native); },
+                         15000))
         return false;
     // Clicked, then read back from the extension's storage by the page opened anew.
     browser.execute(QStringLiteral("document.getElementById('interceptDownloads').click()"));
