@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
@@ -15,12 +16,16 @@
 namespace {
 
 // A hand-over message: this magic number and the length of the body (both 32-bit big-endian),
-// then the body, the arguments as a JSON array of strings. The running copy answers one byte.
-constexpr quint32 HandOverMagic = 0x54560001;
+// then the body, a JSON object: {"arguments": [...]} from a later start, {"offer": {...}} (as
+// linkOfferToJson() writes it) from torvane-host. The running copy answers one byte: whether it
+// took the message's links.
+constexpr quint32 HandOverMagic = 0x54560002;
 constexpr qint64 HeaderBytes = 8;
 constexpr char Acknowledged = '\x06';
-// A hand-over is a few short arguments; a peer that sends more is cut off.
-constexpr qint64 MaxMessageBytes = 1 << 20;
+constexpr char Refused = '\x15';
+// Room for what the browser may send in one message (1 MiB) once written as JSON again; a peer
+// that sends more is cut off.
+constexpr qint64 MaxMessageBytes = 4 << 20;
 // Unix socket paths are limited to about 104 bytes.
 constexpr int MaxSocketPathLength = 100;
 // A later start sends its message at once; a connection still without one by then is dropped, so
@@ -39,19 +44,19 @@ int remainingMs(const QDeadlineTimer &deadline)
     return int(qMax<qint64>(0, deadline.remainingTime()));
 }
 
-// Sends a hand-over message and waits for its acknowledgement.
-bool deliver(QLocalSocket &socket, const QByteArray &message, const QDeadlineTimer &deadline)
+// Sends a hand-over message and waits for the answer byte; 0 when none came.
+char deliver(QLocalSocket &socket, const QByteArray &message, const QDeadlineTimer &deadline)
 {
     socket.write(message);
     while (socket.bytesToWrite() > 0) {
         if (!socket.waitForBytesWritten(remainingMs(deadline)))
-            return false;
+            return 0;
     }
     while (socket.bytesAvailable() < 1) {
         if (!socket.waitForReadyRead(remainingMs(deadline)))
-            return false;
+            return 0;
     }
-    return socket.read(1).at(0) == Acknowledged;
+    return socket.read(1).at(0);
 }
 
 } // namespace
@@ -161,6 +166,8 @@ void SingleInstance::acceptConnections()
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readHandOver(socket); });
         QTimer::singleShot(MessageDeadlineMs, socket, [socket] {
+            if (socket->property("answered").toBool())
+                return; // its answer may still be on the way out: the sender would try again
             socket->abort();
             socket->deleteLater();
         });
@@ -181,24 +188,42 @@ void SingleInstance::readHandOver(QLocalSocket *socket)
     if (socket->bytesAvailable() < HeaderBytes + qint64(length))
         return;
     socket->skip(HeaderBytes);
-    const QJsonArray list = QJsonDocument::fromJson(socket->read(length)).array();
+    const QJsonObject message = QJsonDocument::fromJson(socket->read(length)).object();
+    const bool fromLaterStart = message.value(QLatin1String("arguments")).isArray();
     QStringList arguments;
-    for (const QJsonValue &value : list)
+    for (const QJsonValue &value : message.value(QLatin1String("arguments")).toArray())
         arguments.append(value.toString());
-
-    socket->write(&Acknowledged, 1);
+    const LinkOffer offer =
+        fromLaterStart ? linkOfferFromArguments(arguments)
+                       : linkOfferFromJson(message.value(QLatin1String("offer")).toObject());
+    // A command line without links is taken as it is: it only brings the window forward.
+    const bool taken =
+        (fromLaterStart && offer.isEmpty()) || (!offer.isEmpty() && m_take && m_take(offer));
+    socket->setProperty("answered", true);
+    socket->write(taken ? &Acknowledged : &Refused, 1);
     socket->disconnectFromServer();
-    // Queued: what the arguments start (the add dialog, a nested event loop) must not run inside
-    // this socket's signal.
+    if (!fromLaterStart)
+        return;
+    // Queued: what the window does then must not run inside this socket's signal.
     QMetaObject::invokeMethod(
         this, [this, arguments] { emit argumentsReceived(arguments); }, Qt::QueuedConnection);
 }
 
-bool SingleInstance::handOver(const QStringList &arguments, int timeoutMs)
+SingleInstance::HandOver SingleInstance::handOver(const QStringList &arguments, int timeoutMs)
+{
+    const QJsonObject message{{QStringLiteral("arguments"), QJsonArray::fromStringList(arguments)}};
+    return send(QJsonDocument(message).toJson(QJsonDocument::Compact), timeoutMs);
+}
+
+SingleInstance::HandOver SingleInstance::handOver(const LinkOffer &offer, int timeoutMs)
+{
+    const QJsonObject message{{QStringLiteral("offer"), linkOfferToJson(offer)}};
+    return send(QJsonDocument(message).toJson(QJsonDocument::Compact), timeoutMs);
+}
+
+SingleInstance::HandOver SingleInstance::send(const QByteArray &body, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
-    const QByteArray body =
-        QJsonDocument(QJsonArray::fromStringList(arguments)).toJson(QJsonDocument::Compact);
     QByteArray message(HeaderBytes, Qt::Uninitialized);
     qToBigEndian<quint32>(HandOverMagic, message.data());
     qToBigEndian<quint32>(quint32(body.size()), message.data() + 4);
@@ -208,10 +233,14 @@ bool SingleInstance::handOver(const QStringList &arguments, int timeoutMs)
     for (;;) {
         QLocalSocket socket;
         socket.connectToServer(serverName());
-        if (socket.waitForConnected(remainingMs(deadline)) && deliver(socket, message, deadline))
-            return true;
+        const char answer =
+            socket.waitForConnected(remainingMs(deadline)) ? deliver(socket, message, deadline) : 0;
+        if (answer == Acknowledged)
+            return HandOver::Taken;
+        if (answer == Refused)
+            return HandOver::Refused;
         if (deadline.hasExpired())
-            return false;
+            return HandOver::NoAnswer;
         QThread::msleep(50);
     }
 }
