@@ -71,6 +71,12 @@ qint64 resumeCost(const TransferProgress &p)
     return sum;
 }
 
+// A checkpoint's record of `p` for a download of `url`, as a hand could write it.
+QByteArray recordOf(const QUrl &url, const TransferProgress &p)
+{
+    return QJsonDocument(QJsonObject{{"url", url.toString()}, {"progress", p.toJson()}}).toJson();
+}
+
 // True when every byte the progress claims is in `file` as served.
 bool claimsOnlyWhatIsThere(const TransferProgress &p, const QByteArray &file,
                            const QByteArray &body)
@@ -613,10 +619,7 @@ private slots:
         } else if (change == "claim") { // part 0 says it has 64 KiB more than it wrote
             TransferProgress edited = claimed;
             edited.partOffsets[0] += 64 * 1024;
-            QVERIFY(writeFile(
-                Checkpoint::pathFor(image),
-                QJsonDocument(QJsonObject{{"url", url.toString()}, {"progress", edited.toJson()}})
-                    .toJson()));
+            QVERIFY(writeFile(Checkpoint::pathFor(image), recordOf(url, edited)));
             QFile f(image);
             QVERIFY(f.open(QIODevice::ReadWrite) && f.seek(claimed.partOffsets[0]));
             f.write(QByteArray(64 * 1024, '\0'));
@@ -672,9 +675,7 @@ private slots:
         all.totalSize = r.body.size();
         all.numParts = 1;
         all.partOffsets = {all.totalSize};
-        const QByteArray claim =
-            QJsonDocument(QJsonObject{{"url", url.toString()}, {"progress", all.toJson()}})
-                .toJson();
+        const QByteArray claim = recordOf(url, all);
         QVERIFY(writeFile(other, claim));
         QVERIFY(writeFile(out(), QByteArray(r.body.size(), '\0')));
         const QString at = Checkpoint::pathFor(out()) + (atTemporary ? ".new" : "");
