@@ -1,8 +1,8 @@
 // Downloads against the in-process server: every test that finishes compares the file on disk
 // with the served bytes.
-#include "engine/storage/checkpoint.h"
 #include "engine/downloadtask.h"
 #include "engine/http/webpageanswer.h"
+#include "engine/storage/checkpoint.h"
 #include "language/translation.h"
 #include "smalldisk.h"
 #include "testfiles.h"
@@ -294,6 +294,54 @@ private slots:
         }
     }
 
+    // A web page is never saved as the file, whatever its headers claim; under a page's own name
+    // it is the file. The answers trickle in, so that the first bytes come a few at a time.
+    void pagesWhateverTheHeaders_data()
+    {
+        QTest::addColumn<QByteArray>("types"); // Content-Type headers, "|" between two
+        QTest::addColumn<QByteArray>("start"); // the body's first bytes; random bytes follow
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("refused");
+        const QByteArray page = "\xEF\xBB\xBF \r\n\t<!DOCTYPE HTML>\n<title>Sign in</title>";
+        QTest::newRow("two types, one a page")
+            << QByteArray("application/zip|text/html") << QByteArray("PK") << "f.zip" << true;
+        QTest::newRow("a page said to be a zip")
+            << QByteArray("application/zip") << page << "f.zip" << true;
+        QTest::newRow("a page under a page's name")
+            << QByteArray("application/zip") << page << "f.html" << false;
+        QTest::newRow("a tag that only begins like a page's")
+            << QByteArray("application/zip") << QByteArray("  <header>") << "f.zip" << false;
+    }
+    void pagesWhateverTheHeaders()
+    {
+        QFETCH(QByteArray, types);
+        QFETCH(QByteArray, start);
+        QFETCH(QString, name);
+        QFETCH(bool, refused);
+        TestHttpServer::Route r = routeOf(400, 41);
+        r.body.replace(0, start.size(), start);
+        for (const QByteArray &type : types.split('|'))
+            r.headers.append({"Content-Type", type});
+        r.trickleBytes = 3;
+        r.trickleOnlyAt = 0;
+        r.trickleIntervalMs = 10;
+        server->setRoute("/f", r);
+        const QString path = dir.filePath(name);
+        DownloadTask t(server->url("/f"), path, "best");
+        t.setRetryBaseDelayMs(5);
+        t.start();
+        QVERIFY(waitForEnd(t));
+        const QByteArray onDisk = readFile(path);
+        if (refused) {
+            QCOMPARE(t.status, 3);
+            QCOMPARE(t.lastDlpMessage, pageInsteadOfFileText());
+            QVERIFY(!onDisk.contains(start));
+        } else {
+            QCOMPARE(t.status, 2);
+            QVERIFY(onDisk == r.body);
+        }
+    }
+
     // What a part's answer may be, against what the probe got.
     void partContent()
     {
@@ -337,6 +385,7 @@ private slots:
         r.trickleBytes = 16 * 1024; // part 0 crawls, the others are fast
         r.trickleIntervalMs = 10;
         r.trickleOnlyAt = 0;
+        r.trickleIntervalMs = 10;
         server->setRoute("/uneven.bin", r);
         expectExact("/uneven.bin");
         const QList<qint64> firsts = firstBytes(server->requests);

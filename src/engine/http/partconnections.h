@@ -95,6 +95,7 @@ signals:
 private:
     bool running() const;
     bool checkAnswer(QNetworkReply *reply, int index);
+    void refuseContent(QNetworkReply *reply, int index, const QString &problem);
     void settleFailedAnswer(QNetworkReply *reply, int index);
     bool followRedirect(QNetworkReply *reply, int index);
     void adoptWholeBody(QNetworkReply *reply);
