@@ -174,7 +174,8 @@ QString decodeEncodedWords(const QString &value)
             return QString();
         QByteArray bytes = m.captured(3).toLatin1();
         if (m.captured(2).compare(QLatin1String("B"), Qt::CaseInsensitive) == 0) {
-            const auto result = QByteArray::fromBase64Encoding(bytes);
+            const auto result =
+                QByteArray::fromBase64Encoding(bytes, QByteArray::AbortOnBase64DecodingErrors);
             if (!result)
                 return QString();
             bytes = *result;

@@ -125,6 +125,12 @@ const std::pair<const char *, const char *> kTable[] = {
     {"Not a SHA-256, SHA-1 or MD5 checksum", "ليست بصمة SHA-256 أو SHA-1 أو MD5"},
     {"Matches (%1)", "مطابقة (%1)"},
     {"Does not match (%1)", "غير مطابقة (%1)"},
+    // The check of a completed download against the digest its server gives.
+    {"Verifying...", "جاري التحقق..."},
+    {"Verified (%1)", "تم التحقق (%1)"},
+    {"Digest from %1", "البصمة من %1"},
+    {"Checksum mismatch", "البصمة غير مطابقة"},
+    {"Actual:", "الفعلية:"},
 };
 
 } // namespace
