@@ -1,6 +1,7 @@
 // Downloads against the in-process server: every test that finishes compares the file on disk
 // with the served bytes.
 #include "engine/downloadtask.h"
+#include "engine/http/httpheaders.h"
 #include "engine/http/webpageanswer.h"
 #include "engine/storage/checkpoint.h"
 #include "language/translation.h"
@@ -339,6 +340,54 @@ private slots:
         } else {
             QCOMPARE(t.status, 2);
             QVERIFY(onDisk == r.body);
+        }
+    }
+
+    // Digests as servers publish them, in headers and in checksum files, for the digest of "abc".
+    void digestTexts()
+    {
+        const QByteArray sha256 =
+            QCryptographicHash::hash("abc", QCryptographicHash::Sha256).toHex();
+        const QByteArray b64 = QByteArray::fromHex(sha256).toBase64();
+        const QByteArray sha512b64 =
+            QCryptographicHash::hash("abc", QCryptographicHash::Sha512).toBase64();
+        const struct {
+            QByteArray header;
+            int algorithm; // -1: no digest taken
+        } headers[] = {
+            {"sha-256=:" + b64 + ":", QCryptographicHash::Sha256},
+            {"md5=:AAAA:, SHA-256=:" + b64 + ":;p=1", QCryptographicHash::Sha256},
+            {"sha-256=:" + b64 + ":, sha-512=:" + sha512b64 + ":", QCryptographicHash::Sha512},
+            {"SHA-256=" + b64, QCryptographicHash::Sha256}, // the older Digest header
+            {"sha-256=:" + b64.left(20) + ":", -1},         // too short for its algorithm
+            {"sha-256=:not*base64:", -1},
+        };
+        for (const auto &row : headers) {
+            const ExpectedChecksum got = parseDigestHeader(row.header, QStringLiteral("X"));
+            QCOMPARE(got.valid ? int(got.algorithm) : -1, row.algorithm);
+            if (got.valid && row.algorithm == QCryptographicHash::Sha256)
+                QCOMPARE(got.digest.toHex(), sha256);
+        }
+        const struct {
+            QByteArray listing;
+            bool single;
+            bool found;
+        } listings[] = {
+            {sha256 + "\n", true, true},
+            {sha256 + "  renamed.iso\n", true, true}, // a file made for this download
+            {"# sums\n" + QByteArray(64, 'a') + "  other.iso\n" + sha256 + " *f.iso\n", false,
+             true},
+            {"SHA256 (f.iso) = " + sha256, false, true},
+            {sha256 + "  other.iso\n", false, false},
+            {QByteArray(64, 'a') + "  a\n" + sha256 + "  b\n", true, false},
+            {"<html>" + sha256 + "</html>", true, false},
+        };
+        for (const auto &row : listings) {
+            const ExpectedChecksum got = checksumFromListing(
+                row.listing, QStringLiteral("f.iso"), QCryptographicHash::Sha256, row.single);
+            QCOMPARE(got.valid, row.found);
+            if (row.found)
+                QCOMPARE(got.digest.toHex(), sha256);
         }
     }
 
