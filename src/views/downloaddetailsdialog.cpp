@@ -354,13 +354,19 @@ void DownloadDetailsDialog::updateUI()
         compIconLbl->setPixmap(icon.pixmap(64, 64));
         const bool missing = !QFileInfo::exists(m_task->savePath());
         const ChecksumResult &check = m_task->checksum;
-        // The source is isolated so that an Arabic line does not reorder a header's name.
+        // The line starts with the size, which makes it left to right: each sentence is isolated
+        // in the direction of its own language, and the source in its own, so that an Arabic
+        // sentence keeps its order around a header's name.
+        const auto isolated = [](const QString &text) {
+            return QChar(0x2068) + text + QChar(0x2069);
+        };
         const QString done =
             check.state == ChecksumResult::Verified
-                ? T(QStringLiteral("Verified (%1)")).arg(checksumName(check.expected.algorithm)) +
+                ? isolated(T(QStringLiteral("Verified (%1)"))
+                               .arg(checksumName(check.expected.algorithm))) +
                       QLatin1Char('\n') +
-                      T(QStringLiteral("Digest from %1"))
-                          .arg(QChar(0x2066) + check.expected.source + QChar(0x2069))
+                      isolated(T(QStringLiteral("Digest from %1"))
+                                   .arg(QChar(0x2066) + check.expected.source + QChar(0x2069)))
                 : T(QStringLiteral("Done"));
         compSizeStatusLbl->setText(
             mbText(m_task->totalSize) +

@@ -126,9 +126,10 @@ private slots:
         t->checksum.expected.source = QStringLiteral("a.pdf.sha256");
         DownloadDetailsDialog reopened(t, nullptr);
         QVERIFY(!child<QWidget>(&reopened, "completedWidget")->isHidden());
-        QCOMPARE(child(&reopened, "CompStatus")->text(),
-                 QStringLiteral("1000.00 MB  |  \u2714 Verified (SHA-256)\nDigest from "
-                                "\u2066a.pdf.sha256\u2069"));
+        QCOMPARE(
+            child(&reopened, "CompStatus")->text(),
+            QStringLiteral("1000.00 MB  |  \u2714 \u2068Verified (SHA-256)\u2069\n\u2068Digest "
+                           "from \u2066a.pdf.sha256\u2069\u2069"));
     }
 
     // A completed download shows its file's SHA-256, and a pasted SHA-256, SHA-1 or MD5 (alone or
