@@ -343,6 +343,81 @@ private slots:
         }
     }
 
+    // A file is compared with the digest its server gives, in a header or a checksum file beside
+    // it, before it counts as done. A mismatch fails and keeps the file; Retry fetches it anew.
+    void verifiedAtCompletion_data()
+    {
+        // A header "Name: value", or "PATH|BODY" for a checksum file ("!PATH" served as a web
+        // page); RIGHT, RIGHT512 and WRONG stand for the digests.
+        QTest::addColumn<QByteArray>("given");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("source");
+        QTest::newRow("Repr-Digest") << QByteArray("Repr-Digest: sha-256=:RIGHT:")
+                                     << int(ChecksumResult::Verified) << "Repr-Digest";
+        QTest::newRow("Repr-Digest, SHA-512 preferred")
+            << QByteArray("Repr-Digest: sha-256=:WRONG:, sha-512=:RIGHT512:")
+            << int(ChecksumResult::Verified) << "Repr-Digest";
+        QTest::newRow("Digest that does not match")
+            << QByteArray("Digest: SHA-256=WRONG") << int(ChecksumResult::Mismatch) << "Digest";
+        QTest::newRow(".sha256 beside it") << QByteArray("/pub/v.iso.sha256|RIGHT  v.iso\n")
+                                           << int(ChecksumResult::Verified) << "v.iso.sha256";
+        QTest::newRow("SHA256SUMS that does not match")
+            << QByteArray("/pub/SHA256SUMS|RIGHT  other.iso\nWRONG *v.iso\n")
+            << int(ChecksumResult::Mismatch) << "SHA256SUMS";
+        QTest::newRow("a web page where the file would be")
+            << QByteArray("!/pub/v.iso.sha256|RIGHT  v.iso\n") << int(ChecksumResult::None) << "";
+    }
+    void verifiedAtCompletion()
+    {
+        QFETCH(QByteArray, given);
+        QFETCH(int, state);
+        QFETCH(QString, source);
+        TestHttpServer::Route r = routeOf(300 * 1024 + 9, 42);
+        const QByteArray right = QCryptographicHash::hash(r.body, QCryptographicHash::Sha256);
+        const QByteArray wrong = QCryptographicHash::hash("other", QCryptographicHash::Sha256);
+        const bool header = !given.contains('|');
+        given.replace("RIGHT512",
+                      QCryptographicHash::hash(r.body, QCryptographicHash::Sha512).toBase64());
+        given.replace("RIGHT", header ? right.toBase64() : right.toHex());
+        given.replace("WRONG", header ? wrong.toBase64() : wrong.toHex());
+        const int split = given.indexOf(header ? ':' : '|');
+        const QByteArray sidecarPath = given.left(split).mid(given.startsWith('!'));
+        if (header) {
+            r.headers.append({given.left(split), given.mid(split + 1).trimmed()});
+        } else {
+            TestHttpServer::Route sums;
+            sums.body = given.mid(split + 1);
+            if (given.startsWith('!'))
+                sums.headers = {{"Content-Type", "text/html"}};
+            server->setRoute(sidecarPath, sums);
+        }
+        server->setRoute("/pub/v.iso", r);
+        auto t = task("/pub/v.iso");
+        t->start();
+        QVERIFY(waitForEnd(*t));
+        QCOMPARE(int(t->checksum.state), state);
+        QCOMPARE(t->checksum.expected.source, source);
+        QVERIFY(readFile(out()) == r.body); // kept under its name, whatever the check says
+        if (state != ChecksumResult::Mismatch) {
+            QCOMPARE(t->status, 2);
+            return;
+        }
+        QCOMPARE(t->status, 3);
+        QCOMPARE(t->lastDlpMessage, T(QStringLiteral("Checksum mismatch")));
+        QCOMPARE(t->checksum.actual, right);
+        // The server mends its digest: Retry downloads the file again, and it passes.
+        if (header)
+            server->route("/pub/v.iso").headers.clear();
+        else
+            server->route(sidecarPath).body = right.toHex() + "  v.iso\n";
+        const int requests = server->requestsFor("/pub/v.iso").size();
+        t->resume();
+        QVERIFY(waitForEnd(*t));
+        QCOMPARE(t->status, 2);
+        QVERIFY(server->requestsFor("/pub/v.iso").size() > requests + 1);
+        QVERIFY(readFile(out()) == r.body);
+    }
+
     // Digests as servers publish them, in headers and in checksum files, for the digest of "abc".
     void digestTexts()
     {
@@ -619,7 +694,7 @@ private slots:
         QCOMPARE(t->status, 2);
         QVERIFY(readFile(out()) == body);
         if (!presized)
-            QCOMPARE(firstBytes(server->requests), QList<qint64>{400});
+            QCOMPARE(firstBytes(server->requestsFor("/n.bin")), QList<qint64>{400});
     }
 
     // A process killed mid-transfer leaves the file and its checkpoint as they were; the copy of
