@@ -558,6 +558,22 @@ private slots:
         QCOMPARE(t->status, 2);
         QVERIFY(readFile(out()) == r.body);
 
+        // Paused while the file is checked (its checksum file is slow to come): a resume checks
+        // it again, and it passes.
+        TestHttpServer::Route sums;
+        sums.body = QCryptographicHash::hash(r.body, QCryptographicHash::Sha256).toHex() + " p.bin";
+        sums.silentRequests = {1};
+        server->setRoute("/p.bin.sha256", sums);
+        t = task("/p.bin");
+        t->start();
+        QVERIFY(QTest::qWaitFor([&] { return t->checking; }, 5000));
+        t->pause();
+        QVERIFY(!t->checking && t->status == 0);
+        t->resume();
+        QVERIFY(waitForEnd(*t));
+        QCOMPARE(t->checksum.state, ChecksumResult::Verified);
+        QVERIFY(readFile(out()) == r.body);
+
         // Canceled while parts wait to be retried: no retry is ever sent.
         TestHttpServer::Route c = routeOf(64 * 1024, 19);
         c.failRequests = {2, 3, 4, 5, 6, 7, 8, 9};

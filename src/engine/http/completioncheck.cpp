@@ -48,6 +48,7 @@ void CompletionCheck::stop()
     if (hasher) {
         hasher->cancel();
         hasher->deleteLater();
+        hasher = nullptr; // a check started next must not wait for it
     }
 }
 
