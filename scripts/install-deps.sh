@@ -20,10 +20,12 @@ packages=(
   yt-dlp ffmpeg
   # benchmarks
   nginx-light aria2 curl procps time
-  # browser-extension tests
-  chromium nodejs
+  # browser-extension tests: both browsers end to end, node for the extension's own tests and npm
+  # for web-ext (Debian's npm only where node did not bring its own)
+  chromium firefox-esr nodejs
   "$@"
 )
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

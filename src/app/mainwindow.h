@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/linkoffer.h"
 #include "app/taskstore.h"
 
 #include <QList>
@@ -13,17 +14,16 @@ class BandwidthLimiter;
 class BrowserBridge;
 class DownloadQueue;
 class DownloadTask;
+class LinkQueue;
 struct DownloadPreferences;
 class Preferences;
-class QAction;
 class QCloseEvent;
-class QLabel;
-class QMenu;
 class QPushButton;
-class QSystemTrayIcon;
 class QTimer;
+class Sidebar;
 class TaskList;
 class TrayNotices;
+class WindowTray;
 
 // The one window of the program: sidebar filters, toolbar, the list of download cards, the tray
 // icon, and the task list saved across restarts. Closing hides it in the tray; only the tray's
@@ -36,10 +36,12 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Brings the window forward and runs the add-download dialog pre-filled with what a browser
-    // handed over; an accepted dialog adds the download. Does nothing for an empty url.
-    void openAddDialog(const QString &url, const QString &name, qint64 size,
-                       const BrowserSession &session = BrowserSession());
+    // Every hand-over (browser bridge, torvane-host, command line) comes here: the offer waits
+    // its turn for the add dialog. False when it has no http(s) link or too many offers wait.
+    bool takeOffer(const LinkOffer &offer);
+    // Brings the window forward and runs the add-download dialog pre-filled with what was handed
+    // over, once for each link in order; an accepted dialog adds the download.
+    void openAddDialog(const LinkOffer &offer);
 
     TaskList *taskList() const { return listView; }
 
@@ -84,9 +86,8 @@ private:
     void removeTask(DownloadTask *task);
     void scheduleToolbarUpdate();
     void applyDownloadPreferences(const DownloadPreferences &chosen);
+    void startBridge();
     void rememberWindow();
-    bool trayAvailable() const;
-    void showWindowFromTray();
 
     // Every download, newest on top; it holds the tasks in the order they were added.
     TaskList *listView = nullptr;
@@ -94,27 +95,20 @@ private:
     QObject *taskOwner = nullptr;
     // The listener for the browser extension; null when its port could not be bound.
     BrowserBridge *localServer = nullptr;
+    // Offers of every pipe, one add dialog at a time.
+    LinkQueue *links = nullptr;
     bool isDarkMode = false;
-    QLabel *title = nullptr;
-    QPushButton *btnAll = nullptr;
-    QPushButton *btnProc = nullptr;
-    QPushButton *btnQueued = nullptr;
-    QPushButton *btnComp = nullptr;
     QPushButton *btnTheme = nullptr;
     QPushButton *btnLang = nullptr;
     QPushButton *btnPrefs = nullptr;
     QPushButton *btnAdd = nullptr;
     QPushButton *tbToggle = nullptr;
     QPushButton *tbDel = nullptr;
-    QList<QPushButton *> filterBtns;
-    QSystemTrayIcon *trayIcon = nullptr;
-    QMenu *trayIconMenu = nullptr;
-    QAction *restoreAction = nullptr;
-    QAction *quitAction = nullptr;
-    QAction *prefsAction = nullptr;
+    WindowTray *tray = nullptr;
     bool forceQuit = false;
 
-    QWidget *sidebar = nullptr;
+    // The filters, with the logo and title.
+    Sidebar *sidebar = nullptr;
     TaskStore store;
     std::unique_ptr<Preferences> prefs;
     // Shared by every task: how many run at once, and how fast all of them together.
@@ -126,7 +120,4 @@ private:
     // The toolbar is recomputed once per event-loop pass, however many selection changes came.
     QTimer *toolbarTimer = nullptr;
     int toolbarShowsPause = -1;
-
-    // Tests fake a desktop with or without a tray: 1 yes, 0 no, -1 ask the desktop.
-    static int trayOverride;
 };

@@ -14,6 +14,7 @@ const QString kFolder = QStringLiteral("downloads/folder");
 const QString kAtOnce = QStringLiteral("downloads/atOnce");
 const QString kSpeedLimit = QStringLiteral("downloads/speedLimit");
 const QString kNotices = QStringLiteral("downloads/notices");
+const QString kAcceptRemote = QStringLiteral("bridge/acceptRemote");
 
 // A rate as the file keeps it, in the spelling parseRateText reads: "2M", "512K", "1000".
 QString rateText(qint64 bytesPerSecond)
@@ -96,4 +97,14 @@ void Preferences::setDownloads(const DownloadPreferences &prefs)
     settings.setValue(kAtOnce, QString::number(prefs.maxRunning));
     settings.setValue(kSpeedLimit, rateText(qMax<qint64>(0, prefs.speedLimit)));
     write(kNotices, prefs.notices);
+}
+
+bool Preferences::acceptRemoteLinks() const
+{
+    return settings.value(kAcceptRemote).toString() == QLatin1String("true");
+}
+
+void Preferences::setAcceptRemoteLinks(bool accept)
+{
+    write(kAcceptRemote, accept);
 }

@@ -40,6 +40,10 @@ public:
     void setWindowGeometry(const QByteArray &geometry);
     DownloadPreferences downloads() const;
     void setDownloads(const DownloadPreferences &prefs);
+    // Whether the browser bridge takes links from other machines on the network; off unless the
+    // file says exactly "true".
+    bool acceptRemoteLinks() const;
+    void setAcceptRemoteLinks(bool accept);
 
 private:
     void write(const QString &key, const QVariant &value);

@@ -106,6 +106,7 @@ PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget
     grid->addWidget(noticesCheck, 4, 1, 1, 4);
     grid->setColumnStretch(2, 1);
     mainLayout->addWidget(form);
+    addNetworkBlock(mainLayout);
 
     errorLbl = new QLabel(form);
     errorLbl->setObjectName(QStringLiteral("errorLbl"));
@@ -177,4 +178,35 @@ DownloadPreferences PreferencesDialog::values() const
         prefs.speedLimit = limitEdit->text().toLongLong() * limitUnit->currentData().toLongLong();
     prefs.notices = noticesCheck->isChecked();
     return prefs;
+}
+
+// Links from other devices: off by default, and the dialog says what turning it on allows.
+void PreferencesDialog::addNetworkBlock(QBoxLayout *layout)
+{
+    auto *block = new QFrame(this);
+    block->setObjectName(QStringLiteral("InfoFrame"));
+    auto *column = new QVBoxLayout(block);
+    column->setContentsMargins(15, 15, 15, 15);
+    remoteCheck =
+        new QCheckBox(T(QStringLiteral("Accept links from other devices on the network")), block);
+    remoteCheck->setObjectName(QStringLiteral("remoteCheck"));
+    auto *hint = new QLabel(
+        T(QStringLiteral("When on, any device on your network can open the add-download dialog "
+                         "here and hand over links, with cookies of its choosing. Leave it off "
+                         "unless you send links from another computer.")),
+        block);
+    hint->setWordWrap(true);
+    column->addWidget(remoteCheck);
+    column->addWidget(hint);
+    layout->addWidget(block);
+}
+
+void PreferencesDialog::setAcceptRemoteLinks(bool accept)
+{
+    remoteCheck->setChecked(accept);
+}
+
+bool PreferencesDialog::acceptRemoteLinks() const
+{
+    return remoteCheck->isChecked();
 }

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QBoxLayout;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -21,8 +22,12 @@ public:
 
     // The choices as shown; valid once the dialog was accepted.
     DownloadPreferences values() const;
+    // The switch for links from other devices on the network.
+    void setAcceptRemoteLinks(bool accept);
+    bool acceptRemoteLinks() const;
 
 private:
+    void addNetworkBlock(QBoxLayout *layout);
     void browse();
     void save();
     void updateLimitFields();
@@ -33,5 +38,6 @@ private:
     QLineEdit *limitEdit;
     QComboBox *limitUnit;
     QCheckBox *noticesCheck;
+    QCheckBox *remoteCheck = nullptr;
     QLabel *errorLbl;
 };
