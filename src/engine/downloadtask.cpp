@@ -47,6 +47,7 @@ void DownloadTask::start()
         mediaRun()->start(browserSession, limiter);
     } else {
         httpTransfer()->useBrowserSession(browserSession, webPageAccepted);
+        http->setExpectedChecksum(expectedChecksum);
         http->start();
     }
 }
@@ -63,6 +64,7 @@ void DownloadTask::pause()
     if (status != 1)
         return;
     currentSpeed = 0.0;
+    checking = false; // a resume checks the file again
     if (media)
         media->stop();
     else if (http)
@@ -82,6 +84,7 @@ void DownloadTask::resume()
     if (!enterRun())
         return;
     httpTransfer()->useBrowserSession(browserSession, webPageAccepted);
+    http->setExpectedChecksum(expectedChecksum);
     http->resume();
 }
 
@@ -93,6 +96,7 @@ bool DownloadTask::enterRun()
     if (status != 1)
         return false;
     refusedCertificate = RefusedCertificate();
+    checksum = ChecksumResult();
     return true;
 }
 
@@ -202,8 +206,21 @@ HttpTransfer *DownloadTask::httpTransfer()
     connect(http, &HttpTransfer::recounted, this, &DownloadTask::recount);
     connect(http, &HttpTransfer::refused, this,
             [this](const RefusedCertificate &certificate) { refusedCertificate = certificate; });
-    connect(http, &HttpTransfer::completed, this, [this] { setStatus(2); });
-    connect(http, &HttpTransfer::failed, this, [this] { setStatus(3); });
+    connect(http, &HttpTransfer::checking, this, [this] {
+        checking = true;
+        stopTick();
+        emit progressUpdated();
+    });
+    connect(http, &HttpTransfer::completed, this, [this] {
+        checking = false;
+        checksum = http->checksum();
+        setStatus(2);
+    });
+    connect(http, &HttpTransfer::failed, this, [this] {
+        checking = false;
+        checksum = http->checksum();
+        setStatus(3);
+    });
     return http;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/http/trustedcertificates.h"
+#include "engine/storage/checksumtext.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -20,6 +21,9 @@ struct ProbeAnswer {
     QByteArray contentType;
     QByteArray contentDisposition;
     RefusedCertificate refused; // the server's certificate was not taken
+    // The file's digest as the server gave it (Repr-Digest, Digest, or Content-Digest of a whole
+    // answer); invalid when it gave none.
+    ExpectedChecksum digest;
 };
 
 // Asks for the first byte of a link to learn the file's size, its validators and where the
@@ -40,6 +44,7 @@ signals:
     void answered(const ProbeAnswer &answer);
 
 private:
+    static ExpectedChecksum serverDigestOf(const QNetworkReply *answer);
     void ask(const QUrl &target);
     void onReply();
 
