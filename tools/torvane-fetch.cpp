@@ -16,10 +16,14 @@
 // or a failure, it continues from there instead of starting over.
 //
 // --limit-rate RATE keeps the download at or below RATE bytes per second, in curl's units.
+//
+// Like curl, the tool goes through the system's proxy (http_proxy, https_proxy, no_proxy) unless
+// -x names one in curl's spelling or --noproxy lists hosts to reach directly ("*" for all).
 #include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
-#include "engine/ratetext.h"
+#include "engine/http/proxysettings.h"
 #include "engine/http/trustedcertificates.h"
+#include "engine/ratetext.h"
 #include "language/translation.h"
 
 #include <QCommandLineParser>
@@ -96,6 +100,18 @@ int main(int argc, char **argv)
                        "or G suffix counts 1024, 1024^2 or 1024^3 bytes; 0 means no limit."),
         QStringLiteral("RATE"));
     parser.addOption(limitRate);
+    const QCommandLineOption proxy(
+        {QStringLiteral("x"), QStringLiteral("proxy")},
+        QStringLiteral("Go through this proxy instead of the system's (like curl): "
+                       "[http|socks5|socks5h://][user:password@]host[:port], port 1080 by "
+                       "default; socks5h resolves host names through the proxy."),
+        QStringLiteral("URL"));
+    const QCommandLineOption noProxy(
+        QStringLiteral("noproxy"),
+        QStringLiteral("Reach these hosts directly, without a proxy: names separated by commas, "
+                       "each with its subdomains; '*' for every host."),
+        QStringLiteral("HOSTS"));
+    parser.addOptions({proxy, noProxy});
     parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("The link to download."));
     parser.addPositionalArgument(QStringLiteral("OUTPUT_PATH"),
                                  QStringLiteral("Where the file is written."));
@@ -120,6 +136,18 @@ int main(int argc, char **argv)
                   parser.value(limitRate));
         return 1;
     }
+
+    ProxySettings chosenProxy;
+    if (parser.isSet(proxy)) {
+        QString error;
+        chosenProxy = ProxySettings::fromUrl(parser.value(proxy), &error);
+        if (!error.isEmpty()) {
+            printLine(QStringLiteral("torvane-fetch: ") + error);
+            return 1;
+        }
+    }
+    chosenProxy.bypass = ProxySettings::bypassList(parser.value(noProxy));
+    ProxySettings::setCurrent(chosenProxy);
 
     BandwidthLimiter limiter;
     limiter.setLimit(limit);

@@ -7,11 +7,11 @@
 #include "engine/categories.h"
 #include "engine/http/httpprobe.h"
 #include "engine/http/httpsession.h"
+#include "engine/http/trustedcertificates.h"
+#include "engine/http/webpageanswer.h"
 #include "engine/media/mediacommand.h"
 #include "engine/media/mediatool.h"
 #include "engine/media/processtree.h"
-#include "engine/http/trustedcertificates.h"
-#include "engine/http/webpageanswer.h"
 #include "language/translation.h"
 #include "views/sizetext.h"
 #include "views/widgetstyles.h"
@@ -346,7 +346,12 @@ void AddUrlDialog::startListing(const QUrl &link)
             onListingFinished(process, -1, QProcess::CrashExit);
     });
     auto *tree = new ProcessTree(process); // the tool may start helpers of its own
-    process->start(mediaToolPath(), mediaListingArguments(link));
+    QStringList args = mediaListingArguments(link);
+    const ProxySettings proxy = ProxySettings::current();
+    addMediaProxyArguments(args, proxy, link);
+    process->start(mediaToolPath(), args);
+    process->write(mediaProxyInput(proxy, link));
+    process->closeWriteChannel();
     tree->started();
 }
 

@@ -97,6 +97,9 @@ const std::pair<const char *, const char *> kTable[] = {
     {"The server sent something other than the file", "أرسل الخادم شيئاً غير الملف"},
     // A server certificate that failed verification, and trusting it from the details.
     {"Certificate not trusted: %1", "شهادة الأمان غير موثوقة: %1"},
+    {"The proxy refused the user name or password", "رفض الوكيل اسم المستخدم أو كلمة المرور"},
+    {"Cannot reach the proxy: %1", "تعذّر الوصول إلى الوكيل: %1"},
+    {"Not a proxy this program can use: %1", "وكيل لا يستطيع البرنامج استخدامه: %1"},
     {"SHA-256 fingerprint:", "بصمة SHA-256:"},
     {"Trust this certificate for %1", "الوثوق بهذه الشهادة للموقع %1"},
     {"Certificate trusted", "تم الوثوق بالشهادة"},

@@ -1,9 +1,11 @@
 #include "engine/http/httpsession.h"
 
+#include "engine/http/proxysettings.h"
 #include "engine/http/trustedcertificates.h"
 #include "language/translation.h"
 
 #include <QNetworkAccessManager>
+#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslConfiguration>
@@ -16,13 +18,30 @@ namespace {
 
 const QByteArray kUserAgent = "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36";
 
+// Asked for every connection, so that a proxy chosen in the preferences holds from the next
+// request on, also for transfers that are already running.
+class ChosenProxy : public QNetworkProxyFactory {
+public:
+    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery &query) override
+    {
+        const ProxySettings chosen = ProxySettings::current();
+        if (chosen.mode == ProxySettings::Mode::None || chosen.bypasses(query.peerHostName()))
+            return {QNetworkProxy(QNetworkProxy::NoProxy)};
+        if (chosen.mode == ProxySettings::Mode::Manual)
+            return {chosen.manualProxy()};
+        return systemProxyForQuery(query);
+    }
+};
+
 } // namespace
 
 HttpSession::HttpSession(QObject *parent) : QObject(parent)
 {
     manager = new QNetworkAccessManager(this);
+    manager->setProxyFactory(new ChosenProxy);
 #if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
     manager2 = new QNetworkAccessManager(this);
+    manager2->setProxyFactory(new ChosenProxy);
 #endif
 }
 
@@ -153,6 +172,21 @@ RefusedCertificate HttpSession::refusalOf(const QNetworkReply *reply)
         refused.sha256 = reply->property("refusedSha256").toByteArray();
     }
     return refused;
+}
+
+QString HttpSession::proxyProblem(const QNetworkReply *reply)
+{
+    switch (reply->error()) {
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        return T(QStringLiteral("The proxy refused the user name or password"));
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::UnknownProxyError:
+        return T(QStringLiteral("Cannot reach the proxy: %1")).arg(reply->errorString());
+    default: return QString();
+    }
 }
 
 int HttpSession::statusOf(const QNetworkReply *reply)

@@ -13,8 +13,9 @@ class QNetworkReply;
 class QNetworkRequest;
 class QUrl;
 
-// The requests of one HTTP transfer: how every request is built, which connection pool carries
-// it, what a TLS complaint about the server means, and how a request is dropped. Each part gets a
+// The requests of one HTTP transfer: how every request is built, which connection pool and proxy
+// (ProxySettings::current()) carries it, what a TLS complaint about the server means, and how a
+// request is dropped. Each part gets a
 // TCP connection of its own, and bodies arrive byte for byte as stored, so that ranges and offsets
 // agree.
 //
@@ -52,6 +53,10 @@ public:
 
     // The certificate that ended `reply`, if one did; null otherwise.
     static RefusedCertificate refusalOf(const QNetworkReply *reply);
+
+    // Why the proxy failed `reply`, in the user's words; empty when the proxy was not the
+    // problem. A proxy that refuses the user name or password fails every request alike.
+    static QString proxyProblem(const QNetworkReply *reply);
 
     // The HTTP status of a reply; 0 before any answer.
     static int statusOf(const QNetworkReply *reply);

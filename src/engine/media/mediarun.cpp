@@ -59,8 +59,10 @@ void MediaRun::start()
     const QString savePath = task->savePath();
     // The tool cannot join the HTTP downloads' shared limit; it is given its share of it instead.
     const qint64 rateLimit = task->limiter ? task->limiter->beginMediaRun(this) : 0;
-    const QStringList args = mediaToolArguments(task->m_format, ffmpegPath(), savePath, task->url(),
-                                                task->browserSession, writeCookies(), rateLimit);
+    QStringList args = mediaToolArguments(task->m_format, ffmpegPath(), savePath, task->url(),
+                                          task->browserSession, writeCookies(), rateLimit);
+    const ProxySettings proxy = ProxySettings::current();
+    addMediaProxyArguments(args, proxy, task->url());
 
     // The card leaves an empty placeholder at the save path; the tool would take it for a
     // finished download.
@@ -71,6 +73,8 @@ void MediaRun::start()
     task->lastDlpMessage = T(QStringLiteral("Starting processing..."));
     pending.clear();
     process->start(mediaToolPath(), args, QIODevice::ReadWrite);
+    process->write(mediaProxyInput(proxy, task->url()));
+    process->closeWriteChannel();
     if (tree)
         tree->started();
     // A tool that could not even be started has already ended the run.
