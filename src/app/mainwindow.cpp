@@ -12,6 +12,8 @@
 #include "engine/categories.h"
 #include "engine/downloadqueue.h"
 #include "engine/downloadtask.h"
+#include "engine/http/hostlogins.h"
+#include "engine/http/proxysettings.h"
 #include "engine/http/trustedcertificates.h"
 #include "language/translation.h"
 #include "views/appicon.h"
@@ -113,7 +115,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     connect(queue, &DownloadQueue::changed, saveTimer, qOverload<>(&QTimer::start));
     connect(queue, &DownloadQueue::ended, notices, &TrayNotices::runEnded);
     connect(notices, &TrayNotices::detailsRequested, listView, &TaskList::showDetails);
-    applyDownloadPreferences(prefs->downloads());
+    // The secrets of the preferences live in the private sessions file, not in settings.ini.
+    HostLogins::shared().restore(store.secrets().logins());
+    DownloadPreferences chosen = prefs->downloads();
+    chosen.proxy.password = store.secrets().proxyPassword();
+    applyDownloadPreferences(chosen);
     // The tasks have an owner of their own: among the window's children, thousands of tasks would
     // slow down every widget operation that walks them (painting, finding the widget under the
     // pointer). Made after the widgets, it is also deleted after them.
@@ -350,12 +356,16 @@ void MainWindow::rememberWindow()
 
 void MainWindow::openPreferences()
 {
-    PreferencesDialog dialog(prefs->downloads(), this);
+    DownloadPreferences current = prefs->downloads();
+    current.proxy.password = store.secrets().proxyPassword();
+    PreferencesDialog dialog(current, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const DownloadPreferences chosen = dialog.values();
     prefs->setDownloads(chosen);
+    store.secrets().setProxyPassword(chosen.proxy.password);
     applyDownloadPreferences(chosen);
+    saveTasks(); // writes the password into the private file
 }
 
 void MainWindow::applyDownloadPreferences(const DownloadPreferences &chosen)
@@ -364,6 +374,7 @@ void MainWindow::applyDownloadPreferences(const DownloadPreferences &chosen)
     queue->setLimit(chosen.maxRunning);
     limiter->setLimit(chosen.speedLimit);
     notices->setEnabled(chosen.notices);
+    ProxySettings::setCurrent(chosen.proxy);
 }
 
 // ---- Adding -------------------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "app/preferencesdialog.h"
 
+#include "app/proxybox.h"
 #include "language/translation.h"
 #include "views/widgetstyles.h"
 
@@ -106,6 +107,7 @@ PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget
     grid->addWidget(noticesCheck, 4, 1, 1, 4);
     grid->setColumnStretch(2, 1);
     mainLayout->addWidget(form);
+    addProxyBlock(mainLayout, current.proxy);
 
     errorLbl = new QLabel(form);
     errorLbl->setObjectName(QStringLiteral("errorLbl"));
@@ -134,6 +136,12 @@ PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget
     updateLimitFields();
 }
 
+void PreferencesDialog::addProxyBlock(QVBoxLayout *layout, const ProxySettings &current)
+{
+    proxyBox = new ProxyBox(current, this);
+    layout->addWidget(proxyBox);
+}
+
 void PreferencesDialog::updateLimitFields()
 {
     limitEdit->setEnabled(limitCheck->isChecked());
@@ -158,6 +166,8 @@ void PreferencesDialog::save()
         error = T(QStringLiteral("The download folder cannot be made: %1")).arg(folder);
     else if (limitCheck->isChecked() && limitEdit->text().toInt() < 1)
         error = T(QStringLiteral("Enter the speed limit as a whole number."));
+    else
+        error = proxyBox->problem();
     errorLbl->setText(error);
     errorLbl->setVisible(!error.isEmpty());
     if (error.isEmpty())
@@ -176,5 +186,6 @@ DownloadPreferences PreferencesDialog::values() const
     if (limitCheck->isChecked())
         prefs.speedLimit = limitEdit->text().toLongLong() * limitUnit->currentData().toLongLong();
     prefs.notices = noticesCheck->isChecked();
+    prefs.proxy = proxyBox->values();
     return prefs;
 }

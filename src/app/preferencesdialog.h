@@ -9,9 +9,12 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QVBoxLayout;
+class ProxyBox;
 
 // The preferences the user sets by hand: the download folder, how many downloads run at once,
-// a speed limit for all of them together, and whether a tray notice tells of a download's end.
+// a speed limit for all of them together, whether a tray notice tells of a download's end, and
+// the proxy.
 // Language and theme have their own toolbar buttons and are remembered from there.
 class PreferencesDialog : public QDialog {
     Q_OBJECT
@@ -26,6 +29,7 @@ private:
     void browse();
     void save();
     void updateLimitFields();
+    void addProxyBlock(QVBoxLayout *layout, const ProxySettings &current);
 
     QLineEdit *folderEdit;
     QComboBox *atOnceCombo;
@@ -33,5 +37,6 @@ private:
     QLineEdit *limitEdit;
     QComboBox *limitUnit;
     QCheckBox *noticesCheck;
+    ProxyBox *proxyBox = nullptr;
     QLabel *errorLbl;
 };

@@ -5,9 +5,9 @@
 #include "app/stylesheets.h"
 #include "app/traynotices.h"
 #include "engine/bandwidthlimiter.h"
-#include "engine/storage/checkpoint.h"
 #include "engine/downloadqueue.h"
 #include "engine/downloadtask.h"
+#include "engine/storage/checkpoint.h"
 #include "language/translation.h"
 #include "messageboxdriver.h"
 #include "testfiles.h"
@@ -547,7 +547,7 @@ void TestMainWindow::noticeOncePerEndWhileAway()
     emit w.trayIcon->messageClicked();
     QVERIFY(details->isVisible() && details->windowTitle().startsWith("gone.bin"));
 
-    w.applyDownloadPreferences(DownloadPreferences{{}, 0, 0, false});
+    w.applyDownloadPreferences(DownloadPreferences{{}, 0, 0, false, {}});
     failed->resume();
     QTRY_COMPARE(failed->status, 3);
     QCOMPARE(seen.size(), 2);
