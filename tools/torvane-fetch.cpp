@@ -17,12 +17,16 @@
 //
 // --limit-rate RATE keeps the download at or below RATE bytes per second, in curl's units.
 //
+// -u user:password answers a server that asks for a login (HTTP Basic or Digest): the link's own
+// server only, never another host a redirect leads to.
+//
 // Like curl, the tool goes through the system's proxy (http_proxy, https_proxy, no_proxy) unless
 // -x names one in curl's spelling or --noproxy lists hosts to reach directly ("*" for all).
 #include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
 #include "engine/http/proxysettings.h"
 #include "engine/http/trustedcertificates.h"
+#include "engine/http/hostlogins.h"
 #include "engine/ratetext.h"
 #include "language/translation.h"
 
@@ -112,6 +116,12 @@ int main(int argc, char **argv)
                        "each with its subdomains; '*' for every host."),
         QStringLiteral("HOSTS"));
     parser.addOptions({proxy, noProxy});
+    const QCommandLineOption user(
+        {QStringLiteral("u"), QStringLiteral("user")},
+        QStringLiteral("Log in to the link's server with this user name and password (HTTP Basic "
+                       "or Digest, like curl); never sent to another host."),
+        QStringLiteral("USER:PASSWORD"));
+    parser.addOption(user);
     parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("The link to download."));
     parser.addPositionalArgument(QStringLiteral("OUTPUT_PATH"),
                                  QStringLiteral("Where the file is written."));
@@ -148,6 +158,15 @@ int main(int argc, char **argv)
     }
     chosenProxy.bypass = ProxySettings::bypassList(parser.value(noProxy));
     ProxySettings::setCurrent(chosenProxy);
+
+    if (parser.isSet(user)) {
+        const QString given = parser.value(user);
+        const qsizetype colon = given.indexOf(QLatin1Char(':'));
+        HostLogins::shared().set(QUrl(positional.at(0)),
+                                 Login{colon < 0 ? given : given.left(colon),
+                                       colon < 0 ? QString() : given.mid(colon + 1)},
+                                 false);
+    }
 
     BandwidthLimiter limiter;
     limiter.setLimit(limit);

@@ -1,6 +1,6 @@
 // torvane-fetch run as a user or a benchmark runs it, each outcome checked on disk and by the
 // exit code: plain, media, missing and login-bound files, a speed limit, certificates, proxies,
-// and runs killed or stopped by a full disk that a later run finishes byte-exact.
+// servers that ask for a login, and runs killed or stopped by a full disk that a later run finishes byte-exact.
 
 #include "engine/storage/checkpoint.h"
 #include "localdaemon.h"
@@ -39,6 +39,8 @@ private slots:
     void certificates();
     void proxies_data();
     void proxies();
+    void logins_data();
+    void logins();
     void killedAndRunAgain();
     void fullDiskEndsAndRunsAgain();
 
@@ -308,6 +310,79 @@ void TestFetchTool::proxies()
     }
     if (!media) // the probe and the eight parts
         QVERIFY2(target.requests.size() >= 9, qPrintable(QString::number(target.requests.size())));
+}
+
+void TestFetchTool::logins_data()
+{
+    QTest::addColumn<QString>("by"); // nginx (Basic), or the in-process server
+    QTest::addColumn<bool>("digest");
+    QTest::addColumn<bool>("redirect"); // to another host, which asks for the same login
+    QTest::addColumn<QString>("user");  // -u, none when empty
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("nginx, Basic") << "nginx" << false << false << "alice:s3cret" << QString();
+    QTest::newRow("nginx, wrong password") << "nginx" << false << false << "alice:wrong"
+                                           << "The user name or password was not accepted";
+    QTest::newRow("nginx, no login given") << "nginx" << false << false << "" << "Login required";
+    QTest::newRow("Digest") << "in-process" << true << false << "alice:s3cret" << QString();
+    QTest::newRow("redirected to another host")
+        << "in-process" << false << true << "alice:s3cret" << "Login required";
+}
+
+// Byte-exact after the login; a refusal says why; the login never reaches another host.
+void TestFetchTool::logins()
+{
+    QFETCH(QString, by);
+    QFETCH(bool, digest);
+    QFETCH(bool, redirect);
+    QFETCH(QString, user);
+    QFETCH(QString, refusal);
+    LocalDaemon nginx;
+    TestHttpServer asking;
+    TestHttpServer elsewhere;
+    QUrl link;
+    if (by == "nginx") {
+        QVERIFY(QDir().mkpath(dir.filePath("www")) &&
+                writeFile(dir.filePath("www/data.bin"), file));
+        QVERIFY2(nginx.startNginx(dir.filePath("www"), "alice", "s3cret"),
+                 qPrintable(nginx.error()));
+        link = QUrl(QStringLiteral("http://127.0.0.1:%1/data.bin").arg(nginx.port()));
+    } else {
+        TestHttpServer::Route r = server.route("/data.bin");
+        r.loginUser = "alice";
+        r.loginPassword = "s3cret";
+        r.digest = digest;
+        if (redirect) {
+            elsewhere.setRoute("/data.bin", r);
+            QVERIFY(elsewhere.start());
+            QUrl there = elsewhere.url("/data.bin");
+            there.setHost("localhost"); // the same machine under another name
+            r.redirectTo = there.toEncoded();
+        }
+        asking.setRoute("/data.bin", r);
+        QVERIFY(asking.start());
+        link = asking.url("/data.bin");
+    }
+    const QString out = dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + "/data.bin");
+    QDir().mkpath(QFileInfo(out).path());
+    QStringList arguments{link.toString(), out};
+    if (!user.isEmpty())
+        arguments = QStringList{"-u", user} + arguments;
+    QProcess fetch;
+    QVERIFY(run(fetch, arguments));
+    const QByteArray errors = fetch.readAllStandardError();
+    if (redirect) {
+        QVERIFY(!elsewhere.requests.isEmpty());
+        for (const TestHttpServer::Request &r : std::as_const(elsewhere.requests))
+            QVERIFY2(!r.headers.contains("authorization"), r.headers.value("authorization"));
+    }
+    if (!refusal.isEmpty()) {
+        QCOMPARE(fetch.exitCode(), 1);
+        QVERIFY2(errors.contains("torvane-fetch: " + refusal.toUtf8() + '\n'), errors.constData());
+        QVERIFY(!QFile::exists(out) || QFileInfo(out).size() == 0);
+        return;
+    }
+    QVERIFY2(fetch.exitCode() == 0, errors.constData());
+    QVERIFY(readFile(out) == file);
 }
 
 // SIGKILL at several points of a throttled download, each time run again: every run continues

@@ -1,6 +1,14 @@
 #include "engine/http/hostlogins.h"
 
+#include "language/translation.h"
+
 #include <QUrl>
+
+QString loginRequiredText(const LoginRequest &request)
+{
+    return request.refused ? T(QStringLiteral("The user name or password was not accepted"))
+                           : T(QStringLiteral("Login required"));
+}
 
 HostLogins &HostLogins::shared()
 {

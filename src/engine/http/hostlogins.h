@@ -2,8 +2,7 @@
 
 #include <QMap>
 #include <QString>
-
-class QUrl;
+#include <QUrl>
 
 // A user name and password for a server that asks for a login (HTTP Basic or Digest).
 struct Login {
@@ -14,6 +13,19 @@ struct Login {
     bool operator==(const Login &o) const { return user == o.user && password == o.password; }
     bool operator!=(const Login &o) const { return !(*this == o); }
 };
+
+// A server that asked for a login: what the user is asked for it.
+struct LoginRequest {
+    QUrl url;        // the link that asked, after any redirects; its server gets the login
+    QString realm;   // how the server names what it protects; may be empty
+    bool refused = false; // the server refused the login it was given
+
+    bool isNull() const { return url.isEmpty(); }
+};
+
+// The one line for a download that stopped at `request`: "Login required", or that the login was
+// not accepted; already translated.
+QString loginRequiredText(const LoginRequest &request);
 
 // The logins the user gave in this run, each for the one server that asked for it: the scheme,
 // host and port of its link (originOf()). A login is sent only to that server, never to another

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/http/hostlogins.h"
 #include "engine/http/trustedcertificates.h"
 
 #include <QByteArray>
@@ -20,6 +21,7 @@ struct ProbeAnswer {
     QByteArray contentType;
     QByteArray contentDisposition;
     RefusedCertificate refused; // the server's certificate was not taken
+    LoginRequest login;         // the server asks for a login it was not given, or refused it
 };
 
 // Asks for the first byte of a link to learn the file's size, its validators and where the

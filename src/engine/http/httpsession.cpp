@@ -4,6 +4,7 @@
 #include "engine/http/trustedcertificates.h"
 #include "language/translation.h"
 
+#include <QAuthenticator>
 #include <QNetworkAccessManager>
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
@@ -39,10 +40,33 @@ HttpSession::HttpSession(QObject *parent) : QObject(parent)
 {
     manager = new QNetworkAccessManager(this);
     manager->setProxyFactory(new ChosenProxy);
+    connect(manager, &QNetworkAccessManager::authenticationRequired, this,
+            &HttpSession::giveLogin);
 #if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
     manager2 = new QNetworkAccessManager(this);
     manager2->setProxyFactory(new ChosenProxy);
+    connect(manager2, &QNetworkAccessManager::authenticationRequired, this,
+            &HttpSession::giveLogin);
 #endif
+}
+
+// Qt asks here for every 401 it cannot answer from its own cache of logins that worked, which is
+// kept per server and realm. The request's URL is where any redirects have led, so the login
+// looked up is the one given for that very server.
+void HttpSession::giveLogin(QNetworkReply *reply, QAuthenticator *authenticator)
+{
+    const Login login = HostLogins::shared().find(reply->url());
+    reply->setProperty("loginRealm", authenticator->realm());
+    reply->setProperty("loginRefused", false);
+    if (login.isNull())
+        return; // the 401 ends the request; the user is asked
+    if (authenticator->user() == login.user && authenticator->password() == login.password) {
+        // Given to this request already, and answered with another 401.
+        reply->setProperty("loginRefused", true);
+        return;
+    }
+    authenticator->setUser(login.user);
+    authenticator->setPassword(login.password);
 }
 
 QNetworkReply *HttpSession::get(const QUrl &url, int part, const QByteArray &range, int timeoutMs)
@@ -187,6 +211,18 @@ QString HttpSession::proxyProblem(const QNetworkReply *reply)
         return T(QStringLiteral("Cannot reach the proxy: %1")).arg(reply->errorString());
     default: return QString();
     }
+}
+
+LoginRequest HttpSession::loginAskedBy(const QNetworkReply *reply)
+{
+    LoginRequest request;
+    // Only a login Qt can give (Basic, Digest) is worth asking for.
+    if (statusOf(reply) != 401 || !reply->property("loginRealm").isValid())
+        return request;
+    request.url = reply->url();
+    request.realm = reply->property("loginRealm").toString();
+    request.refused = reply->property("loginRefused").toBool();
+    return request;
 }
 
 int HttpSession::statusOf(const QNetworkReply *reply)

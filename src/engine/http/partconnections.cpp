@@ -164,7 +164,9 @@ void PartConnections::settleFailedAnswer(QNetworkReply *reply, int index)
     const QNetworkReply::NetworkError error = reply->error();
     const RefusedCertificate refusal = HttpSession::refusalOf(reply);
     const QString proxyProblem = HttpSession::proxyProblem(reply);
+    const LoginRequest login = HttpSession::loginAskedBy(reply);
     lastProblem = !proxyProblem.isEmpty() ? proxyProblem
+                  : !login.isNull()       ? loginRequiredText(login)
                   : code == 0             ? reply->errorString()
                                           : T(QStringLiteral("Server error: HTTP %1")).arg(code);
     parts[index].reply = nullptr;
