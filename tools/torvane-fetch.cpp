@@ -24,9 +24,9 @@
 // -x names one in curl's spelling or --noproxy lists hosts to reach directly ("*" for all).
 #include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
+#include "engine/http/hostlogins.h"
 #include "engine/http/proxysettings.h"
 #include "engine/http/trustedcertificates.h"
-#include "engine/http/hostlogins.h"
 #include "engine/ratetext.h"
 #include "language/translation.h"
 

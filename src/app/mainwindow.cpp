@@ -554,6 +554,9 @@ void MainWindow::processDeleteAction()
 void MainWindow::saveTasks()
 {
     saveTimer->stop();
+    // Logins the user asked to remember, wherever they were given (the add dialog, a download's
+    // login question), go to the private file with the sessions.
+    store.secrets().setLogins(HostLogins::shared().remembered());
     store.save(listView->tasks(), queue->waiting());
 }
 

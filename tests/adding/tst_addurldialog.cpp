@@ -1,12 +1,15 @@
 #include "adding/addurldialog.h"
 #include "adding/categoryfolder.h"
-#include "engine/media/mediatool.h"
 #include "engine/http/trustedcertificates.h"
+#include "engine/media/mediatool.h"
 #include "language/translation.h"
+#include "messageboxdriver.h"
 #include "testcertificates.h"
 #include "testhttpserver.h"
+#include "views/logindialog.h"
 #include "views/widgetstyles.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
@@ -40,6 +43,22 @@ void writeFakeTool(const QString &dir, const QByteArray &answer, int exitCode,
                          answer + "\nEOF\nexit " + QByteArray::number(exitCode) + "\n") > 0 &&
             script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     setMediaToolDirectory(dir);
+}
+
+// Answers the login dialogs to come with alice and each password in turn (an empty one cancels),
+// noting the reason each showed.
+void answerLogins(QStringList passwords, QStringList *reasons)
+{
+    answerNextDialog<LoginDialog>([passwords, reasons](LoginDialog *login) mutable {
+        const auto *reason = login->findChild<QLabel *>("loginReason");
+        reasons->append(reason ? reason->text() : QString());
+        const QString password = passwords.takeFirst();
+        if (!passwords.isEmpty())
+            answerLogins(passwords, reasons);
+        login->findChild<QLineEdit *>("loginUser")->setText("alice");
+        login->findChild<QLineEdit *>("loginPassword")->setText(password);
+        login->findChild<QPushButton *>(password.isEmpty() ? "btnCancel" : "btnLogin")->click();
+    });
 }
 
 } // namespace
@@ -127,8 +146,32 @@ private slots:
         QCOMPARE(huge.info->styleSheet(), QLatin1String(ErrorTextStyle));
     }
 
-    // A certificate that fails verification is named instead of a size; once the user trusted
-    // it for the host, the size is read again.
+    // A server that asks for a login: asked in one dialog, asked again with the reason after a
+    // wrong password, then the size is read with the login; a cancelled login says it is needed.
+    void login()
+    {
+        TestHttpServer::Route r = server.route("/files/real%20name.mp3");
+        r.loginUser = "alice";
+        r.loginPassword = "s3cret";
+        r.digest = true;
+        server.setRoute("/locked.zip", r);
+        for (const QStringList &passwords : {QStringList{"wrong", "s3cret"}, QStringList{""}}) {
+            HostLogins::shared().set(server.url("/"), Login(), false);
+            QStringList reasons;
+            answerLogins(passwords, &reasons);
+            Dialog d(server.url("/locked.zip").toString(), {}, 0, nullptr);
+            d.show();
+            QTRY_COMPARE(reasons.size(), passwords.size());
+            const bool given = passwords.last().isEmpty();
+            QTRY_VERIFY(d.info->text().startsWith(given ? "Login required" : "Size: 0.00 MB"));
+            QCOMPARE(reasons.value(1),
+                     given ? QString() : QString("The user name or password was not accepted"));
+        }
+    }
+
+    // A certificate that fails verification is named instead of a size    // A certificate that
+    // fails verification is named instead of a size; once the user trusted it for the host, the
+    // size is read again.
     void refusedCertificate()
     {
         TrustedCertificates::shared().useDirectory(QString());

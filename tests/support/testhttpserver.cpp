@@ -260,8 +260,8 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
     } else if (!r->loginUser.isEmpty() && !loggedIn(request, *r)) {
         status = 401;
         payload = "login required";
-        headers += r->digest ? "WWW-Authenticate: Digest realm=\"" + kRealm + "\", qop=\"auth\", nonce=\"" +
-                                   kNonce + "\", algorithm=MD5\r\n"
+        headers += r->digest ? "WWW-Authenticate: Digest realm=\"" + kRealm +
+                                   "\", qop=\"auth\", nonce=\"" + kNonce + "\", algorithm=MD5\r\n"
                              : "WWW-Authenticate: Basic realm=\"" + kRealm + "\"\r\n";
     } else if (!r->needCookie.isEmpty() &&
                (!request.headers.value("cookie").contains(r->needCookie) ||

@@ -1,6 +1,7 @@
 // torvane-fetch run as a user or a benchmark runs it, each outcome checked on disk and by the
 // exit code: plain, media, missing and login-bound files, a speed limit, certificates, proxies,
-// servers that ask for a login, and runs killed or stopped by a full disk that a later run finishes byte-exact.
+// servers that ask for a login, and runs killed or stopped by a full disk that a later run finishes
+// byte-exact.
 
 #include "engine/storage/checkpoint.h"
 #include "localdaemon.h"
@@ -322,10 +323,11 @@ void TestFetchTool::logins_data()
     QTest::newRow("nginx, Basic") << "nginx" << false << false << "alice:s3cret" << QString();
     QTest::newRow("nginx, wrong password") << "nginx" << false << false << "alice:wrong"
                                            << "The user name or password was not accepted";
-    QTest::newRow("nginx, no login given") << "nginx" << false << false << "" << "Login required";
+    QTest::newRow("nginx, no login given") << "nginx" << false << false << ""
+                                           << "Login required";
     QTest::newRow("Digest") << "in-process" << true << false << "alice:s3cret" << QString();
-    QTest::newRow("redirected to another host")
-        << "in-process" << false << true << "alice:s3cret" << "Login required";
+    QTest::newRow("redirected to another host") << "in-process" << false << true << "alice:s3cret"
+                                                << "Login required";
 }
 
 // Byte-exact after the login; a refusal says why; the login never reaches another host.

@@ -16,8 +16,8 @@ struct Login {
 
 // A server that asked for a login: what the user is asked for it.
 struct LoginRequest {
-    QUrl url;        // the link that asked, after any redirects; its server gets the login
-    QString realm;   // how the server names what it protects; may be empty
+    QUrl url;             // the link that asked, after any redirects; its server gets the login
+    QString realm;        // how the server names what it protects; may be empty
     bool refused = false; // the server refused the login it was given
 
     bool isNull() const { return url.isEmpty(); }

@@ -40,8 +40,7 @@ HttpSession::HttpSession(QObject *parent) : QObject(parent)
 {
     manager = new QNetworkAccessManager(this);
     manager->setProxyFactory(new ChosenProxy);
-    connect(manager, &QNetworkAccessManager::authenticationRequired, this,
-            &HttpSession::giveLogin);
+    connect(manager, &QNetworkAccessManager::authenticationRequired, this, &HttpSession::giveLogin);
 #if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
     manager2 = new QNetworkAccessManager(this);
     manager2->setProxyFactory(new ChosenProxy);
