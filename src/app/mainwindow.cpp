@@ -6,10 +6,11 @@
 #include "app/linkqueue.h"
 #include "app/preferences.h"
 #include "app/preferencesdialog.h"
+#include "app/sidebar.h"
 #include "app/stylesheets.h"
 #include "app/traynotices.h"
+#include "app/windowtray.h"
 #include "engine/bandwidthlimiter.h"
-#include "engine/categories.h"
 #include "engine/downloadqueue.h"
 #include "engine/downloadtask.h"
 #include "engine/http/hostlogins.h"
@@ -22,62 +23,19 @@
 #include "views/duplicatequestion.h"
 #include "views/tasklist.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFont>
 #include <QHBoxLayout>
-#include <QLabel>
-#include <QMenu>
 #include <QMultiMap>
-#include <QPixmap>
 #include <QPushButton>
 #include <QStyle>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
-int MainWindow::trayOverride = -1;
 quint16 MainWindow::bridgePort = BridgePort;
-
-namespace {
-
-const QStringList &categoryList()
-{
-    static const QStringList cats = {QStringLiteral("Videos"),    QStringLiteral("Audio"),
-                                     QStringLiteral("Programs"),  QStringLiteral("Compressed"),
-                                     QStringLiteral("Documents"), QStringLiteral("Other")};
-    return cats;
-}
-
-QString categoryPrefix(int index, int count)
-{
-    return index == count - 1 ? QStringLiteral("   └─  ") : QStringLiteral("   ├─  ");
-}
-
-void repolish(QWidget *widget)
-{
-    widget->style()->unpolish(widget);
-    widget->style()->polish(widget);
-}
-
-// A resource image scaled into a box, drawn at the screen's pixel density so that it stays sharp
-// on high-DPI screens.
-QPixmap scaledImage(const QString &path, QSize box, qreal dpr)
-{
-    QPixmap source(path);
-    if (source.isNull())
-        return source;
-    QPixmap scaled = source.scaled(box * dpr, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    scaled.setDevicePixelRatio(dpr);
-    return scaled;
-}
-
-} // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
@@ -111,7 +69,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     // start waiting downloads while it cancels the running ones.
     queue = new DownloadQueue(this);
     limiter = new BandwidthLimiter(this);
-    notices = new TrayNotices(trayIcon, this);
+    notices = new TrayNotices(tray->trayIcon(), this);
     connect(queue, &DownloadQueue::changed, saveTimer, qOverload<>(&QTimer::start));
     connect(queue, &DownloadQueue::ended, notices, &TrayNotices::runEnded);
     connect(notices, &TrayNotices::detailsRequested, listView, &TaskList::showDetails);
@@ -155,73 +113,8 @@ void MainWindow::setupUI()
     mainLayout->setContentsMargins(0, 0, 0, 0);
     mainLayout->setSpacing(0);
 
-    sidebar = new QWidget(mainWidget);
-    sidebar->setObjectName(QStringLiteral("Sidebar"));
-    sidebar->setFixedWidth(240);
-    auto *sideLayout = new QVBoxLayout(sidebar);
-
-    const qreal dpr = devicePixelRatioF();
-    auto *logoLbl = new QLabel(sidebar);
-    logoLbl->setObjectName(QStringLiteral("Logo"));
-    const QPixmap logo = scaledImage(QStringLiteral(":/Halvorin_Logo.png"), QSize(140, 60), dpr);
-    if (logo.isNull())
-        logoLbl->setText(QStringLiteral("Halvorin"));
-    else
-        logoLbl->setPixmap(logo);
-    logoLbl->setAlignment(Qt::AlignCenter);
-    sideLayout->addWidget(logoLbl);
-
-    title = new QLabel(sidebar);
-    title->setObjectName(QStringLiteral("AppTitle"));
-    title->setAlignment(Qt::AlignCenter);
-    const QPixmap titleImage = scaledImage(QStringLiteral(":/AppTitle.png"), QSize(150, 40), dpr);
-    if (titleImage.isNull()) {
-        title->setText(QStringLiteral("Torvane"));
-        title->setFont(QFont(QStringLiteral("SultanRuqahLongo-Bold"), 20, 700, false));
-    } else {
-        title->setPixmap(titleImage);
-    }
-    sideLayout->addWidget(title);
-    sideLayout->addSpacing(15);
-
-    btnAll = new QPushButton(sidebar);
-    btnProc = new QPushButton(sidebar);
-    btnQueued = new QPushButton(sidebar);
-    btnComp = new QPushButton(sidebar);
-    const QList<QPushButton *> stateButtons = {btnAll, btnProc, btnQueued, btnComp};
-    for (int i = 0; i < stateButtons.size(); ++i) {
-        sideLayout->addWidget(stateButtons[i]);
-        connect(stateButtons[i], &QPushButton::clicked, this, [this, i] { applyFilter(i); });
-    }
-    btnAll->setProperty("active", true);
-    sideLayout->addSpacing(5);
-
-    auto *catContainer = new QWidget(sidebar);
-    catContainer->setObjectName(QStringLiteral("CatContainer"));
-    auto *catLayout = new QVBoxLayout(catContainer);
-    catLayout->setContentsMargins(0, 0, 0, 0);
-    catLayout->setSpacing(0);
-    const QStringList &cats = categoryList();
-    for (int i = 0; i < cats.size(); ++i) {
-        auto *b = new QPushButton(categoryPrefix(i, int(cats.size())) + T(cats[i]), catContainer);
-        b->setObjectName(QStringLiteral("CatBtn"));
-        const QString category = cats[i];
-        connect(b, &QPushButton::clicked, this, [this, category] { applyFilter(4, category); });
-        catLayout->addWidget(b);
-        filterBtns.append(b);
-    }
-    sideLayout->addWidget(catContainer);
-    sideLayout->addStretch();
-
-    auto *madeBy = new QLabel(sidebar);
-    madeBy->setTextFormat(Qt::RichText);
-    madeBy->setText(QStringLiteral(
-        "<a href=\"https://github.com/torvane/torvane\" style=\"color: #38bdf8; "
-        "text-decoration: none; font-weight: bold; font-size: 13px;\">Made By Halvorin</a>"));
-    madeBy->setOpenExternalLinks(true);
-    madeBy->setAlignment(Qt::AlignCenter);
-    sideLayout->addWidget(madeBy);
-    sideLayout->addSpacing(15);
+    sidebar = new Sidebar(mainWidget);
+    connect(sidebar, &Sidebar::filterChosen, this, &MainWindow::applyFilter);
 
     auto *workspace = new QWidget(mainWidget);
     auto *workLayout = new QVBoxLayout(workspace);
@@ -265,51 +158,24 @@ void MainWindow::setupUI()
     setCentralWidget(mainWidget);
 }
 
+// The tray only asks; showing, the preferences and quitting are the window's.
 void MainWindow::setupTrayIcon()
 {
-    trayIconMenu = new QMenu(this);
-    restoreAction = new QAction(this);
-    quitAction = new QAction(this);
-    prefsAction = new QAction(this);
-    connect(restoreAction, &QAction::triggered, this, &MainWindow::showWindowFromTray);
-    connect(prefsAction, &QAction::triggered, this, [this] {
+    tray = new WindowTray(this);
+    connect(tray, &WindowTray::restoreRequested, this, [this] {
+        showNormal();
+        activateWindow();
+    });
+    connect(tray, &WindowTray::preferencesRequested, this, [this] {
         bringToFront();
         openPreferences();
     });
-    connect(quitAction, &QAction::triggered, this, [this] {
+    connect(tray, &WindowTray::quitRequested, this, [this] {
         forceQuit = true;
         rememberWindow();
         saveTasks();
         QCoreApplication::quit();
     });
-    // Without a tray the quit entry is out of reach, so it also answers Ctrl+Q in the window.
-    quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    quitAction->setShortcutContext(Qt::WindowShortcut);
-    addAction(quitAction);
-    trayIconMenu->addAction(restoreAction);
-    trayIconMenu->addAction(prefsAction);
-    trayIconMenu->addSeparator();
-    trayIconMenu->addAction(quitAction);
-
-    trayIcon = new QSystemTrayIcon(this);
-    trayIcon->setContextMenu(trayIconMenu);
-    QIcon icon(QStringLiteral(":/Halvorin_Logo.png"));
-    if (icon.isNull())
-        icon = style()->standardIcon(QStyle::SP_ComputerIcon);
-    trayIcon->setIcon(icon);
-    setWindowIcon(icon);
-    connect(trayIcon, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
-                    showWindowFromTray();
-            });
-    trayIcon->show();
-}
-
-void MainWindow::showWindowFromTray()
-{
-    showNormal();
-    activateWindow();
 }
 
 void MainWindow::bringToFront()
@@ -318,13 +184,6 @@ void MainWindow::bringToFront()
     show();
     raise();
     activateWindow();
-}
-
-bool MainWindow::trayAvailable() const
-{
-    if (trayOverride >= 0)
-        return trayOverride == 1;
-    return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -336,7 +195,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     }
     event->ignore();
-    if (!trayAvailable()) {
+    if (!WindowTray::available()) {
         // Hidden without a tray there would be no way back: keep it on the taskbar instead.
         showMinimized();
         saveTasks();
@@ -480,16 +339,6 @@ void MainWindow::scheduleToolbarUpdate()
 
 void MainWindow::applyFilter(int filterType, QString category)
 {
-    if (auto *clicked = qobject_cast<QPushButton *>(sender())) {
-        QList<QPushButton *> all = {btnAll, btnProc, btnQueued, btnComp};
-        all += filterBtns;
-        for (QPushButton *button : all) {
-            button->setProperty("active", false);
-            repolish(button);
-        }
-        clicked->setProperty("active", true);
-        repolish(clicked);
-    }
     listView->applyFilter(filterType, category);
 }
 
@@ -609,18 +458,12 @@ void MainWindow::updateUITexts()
 {
     const bool arabic = g_lang == QLatin1String("ar");
     QGuiApplication::setLayoutDirection(arabic ? Qt::RightToLeft : Qt::LeftToRight);
-    const QString mirror = arabic ? sidebarMirrorSheet(isDarkMode) : QString();
-    if (sidebar->styleSheet() != mirror)
-        sidebar->setStyleSheet(mirror);
+    sidebar->updateTexts(isDarkMode);
 
     btnAdd->setIcon(getAppIcon(QStringLiteral("add.png"), QStyle::SP_FileIcon, this));
     tbDel->setIcon(getAppIcon(QStringLiteral("delete.png"), QStyle::SP_TrashIcon, this));
     updateToolbarState();
 
-    btnAll->setText(T(QStringLiteral(" All")));
-    btnProc->setText(T(QStringLiteral(" Processing")));
-    btnQueued->setText(T(QStringLiteral(" Queued")));
-    btnComp->setText(T(QStringLiteral(" Completed")));
     btnAdd->setText(T(QStringLiteral(" Add URL")));
     tbDel->setText(T(QStringLiteral(" Delete")));
 
@@ -632,13 +475,7 @@ void MainWindow::updateUITexts()
     btnLang->setText(arabic ? QStringLiteral("🌐 EN") : QStringLiteral("🌐 AR"));
     btnPrefs->setText(QStringLiteral("⚙️ ") + T(QStringLiteral("Preferences")));
 
-    restoreAction->setText(arabic ? QStringLiteral("إظهار البرنامج") : QStringLiteral("Restore"));
-    quitAction->setText(arabic ? QStringLiteral("خروج نهائي") : QStringLiteral("Quit"));
-    prefsAction->setText(T(QStringLiteral("Preferences")));
-
-    const QStringList &cats = categoryList();
-    for (int i = 0; i < cats.size() && i < filterBtns.size(); ++i)
-        filterBtns[i]->setText(categoryPrefix(i, int(cats.size())) + T(cats[i]));
+    tray->updateTexts();
 
     listView->updateTooltips();
 }

@@ -15,15 +15,13 @@ class DownloadQueue;
 class DownloadTask;
 struct DownloadPreferences;
 class Preferences;
-class QAction;
 class QCloseEvent;
-class QLabel;
-class QMenu;
 class QPushButton;
-class QSystemTrayIcon;
 class QTimer;
+class Sidebar;
 class TaskList;
 class TrayNotices;
+class WindowTray;
 
 // The one window of the program: sidebar filters, toolbar, the list of download cards, the tray
 // icon, and the task list saved across restarts. Closing hides it in the tray; only the tray's
@@ -85,8 +83,6 @@ private:
     void scheduleToolbarUpdate();
     void applyDownloadPreferences(const DownloadPreferences &chosen);
     void rememberWindow();
-    bool trayAvailable() const;
-    void showWindowFromTray();
 
     // Every download, newest on top; it holds the tasks in the order they were added.
     TaskList *listView = nullptr;
@@ -95,26 +91,17 @@ private:
     // The listener for the browser extension; null when its port could not be bound.
     BrowserBridge *localServer = nullptr;
     bool isDarkMode = false;
-    QLabel *title = nullptr;
-    QPushButton *btnAll = nullptr;
-    QPushButton *btnProc = nullptr;
-    QPushButton *btnQueued = nullptr;
-    QPushButton *btnComp = nullptr;
     QPushButton *btnTheme = nullptr;
     QPushButton *btnLang = nullptr;
     QPushButton *btnPrefs = nullptr;
     QPushButton *btnAdd = nullptr;
     QPushButton *tbToggle = nullptr;
     QPushButton *tbDel = nullptr;
-    QList<QPushButton *> filterBtns;
-    QSystemTrayIcon *trayIcon = nullptr;
-    QMenu *trayIconMenu = nullptr;
-    QAction *restoreAction = nullptr;
-    QAction *quitAction = nullptr;
-    QAction *prefsAction = nullptr;
+    WindowTray *tray = nullptr;
     bool forceQuit = false;
 
-    QWidget *sidebar = nullptr;
+    // The filters, with the logo and title.
+    Sidebar *sidebar = nullptr;
     TaskStore store;
     std::unique_ptr<Preferences> prefs;
     // Shared by every task: how many run at once, and how fast all of them together.
@@ -126,7 +113,4 @@ private:
     // The toolbar is recomputed once per event-loop pass, however many selection changes came.
     QTimer *toolbarTimer = nullptr;
     int toolbarShowsPause = -1;
-
-    // Tests fake a desktop with or without a tray: 1 yes, 0 no, -1 ask the desktop.
-    static int trayOverride;
 };

@@ -2,7 +2,7 @@
 
 #include "engine/downloadtask.h"
 
-DownloadQueue::DownloadQueue(QObject *parent) : QObject(parent) {}
+DownloadQueue::DownloadQueue(QObject *parent) : TaskGate(parent) {}
 
 void DownloadQueue::setLimit(int maxRunning)
 {

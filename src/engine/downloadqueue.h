@@ -1,9 +1,10 @@
 #pragma once
 
+#include "engine/taskgate.h"
+
 #include <QHash>
 #include <QList>
 #include <QMetaObject>
-#include <QObject>
 
 class DownloadTask;
 
@@ -15,7 +16,7 @@ class DownloadTask;
 // failed, paused or canceled); a freed slot goes to the oldest waiting task. A task paused while
 // it waits leaves the line; started again, it joins at the end. Lowering the limit stops nothing
 // that runs; raising it starts waiting tasks at once.
-class DownloadQueue : public QObject {
+class DownloadQueue : public TaskGate {
     Q_OBJECT
 
 public:
@@ -40,12 +41,8 @@ signals:
     void ended(DownloadTask *task);
 
 private:
-    friend class DownloadTask;
-
-    // Asked by a task about to run: true to run now; false, and the task is in line.
-    bool admit(DownloadTask *task);
-    // A waiting task leaves the line (paused, canceled or deleted while it waits).
-    void withdraw(DownloadTask *task);
+    bool admit(DownloadTask *task) override;
+    void withdraw(DownloadTask *task) override;
 
     bool hasRoom() const;
     void hold(DownloadTask *task);

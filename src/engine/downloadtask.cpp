@@ -2,11 +2,11 @@
 
 #include "engine/bandwidthlimiter.h"
 #include "engine/categories.h"
-#include "engine/storage/checkpoint.h"
-#include "engine/downloadqueue.h"
 #include "engine/http/httptransfer.h"
 #include "engine/media/mediarun.h"
 #include "engine/speedwindow.h"
+#include "engine/storage/checkpoint.h"
+#include "engine/taskgate.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -41,11 +41,14 @@ void DownloadTask::start()
 {
     if (status == 1 || status == 2 || !mayRun())
         return;
-    setStatus(1);
-    if (mediaMode)
-        mediaRun()->start();
-    else
-        httpTransfer()->start();
+    if (!enterRun())
+        return;
+    if (mediaMode) {
+        mediaRun()->start(browserSession, limiter);
+    } else {
+        httpTransfer()->useBrowserSession(browserSession, webPageAccepted);
+        http->start();
+    }
 }
 
 void DownloadTask::pause()
@@ -76,8 +79,21 @@ void DownloadTask::resume()
         start();
         return;
     }
+    if (!enterRun())
+        return;
+    httpTransfer()->useBrowserSession(browserSession, webPageAccepted);
+    http->resume();
+}
+
+// A listener of the change to running may already have paused the task again; then no run
+// begins. The certificate refused by an earlier run says nothing about this one.
+bool DownloadTask::enterRun()
+{
     setStatus(1);
-    httpTransfer()->resume();
+    if (status != 1)
+        return false;
+    refusedCertificate = RefusedCertificate();
+    return true;
 }
 
 void DownloadTask::downloadAgain()
@@ -131,9 +147,11 @@ void DownloadTask::discardCheckpoint()
 void DownloadTask::setBandwidthLimiter(BandwidthLimiter *newLimiter)
 {
     limiter = newLimiter;
+    if (http)
+        http->setBandwidthLimiter(newLimiter);
 }
 
-void DownloadTask::setQueue(DownloadQueue *newQueue)
+void DownloadTask::setQueue(TaskGate *newQueue)
 {
     queue = newQueue;
 }
@@ -169,20 +187,40 @@ void DownloadTask::setRetryBaseDelayMs(int ms)
 
 // A list holds thousands of idle tasks: the helper with its network access and file, and the
 // refresh timer, are made when a task first runs, so an idle task costs a few hundred bytes.
+// The helper keeps this task's figures; its reports become the task's status here.
 HttpTransfer *DownloadTask::httpTransfer()
 {
-    if (!http) {
-        http = new HttpTransfer(this);
-        http->stallTimeoutMs = stallTimeoutMs;
-        http->retryBaseDelayMs = retryBaseDelayMs;
-    }
+    if (http)
+        return http;
+    http = new HttpTransfer(m_url, m_savePath, figures(), this);
+    http->stallTimeoutMs = stallTimeoutMs;
+    http->retryBaseDelayMs = retryBaseDelayMs;
+    http->setBandwidthLimiter(limiter);
+    connect(http, &HttpTransfer::progressed, this, &DownloadTask::progressUpdated);
+    connect(http, &HttpTransfer::transferring, this, &DownloadTask::startTick);
+    connect(http, &HttpTransfer::restarting, this, &DownloadTask::stopTick);
+    connect(http, &HttpTransfer::recounted, this, &DownloadTask::recount);
+    connect(http, &HttpTransfer::refused, this,
+            [this](const RefusedCertificate &certificate) { refusedCertificate = certificate; });
+    connect(http, &HttpTransfer::completed, this, [this] { setStatus(2); });
+    connect(http, &HttpTransfer::failed, this, [this] { setStatus(3); });
     return http;
+}
+
+TransferFigures DownloadTask::figures()
+{
+    return {totalSize, downloadedSize, currentSpeed, lastDlpMessage, dlpEtaStr};
 }
 
 MediaRun *DownloadTask::mediaRun()
 {
-    if (!media)
-        media = new MediaRun(this);
+    if (media)
+        return media;
+    media = new MediaRun(m_url, m_savePath, m_format, figures(), this);
+    connect(media, &MediaRun::progressed, this, &DownloadTask::progressUpdated);
+    connect(media, &MediaRun::transferring, this, &DownloadTask::startTick);
+    connect(media, &MediaRun::completed, this, [this] { setStatus(2); });
+    connect(media, &MediaRun::failed, this, [this] { setStatus(3); });
     return media;
 }
 
@@ -238,7 +276,12 @@ void DownloadTask::stopTick()
 void DownloadTask::countFrom(qint64 bytes)
 {
     downloadedSize = bytes;
-    window().reset(speedTimer.elapsed(), bytes);
+    recount();
+}
+
+void DownloadTask::recount()
+{
+    window().reset(speedTimer.elapsed(), downloadedSize);
 }
 
 void DownloadTask::updateSpeed()

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "engine/http/browsersession.h"
-#include "engine/storage/transferprogress.h"
 #include "engine/http/trustedcertificates.h"
+#include "engine/storage/transferprogress.h"
+#include "engine/transferfigures.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -13,11 +14,11 @@
 #include <memory>
 
 class BandwidthLimiter;
-class DownloadQueue;
 class HttpTransfer;
 class MediaRun;
 class QTimer;
 class SpeedWindow;
+class TaskGate;
 
 // One download. Views read the public fields directly and refresh on progressUpdated().
 //
@@ -26,8 +27,8 @@ class SpeedWindow;
 // The task holds what the views show, the 500 ms refresh with its speed sample, and the one place
 // where the status changes. The transfer itself is done by a helper chosen from the link when the
 // task is made and created when it first runs: HttpTransfer for a segmented HTTP download,
-// MediaRun for the external media tool.
-// The helper writes the task's figures directly and ends its run through setStatus().
+// MediaRun for the external media tool. The helper keeps the task's figures current and reports
+// through its signals, which the task turns into its status; it knows nothing of the task.
 class DownloadTask : public QObject {
     Q_OBJECT
 
@@ -95,10 +96,9 @@ public:
     // The queue that decides how many downloads run at once. With one, start() and resume() run
     // the task only in a free slot and otherwise leave it waiting in line (queued, status 0);
     // pause() takes a waiting task out of the line. Without one (the default) it runs at once.
-    void setQueue(DownloadQueue *queue);
+    void setQueue(TaskGate *queue);
 
-    // Per-part retry limit and stall timeout; tests shorten them.
-    static constexpr int kMaxTriesPerPart = 6;
+    // Per-part stall timeout and the first wait before a part is asked again; tests shorten them.
     void setStallTimeoutMs(int ms);
     void setRetryBaseDelayMs(int ms);
 
@@ -113,11 +113,9 @@ private slots:
     void updateSpeed();
 
 private:
-    friend class HttpTransfer;
-    friend class MediaRun;
-    friend class PartConnections;
-
     bool mayRun();
+    bool enterRun();
+    TransferFigures figures();
     HttpTransfer *httpTransfer();
     MediaRun *mediaRun();
     SpeedWindow &window();
@@ -125,6 +123,7 @@ private:
     void startTick();
     void stopTick();
     void countFrom(qint64 bytes);
+    void recount();
 
     QUrl m_url;
     QString m_savePath;
@@ -134,7 +133,7 @@ private:
     int stallTimeoutMs = 30000;
     int retryBaseDelayMs = 500;
     QPointer<BandwidthLimiter> limiter;
-    QPointer<DownloadQueue> queue;
+    QPointer<TaskGate> queue;
     QTimer *uiTimer = nullptr;
     QElapsedTimer speedTimer; // runs from construction; the clock of the speed samples
     std::unique_ptr<SpeedWindow> speedWindow; // made when first needed, like the timer

@@ -2,8 +2,10 @@
 #include "adding/categoryfolder.h"
 #include "app/mainwindow.h"
 #include "app/preferencesdialog.h"
+#include "app/sidebar.h"
 #include "app/stylesheets.h"
 #include "app/traynotices.h"
+#include "app/windowtray.h"
 #include "engine/bandwidthlimiter.h"
 #include "engine/downloadqueue.h"
 #include "engine/downloadtask.h"
@@ -102,7 +104,7 @@ void TestMainWindow::init()
     downloads = std::make_unique<QTemporaryDir>();
     g_lang = QStringLiteral("ar");
     setDownloadLocation(QString());
-    MainWindow::trayOverride = 1;
+    WindowTray::availableOverride = 1;
 }
 
 DownloadCard *TestMainWindow::addCard(MainWindow &w, const QString &name, int status, qint64 total)
@@ -127,11 +129,11 @@ void TestMainWindow::closeHidesAndTrayQuitSaves()
         QVERIFY(!w.isVisible() && !w.forceQuit);
         QVERIFY(!TrayNotices::backgroundNoticePending); // the balloon came, and only this once
         QFile::remove(listPath());
-        w.quitAction->trigger();
+        w.tray->quitAction()->trigger();
         QCOMPARE(savedList().at(0)["status"].toInt(), 2);
     }
     // Without a tray, closing minimises instead, so the program stays reachable.
-    MainWindow::trayOverride = 0;
+    WindowTray::availableOverride = 0;
     MainWindow w;
     w.show();
     w.close();
@@ -147,7 +149,9 @@ void TestMainWindow::filtersAndCardRefresh()
         addCard(w, QString::fromLatin1(name), added++, 1LL << 33);
     const QList<DownloadTask *> all = tasks(w);
     const QList<QPushButton *> buttons =
-        QList<QPushButton *>{w.btnAll, w.btnProc, w.btnQueued, w.btnComp} + w.filterBtns;
+        QList<QPushButton *>{w.sidebar->btnAll, w.sidebar->btnProc, w.sidebar->btnQueued,
+                             w.sidebar->btnComp} +
+        w.sidebar->filterBtns;
     // Categories (Programs 6, Documents 8) compare English names, also in the Arabic interface.
     const QList<QPair<int, QString>> steps = {{3, "2|3"}, {1, "1|1"}, {2, "0|2"},
                                               {8, "2|8"}, {6, "3|6"}, {0, "01234|0"}};
@@ -211,7 +215,7 @@ void TestMainWindow::toolbarToggleAndDelete()
     QCOMPARE(QList<int>({one->status, two->status, done->status}), QList<int>({0, 1, 2}));
 
     // Hidden by a filter (no card), selected tasks still count and their status is followed.
-    w.btnComp->click();
+    w.sidebar->btnComp->click();
     QVERIFY(!w.listView->cardFor(two));
     two->pause();
     QTRY_COMPARE(w.tbToggle->text(), QStringLiteral(" Resume"));
@@ -219,7 +223,7 @@ void TestMainWindow::toolbarToggleAndDelete()
     QCOMPARE(QList<int>({one->status, two->status}), QList<int>({1, 1}));
     QTRY_COMPARE(w.tbToggle->text(), QStringLiteral(" Pause"));
     one->pause();
-    w.btnAll->click();
+    w.sidebar->btnAll->click();
     w.listView->cardFor(two)->setSelected(false);
 
     // Selected now: one (paused, partly fetched) and done; their files stay, and the
@@ -278,7 +282,7 @@ int TestMainWindow::runChildWindow(const QString &url, const QString &path)
 {
     QStandardPaths::setTestModeEnabled(true); // the parent's list
     MainWindow::bridgePort = 0;
-    MainWindow::trayOverride = 1;
+    WindowTray::availableOverride = 1;
     MainWindow w;
     w.addDownload(url, path, QString(), false);
     return QCoreApplication::exec();
@@ -544,7 +548,7 @@ void TestMainWindow::noticeOncePerEndWhileAway()
 
     auto *details = w.listView->findChildren<DownloadDetailsDialog *>().last();
     details->hide();
-    emit w.trayIcon->messageClicked();
+    emit w.tray->trayIcon()->messageClicked();
     QVERIFY(details->isVisible() && details->windowTitle().startsWith("gone.bin"));
 
     w.applyDownloadPreferences(DownloadPreferences{{}, 0, 0, false, {}});

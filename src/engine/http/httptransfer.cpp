@@ -1,6 +1,6 @@
 #include "engine/http/httptransfer.h"
 
-#include "engine/downloadtask.h"
+#include "engine/bandwidthlimiter.h"
 #include "engine/http/httpprobe.h"
 #include "engine/http/httpsession.h"
 #include "engine/http/partconnections.h"
@@ -25,11 +25,15 @@ constexpr qint64 kCheckpointIntervalMs = 900;
 
 } // namespace
 
-HttpTransfer::HttpTransfer(DownloadTask *task)
-    : QObject(task), task(task), session(new HttpSession(this)),
-      probe(new HttpProbe(session, this)), file(task->savePath()), checkpoint(task->savePath()),
-      connections(new PartConnections(task, session, file, this))
+HttpTransfer::HttpTransfer(const QUrl &link, const QString &savePath,
+                           const TransferFigures &figures, QObject *parent)
+    : QObject(parent), link(link), savePath(savePath), figures(figures),
+      session(new HttpSession(this)), probe(new HttpProbe(session, this)), file(savePath),
+      checkpoint(savePath), connections(new PartConnections(session, file, figures, this))
 {
+    connections->fileName = QFileInfo(savePath).fileName();
+    connect(connections, &PartConnections::progressed, this, &HttpTransfer::progressed);
+    connect(connections, &PartConnections::recounted, this, &HttpTransfer::recounted);
     connect(probe, &HttpProbe::answered, this, &HttpTransfer::beginTransfer);
     connect(connections, &PartConnections::completed, this, &HttpTransfer::complete);
     connect(connections, &PartConnections::failed, this,
@@ -44,24 +48,35 @@ HttpTransfer::HttpTransfer(DownloadTask *task)
 
 bool HttpTransfer::running() const
 {
-    return task->status == 1;
+    return connections->active;
+}
+
+void HttpTransfer::useBrowserSession(const BrowserSession &session, bool webPageAccepted)
+{
+    browser = session;
+    connections->webPageAccepted = webPageAccepted;
+}
+
+void HttpTransfer::setBandwidthLimiter(BandwidthLimiter *limiter)
+{
+    connections->limiter = limiter;
 }
 
 // ---- A fresh start ------------------------------------------------------------------------------
 
 void HttpTransfer::start()
 {
-    restarts = 0;
-    task->lastDlpMessage.clear();
-    task->refusedCertificate = RefusedCertificate();
-    useBrowserSession();
+    beginRun();
     sendProbe();
 }
 
-void HttpTransfer::useBrowserSession()
+void HttpTransfer::beginRun()
 {
+    restarts = 0;
+    connections->active = true;
+    figures.lastDlpMessage.clear();
     connections->clearProblems();
-    session->setBrowserSession(task->browserSession, task->url());
+    session->setBrowserSession(browser, link);
 }
 
 void HttpTransfer::sendProbe()
@@ -70,15 +85,16 @@ void HttpTransfer::sendProbe()
     // A fresh transfer: the counters start from an empty file, as the views will show it.
     connections->parts.clear();
     partsFrom = PartsFrom::Nothing;
-    task->totalSize = 0;
-    task->countFrom(0);
-    task->currentSpeed = 0.0;
+    figures.totalSize = 0;
+    figures.downloadedSize = 0;
+    emit recounted();
+    figures.currentSpeed = 0.0;
     connections->etag.clear();
     connections->lastModified.clear();
     connections->probeType.clear();
     // A probe that never answers falls through to the single connection, which has its own
     // stall handling.
-    probe->send(task->url(), stallTimeoutMs);
+    probe->send(link, stallTimeoutMs);
 }
 
 // Plans the parts from what the probe learned and sends them all.
@@ -91,14 +107,14 @@ void HttpTransfer::beginTransfer(const ProbeAnswer &answer)
         return;
     }
     // A login page is no file; only the user, told so when adding the link, may take it.
-    if (answer.status < 400 && !task->webPageAccepted &&
-        isPageInsteadOfFile(answer.contentType, task->fileName)) {
+    if (answer.status < 400 && !connections->webPageAccepted &&
+        isPageInsteadOfFile(answer.contentType, connections->fileName)) {
         fail(pageInsteadOfFileText());
         return;
     }
     if (answer.status < 400)
         connections->probeType = answer.contentType;
-    task->totalSize = answer.total;
+    figures.totalSize = answer.total;
     connections->etag = answer.etag;
     connections->lastModified = answer.lastModified;
     if (!openFile())
@@ -106,7 +122,7 @@ void HttpTransfer::beginTransfer(const ProbeAnswer &answer)
     connections->url = answer.finalUrl;
     const bool segmented = answer.total > 0 && answer.status < 400;
     const qint64 total = segmented ? answer.total : 0;
-    task->totalSize = total;
+    figures.totalSize = total;
     const int count = segmented ? partCountFor(total) : 1;
     if (!file.resize(total)) {
         fail(describeProblem(file.problem()));
@@ -127,7 +143,7 @@ void HttpTransfer::beginTransfer(const ProbeAnswer &answer)
     else
         checkpoint.remove();
     nextCheckpoint = clock.elapsed() + kFirstCheckpointMs;
-    task->startTick();
+    emit transferring();
     for (int i = 0; i < count && running(); ++i)
         connections->request(i);
 }
@@ -141,9 +157,9 @@ void HttpTransfer::restartFromScratch()
         fail(T(QStringLiteral("The file keeps changing on the server")));
         return;
     }
-    task->stopTick();
+    emit restarting();
     sendProbe();
-    emit task->progressUpdated();
+    emit progressed();
 }
 
 // Bytes of some other range than a part asked for are useless at its offsets: the whole file is
@@ -154,7 +170,7 @@ void HttpTransfer::fetchOverOneConnection()
         fail(T(QStringLiteral("The file keeps changing on the server")));
         return;
     }
-    connections->planSingleConnection(task->totalSize);
+    connections->planSingleConnection(figures.totalSize);
     connections->request(0);
 }
 
@@ -166,7 +182,7 @@ void HttpTransfer::retryPart(int index, bool madeProgress)
         return;
     PartConnections::Part &part = connections->parts[index];
     part.tries = madeProgress ? 0 : part.tries + 1;
-    if (part.tries >= DownloadTask::kMaxTriesPerPart) {
+    if (part.tries >= kMaxTriesPerPart) {
         fail(connections->failureReason());
         return;
     }
@@ -192,7 +208,7 @@ void HttpTransfer::onTick()
 
 void HttpTransfer::saveCheckpoint()
 {
-    if (checkpoint.save(progress(), task->url(), file))
+    if (checkpoint.save(progress(), link, file))
         nextCheckpoint = clock.elapsed() + kCheckpointIntervalMs;
 }
 
@@ -200,9 +216,9 @@ TransferProgress HttpTransfer::progress() const
 {
     TransferProgress p;
     const QVector<PartConnections::Part> &parts = connections->parts;
-    if (parts.isEmpty() || task->totalSize < 1)
+    if (parts.isEmpty() || figures.totalSize < 1)
         return p;
-    p.totalSize = task->totalSize;
+    p.totalSize = figures.totalSize;
     p.numParts = int(parts.size());
     for (const PartConnections::Part &part : parts) {
         p.partOffsets.append(part.offset);
@@ -237,7 +253,8 @@ void HttpTransfer::restore(const TransferProgress &progress)
     connections->etag = progress.etag;
     connections->lastModified = progress.lastModified;
     partsFrom = PartsFrom::SavedList;
-    task->countFrom(progress.downloadedBytes());
+    figures.downloadedSize = progress.downloadedBytes();
+    emit recounted();
 }
 
 qint64 HttpTransfer::adoptCheckpoint()
@@ -246,14 +263,14 @@ qint64 HttpTransfer::adoptCheckpoint()
         return -1;
     if (partsFrom != PartsFrom::CheckpointFile) {
         // Read now rather than when the list loads: only a task that resumes pays for it.
-        const TransferProgress saved = Checkpoint::read(task->savePath(), task->url());
+        const TransferProgress saved = Checkpoint::read(savePath, link);
         if (!saved.isValid())
             return -1;
-        task->totalSize = saved.totalSize;
+        figures.totalSize = saved.totalSize;
         restore(saved);
         partsFrom = PartsFrom::CheckpointFile;
     }
-    return task->downloadedSize;
+    return figures.downloadedSize;
 }
 
 void HttpTransfer::discardCheckpoint()
@@ -263,10 +280,7 @@ void HttpTransfer::discardCheckpoint()
 
 void HttpTransfer::resume()
 {
-    restarts = 0;
-    task->lastDlpMessage.clear();
-    task->refusedCertificate = RefusedCertificate();
-    useBrowserSession();
+    beginRun();
     if (!openFile())
         return;
     if (!connections->parts.isEmpty())
@@ -278,17 +292,17 @@ void HttpTransfer::resume()
 void HttpTransfer::resumeParts()
 {
     // The file must still be the one the offsets describe; anything else is fetched anew.
-    if (file.size() != qMax<qint64>(task->totalSize, 0)) {
+    if (file.size() != qMax<qint64>(figures.totalSize, 0)) {
         sendProbe();
         return;
     }
-    connections->url = task->url();
+    connections->url = link;
     QVector<PartConnections::Part> &parts = connections->parts;
     for (PartConnections::Part &part : parts)
         part.tries = part.redirects = 0;
     partsFrom = PartsFrom::ThisRun;
     nextCheckpoint = clock.elapsed() + kFirstCheckpointMs;
-    task->startTick();
+    emit transferring();
     if (connections->allPartsDone()) {
         complete();
         return;
@@ -298,28 +312,30 @@ void HttpTransfer::resumeParts()
             connections->request(i);
     }
     if (running())
-        emit task->progressUpdated();
+        emit progressed();
 }
 
 void HttpTransfer::resumeRestored()
 {
     // Restored without part progress. A pre-sized file is as long as the download from its first
     // write, so its length proves nothing; only a shorter file is a prefix written in order.
-    const qint64 total = task->totalSize;
+    const qint64 total = figures.totalSize;
     const qint64 existing = file.size();
-    if (existing == total && task->downloadedSize >= total) {
+    if (existing == total && figures.downloadedSize >= total) {
         closeFile();
         checkpoint.remove();
-        task->downloadedSize = total;
-        task->setStatus(2);
+        figures.downloadedSize = total;
+        connections->active = false;
+        emit completed();
         return;
     }
     if (existing >= total) {
         sendProbe(); // cannot tell which bytes are there: fetch it all again
         return;
     }
-    connections->url = task->url();
-    task->countFrom(existing);
+    connections->url = link;
+    figures.downloadedSize = existing;
+    emit recounted();
     PartConnections::Part rest;
     rest.offset = existing;
     rest.end = total - 1;
@@ -330,9 +346,9 @@ void HttpTransfer::resumeRestored()
         return;
     }
     nextCheckpoint = clock.elapsed() + kFirstCheckpointMs;
-    task->startTick();
+    emit transferring();
     connections->request(0);
-    emit task->progressUpdated();
+    emit progressed();
 }
 
 // ---- Endings ------------------------------------------------------------------------------------
@@ -347,12 +363,13 @@ void HttpTransfer::complete()
     }
     closeFile();
     checkpoint.remove();
-    const QFileInfo info(task->savePath());
+    const QFileInfo info(savePath);
     if (info.exists() && info.size() >= 1)
-        task->totalSize = info.size();
-    task->downloadedSize = task->totalSize;
-    task->currentSpeed = 0.0;
-    task->setStatus(2);
+        figures.totalSize = info.size();
+    figures.downloadedSize = figures.totalSize;
+    figures.currentSpeed = 0.0;
+    connections->active = false;
+    emit completed();
 }
 
 // Every failure of the transfer ends here.
@@ -363,22 +380,24 @@ void HttpTransfer::fail(const QString &reason, bool keepCheckpoint)
         saveCheckpoint();
     else
         checkpoint.remove();
-    task->lastDlpMessage = reason;
+    figures.lastDlpMessage = reason;
     // Closed so that the user can delete or move it; a resume opens it again.
     closeFile();
-    task->currentSpeed = 0.0;
-    task->setStatus(3);
+    figures.currentSpeed = 0.0;
+    connections->active = false;
+    emit failed();
 }
 
 void HttpTransfer::pause()
 {
+    connections->active = false;
     stop();
     saveCheckpoint();
 }
 
 void HttpTransfer::refuse(const RefusedCertificate &certificate)
 {
-    task->refusedCertificate = certificate;
+    emit refused(certificate);
     fail(certificate.reason);
 }
 

@@ -1,50 +1,61 @@
 #pragma once
 
+#include "engine/http/browsersession.h"
 #include "engine/storage/checkpoint.h"
 #include "engine/storage/partfile.h"
 #include "engine/storage/transferprogress.h"
+#include "engine/transferfigures.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QUrl>
 
-class DownloadTask;
+class BandwidthLimiter;
 class HttpProbe;
 class HttpSession;
 class PartConnections;
 struct ProbeAnswer;
 struct RefusedCertificate;
 
-// The HTTP mode of a DownloadTask. A one-byte probe learns the size, then up to eight ranged
-// requests, each on its own connection, write at their own offsets of one pre-sized file. Every
-// part answer is checked against what was asked; a server that ignores ranges is followed with one
-// connection, transport failures are retried per part, a part that gets no data for a while is
-// asked again, a connection whose range is done takes over half of the slowest part, and a changed
-// file on the server starts the transfer over.
+// A segmented HTTP download of one link into one file. A one-byte probe learns the size, then up to
+// eight ranged requests, each on its own connection, write at their own offsets of one pre-sized
+// file. Every part answer is checked against what was asked; a server that ignores ranges is
+// followed with one connection, transport failures are retried per part, a part that gets no data
+// for a while is asked again, a connection whose range is done takes over half of the slowest part,
+// and a changed file on the server starts the transfer over.
 //
 // The requests themselves, with their checks and writes, are PartConnections'. This class plans
 // the parts, decides how often a failing part is asked again and how long to wait, and ends or
 // restarts the run when the connections say so.
 //
-// While it runs, where every part stands is kept in a Checkpoint beside the file: on the task's
+// While it runs, where every part stands is kept in a Checkpoint beside the file: on the owner's
 // tick from two seconds into a run about every second, and at every pause, failure and part
 // completion; completion removes it. A restarted program continues from it (adoptCheckpoint()).
 //
-// It writes the task's figures (sizes, speed) directly and emits the task's progressUpdated() as
-// data arrives. A run ends in complete() or fail(), which stop every request before they set the
-// task's status; a pause or cancel of the task calls pause() and closeFile().
+// It keeps the figures it is handed (sizes, speed, the failure's reason) current and reports
+// through its signals; whoever made it (DownloadTask) turns them into its status. A run ends in
+// completed() or failed(), emitted after every request has stopped, or in pause(); closeFile()
+// lets the user delete or move the file of a run that is over.
 class HttpTransfer : public QObject {
     Q_OBJECT
 
 public:
-    explicit HttpTransfer(DownloadTask *task);
+    HttpTransfer(const QUrl &link, const QString &savePath, const TransferFigures &figures,
+                 QObject *parent);
+
+    // What the requests of the next start or resume carry: the browser's session for the link,
+    // and whether the user took a web page for the file.
+    void useBrowserSession(const BrowserSession &session, bool webPageAccepted);
+    // The speed limit shared with other downloads; none for full speed.
+    void setBandwidthLimiter(BandwidthLimiter *limiter);
 
     void start();  // probe the link, then fetch the parts
     void resume(); // continue every part where it stopped
     void pause();  // stop() and record where every part stands
     void stop();   // drop every request and pending retry
     void closeFile();
-    void onTick(); // called on the task's refresh tick
+    void onTick(); // called on the owner's refresh tick while the run goes on
 
     TransferProgress progress() const;
     // The part progress that is known to be on the disk: the newest checkpoint of this run, or
@@ -56,12 +67,31 @@ public:
     qint64 adoptCheckpoint();
     void discardCheckpoint();
 
+    // Tries in a row a part gets without progress; how long a part may stay silent, and the first
+    // wait before it is asked again (tests shorten those two).
+    static constexpr int kMaxTriesPerPart = 6;
     int stallTimeoutMs = 30000;
     int retryBaseDelayMs = 500;
 
+signals:
+    // The figures changed: data arrived, or the transfer starts over.
+    void progressed();
+    // Data flows from now on: the owner's refresh tick runs, and its speed counts from here.
+    void transferring();
+    // The transfer starts over from its probe; no data flows until transferring() again.
+    void restarting();
+    // downloadedSize starts again from a new count (a fresh start, restored progress), not a drop
+    // in speed.
+    void recounted();
+    // The server's certificate is not trusted; failed() follows.
+    void refused(const RefusedCertificate &certificate);
+    void completed();
+    // The run ended in error; lastDlpMessage says why.
+    void failed();
+
 private:
     bool running() const;
-    void useBrowserSession();
+    void beginRun();
     void sendProbe();
     void beginTransfer(const ProbeAnswer &answer);
 
@@ -80,7 +110,10 @@ private:
     void refuse(const RefusedCertificate &certificate);
     bool openFile();
 
-    DownloadTask *task;
+    QUrl link;
+    QString savePath;
+    TransferFigures figures;
+    BrowserSession browser; // for the next start or resume
     HttpSession *session;
     HttpProbe *probe;
     PartFile file;

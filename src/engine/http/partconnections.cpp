@@ -1,7 +1,6 @@
 #include "engine/http/partconnections.h"
 
 #include "engine/bandwidthlimiter.h"
-#include "engine/downloadtask.h"
 #include "engine/http/httpheaders.h"
 #include "engine/http/httpsession.h"
 #include "engine/http/webpageanswer.h"
@@ -28,16 +27,11 @@ QByteArray rangeHeader(qint64 first, qint64 last)
 
 } // namespace
 
-PartConnections::PartConnections(DownloadTask *task, HttpSession *session, PartFile &file,
-                                 QObject *parent)
-    : QObject(parent), task(task), session(session), file(file)
+PartConnections::PartConnections(HttpSession *session, PartFile &file,
+                                 const TransferFigures &figures, QObject *parent)
+    : QObject(parent), session(session), file(file), figures(figures)
 {
     clock.start();
-}
-
-bool PartConnections::running() const
-{
-    return task->status == 1;
 }
 
 // ---- Requests and their answers -----------------------------------------------------------------
@@ -51,7 +45,7 @@ void PartConnections::request(int index)
         if (asked != round || index >= parts.size() || !parts[index].queued)
             return;
         parts[index].queued = false;
-        if (running() && !parts[index].reply && !parts[index].done())
+        if (active && !parts[index].reply && !parts[index].done())
             send(index);
     });
 }
@@ -71,11 +65,11 @@ void PartConnections::send(int index)
     part.lastData = clock.elapsed();
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] { readPart(reply); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { endPart(reply); });
-    if (task->limiter)
-        task->limiter->addStream(reply, this, [this, reply] { drainPart(reply); });
+    if (limiter)
+        limiter->addStream(reply, this, [this, reply] { drainPart(reply); });
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
         const int i = reply->property("partIndex").toInt();
-        if (running() && i < parts.size() && parts[i].reply == reply &&
+        if (active && i < parts.size() && parts[i].reply == reply &&
             !reply->property("checked").toBool())
             checkAnswer(reply, i);
     });
@@ -104,8 +98,8 @@ bool PartConnections::checkAnswer(QNetworkReply *reply, int index)
         return false;
     }
     // An expired session answers the next ranges with its login page: never the file's bytes.
-    const QString problem = partContentProblem(probeType, reply->rawHeader("Content-Type"),
-                                               task->fileName, task->webPageAccepted);
+    const QString problem =
+        partContentProblem(probeType, reply->rawHeader("Content-Type"), fileName, webPageAccepted);
     if (!problem.isEmpty()) {
         lastProblem = contentProblem = problem;
         parts[index].reply = nullptr;
@@ -128,12 +122,12 @@ bool PartConnections::checkAnswer(QNetworkReply *reply, int index)
             emit wrongRange(); // bytes useless at this part's offsets
             return false;
         }
-        if (cr.total >= 0 && task->totalSize > 0 && cr.total != task->totalSize) {
+        if (cr.total >= 0 && figures.totalSize > 0 && cr.total != figures.totalSize) {
             emit fileChanged();
             return false;
         }
         if (parts[index].end < 0 && cr.total > 0) {
-            task->totalSize = cr.total;
+            figures.totalSize = cr.total;
             parts[index].end = cr.total - 1;
         }
         return true;
@@ -147,7 +141,7 @@ bool PartConnections::checkAnswer(QNetworkReply *reply, int index)
     if (parts[index].end < 0 && reply->hasRawHeader("Content-Length")) {
         const qint64 length = parseDecimalHeader(reply->rawHeader("Content-Length"));
         if (length > 0) {
-            task->totalSize = length;
+            figures.totalSize = length;
             parts[index].end = length - 1;
         }
     }
@@ -207,11 +201,12 @@ bool PartConnections::followRedirect(QNetworkReply *reply, int index)
 void PartConnections::planSingleConnection(qint64 length)
 {
     stop();
-    task->countFrom(0);
-    task->totalSize = qMax<qint64>(length, 0);
-    file.resize(task->totalSize);
+    figures.downloadedSize = 0;
+    emit recounted();
+    figures.totalSize = qMax<qint64>(length, 0);
+    file.resize(figures.totalSize);
     Part whole;
-    whole.end = task->totalSize > 0 ? task->totalSize - 1 : -1;
+    whole.end = figures.totalSize > 0 ? figures.totalSize - 1 : -1;
     whole.lastData = clock.elapsed();
     parts = {whole};
 }
@@ -234,7 +229,7 @@ void PartConnections::adoptWholeBody(QNetworkReply *reply)
 
 void PartConnections::readPart(QNetworkReply *reply)
 {
-    if (!running())
+    if (!active)
         return;
     int index = reply->property("partIndex").toInt();
     if (index < 0 || index >= parts.size() || parts[index].reply != reply)
@@ -257,9 +252,9 @@ void PartConnections::writePartData(QNetworkReply *reply, int index)
     // Under a speed limit only the granted bytes are read; the rest waits in the reply's bounded
     // buffer, and the limiter drains it when the stream's next share comes. Without a limit the
     // reply is read whole, as it always was.
-    BandwidthLimiter *limiter = task->limiter;
+    BandwidthLimiter *const shared = limiter;
     const qint64 waiting = reply->bytesAvailable();
-    const qint64 granted = limiter ? limiter->grant(reply, waiting) : waiting;
+    const qint64 granted = shared ? shared->grant(reply, waiting) : waiting;
     QByteArray data = granted >= waiting ? reply->readAll() : reply->read(granted);
     if (data.isEmpty())
         return;
@@ -276,7 +271,7 @@ void PartConnections::writePartData(QNetworkReply *reply, int index)
         // user has made room (or given permission).
         const qint64 written = file.writeAt(part.offset, data);
         part.offset += written;
-        task->downloadedSize += written;
+        figures.downloadedSize += written;
         if (written < data.size()) {
             emit failed(describeProblem(file.problem()));
             return;
@@ -292,7 +287,7 @@ void PartConnections::writePartData(QNetworkReply *reply, int index)
         splitLargestPart(index);
         emit partDone();
     }
-    emit task->progressUpdated();
+    emit progressed();
 }
 
 // A connection whose range is done takes over the second half of the part with the most bytes
@@ -325,8 +320,8 @@ void PartConnections::drainPart(QNetworkReply *reply)
 {
     const int index = reply->property("partIndex").toInt();
     if (index < 0 || index >= parts.size() || parts[index].reply != reply) {
-        if (task->limiter)
-            task->limiter->removeStream(reply); // dropped, and only waiting to be deleted
+        if (limiter)
+            limiter->removeStream(reply); // dropped, and only waiting to be deleted
         return;
     }
     if (reply->isFinished())
@@ -339,7 +334,7 @@ void PartConnections::endPart(QNetworkReply *reply)
 {
     const int index = reply->property("partIndex").toInt();
     const bool current = index >= 0 && index < parts.size() && parts[index].reply == reply;
-    if (!current || !running()) {
+    if (!current || !active) {
         if (current)
             parts[index].reply = nullptr;
         reply->deleteLater();
@@ -354,7 +349,7 @@ void PartConnections::endPart(QNetworkReply *reply)
     const int part = reply->property("partIndex").toInt();
     if (reply->bytesAvailable() > 0) {
         writePartData(reply, part);
-        if (!running() || part >= parts.size() || parts[part].reply != reply)
+        if (!active || part >= parts.size() || parts[part].reply != reply)
             return;
         // Held back by the speed limit: the part ends when its last byte is read.
         if (reply->bytesAvailable() > 0)
@@ -387,8 +382,7 @@ void PartConnections::retryAfter(int index, int delayMs)
         if (known && parts[index].retryTimer == timer)
             parts[index].retryTimer = nullptr;
         timer->deleteLater();
-        if (running() && known && !parts[index].reply && !parts[index].queued &&
-            !parts[index].done())
+        if (active && known && !parts[index].reply && !parts[index].queued && !parts[index].done())
             request(index);
     });
     timer->start(delayMs);
@@ -397,7 +391,7 @@ void PartConnections::retryAfter(int index, int delayMs)
 void PartConnections::checkStalls(int timeoutMs)
 {
     const qint64 now = clock.elapsed();
-    for (int i = 0; i < parts.size() && running(); ++i) {
+    for (int i = 0; i < parts.size() && active; ++i) {
         QNetworkReply *reply = parts[i].reply;
         if (!reply || now - parts[i].lastData < timeoutMs)
             continue;

@@ -1,15 +1,17 @@
 #pragma once
 
 #include "engine/http/trustedcertificates.h"
+#include "engine/transferfigures.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QVector>
 
-class DownloadTask;
+class BandwidthLimiter;
 class HttpSession;
 class PartFile;
 class QNetworkReply;
@@ -19,8 +21,9 @@ class QTimer;
 // range. Every answer is checked before any of its bytes is written: an error page, a web page or
 // another kind of content than the probe got, another version of the file, or bytes of another
 // range are never taken for the part's bytes. What is taken goes to the part's own offsets of the
-// file, as fast as the task's speed limit lets each connection read, and never past the part's
-// end. A connection whose range is done takes over half of the slowest part.
+// file, as fast as the speed limit lets each connection read, and never past the part's end. A
+// connection whose range is done takes over half of the slowest part. The figures it is handed
+// count what reached the file, and progressed() follows every write.
 //
 // What happens to the run is the transfer's to decide: a part whose request ended short or failed
 // is reported through partBroken() and asked again only when the transfer calls retryAfter();
@@ -44,7 +47,18 @@ public:
         bool done() const { return end >= 0 && offset > end; }
     };
 
-    PartConnections(DownloadTask *task, HttpSession *session, PartFile &file, QObject *parent);
+    PartConnections(HttpSession *session, PartFile &file, const TransferFigures &figures,
+                    QObject *parent);
+
+    // The run goes on: set by the transfer when a run starts or resumes, cleared when it ends.
+    // While it is false nothing is sent and no data is taken.
+    bool active = false;
+    // The speed limit the connections read under; none for full speed.
+    QPointer<BandwidthLimiter> limiter;
+    // The name the file is saved under, and whether the user took a web page for it: what a
+    // part's content is judged by.
+    QString fileName;
+    bool webPageAccepted = false;
 
     // The plan, in the order of the file. Replaced only while no request runs (after stop()).
     QVector<Part> parts;
@@ -91,9 +105,12 @@ signals:
     void partBroken(int index, bool madeProgress);
     // A part has all its bytes, and the others go on.
     void partDone();
+    // Bytes reached the file, or the size became known.
+    void progressed();
+    // The count starts again from an empty file (one connection for the whole file from now on).
+    void recounted();
 
 private:
-    bool running() const;
     bool checkAnswer(QNetworkReply *reply, int index);
     void settleFailedAnswer(QNetworkReply *reply, int index);
     bool followRedirect(QNetworkReply *reply, int index);
@@ -106,9 +123,9 @@ private:
     void drainPart(QNetworkReply *reply);
     void endPart(QNetworkReply *reply);
 
-    DownloadTask *task;
     HttpSession *session;
     PartFile &file;
+    TransferFigures figures;
     QString lastProblem;    // why the latest try of a part failed; the reason once tries run out
     QString contentProblem; // a part was sent something else than the file: the reason then
     QElapsedTimer clock;

@@ -1,7 +1,7 @@
 #include "engine/media/mediarun.h"
 
 #include "engine/bandwidthlimiter.h"
-#include "engine/downloadtask.h"
+#include "engine/http/browsersession.h"
 #include "engine/media/mediacommand.h"
 #include "engine/media/mediaprogress.h"
 #include "engine/media/mediatool.h"
@@ -15,18 +15,23 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
-MediaRun::MediaRun(DownloadTask *task) : QObject(task), task(task) {}
+MediaRun::MediaRun(const QUrl &link, const QString &savePath, const QString &format,
+                   const TransferFigures &figures, QObject *parent)
+    : QObject(parent), link(link), savePath(savePath), format(format), figures(figures)
+{
+}
 
 MediaRun::~MediaRun()
 {
     removeCookies();
 }
 
-void MediaRun::start()
+void MediaRun::start(const BrowserSession &session, BandwidthLimiter *sharedLimit)
 {
-    if (!isMediaToolLink(task->url())) {
-        task->lastDlpMessage = refusedMediaLinkText();
-        task->setStatus(3);
+    running = true;
+    if (!isMediaToolLink(link)) {
+        figures.lastDlpMessage = refusedMediaLinkText();
+        end(false);
         return;
     }
     // A run killed by a quick pause may not have been reaped yet; it cannot be started again.
@@ -40,11 +45,11 @@ void MediaRun::start()
         connect(process, &QProcess::finished, this, &MediaRun::onFinished);
         connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError e) {
             // A crash is what a pause's kill looks like; only a tool that never ran is an error.
-            if (e != QProcess::FailedToStart || task->status != 1)
+            if (e != QProcess::FailedToStart || !running)
                 return;
-            task->lastDlpMessage = T(QStringLiteral("System Error: Missing yt-dlp.exe"));
+            figures.lastDlpMessage = T(QStringLiteral("System Error: Missing yt-dlp.exe"));
             endShare();
-            task->setStatus(3);
+            end(false);
         });
     }
 
@@ -56,13 +61,13 @@ void MediaRun::start()
     env.insert(QStringLiteral("PYTHONUTF8"), QStringLiteral("1"));
     process->setProcessEnvironment(env);
 
-    const QString savePath = task->savePath();
     // The tool cannot join the HTTP downloads' shared limit; it is given its share of it instead.
-    const qint64 rateLimit = task->limiter ? task->limiter->beginMediaRun(this) : 0;
-    QStringList args = mediaToolArguments(task->m_format, ffmpegPath(), savePath, task->url(),
-                                          task->browserSession, writeCookies(), rateLimit);
+    limiter = sharedLimit;
+    const qint64 rateLimit = limiter ? limiter->beginMediaRun(this) : 0;
+    QStringList args = mediaToolArguments(format, ffmpegPath(), savePath, link, session,
+                                          writeCookies(session), rateLimit);
     const ProxySettings proxy = ProxySettings::current();
-    addMediaProxyArguments(args, proxy, task->url());
+    addMediaProxyArguments(args, proxy, link);
 
     // The card leaves an empty placeholder at the save path; the tool would take it for a
     // finished download.
@@ -70,24 +75,24 @@ void MediaRun::start()
     if (existing.exists() && existing.isFile() && existing.size() == 0)
         QFile::remove(savePath);
 
-    task->lastDlpMessage = T(QStringLiteral("Starting processing..."));
+    figures.lastDlpMessage = T(QStringLiteral("Starting processing..."));
     pending.clear();
     process->start(mediaToolPath(), args, QIODevice::ReadWrite);
-    process->write(mediaProxyInput(proxy, task->url()));
+    process->write(mediaProxyInput(proxy, link));
     process->closeWriteChannel();
     if (tree)
         tree->started();
     // A tool that could not even be started has already ended the run.
-    if (task->status == 1)
-        task->startTick();
+    if (running)
+        emit transferring();
 }
 
-QString MediaRun::writeCookies()
+QString MediaRun::writeCookies(const BrowserSession &session)
 {
     removeCookies();
     // A day is more than any run needs; the file goes when the run ends.
-    const QByteArray cookies = mediaToolCookies(task->browserSession, task->url(),
-                                                QDateTime::currentSecsSinceEpoch() + 86400);
+    const QByteArray cookies =
+        mediaToolCookies(session, link, QDateTime::currentSecsSinceEpoch() + 86400);
     if (cookies.isEmpty())
         return QString();
     cookieDir = new QTemporaryDir;
@@ -110,13 +115,14 @@ void MediaRun::removeCookies()
 
 void MediaRun::stop()
 {
+    running = false;
     if (process && process->state() != QProcess::NotRunning)
         retire();
 }
 
-// Cuts a running tool loose from the task and ends it with all its children. The process object
-// deletes itself once the system reports the end, so neither a pause nor the task's destructor
-// waits for it, and nothing it still reports reaches the task.
+// Cuts a running tool loose from this run and ends it with all its children. The process object
+// deletes itself once the system reports the end, so neither a pause nor the owner's destructor
+// waits for it, and nothing it still reports reaches the owner.
 void MediaRun::retire()
 {
     QProcess *old = process;
@@ -129,7 +135,7 @@ void MediaRun::retire()
     if (!old)
         return;
     old->disconnect(this);
-    // Out of the task, but not out of the program: one still running when the program ends is
+    // Out of the run, but not out of the program: one still running when the program ends is
     // deleted (and reaped) with the application object instead of leaking.
     old->setParent(QCoreApplication::instance());
     connect(old, &QProcess::finished, old, &QObject::deleteLater);
@@ -152,17 +158,17 @@ bool MediaRun::applyLine(const QByteArray &line)
     const MediaLineInfo info = parseMediaLine(text);
     switch (info.kind) {
     case MediaLineInfo::Ignored: break;
-    case MediaLineInfo::Message: task->lastDlpMessage = info.message; break;
+    case MediaLineInfo::Message: figures.lastDlpMessage = info.message; break;
     case MediaLineInfo::Progress:
         if (info.hasSizes) {
-            task->totalSize = info.totalSize;
-            task->downloadedSize = info.downloadedSize;
+            figures.totalSize = info.totalSize;
+            figures.downloadedSize = info.downloadedSize;
         }
         if (info.hasSpeed)
-            task->currentSpeed = info.speed;
+            figures.currentSpeed = info.speed;
         if (info.hasEta)
-            task->dlpEtaStr = info.eta;
-        task->lastDlpMessage.clear();
+            figures.dlpEtaStr = info.eta;
+        figures.lastDlpMessage.clear();
         break;
     }
     return true;
@@ -173,21 +179,21 @@ void MediaRun::onOutput()
     if (!process)
         return;
     const QByteArray output = process->readAllStandardOutput();
-    if (task->status != 1)
+    if (!running)
         return;
     bool any = false;
     const QList<QByteArray> lines = takeCompleteLines(pending, output);
     for (const QByteArray &line : lines)
         any = applyLine(line) || any;
     if (any)
-        emit task->progressUpdated();
+        emit progressed();
 }
 
 void MediaRun::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
-    // Only a run of a running task counts; a pause or cancel has already retired its process.
+    // Only a run that goes on counts; a pause or cancel has already retired its process.
     removeCookies();
-    if (task->status != 1)
+    if (!running)
         return;
     // The tool has ended, so whatever it wrote last is a whole line, newline or not.
     if (process)
@@ -198,21 +204,30 @@ void MediaRun::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
     endShare();
 
     if (exitStatus != QProcess::NormalExit || exitCode != 0) {
-        task->setStatus(3);
+        end(false);
         return;
     }
-    const QFileInfo result(task->savePath());
+    const QFileInfo result(savePath);
     if (result.exists() && result.size() >= 1)
-        task->totalSize = result.size();
-    else if (task->totalSize < 1)
-        task->totalSize = 100; // no file to measure: a full bar still shows the download as done
-    task->downloadedSize = task->totalSize;
-    task->currentSpeed = 0.0;
-    task->setStatus(2);
+        figures.totalSize = result.size();
+    else if (figures.totalSize < 1)
+        figures.totalSize = 100; // no file to measure: a full bar still shows the download as done
+    figures.downloadedSize = figures.totalSize;
+    figures.currentSpeed = 0.0;
+    end(true);
+}
+
+void MediaRun::end(bool ok)
+{
+    running = false;
+    if (ok)
+        emit completed();
+    else
+        emit failed();
 }
 
 void MediaRun::endShare()
 {
-    if (task->limiter)
-        task->limiter->endMediaRun(this);
+    if (limiter)
+        limiter->endMediaRun(this);
 }

@@ -1,40 +1,66 @@
 #pragma once
 
+#include "engine/transferfigures.h"
+
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QProcess>
+#include <QString>
+#include <QUrl>
 
-class DownloadTask;
+class BandwidthLimiter;
 class ProcessTree;
 class QTemporaryDir;
+struct BrowserSession;
 
-// The media mode of a DownloadTask: the external media tool runs as a child process, its
-// progress lines are parsed into the task's figures, and its exit ends the run. A pause or cancel
-// kills the tool together with everything it started.
+// A download by the external media tool: the tool runs as a child process, its progress lines
+// are parsed into the figures it is handed, and its exit ends the run. stop() kills the tool
+// together with everything it started.
 //
-// It writes the task's figures directly, emits the task's progressUpdated() when a read brought
-// a line, and sets the task's status when the tool ends; a pause or cancel of the task calls
-// stop().
+// It reports through its signals: progressed() when a read brought a line, completed() or
+// failed() when the run ends by itself; whoever made it (DownloadTask) turns them into its
+// status.
 class MediaRun : public QObject {
     Q_OBJECT
 
 public:
-    explicit MediaRun(DownloadTask *task);
+    // `format` is the quality the user chose, handed to the tool as is.
+    MediaRun(const QUrl &link, const QString &savePath, const QString &format,
+             const TransferFigures &figures, QObject *parent);
     ~MediaRun() override;
 
-    void start();
+    // Runs the tool with the browser's session for the link, at its share of `limiter` (none for
+    // full speed), kept until the run ends.
+    void start(const BrowserSession &session, BandwidthLimiter *limiter);
     void stop();
+
+signals:
+    // The figures changed.
+    void progressed();
+    // The tool runs: the owner's refresh tick runs, and its speed counts from here.
+    void transferring();
+    void completed();
+    // The run ended in error; lastDlpMessage says why, or is the tool's last line.
+    void failed();
 
 private:
     void onOutput();
     void onFinished(int exitCode, QProcess::ExitStatus exitStatus);
     bool applyLine(const QByteArray &line);
     void retire();
-    QString writeCookies();
+    QString writeCookies(const BrowserSession &session);
     void removeCookies();
     void endShare(); // the tool's share of the speed limit is free again
 
-    DownloadTask *task;
+    void end(bool ok);
+
+    QUrl link;
+    QString savePath;
+    QString format;
+    TransferFigures figures;
+    QPointer<BandwidthLimiter> limiter; // of the current run
+    bool running = false;
     QProcess *process = nullptr;
     ProcessTree *tree = nullptr; // kills the tool together with the ffmpeg it started
     QByteArray pending;          // output after the last newline, kept until its line ends
