@@ -4,6 +4,7 @@
 #include "adding/categoryfolder.h"
 #include "app/browserbridge.h"
 #include "app/linkqueue.h"
+#include "app/loginquestions.h"
 #include "app/preferences.h"
 #include "app/preferencesdialog.h"
 #include "app/sidebar.h"
@@ -68,6 +69,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     // Made before the tasks' owner, so deleted before the tasks: a window going away must not
     // start waiting downloads while it cancels the running ones.
     queue = new DownloadQueue(this);
+    loginQuestions = new LoginQuestions(this);
     limiter = new BandwidthLimiter(this);
     notices = new TrayNotices(tray->trayIcon(), this);
     connect(queue, &DownloadQueue::changed, saveTimer, qOverload<>(&QTimer::start));
@@ -317,6 +319,8 @@ void MainWindow::listTask(DownloadTask *task, bool restored)
     // To the timer, not to the window: the tasks still report their cancel while the window
     // is being destroyed, after the timer has gone.
     connect(task, &DownloadTask::statusChanged, saveTimer, qOverload<>(&QTimer::start));
+    connect(task, &DownloadTask::loginRequired, loginQuestions,
+            [questions = loginQuestions, task] { questions->add(task); });
 }
 
 void MainWindow::removeTask(DownloadTask *task)

@@ -93,6 +93,7 @@ bool DownloadTask::enterRun()
     if (status != 1)
         return false;
     refusedCertificate = RefusedCertificate();
+    loginRequest = LoginRequest();
     return true;
 }
 
@@ -202,6 +203,10 @@ HttpTransfer *DownloadTask::httpTransfer()
     connect(http, &HttpTransfer::recounted, this, &DownloadTask::recount);
     connect(http, &HttpTransfer::refused, this,
             [this](const RefusedCertificate &certificate) { refusedCertificate = certificate; });
+    connect(http, &HttpTransfer::loginNeeded, this, [this](const LoginRequest &request) {
+        loginRequest = request;
+        emit loginRequired();
+    });
     connect(http, &HttpTransfer::completed, this, [this] { setStatus(2); });
     connect(http, &HttpTransfer::failed, this, [this] { setStatus(3); });
     return http;

@@ -3,13 +3,11 @@
 #include "engine/http/trustedcertificates.h"
 #include "engine/media/mediatool.h"
 #include "language/translation.h"
-#include "messageboxdriver.h"
+#include "logindriver.h"
 #include "testcertificates.h"
 #include "testhttpserver.h"
-#include "views/logindialog.h"
 #include "views/widgetstyles.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
@@ -43,22 +41,6 @@ void writeFakeTool(const QString &dir, const QByteArray &answer, int exitCode,
                          answer + "\nEOF\nexit " + QByteArray::number(exitCode) + "\n") > 0 &&
             script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     setMediaToolDirectory(dir);
-}
-
-// Answers the login dialogs to come with alice and each password in turn (an empty one cancels),
-// noting the reason each showed.
-void answerLogins(QStringList passwords, QStringList *reasons)
-{
-    answerNextDialog<LoginDialog>([passwords, reasons](LoginDialog *login) mutable {
-        const auto *reason = login->findChild<QLabel *>("loginReason");
-        reasons->append(reason ? reason->text() : QString());
-        const QString password = passwords.takeFirst();
-        if (!passwords.isEmpty())
-            answerLogins(passwords, reasons);
-        login->findChild<QLineEdit *>("loginUser")->setText("alice");
-        login->findChild<QLineEdit *>("loginPassword")->setText(password);
-        login->findChild<QPushButton *>(password.isEmpty() ? "btnCancel" : "btnLogin")->click();
-    });
 }
 
 } // namespace

@@ -15,6 +15,7 @@ class BandwidthLimiter;
 class HttpProbe;
 class HttpSession;
 class PartConnections;
+struct LoginRequest;
 struct ProbeAnswer;
 struct RefusedCertificate;
 
@@ -85,6 +86,9 @@ signals:
     void recounted();
     // The server's certificate is not trusted; failed() follows.
     void refused(const RefusedCertificate &certificate);
+    // The server wants a login it was not given, or refused the one it was given; failed()
+    // follows. A resume after the login was given (HostLogins) continues the run.
+    void loginNeeded(const LoginRequest &request);
     void completed();
     // The run ended in error; lastDlpMessage says why.
     void failed();
@@ -108,6 +112,7 @@ private:
     // The checkpoint is kept for a later resume unless the file it describes is gone.
     void fail(const QString &reason = QString(), bool keepCheckpoint = true);
     void refuse(const RefusedCertificate &certificate);
+    void askLogin(const LoginRequest &request);
     bool openFile();
 
     QUrl link;

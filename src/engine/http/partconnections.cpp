@@ -173,6 +173,8 @@ void PartConnections::settleFailedAnswer(QNetworkReply *reply, int index)
                           error == QNetworkReply::ProxyAuthenticationRequiredError;
     if (!refusal.isNull())
         emit refused(refusal);
+    else if (!login.isNull())
+        emit loginNeeded(login); // only the user can answer this one
     else if ((code == 0 || !proxyProblem.isEmpty()) && !hopeless)
         emit partBroken(index, false);
     else if (code >= 500 || code == 408 || code == 429)
