@@ -29,17 +29,17 @@ if(NOT UNIX OR APPLE)
     return()
 endif()
 
-install(TARGETS torvane torvane-fetch RUNTIME DESTINATION libexec/torvane)
+install(TARGETS torvane torvane-fetch torvane-host RUNTIME DESTINATION libexec/torvane)
 # Hardened as Debian builds its own packages: checked libc calls where the compiler optimises, and
 # the relocation table read-only once the program has started.
-foreach(program torvane torvane-fetch)
+foreach(program torvane torvane-fetch torvane-host)
     target_compile_definitions(${program} PRIVATE $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
     target_link_options(${program} PRIVATE -Wl,-z,relro,-z,now)
 endforeach()
 # Stripped as Debian strips, also of the compiler's notes that CPack's plain strip leaves.
 find_program(TORVANE_STRIP NAMES ${CMAKE_STRIP} strip)
 install(CODE "
-    foreach(program torvane torvane-fetch)
+    foreach(program torvane torvane-fetch torvane-host)
         execute_process(COMMAND \"${TORVANE_STRIP}\" --strip-unneeded
             --remove-section=.comment --remove-section=.note
             \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/libexec/torvane/\${program}\")
@@ -58,6 +58,31 @@ foreach(pair "yt-dlp;core_engine.bin" "ffmpeg;media_codec.bin")
     file(CREATE_LINK ../../bin/${target} ${link_dir}/libexec/${name} SYMBOLIC)
     install(FILES ${link_dir}/libexec/${name} DESTINATION libexec/torvane)
 endforeach()
+
+# The native messaging host's manifests, where Chromium, Google Chrome and Firefox look for them
+# machine-wide, each naming only our extension (the Chromium id that the "key" of
+# extension/manifest.json fixes, the Firefox add-on id). Those in /etc are the package's conffiles.
+set(TORVANE_CHROMIUM_EXTENSION_ID blkcapoilggmogfhngendadfbpjbcpie)
+set(TORVANE_FIREFOX_EXTENSION_ID torvane-extension@torvane.invalid)
+set(TORVANE_HOST_PATH /usr/libexec/torvane/torvane-host)
+set(host_manifest io.github.torvane.host.json)
+foreach(browser chromium firefox)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/linux/native-messaging/${browser}.json.in
+        ${torvane_package_dir}/native-messaging/${browser}/${host_manifest} @ONLY)
+endforeach()
+set(chromium_hosts /etc/chromium/native-messaging-hosts /etc/opt/chrome/native-messaging-hosts)
+foreach(folder ${chromium_hosts})
+    install(FILES ${torvane_package_dir}/native-messaging/chromium/${host_manifest}
+        DESTINATION ${folder})
+endforeach()
+install(FILES ${torvane_package_dir}/native-messaging/firefox/${host_manifest}
+    DESTINATION lib/mozilla/native-messaging-hosts)
+list(TRANSFORM chromium_hosts APPEND /${host_manifest} OUTPUT_VARIABLE conffiles)
+string(REPLACE ";" "\n" conffiles "${conffiles}")
+file(WRITE ${torvane_package_dir}/control/conffiles "${conffiles}\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${torvane_package_dir}/control/conffiles)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/lintian-overrides
+    DESTINATION share/lintian/overrides RENAME torvane)
 
 # Menu entry, AppStream data and icons in the hicolor theme.
 set(linux_dir ${PROJECT_SOURCE_DIR}/packaging/linux)

@@ -1,36 +1,53 @@
 // Torvane browser extension: hands links and, when the user wants it, the browser's own downloads
-// to the Torvane program through its local listener.
+// to the Torvane program: through the browser's native messaging first, then through the
+// program's port on this computer, and when neither answers the browser downloads as usual.
 
-import { baseName, cookieHeader, knownSize, probeLink, sendLink } from "./message.js";
+import { NATIVE_HOST, baseName, cookieHeader, isKeptSite, isWebLink, knownSize, nativeMessage,
+    probeLink, sendLink, sendNative } from "./message.js";
 
 // Firefox offers promise-based APIs under "browser"; Chromium's MV3 "chrome" returns promises too.
 const api = globalThis.browser ?? globalThis.chrome;
-const MENU_ID = "torvane-download";
+const MENU_LINK = "torvane-download";
+const MENU_SELECTION = "torvane-download-all";
 const t = (key) => api.i18n.getMessage(key) || key;
 
 // Downloads that this extension started itself as a fallback; they must not be handed back to
 // a program that just failed to answer.
 const ownDownloads = new Set();
+// Links clicked with the "keep in the browser" key held, and when; the download they start stays
+// with the browser.
+const keptClicks = new Map();
+const KEPT_CLICK_MS = 30000;
 
-function createMenu() {
-    api.contextMenus.removeAll().then(() =>
-        api.contextMenus.create({
-            id: MENU_ID,
-            title: t("menuDownload"),
-            contexts: ["link", "video", "audio"],
-        }),
-    );
+function createMenus() {
+    api.contextMenus.removeAll().then(() => {
+        api.contextMenus.create({ id: MENU_LINK, title: t("menuDownload"), contexts: ["link", "video", "audio"] });
+        api.contextMenus.create({ id: MENU_SELECTION, title: t("menuDownloadAll"), contexts: ["selection"] });
+    });
 }
 
-api.runtime.onInstalled.addListener(createMenu);
-api.runtime.onStartup.addListener(createMenu);
+api.runtime.onInstalled.addListener(createMenus);
+api.runtime.onStartup.addListener(createMenus);
 
-api.contextMenus.onClicked.addListener((info) => {
-    if (info.menuItemId !== MENU_ID)
+api.contextMenus.onClicked.addListener((info, tab) => {
+    if (info.menuItemId === MENU_LINK) {
+        const link = info.linkUrl || info.srcUrl;
+        if (link)
+            handOverLink(link, info.frameUrl || info.pageUrl);
+    } else if (info.menuItemId === MENU_SELECTION && tab) {
+        handOverSelection(tab.id, info.frameId ?? 0, info.frameUrl || info.pageUrl);
+    }
+});
+
+api.runtime.onMessage.addListener((message, sender) => {
+    if (sender.id !== api.runtime.id || !message || message.type !== "keep" || !isWebLink(message.url))
         return;
-    const link = info.linkUrl || info.srcUrl;
-    if (link)
-        handOverLink(link, info.frameUrl || info.pageUrl);
+    const now = Date.now();
+    for (const [link, at] of keptClicks) {
+        if (now - at > KEPT_CLICK_MS)
+            keptClicks.delete(link);
+    }
+    keptClicks.set(message.url, now);
 });
 
 api.downloads.onCreated.addListener((item) => {
@@ -45,7 +62,7 @@ async function browserSession(link, referrer, storeId) {
 }
 
 async function cookiesFor(link, storeId) {
-    if (!api.cookies || !/^https?:/i.test(link))
+    if (!api.cookies || !isWebLink(link))
         return "";
     const query = storeId ? { url: link, storeId } : { url: link };
     try {
@@ -60,21 +77,66 @@ async function cookiesFor(link, storeId) {
     }
 }
 
+// Native messaging first (no port to block, and the browser vouches for this extension), then the
+// port. True when Torvane took the links; false when it is not there or cannot take them now.
+async function deliver(links, name, size, session) {
+    const native = await sendNative((message) => api.runtime.sendNativeMessage(NATIVE_HOST, message),
+        nativeMessage(links, name, size, session));
+    if (native !== "absent")
+        return native === "taken";
+    return sendLink(fetch, links.length === 1 ? links[0] : links, name, size, { session });
+}
+
 async function handOverLink(link, page) {
+    // Blob and data links only exist inside the page; other schemes are not Torvane's.
+    if (!isWebLink(link)) {
+        if (/^(ftp|file):/i.test(link))
+            await downloadInBrowser(link);
+        return;
+    }
     const { name, size } = await probeLink(fetch, link);
     const session = await browserSession(link, page);
-    if (await sendLink(fetch, link, name, size, { session }))
+    if (await deliver([link], name, size, session))
         return;
     notifyNotRunning();
-    // Blob and data links only exist inside the page; there is nothing the browser could fetch.
-    if (!/^(https?|ftp):/i.test(link))
-        return;
+    await downloadInBrowser(link);
+}
+
+async function downloadInBrowser(link) {
     ownDownloads.add(link);
     try {
         await api.downloads.download({ url: link });
     } catch {
         ownDownloads.delete(link);
     }
+}
+
+// Every web link of the selection, asked of the page's own script in the frame it is in, handed
+// over at once.
+async function handOverSelection(tabId, frameId, page) {
+    let links = [];
+    try {
+        links = await api.tabs.sendMessage(tabId, { type: "selection-links" }, { frameId });
+    } catch {
+        links = [];
+    }
+    links = (Array.isArray(links) ? links : []).filter(isWebLink);
+    if (links.length === 0)
+        return;
+    const session = await browserSession(links[0], page);
+    if (!(await deliver(links, "", 0, session)))
+        notifyNotRunning();
+}
+
+// A download stays with the browser when its link was clicked with the key held, or when it comes
+// from a site on the "never hand over" list.
+async function keptInBrowser(item, link) {
+    for (const clicked of [item.url, link]) {
+        if (keptClicks.delete(clicked))
+            return true;
+    }
+    const { neverHandOver } = await api.storage.local.get({ neverHandOver: [] });
+    return isKeptSite(neverHandOver, link, item.referrer) || isKeptSite(neverHandOver, item.url);
 }
 
 async function handOverDownload(item) {
@@ -87,7 +149,9 @@ async function handOverDownload(item) {
         return;
     // The program fetches the link itself, so only links it can reach are taken over.
     // Private-window downloads stay private: the program keeps a lasting list of its downloads.
-    if (!/^https?:/i.test(link) || item.state !== "in_progress" || item.incognito)
+    if (!isWebLink(link) || item.state !== "in_progress" || item.incognito)
+        return;
+    if (await keptInBrowser(item, link))
         return;
     // Paused, not cancelled: if the program does not answer, the browser's download simply goes on
     // with its cookies, referrer and everything else intact. A download that cannot be paused
@@ -100,7 +164,7 @@ async function handOverDownload(item) {
     const name = baseName(item.filename) || (await decidedFileName(item.id));
     const size = knownSize(item.totalBytes) || knownSize(item.fileSize);
     const session = await browserSession(link, item.referrer, item.cookieStoreId);
-    if (await sendLink(fetch, link, name, size, { session })) {
+    if (await deliver([link], name, size, session)) {
         await api.downloads.cancel(item.id).catch(() => {});
         // A small file can be complete before the pause takes hold; the program fetches it anyway,
         // so the browser's copy would only be a duplicate in the user's folder.

@@ -4,14 +4,23 @@
 export const BRIDGE_HOST = "127.0.0.1";
 export const BRIDGE_PORT = 9090;
 export const BRIDGE_REPLY = "Success";
+// The native messaging host that the Torvane package registers with the browsers.
+export const NATIVE_HOST = "io.github.torvane.host";
+
+// Only these links are handed over; Torvane refuses every other scheme.
+export const isWebLink = (link) => /^https?:\/\/[^/?#]/i.test(String(link ?? ""));
 
 // The address that hands a link to the program: every value percent-encoded as UTF-8, so an
 // "&", "=", "#" or "+" inside the link or the name cannot end or change a query key. The program
 // reads "+" literally, which encodeURIComponent() respects by writing a real plus as "%2B".
 // The name and the size are left out when they are not known, and so is each part of the
 // browser's session ({ referrer, ua, cookie }: what the browser sends with the link).
+// Several links (an array) go as "urls", one per line, with the first also as "url".
 export function bridgeUrl(link, name = "", size = 0, { host = BRIDGE_HOST, port = BRIDGE_PORT, session = {} } = {}) {
-    let query = "url=" + encodeURIComponent(String(link));
+    const links = Array.isArray(link) ? link.map(String) : [String(link)];
+    let query = "url=" + encodeURIComponent(links[0] ?? "");
+    if (links.length > 1)
+        query += "&urls=" + encodeURIComponent(links.join("\n"));
     if (name)
         query += "&name=" + encodeURIComponent(String(name));
     const bytes = knownSize(size);
@@ -92,6 +101,66 @@ export async function probeLink(fetchFn, link, { timeoutMs = 4000 } = {}) {
     } finally {
         clearTimeout(timer);
     }
+}
+
+// The message for the native messaging host: the same fields as the port's query, the links
+// always as "urls".
+export function nativeMessage(links, name = "", size = 0, session = {}) {
+    const message = { urls: (Array.isArray(links) ? links : [links]).map(String) };
+    if (name)
+        message.name = String(name);
+    const bytes = knownSize(size);
+    if (bytes > 0)
+        message.size = bytes;
+    for (const key of ["referrer", "ua", "cookie"]) {
+        if (session[key])
+            message[key] = String(session[key]);
+    }
+    return message;
+}
+
+// Hands links to Torvane through the browser's native messaging (sendNative: the browser's
+// runtime.sendNativeMessage bound to NATIVE_HOST). "taken", "refused" when Torvane runs but cannot
+// take them now, or "absent" when the host is not installed, fails or does not answer in time.
+export async function sendNative(sendNative, message, { timeoutMs = 25000 } = {}) {
+    let timer;
+    const late = new Promise((resolve) => { timer = setTimeout(() => resolve(null), timeoutMs); });
+    try {
+        const reply = await Promise.race([sendNative(message), late]);
+        if (reply && reply.ok === true)
+            return "taken";
+        return reply && (reply.error === "busy" || reply.error === "not-web-link") ? "refused" : "absent";
+    } catch {
+        return "absent";
+    } finally {
+        clearTimeout(timer);
+    }
+}
+
+// The host names of a "never hand over" list as the user typed it, one site per line: a whole
+// address or "*." in front count as the site's name.
+export function siteList(text) {
+    const hosts = [];
+    for (const line of String(text ?? "").split(/[\s,]+/)) {
+        let host = line.trim().toLowerCase().replace(/^[a-z][a-z0-9+.-]*:\/\//, "").replace(/^\*\./, "");
+        host = host.replace(/[/?#].*$/, "").replace(/:\d+$/, "").replace(/\.$/, "");
+        if (host && !hosts.includes(host))
+            hosts.push(host);
+    }
+    return hosts;
+}
+
+// True when the link, or the page it came from, is on one of the sites (or below one of them).
+export function isKeptSite(sites, link, page = "") {
+    const hostOf = (address) => {
+        try {
+            return new URL(address).hostname.toLowerCase().replace(/\.$/, "");
+        } catch {
+            return "";
+        }
+    };
+    const hosts = [hostOf(link), hostOf(page)].filter(Boolean);
+    return (sites ?? []).some((site) => hosts.some((h) => h === site || h.endsWith("." + site)));
 }
 
 // Hands a link to the running program. True only when the program answered with its fixed

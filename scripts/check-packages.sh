@@ -3,8 +3,9 @@
 #  1. builds the Debian package and validates its menu entry (desktop-file-validate), its AppStream
 #     data (appstreamcli, no network) and the whole package (lintian: no errors, no warnings);
 #  2. installs it on this machine with apt, runs the installed torvane-fetch against the test
-#     server (a plain file and a video through the media tool links), starts the installed torvane
-#     under Xvfb and hands it a link from a second start, then removes the package again;
+#     server (a plain file and a video through the media tool links), checks the native messaging
+#     host's manifests and pings the host, starts the installed torvane under Xvfb and hands it a
+#     link from a second start and one through the host, then removes the package again;
 #  3. compiles the Windows installer script with makensis against placeholder files.
 # Needs root or sudo for apt.
 set -euo pipefail
@@ -53,6 +54,20 @@ grep -qx 'Categories=Network;FileTransfer;Qt;' "$desktop"
 grep -qx "Icon=$app_id" "$desktop"
 [ -f "/usr/share/icons/hicolor/48x48/apps/$app_id.png" ]
 
+step "installed native messaging host: its manifests name only our extension, and it answers"
+chromium_id=$(sed -n 's/.*ChromiumExtensionId\[\] = "\(.*\)";/\1/p' src/app/bridgerequest.h)
+firefox_id=$(sed -n 's/.*FirefoxExtensionId\[\] = "\(.*\)";/\1/p' src/app/bridgerequest.h)
+host=io.github.torvane.host.json
+for manifest in /etc/chromium/native-messaging-hosts/$host /etc/opt/chrome/native-messaging-hosts/$host \
+  /usr/lib/mozilla/native-messaging-hosts/$host; do
+  grep -q '"path": "/usr/libexec/torvane/torvane-host"' "$manifest"
+done
+grep -q "\"allowed_origins\": \[\"chrome-extension://$chromium_id/\"\]" /etc/chromium/native-messaging-hosts/$host
+grep -q "\"allowed_extensions\": \[\"$firefox_id\"\]" /usr/lib/mozilla/native-messaging-hosts/$host
+# A ping in the browser's framing: four bytes of length, then the JSON; the answer likewise.
+frame() { printf "\\x$(printf %02x ${#1})\\x00\\x00\\x00%s" "$1"; }
+[ "$(frame '{"type":"ping"}' | /usr/libexec/torvane/torvane-host | tail -c +5)" = '{"ok":true}' ]
+
 step "installed torvane-fetch against the test server"
 TORVANE_FETCH=/usr/bin/torvane-fetch QT_QPA_PLATFORM=offscreen ./build/tests/tst_fetchtool
 
@@ -68,6 +83,9 @@ HOME="$home" XDG_RUNTIME_DIR="$home/run" XDG_DATA_HOME="$home/data" \
     for _ in $(seq 200); do [ -S "$XDG_RUNTIME_DIR/torvane.socket" ] && break; sleep 0.05; done
     [ -S "$XDG_RUNTIME_DIR/torvane.socket" ] || { echo "torvane did not start" >&2; exit 1; }
     timeout 20 /usr/bin/torvane "http://127.0.0.1:9/handed-over.zip"
+    frame() { printf "\\x$(printf %02x ${#1})\\x00\\x00\\x00%s" "$1"; }
+    [ "$(frame "{\"url\":\"http://127.0.0.1:9/native.zip\"}" |
+      timeout 20 /usr/libexec/torvane/torvane-host | tail -c +5)" = "{\"ok\":true}" ]
     sleep 1
     kill -0 "$first" || { echo "the first torvane ended" >&2; exit 1; }
     kill "$first"
@@ -81,7 +99,7 @@ installed=
 step "compiling the Windows installer script against placeholder files"
 stage="$work/windows-stage"
 mkdir -p "$stage/platforms" "$stage/tls"
-for file in torvane.exe torvane-fetch.exe Qt6Core.dll Qt6Network.dll platforms/qwindows.dll \
+for file in torvane.exe torvane-fetch.exe torvane-host.exe Qt6Core.dll Qt6Network.dll platforms/qwindows.dll \
   tls/qschannelbackend.dll core_engine.bin media_codec.bin; do
   echo placeholder >"$stage/$file"
 done

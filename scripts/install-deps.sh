@@ -21,10 +21,12 @@ packages=(
   # real proxies for the proxy tests: HTTP (with CONNECT) and SOCKS5; the tinyproxy program
   # alone, without the system service that the tinyproxy package would start
   tinyproxy-bin microsocks
-  # browser-extension tests
-  chromium nodejs
+  # browser-extension tests: both browsers end to end, node for the extension's own tests and npm
+  # for web-ext (Debian's npm only where node did not bring its own)
+  chromium firefox-esr nodejs
   "$@"
 )
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,8 +1,8 @@
 import assert from "node:assert/strict";
 import { describe, it } from "node:test";
 
-import { baseName, bridgeUrl, cookieHeader, fileInfoFromHeaders, fileNameFromDisposition, probeLink,
-    sendLink } from "../message.js";
+import { baseName, bridgeUrl, cookieHeader, fileInfoFromHeaders, fileNameFromDisposition, isKeptSite,
+    nativeMessage, probeLink, sendLink, sendNative, siteList } from "../message.js";
 
 // The program splits the query on "&" and "=", then percent-decodes each value as UTF-8 and keeps
 // "+" as it is. Reading it back the same way shows what the program will get.
@@ -40,6 +40,13 @@ describe("bridge address", () => {
         assert.equal(cookieHeader(undefined), "");
     });
 
+    it("carries several links as urls, one per line, the first also as url", () => {
+        const links = ["https://h/a?x=1&y=2", "http://h/b c"];
+        assert.deepEqual(asTheProgramReadsIt(bridgeUrl(links)), { url: links[0], urls: links.join("\n") });
+        assert.deepEqual(nativeMessage("https://h/a", "a.zip", "12", { cookie: "s=1", ua: "" }),
+            { urls: ["https://h/a"], name: "a.zip", size: 12, cookie: "s=1" });
+    });
+
     it("leaves out a name or size that is not known", () => {
         for (const size of [0, -5, NaN, 1.5, "12ab", null])
             assert.equal(bridgeUrl("u", "", size), "http://127.0.0.1:9090/?url=u", String(size));
@@ -71,7 +78,35 @@ describe("file name and size", () => {
     });
 });
 
+describe("sites that keep their downloads", () => {
+    it("reads the list as typed and matches the link's or the page's site and subdomains", () => {
+        const sites = siteList(" https://Bank.example/login\n*.intra.example:8080, bank.example\n\n");
+        assert.deepEqual(sites, ["bank.example", "intra.example"]);
+        const rows = [
+            ["https://dl.bank.example/a.pdf", "", true],
+            ["https://cdn.other/a.pdf", "https://www.bank.example/statements", true],
+            ["https://intra.example./x", "", true],
+            ["https://notbank.example/a.pdf", "https://evilbank.example/", false],
+            ["blob:https://bank.example/1", "not a link", false],
+        ];
+        for (const [link, page, kept] of rows)
+            assert.equal(isKeptSite(sites, link, page), kept, link);
+    });
+});
+
 describe("sending", () => {
+    it("asks the native host first and tells taken, refused and absent apart", async () => {
+        const rows = [
+            [async () => ({ ok: true }), "taken"],
+            [async () => ({ ok: false, error: "busy" }), "refused"],
+            [async () => ({ ok: false, error: "not-running" }), "absent"],
+            [async () => { throw new Error("Specified native messaging host not found."); }, "absent"],
+            [() => new Promise(() => {}), "absent"],
+        ];
+        for (const [host, outcome] of rows)
+            assert.equal(await sendNative(host, {}, { timeoutMs: 50 }), outcome);
+    });
+
     const answering = (status, body) => async () => ({ ok: status === 200, text: async () => body });
 
     it("counts only the program's own reply as success", async () => {

@@ -31,7 +31,7 @@ if (-not $version) { throw "no version in CMakeLists.txt" }
 
 Invoke-Checked cmake @("-S", $root, "-B", $BuildDir, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF")
 Invoke-Checked cmake @("--build", $BuildDir, "--config", "Release", "--target",
-    "torvane", "torvane-fetch", "torvane_windows_icon")
+    "torvane", "torvane-fetch", "torvane-host", "torvane_windows_icon")
 
 # Single-configuration generators put the programs into the build folder, Visual Studio into
 # its Release subfolder.
@@ -41,11 +41,13 @@ if (Test-Path (Join-Path $BuildDir "Release\torvane.exe")) { $programDir = Join-
 $stage = Join-Path $BuildDir "stage"
 if (Test-Path $stage) { Remove-Item -Recurse -Force $stage }
 New-Item -ItemType Directory -Path $stage | Out-Null
-Copy-Item (Join-Path $programDir "torvane.exe"), (Join-Path $programDir "torvane-fetch.exe") $stage
+Copy-Item (Join-Path $programDir "torvane.exe"), (Join-Path $programDir "torvane-fetch.exe"),
+    (Join-Path $programDir "torvane-host.exe") $stage
 
 # The Qt libraries and plugins (platform, styles, image formats, the TLS back ends) beside them.
 Invoke-Checked windeployqt @("--release", "--no-translations", "--no-opengl-sw",
-    (Join-Path $stage "torvane.exe"), (Join-Path $stage "torvane-fetch.exe"))
+    (Join-Path $stage "torvane.exe"), (Join-Path $stage "torvane-fetch.exe"),
+    (Join-Path $stage "torvane-host.exe"))
 
 # The program starts the media tool and ffmpeg from its own folder under these fixed names.
 Copy-Item $YtDlp (Join-Path $stage "core_engine.bin")

@@ -81,6 +81,39 @@ Section "Torvane"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
+; ---- Browser native messaging --------------------------------------------------------------------
+; torvane-host.exe is how the browser extension reaches Torvane without a port. Each browser finds
+; the host's manifest (naming only our extension) through a registry key of its own; the manifests
+; name the host relative to themselves.
+!define NATIVE_HOST "io.github.torvane.host"
+!if ! /FileExists "${STAGE}\torvane-host.exe"
+  !error "${STAGE}\torvane-host.exe is missing: build the torvane-host target"
+!endif
+!macro NativeHostKeys ACTION
+  !insertmacro ${ACTION} "Software\Google\Chrome\NativeMessagingHosts\${NATIVE_HOST}" "chromium"
+  !insertmacro ${ACTION} "Software\Chromium\NativeMessagingHosts\${NATIVE_HOST}" "chromium"
+  !insertmacro ${ACTION} "Software\Microsoft\Edge\NativeMessagingHosts\${NATIVE_HOST}" "chromium"
+  !insertmacro ${ACTION} "Software\Mozilla\NativeMessagingHosts\${NATIVE_HOST}" "firefox"
+!macroend
+!macro WriteNativeHostKey KEY BROWSER
+  WriteRegStr HKLM "${KEY}" "" "$INSTDIR\${NATIVE_HOST}.${BROWSER}.json"
+!macroend
+!macro DeleteNativeHostKey KEY BROWSER
+  DeleteRegKey HKLM "${KEY}"
+!macroend
+
+Section "Browser native messaging"
+  SetOutPath "$INSTDIR"
+  File "/oname=${NATIVE_HOST}.chromium.json" "native-messaging\chromium.json"
+  File "/oname=${NATIVE_HOST}.firefox.json" "native-messaging\firefox.json"
+  !insertmacro NativeHostKeys WriteNativeHostKey
+SectionEnd
+
+Section "un.Browser native messaging"
+  !insertmacro NativeHostKeys DeleteNativeHostKey
+SectionEnd
+; ---- End of browser native messaging ------------------------------------------------------------
+
 Function un.onInit
   SetRegView 64
 FunctionEnd

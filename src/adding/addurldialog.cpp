@@ -8,6 +8,7 @@
 #include "engine/http/httpprobe.h"
 #include "engine/http/httpsession.h"
 #include "engine/http/trustedcertificates.h"
+#include "engine/http/weblink.h"
 #include "engine/http/webpageanswer.h"
 #include "engine/media/mediacommand.h"
 #include "engine/media/mediatool.h"
@@ -213,6 +214,20 @@ void AddUrlDialog::fetchRealName(const QString &text)
         btnStart->setEnabled(false);
         return;
     }
+
+    // Other schemes would be read from the disk (file:), from the program itself (qrc:) or not
+    // at all, and leave a file of zeros behind; an empty field is simply not filled in yet.
+    if (!text.trimmed().isEmpty() && !isWebLink(text) && !containsMediaHost(text)) {
+        lblQual->hide();
+        qualityCombo->hide();
+        lblFileInfo->setText(T(QStringLiteral("Error: Only http:// and https:// links can be "
+                                              "downloaded.")));
+        lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
+        btnStart->setEnabled(false);
+        btnLater->setEnabled(false);
+        return;
+    }
+    btnLater->setEnabled(true);
 
     const bool isVid = containsMediaHost(text);
     const QUrl u(text, QUrl::TolerantMode);

@@ -46,12 +46,14 @@ QString queryValue(const QByteArray &query, const QString &key)
 }
 
 // A browser sends Origin with what a page asks for (fetch, XHR, forms) and Sec-Fetch-Site with
-// every request. Extensions have origins of their own; a person typing the address, a bookmark, or
-// a program like curl send no origin and at most "none" as the site.
+// every request. Chromium sends an extension's own origin; Firefox sends none for an extension
+// allowed to reach the address, and "same-origin" as the site. A person typing the address, a
+// bookmark, or a program like curl send no origin and at most "none" as the site.
 bool comesFromWebPage(const QByteArray &headerBlock)
 {
-    bool extensionOrigin = false;
-    bool pageOrigin = false;
+    const QByteArray ownOrigin = QByteArray("chrome-extension://") + ChromiumExtensionId;
+    bool ours = false;
+    bool otherOrigin = false;
     bool crossSite = false;
     const QList<QByteArray> lines = headerBlock.split('\n');
     for (int i = 1; i < lines.size(); ++i) {
@@ -62,17 +64,14 @@ bool comesFromWebPage(const QByteArray &headerBlock)
         const QByteArray name = line.left(colon).trimmed().toLower();
         const QByteArray value = line.mid(colon + 1).trimmed().toLower();
         if (name == "origin") {
-            if (value.startsWith("chrome-extension://") || value.startsWith("moz-extension://") ||
-                value.startsWith("extension://"))
-                extensionOrigin = true;
-            else
-                pageOrigin = true; // http(s) pages, but also "null" from sandboxed frames and files
+            // Pages, "null" from sandboxed frames and files, and every other extension.
+            (value == ownOrigin ? ours : otherOrigin) = true;
         } else if (name == "sec-fetch-site") {
-            crossSite = crossSite || value != "none";
+            crossSite = crossSite || (value != "none" && value != "same-origin");
         }
     }
     // Only a page's fetch carries an Origin; an <img> or a link it follows carries the site alone.
-    return pageOrigin || (crossSite && !extensionOrigin);
+    return otherOrigin || (crossSite && !ours);
 }
 
 } // namespace
@@ -114,6 +113,11 @@ BridgeRequest parseBridgeRequest(const QByteArray &data)
     if (hash >= 0)
         query.truncate(hash);
     request.url = queryValue(query, QStringLiteral("url"));
+    const QString many = queryValue(query, QStringLiteral("urls"));
+    for (const QString &link : many.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (!link.trimmed().isEmpty())
+            request.urls.append(link.trimmed());
+    }
     request.name = queryValue(query, QStringLiteral("name"));
     bool ok = false;
     const qint64 size = queryValue(query, QStringLiteral("size")).toLongLong(&ok, 10);

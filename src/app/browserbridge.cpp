@@ -38,9 +38,9 @@ void BrowserBridge::handleBrowserExtension()
     // Take every pending connection: newConnection is not repeated for ones already queued.
     while (QTcpSocket *socket = localServer->nextPendingConnection()) {
         socket->setParent(this);
-        // The listener is on every interface, but only this machine may push links (and so pop
-        // dialogs); anyone else is cut off without a byte.
-        if (!isLoopbackPeer(socket->peerAddress())) {
+        // The listener is on every interface, but unless the user allows the network, only this
+        // machine may push links (and so pop dialogs); anyone else is cut off without a byte.
+        if (!m_acceptRemote && !isLoopbackPeer(socket->peerAddress())) {
             socket->abort();
             socket->deleteLater();
             continue;
@@ -87,14 +87,25 @@ void BrowserBridge::handleRequestData(QTcpSocket *socket)
     socket->setProperty(ReqDataProperty, data);
 
     const BridgeRequest request = parseBridgeRequest(data);
-    if (request.state == BridgeRequest::FromWebPage ||
-        (request.state == BridgeRequest::Get && !request.url.isEmpty() && m_acceptLinks &&
-         !m_acceptLinks())) {
+    if (request.state == BridgeRequest::FromWebPage) {
         closeConnection(socket);
         return;
     }
     if (request.state != BridgeRequest::Get)
         return; // wait for the rest, or (not a GET) for the peer or the deadline to close it
+
+    // Links that are not http(s) (file:, javascript:, data: ...) are refused like a full queue.
+    const QStringList handed = request.urls.isEmpty() ? QStringList{request.url} : request.urls;
+    const bool carriesLinks = !request.url.isEmpty() || !request.urls.isEmpty();
+    LinkOffer offer;
+    offer.urls = webLinksAmong(handed);
+    offer.name = request.name;
+    offer.size = request.size;
+    offer.session = request.session;
+    if (carriesLinks && (offer.isEmpty() || !m_take || !m_take(offer))) {
+        closeConnection(socket);
+        return;
+    }
 
     m_waiting.removeOne(socket);
     socket->setProperty(ReqDataProperty, QVariant());
@@ -113,16 +124,6 @@ void BrowserBridge::handleRequestData(QTcpSocket *socket)
             socket->deleteLater();
         });
     }
-
-    if (request.url.isEmpty())
-        return;
-    // Queued: whoever listens may run a modal dialog, which must not nest inside this handler.
-    QMetaObject::invokeMethod(
-        this,
-        [this, request] {
-            emit linkReceived(request.url, request.name, request.size, request.session);
-        },
-        Qt::QueuedConnection);
 }
 
 void BrowserBridge::closeConnection(QTcpSocket *socket)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/bridgerequest.h"
+#include "app/linkoffer.h"
 
 #include <QHostAddress>
 #include <QList>
@@ -12,12 +13,14 @@ class QTcpServer;
 class QTcpSocket;
 
 // The local listener through which a browser extension hands links to the program. Every GET from
-// this machine is answered at once with bridgeReply(); a link it carries is then announced with
-// linkReceived(), after the connection has been dealt with. Peers on other machines, requests that
-// a web page made the browser send, requests that grow past maxRequestBytes() and connections
-// whose request head is not complete within requestTimeout() are closed without a reply. When
-// maxConnections() are open, the oldest of them makes room for the newest, so idle connections
-// cannot keep the extension out.
+// this machine is answered at once with bridgeReply(); the links it carries are handed to the
+// link taker first, and a request whose links it does not take, or that carries links but none of
+// them http(s), gets no reply at all, so that the extension lets the browser download instead.
+// Peers on other machines (unless setAcceptRemote() allows them), requests that a web page or
+// another extension made the browser send, requests that grow past maxRequestBytes() and
+// connections whose request head is not complete within requestTimeout() are closed without a
+// reply. When maxConnections() are open, the oldest of them makes room for the newest, so idle
+// connections cannot keep the extension out.
 class BrowserBridge : public QObject {
     Q_OBJECT
 
@@ -44,15 +47,13 @@ public:
     void setMaxConnections(int count) { m_maxConnections = count; }
     // Connections accepted and not yet answered or closed.
     int openConnections() const { return int(m_waiting.size()); }
-    // Asked before a link is answered; while it returns false (nothing can take another link now),
-    // requests with a link get no reply, so the extension lets the browser download instead.
-    void setLinkAcceptor(std::function<bool()> acceptor) { m_acceptLinks = std::move(acceptor); }
-
-signals:
-    // A GET that carried a non-empty "url", with the browser's session for it when the request
-    // carried one. Delivered queued, after the reply has been written.
-    void linkReceived(const QString &url, const QString &name, qint64 size,
-                      const BrowserSession &session);
+    // Takes the links of a request before it is answered; false when it cannot take them now. It
+    // must not run a dialog itself (LinkQueue::add does not).
+    void setLinkTaker(std::function<bool(const LinkOffer &)> taker) { m_take = std::move(taker); }
+    // Whether peers on other machines may hand over links; off by default, as anyone on the
+    // network could then open dialogs here and hand over links with cookies of their choosing.
+    void setAcceptRemote(bool accept) { m_acceptRemote = accept; }
+    bool acceptsRemote() const { return m_acceptRemote; }
 
 private slots:
     void handleBrowserExtension();
@@ -67,5 +68,6 @@ private:
     int m_maxConnections = DefaultMaxConnections;
     // Connections without an answer yet, oldest first.
     QList<QTcpSocket *> m_waiting;
-    std::function<bool()> m_acceptLinks;
+    std::function<bool(const LinkOffer &)> m_take;
+    bool m_acceptRemote = false;
 };

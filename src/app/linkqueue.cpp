@@ -1,21 +1,31 @@
 #include "app/linkqueue.h"
 
+#include <QTimer>
+
 LinkQueue::LinkQueue(Opener opener, QObject *parent) : QObject(parent), m_open(std::move(opener)) {}
 
-bool LinkQueue::add(const QString &url, const QString &name, qint64 size,
-                    const BrowserSession &session)
+bool LinkQueue::add(LinkOffer offer)
 {
-    if (!hasRoom())
+    // The last gate of every pipe: whatever a caller let through, only web links reach a dialog.
+    offer.urls = webLinksAmong(offer.urls);
+    if (offer.isEmpty() || !hasRoom())
         return false;
-    m_waiting.enqueue({url, name, size, session});
-    // An opener already running further up the stack takes this link when its dialog is done.
-    if (m_busy)
-        return true;
-    m_busy = true;
-    while (!m_waiting.isEmpty()) {
-        const Link link = m_waiting.dequeue();
-        m_open(link.url, link.name, link.size, link.session);
+    m_waiting.enqueue(offer);
+    // An opener already running further up the stack takes this offer when its dialog is done.
+    if (!m_busy && !m_scheduled) {
+        m_scheduled = true;
+        QTimer::singleShot(0, this, &LinkQueue::openWaiting);
     }
-    m_busy = false;
     return true;
+}
+
+void LinkQueue::openWaiting()
+{
+    m_scheduled = false;
+    if (m_busy)
+        return;
+    m_busy = true;
+    while (!m_waiting.isEmpty())
+        m_open(m_waiting.dequeue());
+    m_busy = false;
 }

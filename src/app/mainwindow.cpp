@@ -86,20 +86,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     taskOwner = new QObject(this);
     loadTasks();
 
-    // Without the port (another copy of the program holds it) everything but the bridge works.
-    auto *bridge = new BrowserBridge(this);
-    if (bridge->listen(QHostAddress::Any, bridgePort)) {
-        localServer = bridge;
-        // One add dialog from the browser at a time; the others wait for it.
-        auto *links = new LinkQueue(
-            [this](const QString &url, const QString &name, qint64 size,
-                   const BrowserSession &session) { openAddDialog(url, name, size, session); },
-            this);
-        connect(bridge, &BrowserBridge::linkReceived, links, &LinkQueue::add);
-        bridge->setLinkAcceptor([links] { return links->hasRoom(); });
-    } else {
-        delete bridge;
-    }
+    links = new LinkQueue([this](const LinkOffer &offer) { openAddDialog(offer); }, this);
+    startBridge();
 #if QT_CONFIG(sessionmanager)
     // Logging off ends the program without the tray's quit entry; the list is saved all the same.
     connect(qApp, &QGuiApplication::commitDataRequest, this, &MainWindow::saveTasks);
@@ -220,12 +208,16 @@ void MainWindow::openPreferences()
     DownloadPreferences current = prefs->downloads();
     current.proxy.password = store.secrets().proxyPassword();
     PreferencesDialog dialog(current, this);
+    dialog.setAcceptRemoteLinks(prefs->acceptRemoteLinks());
     if (dialog.exec() != QDialog::Accepted)
         return;
     const DownloadPreferences chosen = dialog.values();
     prefs->setDownloads(chosen);
     store.secrets().setProxyPassword(chosen.proxy.password);
     applyDownloadPreferences(chosen);
+    prefs->setAcceptRemoteLinks(dialog.acceptRemoteLinks());
+    if (localServer)
+        localServer->setAcceptRemote(dialog.acceptRemoteLinks());
     saveTasks(); // writes the password into the private file
 }
 
@@ -238,22 +230,48 @@ void MainWindow::applyDownloadPreferences(const DownloadPreferences &chosen)
     ProxySettings::setCurrent(chosen.proxy);
 }
 
+// ---- Links handed over
+// ---------------------------------------------------------------------------
+
+void MainWindow::startBridge()
+{
+    // Without the port (another program holds it) everything but the bridge works, and the
+    // extension still reaches the program through the browser's native messaging.
+    auto *bridge = new BrowserBridge(this);
+    if (!bridge->listen(QHostAddress::Any, bridgePort)) {
+        delete bridge;
+        return;
+    }
+    localServer = bridge;
+    bridge->setLinkTaker([this](const LinkOffer &offer) { return takeOffer(offer); });
+    bridge->setAcceptRemote(prefs->acceptRemoteLinks());
+}
+
+bool MainWindow::takeOffer(const LinkOffer &offer)
+{
+    return links->add(offer);
+}
+
+void MainWindow::openAddDialog(const LinkOffer &offer)
+{
+    const QStringList urls = webLinksAmong(offer.urls);
+    for (int i = 0; i < urls.size(); ++i) {
+        // The name and size describe the first link; its session's cookie is for its host alone.
+        const bool first = i == 0;
+        const bool sameHost = sameCookieHost(QUrl(urls.at(i)), QUrl(urls.first()));
+        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        raise();
+        activateWindow();
+        runAddDialog(urls.at(i), first ? offer.name : QString(), first ? offer.size : 0,
+                     sameHost ? offer.session : offer.session.withoutCookie());
+    }
+}
+
 // ---- Adding -------------------------------------------------------------------------------------
 
 void MainWindow::onAddClicked()
 {
     runAddDialog(QString(), QString(), 0);
-}
-
-void MainWindow::openAddDialog(const QString &url, const QString &name, qint64 size,
-                               const BrowserSession &session)
-{
-    if (url.isEmpty())
-        return;
-    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    raise();
-    activateWindow();
-    runAddDialog(url, name, size, session);
 }
 
 void MainWindow::runAddDialog(const QString &url, const QString &name, qint64 size,

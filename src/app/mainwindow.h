@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/linkoffer.h"
 #include "app/taskstore.h"
 
 #include <QList>
@@ -13,6 +14,7 @@ class BandwidthLimiter;
 class BrowserBridge;
 class DownloadQueue;
 class DownloadTask;
+class LinkQueue;
 class LoginQuestions;
 struct DownloadPreferences;
 class Preferences;
@@ -35,10 +37,12 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Brings the window forward and runs the add-download dialog pre-filled with what a browser
-    // handed over; an accepted dialog adds the download. Does nothing for an empty url.
-    void openAddDialog(const QString &url, const QString &name, qint64 size,
-                       const BrowserSession &session = BrowserSession());
+    // Every hand-over (browser bridge, torvane-host, command line) comes here: the offer waits
+    // its turn for the add dialog. False when it has no http(s) link or too many offers wait.
+    bool takeOffer(const LinkOffer &offer);
+    // Brings the window forward and runs the add-download dialog pre-filled with what was handed
+    // over, once for each link in order; an accepted dialog adds the download.
+    void openAddDialog(const LinkOffer &offer);
 
     TaskList *taskList() const { return listView; }
 
@@ -83,6 +87,7 @@ private:
     void removeTask(DownloadTask *task);
     void scheduleToolbarUpdate();
     void applyDownloadPreferences(const DownloadPreferences &chosen);
+    void startBridge();
     void rememberWindow();
 
     // Every download, newest on top; it holds the tasks in the order they were added.
@@ -91,6 +96,8 @@ private:
     QObject *taskOwner = nullptr;
     // The listener for the browser extension; null when its port could not be bound.
     BrowserBridge *localServer = nullptr;
+    // Offers of every pipe, one add dialog at a time.
+    LinkQueue *links = nullptr;
     bool isDarkMode = false;
     QPushButton *btnTheme = nullptr;
     QPushButton *btnLang = nullptr;

@@ -19,6 +19,7 @@ const QString kProxyType = QStringLiteral("proxy/type");
 const QString kProxyHost = QStringLiteral("proxy/host");
 const QString kProxyPort = QStringLiteral("proxy/port");
 const QString kProxyUser = QStringLiteral("proxy/user");
+const QString kAcceptRemote = QStringLiteral("bridge/acceptRemote");
 
 // A rate as the file keeps it, in the spelling parseRateText reads: "2M", "512K", "1000".
 QString rateText(qint64 bytesPerSecond)
@@ -142,4 +143,14 @@ void Preferences::setDownloads(const DownloadPreferences &prefs)
     settings.setValue(kSpeedLimit, rateText(qMax<qint64>(0, prefs.speedLimit)));
     setProxy(prefs.proxy);
     write(kNotices, prefs.notices);
+}
+
+bool Preferences::acceptRemoteLinks() const
+{
+    return settings.value(kAcceptRemote).toString() == QLatin1String("true");
+}
+
+void Preferences::setAcceptRemoteLinks(bool accept)
+{
+    write(kAcceptRemote, accept);
 }

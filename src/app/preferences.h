@@ -46,6 +46,10 @@ public:
     // The proxy comes without its password, which the file never holds.
     DownloadPreferences downloads() const;
     void setDownloads(const DownloadPreferences &prefs);
+    // Whether the browser bridge takes links from other machines on the network; off unless the
+    // file says exactly "true".
+    bool acceptRemoteLinks() const;
+    void setAcceptRemoteLinks(bool accept);
 
 private:
     void write(const QString &key, const QVariant &value);

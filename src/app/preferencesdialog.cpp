@@ -107,6 +107,7 @@ PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget
     grid->addWidget(noticesCheck, 4, 1, 1, 4);
     grid->setColumnStretch(2, 1);
     mainLayout->addWidget(form);
+    addNetworkBlock(mainLayout);
     addProxyBlock(mainLayout, current.proxy);
 
     errorLbl = new QLabel(form);
@@ -136,7 +137,7 @@ PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget
     updateLimitFields();
 }
 
-void PreferencesDialog::addProxyBlock(QVBoxLayout *layout, const ProxySettings &current)
+void PreferencesDialog::addProxyBlock(QBoxLayout *layout, const ProxySettings &current)
 {
     proxyBox = new ProxyBox(current, this);
     layout->addWidget(proxyBox);
@@ -188,4 +189,35 @@ DownloadPreferences PreferencesDialog::values() const
     prefs.notices = noticesCheck->isChecked();
     prefs.proxy = proxyBox->values();
     return prefs;
+}
+
+// Links from other devices: off by default, and the dialog says what turning it on allows.
+void PreferencesDialog::addNetworkBlock(QBoxLayout *layout)
+{
+    auto *block = new QFrame(this);
+    block->setObjectName(QStringLiteral("InfoFrame"));
+    auto *column = new QVBoxLayout(block);
+    column->setContentsMargins(15, 15, 15, 15);
+    remoteCheck =
+        new QCheckBox(T(QStringLiteral("Accept links from other devices on the network")), block);
+    remoteCheck->setObjectName(QStringLiteral("remoteCheck"));
+    auto *hint = new QLabel(
+        T(QStringLiteral("When on, any device on your network can open the add-download dialog "
+                         "here and hand over links, with cookies of its choosing. Leave it off "
+                         "unless you send links from another computer.")),
+        block);
+    hint->setWordWrap(true);
+    column->addWidget(remoteCheck);
+    column->addWidget(hint);
+    layout->addWidget(block);
+}
+
+void PreferencesDialog::setAcceptRemoteLinks(bool accept)
+{
+    remoteCheck->setChecked(accept);
+}
+
+bool PreferencesDialog::acceptRemoteLinks() const
+{
+    return remoteCheck->isChecked();
 }

@@ -4,12 +4,12 @@
 
 #include <QDialog>
 
+class QBoxLayout;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QVBoxLayout;
 class ProxyBox;
 
 // The preferences the user sets by hand: the download folder, how many downloads run at once,
@@ -24,12 +24,16 @@ public:
 
     // The choices as shown; valid once the dialog was accepted.
     DownloadPreferences values() const;
+    // The switch for links from other devices on the network.
+    void setAcceptRemoteLinks(bool accept);
+    bool acceptRemoteLinks() const;
 
 private:
+    void addNetworkBlock(QBoxLayout *layout);
     void browse();
     void save();
     void updateLimitFields();
-    void addProxyBlock(QVBoxLayout *layout, const ProxySettings &current);
+    void addProxyBlock(QBoxLayout *layout, const ProxySettings &current);
 
     QLineEdit *folderEdit;
     QComboBox *atOnceCombo;
@@ -38,5 +42,6 @@ private:
     QComboBox *limitUnit;
     QCheckBox *noticesCheck;
     ProxyBox *proxyBox = nullptr;
+    QCheckBox *remoteCheck = nullptr;
     QLabel *errorLbl;
 };

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
@@ -14,12 +15,16 @@
 namespace {
 
 // A hand-over message: this magic number and the length of the body (both 32-bit big-endian),
-// then the body, the arguments as a JSON array of strings. The running copy answers one byte.
-constexpr quint32 HandOverMagic = 0x54560001;
+// then the body, a JSON object: {"arguments": [...]} from a later start, {"offer": {...}} (as
+// linkOfferToJson() writes it) from torvane-host. The running copy answers one byte: whether it
+// took the message's links.
+constexpr quint32 HandOverMagic = 0x54560002;
 constexpr qint64 HeaderBytes = 8;
 constexpr char Acknowledged = '\x06';
-// A hand-over is a few short arguments; a peer that sends more is cut off.
-constexpr qint64 MaxMessageBytes = 1 << 20;
+constexpr char Refused = '\x15';
+// Room for what the browser may send in one message (1 MiB) once written as JSON again; a peer
+// that sends more is cut off.
+constexpr qint64 MaxMessageBytes = 4 << 20;
 // Unix socket paths are limited to about 104 bytes.
 constexpr int MaxSocketPathLength = 100;
 
@@ -110,20 +115,39 @@ void SingleInstance::readHandOver(QLocalSocket *socket)
     if (socket->bytesAvailable() < HeaderBytes + qint64(length))
         return;
     socket->skip(HeaderBytes);
-    const QJsonArray list = QJsonDocument::fromJson(socket->read(length)).array();
+    const QJsonObject message = QJsonDocument::fromJson(socket->read(length)).object();
+    const bool fromLaterStart = message.value(QLatin1String("arguments")).isArray();
     QStringList arguments;
-    for (const QJsonValue &value : list)
+    for (const QJsonValue &value : message.value(QLatin1String("arguments")).toArray())
         arguments.append(value.toString());
-
-    socket->write(&Acknowledged, 1);
+    const LinkOffer offer =
+        fromLaterStart ? linkOfferFromArguments(arguments)
+                       : linkOfferFromJson(message.value(QLatin1String("offer")).toObject());
+    // A command line without links is taken as it is: it only brings the window forward.
+    const bool taken =
+        (fromLaterStart && offer.isEmpty()) || (!offer.isEmpty() && m_take && m_take(offer));
+    socket->write(taken ? &Acknowledged : &Refused, 1);
     socket->disconnectFromServer();
-    // Queued: what the arguments start (the add dialog, a nested event loop) must not run inside
-    // this socket's signal.
+    if (!fromLaterStart)
+        return;
+    // Queued: what the window does then must not run inside this socket's signal.
     QMetaObject::invokeMethod(
         this, [this, arguments] { emit argumentsReceived(arguments); }, Qt::QueuedConnection);
 }
 
-bool SingleInstance::handOver(const QStringList &arguments, int timeoutMs)
+SingleInstance::HandOver SingleInstance::handOver(const QStringList &arguments, int timeoutMs)
+{
+    const QJsonObject message{{QStringLiteral("arguments"), QJsonArray::fromStringList(arguments)}};
+    return send(QJsonDocument(message).toJson(QJsonDocument::Compact), timeoutMs);
+}
+
+SingleInstance::HandOver SingleInstance::handOver(const LinkOffer &offer, int timeoutMs)
+{
+    const QJsonObject message{{QStringLiteral("offer"), linkOfferToJson(offer)}};
+    return send(QJsonDocument(message).toJson(QJsonDocument::Compact), timeoutMs);
+}
+
+SingleInstance::HandOver SingleInstance::send(const QByteArray &body, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
@@ -133,23 +157,24 @@ bool SingleInstance::handOver(const QStringList &arguments, int timeoutMs)
         if (socket.waitForConnected(remainingMs(deadline)))
             break;
         if (deadline.hasExpired())
-            return false;
+            return HandOver::NoAnswer;
         QThread::msleep(50);
     }
 
-    const QByteArray body =
-        QJsonDocument(QJsonArray::fromStringList(arguments)).toJson(QJsonDocument::Compact);
     QByteArray message(HeaderBytes, Qt::Uninitialized);
     qToBigEndian<quint32>(HandOverMagic, message.data());
     qToBigEndian<quint32>(quint32(body.size()), message.data() + 4);
     socket.write(message + body);
     while (socket.bytesToWrite() > 0) {
         if (!socket.waitForBytesWritten(remainingMs(deadline)))
-            return false;
+            return HandOver::NoAnswer;
     }
     while (socket.bytesAvailable() < 1) {
         if (!socket.waitForReadyRead(remainingMs(deadline)))
-            return false;
+            return HandOver::NoAnswer;
     }
-    return socket.read(1).at(0) == Acknowledged;
+    const char answer = socket.read(1).at(0);
+    return answer == Acknowledged ? HandOver::Taken
+           : answer == Refused    ? HandOver::Refused
+                                  : HandOver::NoAnswer;
 }

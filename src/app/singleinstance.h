@@ -1,9 +1,13 @@
 #pragma once
 
+#include "app/linkoffer.h"
+
 #include <QLockFile>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 class QLocalServer;
 class QLocalSocket;
@@ -15,10 +19,20 @@ class QLocalSocket;
 //
 // Both live in the user's runtime folder (XDG_RUNTIME_DIR on Linux, %TEMP% on Windows). The lock
 // records the holder's process id, so a lock left by a crashed copy is taken over at once.
+//
+// The same socket takes links from torvane-host, the browser's native messaging host: a message
+// carries either a later start's command line or a LinkOffer, and is answered with whether its
+// links were taken.
 class SingleInstance : public QObject {
     Q_OBJECT
 
 public:
+    enum class HandOver {
+        Taken,   // the running copy has the message (and its links, if any)
+        Refused, // it runs, but cannot take these links now (or none of them is http(s))
+        NoAnswer // no running copy answered in time
+    };
+
     // `directory` defaults to defaultDirectory().
     explicit SingleInstance(QString directory = QString(), QObject *parent = nullptr);
     ~SingleInstance() override;
@@ -30,21 +44,30 @@ public:
     bool claim();
 
     // From a later start: passes the arguments to the running copy and waits until it has them.
-    // False when no running copy answered.
-    bool handOver(const QStringList &arguments, int timeoutMs = 5000);
+    HandOver handOver(const QStringList &arguments, int timeoutMs = 5000);
+    // From torvane-host: passes the offer to the running copy and waits for its answer.
+    HandOver handOver(const LinkOffer &offer, int timeoutMs = 5000);
+
+    // In the running copy: takes the links of a message before it is acknowledged (the web links
+    // of a command line, or an offer); false refuses them, and the sender is told so. It must not
+    // run a dialog itself. Without a taker, links are refused.
+    void setLinkTaker(std::function<bool(const LinkOffer &)> taker) { m_take = std::move(taker); }
 
     QString lockPath() const;
     QString serverName() const;
 
 signals:
-    // In the running copy: a later start handed over these arguments (its program name left out).
+    // In the running copy: a later start handed over these arguments (its program name left out);
+    // their links have already gone to the link taker.
     void argumentsReceived(const QStringList &arguments);
 
 private:
     void acceptConnections();
     void readHandOver(QLocalSocket *socket);
+    HandOver send(const QByteArray &body, int timeoutMs);
 
     QString dir;
     QLockFile lock;
     QLocalServer *server = nullptr;
+    std::function<bool(const LinkOffer &)> m_take;
 };

@@ -7,30 +7,12 @@
 #include <QIcon>
 #include <QTextStream>
 #include <QTimer>
-#include <QUrl>
 
-namespace {
-
-void openLink(MainWindow &window, const QStringList &arguments)
+void receiveHandOvers(SingleInstance &instance, MainWindow &window)
 {
-    const QString link = linkArgument(arguments);
-    if (!link.isEmpty())
-        window.openAddDialog(link, QString(), 0);
-}
-
-} // namespace
-
-QString linkArgument(const QStringList &arguments)
-{
-    if (arguments.size() != 1)
-        return QString();
-    const QString text = arguments.first().trimmed();
-    const QUrl url(text);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
-        return QString();
-    return text;
+    instance.setLinkTaker([&window](const LinkOffer &offer) { return window.takeOffer(offer); });
+    QObject::connect(&instance, &SingleInstance::argumentsReceived, &window,
+                     [&window] { window.bringToFront(); });
 }
 
 int runTorvane(QApplication &app)
@@ -38,8 +20,14 @@ int runTorvane(QApplication &app)
     const QStringList arguments = app.arguments().mid(1);
     SingleInstance instance;
     if (!instance.claim()) {
-        if (instance.handOver(arguments))
-            return 0;
+        switch (instance.handOver(arguments)) {
+        case SingleInstance::HandOver::Taken: return 0;
+        case SingleInstance::HandOver::Refused:
+            QTextStream(stderr) << "torvane: the running copy has too many links waiting; "
+                                   "try again once their dialogs are done\n";
+            return 1;
+        case SingleInstance::HandOver::NoAnswer: break;
+        }
         QTextStream(stderr) << "torvane: another copy holds " << instance.lockPath()
                             << " but does not answer\n";
         return 1;
@@ -51,12 +39,9 @@ int runTorvane(QApplication &app)
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.torvane.Torvane"));
 
     MainWindow window;
-    QObject::connect(&instance, &SingleInstance::argumentsReceived, &window,
-                     [&window](const QStringList &received) {
-                         window.bringToFront();
-                         openLink(window, received);
-                     });
+    receiveHandOvers(instance, window);
     window.show();
-    QTimer::singleShot(0, &window, [&window, arguments] { openLink(window, arguments); });
+    // The links of this start's own command line (http(s) ones only) wait their turn like any.
+    window.takeOffer(linkOfferFromArguments(arguments));
     return app.exec();
 }

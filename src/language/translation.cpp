@@ -148,6 +148,15 @@ const std::pair<const char *, const char *> kTable[] = {
     {"Not a SHA-256, SHA-1 or MD5 checksum", "ليست بصمة SHA-256 أو SHA-1 أو MD5"},
     {"Matches (%1)", "مطابقة (%1)"},
     {"Does not match (%1)", "غير مطابقة (%1)"},
+    // Links handed over: only web links, and from other devices only when the user allows it.
+    {"Error: Only http:// and https:// links can be downloaded.",
+     "خطأ: لا يمكن تحميل إلا الروابط التي تبدأ بـ http:// أو https://."},
+    {"Accept links from other devices on the network", "قبول الروابط من الأجهزة الأخرى على الشبكة"},
+    {"When on, any device on your network can open the add-download dialog here and hand over "
+     "links, with cookies of its choosing. Leave it off unless you send links from another "
+     "computer.",
+     "عند التفعيل يستطيع أي جهاز على شبكتك فتح نافذة إضافة التحميل هنا وتسليم روابط مع ملفات "
+     "تعريف ارتباط يختارها هو. اتركه معطلاً ما لم ترسل روابط من حاسوب آخر."},
 };
 
 } // namespace

@@ -212,7 +212,8 @@ private slots:
     }
 
     // A probe for a half-typed link that answers after the current one must not overwrite it;
-    // a "blob:" link is refused without a request, and a real link afterwards is taken again.
+    // a "blob:" link, or any but an http(s) one, is refused without a request, and a real link
+    // afterwards is taken again.
     void staleProbeExecutableAndBlob()
     {
         serve("/slow", "slow", "Content-Disposition: attachment; filename=\"stale.zip\"");
@@ -229,10 +230,19 @@ private slots:
         const int before = server.requests.size();
         d.url->setText(QStringLiteral("BLOB:https://example.org/1234"));
         QVERIFY(!d.start->isEnabled() && d.info->text().startsWith("Error: 'blob:' links"));
+        // Nor can any other scheme be started or kept for later: file: would read the disk.
+        auto *later = d.findChild<QPushButton *>("btnLater");
+        for (const char *link : {"file:///etc/hostname", "javascript:alert(1)", "data:,x",
+                                 "ftp://h/f.zip", "qrc:/icon/add.png", "https:///f.zip"}) {
+            d.url->setText(QString::fromLatin1(link));
+            QVERIFY2(!d.start->isEnabled() && !later->isEnabled(), link);
+            QCOMPARE(d.info->text(),
+                     QStringLiteral("Error: Only http:// and https:// links can be downloaded."));
+        }
         QTest::qWait(50);
         QCOMPARE(server.requests.size(), before);
         d.url->setText(server.url("/setup.EXE").toString());
-        QVERIFY(d.start->isEnabled());
+        QVERIFY(d.start->isEnabled() && later->isEnabled());
     }
 
     // The quality list from the tool's answer; any failure leaves "Best Available".

@@ -1,11 +1,19 @@
 #include "adding/addurldialog.h"
 #include "app/browserbridge.h"
 #include "app/mainwindow.h"
+#include "app/singleinstance.h"
+#include "app/startup.h"
 #include "devtoolsbrowser.h"
 #include "engine/downloadtask.h"
 #include "language/translation.h"
+#include "marionettebrowser.h"
+#include "testfiles.h"
 #include "testhttpserver.h"
 #include "views/tasklist.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <QFile>
 #include <QLabel>
@@ -18,8 +26,43 @@
 
 #include <memory>
 
-// A real browser against the running window's bridge: a web page on another loopback origin may
-// not use it, the shipped extension may.
+namespace {
+
+// The manifest by which a browser finds torvane-host (the built one) and knows that only our
+// extension may start it.
+QByteArray nativeHostManifest(bool firefox)
+{
+    QJsonObject manifest{{"name", "io.github.torvane.host"},
+                         {"description", "Torvane"},
+                         {"path", TORVANE_HOST_PROGRAM},
+                         {"type", "stdio"}};
+    if (firefox)
+        manifest.insert("allowed_extensions", QJsonArray{FirefoxExtensionId});
+    else
+        manifest.insert(
+            "allowed_origins",
+            QJsonArray{QStringLiteral("chrome-extension://%1/").arg(ChromiumExtensionId)});
+    return QJsonDocument(manifest).toJson();
+}
+
+// What the extension's options page says of the way it reaches Torvane.
+QString channelLine(bool native)
+{
+    return native ? QStringLiteral("Connected through the browser's native messaging")
+                  : QStringLiteral("Connected through port 9090");
+}
+
+bool installNativeHost(const QString &folder, bool firefox)
+{
+    return QDir().mkpath(folder) &&
+           writeFile(folder + "/io.github.torvane.host.json", nativeHostManifest(firefox));
+}
+
+} // namespace
+
+// Real browsers against the running window: a web page on another loopback origin may not use the
+// bridge; the shipped extension hands a protected download over, through the port or, with the
+// port held by another program, through the browser's native messaging and torvane-host.
 class TestBridgeBrowser : public QObject {
     Q_OBJECT
 
@@ -27,15 +70,24 @@ private slots:
     void init();
     void cleanup() { poll.stop(), poll.disconnect(); }
     void pageFetchReadsNothingAndOpensNothing();
+    void keptInTheBrowser_data();
+    void keptInTheBrowser();
+    void protectedDownloadCompletesThroughTheWindow_data();
     void protectedDownloadCompletesThroughTheWindow();
 
 private:
     // Watches the window for the add dialog; once its probe has filled the path, notes what it
     // shows and closes it, or presses Start.
     void watchForDialog(MainWindow &window, bool start = false);
-    // Starts the browser with the shipped extension, set to take the browser's downloads over
-    // to the window's bridge; the session of a tab to drive, empty when that failed.
-    QString startTakingOver(DevToolsBrowser &browser, MainWindow &window);
+    // Starts the browser with the shipped extension (talking to `port`), set to take the
+    // browser's downloads over, and opens `page` in it; false when that failed.
+    // In Chromium, `settings` are stored for the extension as they are (a script object); the
+    // session of the tab, empty on failure.
+    QString startTakingOver(DevToolsBrowser &browser, quint16 port, bool native,
+                            const QString &page,
+                            const QString &settings = "{interceptDownloads: true}");
+    bool startTakingOver(MarionetteBrowser &browser, quint16 port, bool native,
+                         const QString &page);
 
     QTimer poll;
     std::unique_ptr<QTemporaryDir> home; // the task list and the download folder of each test
@@ -45,11 +97,15 @@ private:
 
 void TestBridgeBrowser::init()
 {
-    if (DevToolsBrowser::chromiumPath().isEmpty())
-        QSKIP("no Chromium on this machine");
     QStandardPaths::setTestModeEnabled(true);
     home = std::make_unique<QTemporaryDir>();
     qputenv("HOME", home->path().toUtf8());
+    // torvane-host, started by the browser with this environment, finds the window's socket here.
+    QVERIFY(QDir().mkpath(home->path() + "/run"));
+    QVERIFY(QFile::setPermissions(home->path() + "/run", QFileDevice::ReadOwner |
+                                                             QFileDevice::WriteOwner |
+                                                             QFileDevice::ExeOwner));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home->path() + "/run"));
     g_lang = QStringLiteral("en");
     MainWindow::bridgePort = 0;
     dialogs = 0;
@@ -78,35 +134,83 @@ void TestBridgeBrowser::watchForDialog(MainWindow &window, bool start)
     poll.start(20);
 }
 
-QString TestBridgeBrowser::startTakingOver(DevToolsBrowser &browser, MainWindow &window)
+QString TestBridgeBrowser::startTakingOver(DevToolsBrowser &browser, quint16 port, bool native,
+                                           const QString &page, const QString &settings)
 {
-    auto *bridge = window.findChild<BrowserBridge *>();
-    if (!bridge || !bridge->isListening())
-        return QString();
-    const QString extension =
-        browser.extensionForPort(QStringLiteral(TORVANE_EXTENSION_DIR), bridge->serverPort());
+    const QString extension = browser.extensionForPort(QStringLiteral(TORVANE_EXTENSION_DIR), port);
+    if (native && !installNativeHost(browser.userDataFolder() + "/NativeMessagingHosts", false))
+        return {};
     if (extension.isEmpty() || !browser.start({extension}))
-        return QString();
+        return {};
     const QString worker =
         browser.attach(QStringLiteral("service_worker"), QStringLiteral("chrome-extension://"));
     if (worker.isEmpty() ||
         !browser.waitFor(worker, QStringLiteral("globalThis.chrome && chrome.storage")))
-        return QString();
+        return {};
     const QJsonValue set = browser.evaluate(
-        worker,
-        QStringLiteral("chrome.storage.local.set({interceptDownloads: true}).then(() => 1)"));
+        worker, QStringLiteral("chrome.storage.local.set(%1).then(() => 1)").arg(settings));
     if (set != QJsonValue(1))
-        return QString();
+        return {};
     browser.call(QStringLiteral("Browser.setDownloadBehavior"),
                  {{QStringLiteral("behavior"), QStringLiteral("allow")},
                   {QStringLiteral("downloadPath"), browser.downloadFolder()}});
-    return browser.attach(QStringLiteral("page"));
+    // The options page finds Torvane the way the links will go.
+    const QString tab = browser.attach(QStringLiteral("page"));
+    const auto open = [&](const QString &url) {
+        return !browser.call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, tab)
+                    .isEmpty();
+    };
+    const QString shown =
+        QStringLiteral("document.getElementById('channel').textContent == \"%1\"");
+    if (tab.isEmpty() ||
+        !open(QStringLiteral("chrome-extension://%1/options.html").arg(ChromiumExtensionId)) ||
+        !browser.waitFor(tab, shown.arg(channelLine(native))) || !open(page))
+        return {};
+    return tab;
+}
+
+// In Firefox the take-over is switched on as a user does, on the options page, which also tells
+// which way it reaches Torvane.
+bool TestBridgeBrowser::startTakingOver(MarionetteBrowser &browser, quint16 port, bool native,
+                                        const QString &page)
+{
+    const QString uuid = QStringLiteral("0e3a1f52-7c1d-4f0e-9d6b-5a2b8c4d7e10");
+    const QString options = QStringLiteral("moz-extension://%1/options.html").arg(uuid);
+    const QString extension = DevToolsBrowser::copyExtensionForPort(
+        QStringLiteral(TORVANE_EXTENSION_DIR), port, browser.homeFolder() + "/extension");
+    if (native &&
+        !installNativeHost(browser.homeFolder() + "/.mozilla/native-messaging-hosts", true))
+        return false;
+    if (extension.isEmpty() || !browser.start(FirefoxExtensionId, uuid) ||
+        !browser.installAddon(extension) || !browser.openPrivileged(options))
+        return false;
+    const QString shown = QStringLiteral("return document.getElementById('channel').textContent");
+    if (!QTest::qWaitFor([&] { return browser.execute(shown).toString() == channelLine(native); },
+                         15000))
+        return false;
+    // Clicked, then read back from the extension's storage by the page opened anew.
+    browser.execute(QStringLiteral("document.getElementById('interceptDownloads').click()"));
+    QTest::qWait(200);
+    if (!browser.openPrivileged(options) ||
+        !QTest::qWaitFor(
+            [&] {
+                return browser
+                    .execute(QStringLiteral(
+                        "return document.getElementById('interceptDownloads').checked"))
+                    .toBool();
+            },
+            5000))
+        return false;
+    return browser.navigate(page);
 }
 
 // A page on another loopback origin fetches from the bridge with the extension's own address
 // builder: the browser gets no answer it could read, and the window opens nothing.
 void TestBridgeBrowser::pageFetchReadsNothingAndOpensNothing()
 {
+    if (DevToolsBrowser::chromiumPath().isEmpty())
+        QSKIP("no Chromium on this machine");
+    MainWindow::bridgePort = 0;
     MainWindow window;
     auto *bridge = window.findChild<BrowserBridge *>();
     QVERIFY(bridge && bridge->isListening());
@@ -143,14 +247,92 @@ void TestBridgeBrowser::pageFetchReadsNothingAndOpensNothing()
     QVERIFY(window.findChild<AddUrlDialog *>() == nullptr);
 }
 
+void TestBridgeBrowser::keptInTheBrowser_data()
+{
+    QTest::addColumn<int>("modifiers"); // of the click, as the DevTools protocol counts them
+    QTest::addColumn<QString>("settings");
+    QTest::newRow("Alt held") << 1 << "{interceptDownloads: true}";
+    QTest::newRow("Ctrl chosen and held")
+        << 2 << "{interceptDownloads: true, keepModifier: 'ctrl'}";
+    QTest::newRow("site never handed over")
+        << 0 << "{interceptDownloads: true, neverHandOver: ['127.0.0.1']}";
+}
+
+// With the take-over on, a click with the chosen key held, or a link of a site on the "never hand
+// over" list, leaves the download to the browser: no dialog, the file in the browser's folder.
+void TestBridgeBrowser::keptInTheBrowser()
+{
+    QFETCH(int, modifiers);
+    QFETCH(QString, settings);
+    if (DevToolsBrowser::chromiumPath().isEmpty())
+        QSKIP("no Chromium on this machine");
+    MainWindow::bridgePort = 0;
+    MainWindow window;
+    watchForDialog(window, true);
+    TestHttpServer site;
+    QVERIFY(site.start());
+    TestHttpServer::Route page, file;
+    page.body = "<!doctype html><a id=l href='/kept.zip' style='position:fixed;left:0;top:0;"
+                "width:100px;height:40px;display:block'>get</a>";
+    page.headers = {{"Content-Type", "text/html"}};
+    file.body = TestHttpServer::randomBody(64 * 1024, 3);
+    file.headers = {{"Content-Type", "application/zip"},
+                    {"Content-Disposition", "attachment; filename=\"kept.zip\""}};
+    site.setRoute("/page.html", page);
+    site.setRoute("/kept.zip", file);
+
+    DevToolsBrowser browser;
+    const QString tab = startTakingOver(browser, window.findChild<BrowserBridge *>()->serverPort(),
+                                        false, site.url("/page.html").toString(), settings);
+    QVERIFY2(!tab.isEmpty(), qPrintable(browser.output()));
+    QVERIFY(browser.waitFor(tab, QStringLiteral("document.getElementById('l')")));
+    for (const char *type : {"mousePressed", "mouseReleased"})
+        browser.call(QStringLiteral("Input.dispatchMouseEvent"),
+                     {{"type", type},
+                      {"x", 20},
+                      {"y", 20},
+                      {"button", "left"},
+                      {"clickCount", 1},
+                      {"modifiers", modifiers}},
+                     tab);
+    const QString saved = browser.downloadFolder() + "/kept.zip";
+    QTRY_VERIFY2_WITH_TIMEOUT(readFile(saved) == file.body, qPrintable(browser.output()), 30000);
+    QTest::qWait(300);
+    QCOMPARE(dialogs, 0);
+}
+
+void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow_data()
+{
+    QTest::addColumn<bool>("firefox");
+    QTest::addColumn<bool>("native");
+    QTest::newRow("Chromium, port") << false << false;
+    QTest::newRow("Chromium, native messaging") << false << true;
+    QTest::newRow("Firefox, native messaging") << true << true;
+}
+
 // A file behind a login that Torvane alone could not fetch: a page sets the session cookie and
 // leads the browser to the file; the extension hands the download over with the link as the
 // browser had it, the name and size it knew, and the browser's session. The test presses Start in
 // the window's dialog, and the file lands byte for byte, fetched with the browser's cookie,
-// Referer and User-Agent.
+// Referer and User-Agent. With another program on the port, the link goes through native
+// messaging and never reaches the port.
 void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow()
 {
+    QFETCH(bool, firefox);
+    QFETCH(bool, native);
+    if (firefox ? MarionetteBrowser::firefoxPath().isEmpty()
+                : DevToolsBrowser::chromiumPath().isEmpty())
+        QSKIP("no such browser on this machine");
+    QTcpServer holder;
+    QVERIFY(holder.listen(QHostAddress::LocalHost));
+    MainWindow::bridgePort = native ? holder.serverPort() : 0;
+    SingleInstance instance(home->path() + "/run");
+    QVERIFY(instance.claim());
     MainWindow window;
+    receiveHandOvers(instance, window);
+    auto *bridge = window.findChild<BrowserBridge *>();
+    QCOMPARE(bridge == nullptr, native);
+    const quint16 port = native ? holder.serverPort() : bridge->serverPort();
     watchForDialog(window, true);
 
     TestHttpServer site;
@@ -175,12 +357,17 @@ void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow()
     site.setRoute("/page.html", page);
     site.setRoute("/locked.zip", file);
 
-    DevToolsBrowser browser;
-    const QString tab = startTakingOver(browser, window);
-    QVERIFY2(!tab.isEmpty(), qPrintable(browser.output()));
-    browser.call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), pageUrl}}, tab);
+    DevToolsBrowser chromium;
+    MarionetteBrowser gecko;
+    const bool started = firefox ? startTakingOver(gecko, port, native, pageUrl)
+                                 : !startTakingOver(chromium, port, native, pageUrl).isEmpty();
+    const auto output = [&] {
+        return firefox ? gecko.output() : chromium.output();
+    };
+    QVERIFY2(started, qPrintable(output()));
 
-    QTRY_VERIFY2_WITH_TIMEOUT(dialogs == 1, qPrintable(browser.output()), 30000);
+    QTRY_VERIFY2_WITH_TIMEOUT(dialogs == 1, qPrintable(output()), 30000);
+    QVERIFY(!holder.hasPendingConnections());
     QCOMPARE(shownLink, site.url("/locked.zip?id=7&x=a+b").toString());
     QVERIFY2(shownInfo.startsWith("Size: 0.25 MB"), qPrintable(shownInfo));
     QTRY_COMPARE(window.taskList()->tasks().size(), 1);

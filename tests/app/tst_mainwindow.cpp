@@ -369,7 +369,7 @@ void TestMainWindow::addedThroughTheDialogLandsInItsFolder()
             dialog->findChild<QPushButton *>("btnStart")->click();
     });
     poll.start(20);
-    w.openAddDialog(server.url("/get").toString(), QString(), 0);
+    w.openAddDialog(LinkOffer{{server.url("/get").toString()}, {}, 0, {}});
     poll.stop();
 
     QCOMPARE(tasks(w).size(), 1);

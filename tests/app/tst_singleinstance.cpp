@@ -1,4 +1,5 @@
 #include "adding/addurldialog.h"
+#include "app/linkoffer.h"
 #include "app/mainwindow.h"
 #include "app/startup.h"
 #include "testfiles.h"
@@ -158,25 +159,28 @@ void TestSingleInstance::cleanup()
 void TestSingleInstance::linkFromCommandLine_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("link");
+    QTest::addColumn<QStringList>("links");
     QTest::newRow("https link") << QStringList{"https://example.org/a/b.zip?x=1&y=2"}
-                                << "https://example.org/a/b.zip?x=1&y=2";
+                                << QStringList{"https://example.org/a/b.zip?x=1&y=2"};
     QTest::newRow("scheme in capitals, spaces around")
-        << QStringList{" HTTP://example.org/f.iso "} << "HTTP://example.org/f.iso";
-    QTest::newRow("no arguments") << QStringList{} << QString();
-    QTest::newRow("two links") << QStringList{"https://a.org/1", "https://a.org/2"} << QString();
-    QTest::newRow("local file") << QStringList{"/home/user/file.zip"} << QString();
-    QTest::newRow("file link") << QStringList{"file:///home/user/file.zip"} << QString();
-    QTest::newRow("other scheme") << QStringList{"ftp://example.org/f.zip"} << QString();
-    QTest::newRow("no host") << QStringList{"https:///f.zip"} << QString();
-    QTest::newRow("option") << QStringList{"--help"} << QString();
+        << QStringList{" HTTP://example.org/f.iso "} << QStringList{"HTTP://example.org/f.iso"};
+    QTest::newRow("no arguments") << QStringList{} << QStringList{};
+    QTest::newRow("two links") << QStringList{"https://a.org/1", "https://a.org/2"}
+                               << QStringList{"https://a.org/1", "https://a.org/2"};
+    // Anything but an http(s) link is left out: paths, other schemes, options.
+    QTest::newRow("others left out")
+        << QStringList{"/home/user/file.zip", "file:///home/user/file.zip",
+                       "http://a.org/x",      "ftp://example.org/f.zip",
+                       "https:///f.zip",      "--help",
+                       "javascript:x()"}
+        << QStringList{"http://a.org/x"};
 }
 
 void TestSingleInstance::linkFromCommandLine()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(QString, link);
-    QCOMPARE(linkArgument(arguments), link);
+    QFETCH(QStringList, links);
+    QCOMPARE(linkOfferFromArguments(arguments).urls, links);
 }
 
 void TestSingleInstance::startFirstCopy(const QStringList &arguments)
@@ -256,11 +260,15 @@ void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
     QVERIFY(waitForLine("shown", 2));
     QVERIFY(waitForLine("dialog " + firstLink));
 
-    // While that dialog runs its own event loop, the next start is still taken in at once.
-    runLaterStart({secondLink});
+    // While that dialog runs its own event loop, the next start is still taken in at once; its
+    // links (only the http(s) one) wait their turn in the queue, not in a second dialog.
+    runLaterStart({"file:///etc/hostname", secondLink});
+    QTest::qWait(300);
+    QVERIFY(!firstCopyLines.contains("dialog " + secondLink));
+    firstCopy->write("accept\n");
     QVERIFY(waitForLine("dialog " + secondLink));
 
-    firstCopy->write("accept\naccept\n");
+    firstCopy->write("accept\n");
     QJsonArray saved;
     QVERIFY(QTest::qWaitFor(
         [&] {
@@ -271,10 +279,10 @@ void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
         30000));
     // One list with everything: the seeded task and both handed-over links, downloaded whole.
     QCOMPARE(saved.at(0).toObject(), seeded);
-    QCOMPARE(saved.at(1)["url"].toString(), secondLink);
-    QCOMPARE(saved.at(2)["url"].toString(), firstLink);
-    QVERIFY(readFile(saved.at(1)["savePath"].toString()) == second.body);
-    QVERIFY(readFile(saved.at(2)["savePath"].toString()) == first.body);
+    QCOMPARE(saved.at(1)["url"].toString(), firstLink);
+    QCOMPARE(saved.at(2)["url"].toString(), secondLink);
+    QVERIFY(readFile(saved.at(1)["savePath"].toString()) == first.body);
+    QVERIFY(readFile(saved.at(2)["savePath"].toString()) == second.body);
     // The later starts ended before they could load or write a list of their own.
     QVERIFY(!QFileInfo::exists(home->path() + "/data/torvane"));
     QCOMPARE(firstCopy->state(), QProcess::Running);

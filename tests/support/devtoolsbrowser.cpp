@@ -62,7 +62,7 @@ bool DevToolsBrowser::start(const QStringList &extensions)
     QStringList args = words("--headless --no-sandbox --disable-gpu --no-first-run --disable-sync "
                              "--disable-background-networking --disable-component-update "
                              "--remote-debugging-pipe")
-                       << "--user-data-dir=" + m_profile.filePath(QStringLiteral("profile"));
+                       << "--user-data-dir=" + userDataFolder();
     if (!extensions.isEmpty()) {
         args << QStringLiteral("--load-extension=") + extensions.join(QLatin1Char(','))
              << QStringLiteral("--disable-extensions-except=") + extensions.join(QLatin1Char(','));
@@ -189,6 +189,11 @@ QString DevToolsBrowser::downloadFolder() const
     return m_profile.filePath(QStringLiteral("downloads"));
 }
 
+QString DevToolsBrowser::userDataFolder() const
+{
+    return m_profile.filePath(QStringLiteral("profile"));
+}
+
 QString DevToolsBrowser::output() const
 {
     return m_error + QLatin1Char('\n') + QString::fromLocal8Bit(m_log);
@@ -196,10 +201,19 @@ QString DevToolsBrowser::output() const
 
 QString DevToolsBrowser::extensionForPort(const QString &extensionDir, quint16 bridgePort)
 {
-    const QString target = m_profile.filePath(QStringLiteral("extension"));
+    return copyExtensionForPort(extensionDir, bridgePort,
+                                m_profile.filePath(QStringLiteral("extension")));
+}
+
+QString DevToolsBrowser::copyExtensionForPort(const QString &extensionDir, quint16 bridgePort,
+                                              const QString &target)
+{
     QDirIterator it(extensionDir, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString from = it.next();
+        // The extension's own files, not its development tools from npm.
+        if (from.contains(QLatin1String("/node_modules/")))
+            continue;
         const QString to = target + from.mid(extensionDir.size());
         if (!QDir().mkpath(QFileInfo(to).path()) || !QFile::copy(from, to))
             return {};

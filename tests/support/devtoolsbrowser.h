@@ -40,6 +40,9 @@ public:
     bool waitFor(const QString &session, const QString &expression, int timeoutMs = 15000);
     // The folder inside this browser's profile where allowed downloads land.
     QString downloadFolder() const;
+    // The browser's user data folder; native messaging host manifests go to its
+    // NativeMessagingHosts folder.
+    QString userDataFolder() const;
 
     QString error() const { return m_error; }
     // What the browser printed so far, for failure messages.
@@ -49,6 +52,9 @@ public:
     // to the bridge on `bridgePort` instead of the fixed port, so that tests can use free ports.
     // Empty when the folder could not be copied.
     QString extensionForPort(const QString &extensionDir, quint16 bridgePort);
+    // The same copy in `target`, for any browser.
+    static QString copyExtensionForPort(const QString &extensionDir, quint16 bridgePort,
+                                        const QString &target);
 
 private:
     bool readMessages();

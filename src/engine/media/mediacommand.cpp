@@ -1,12 +1,11 @@
 #include "engine/media/mediacommand.h"
 
+#include "engine/http/weblink.h"
 #include "language/translation.h"
 
 bool isMediaToolLink(const QUrl &url)
 {
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
-           !url.host().isEmpty();
+    return isWebLink(url);
 }
 
 QStringList mediaToolArguments(const QString &format, const QString &ffmpegPath,
