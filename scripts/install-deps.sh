@@ -10,6 +10,8 @@ packages=(
   # the sanitizer build and the fuzz targets (clang's runtimes and libFuzzer)
   clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+  # digests through OpenSSL's EVP (the engine links libcrypto)
+  libssl-dev
   # TLS back end for HTTPS, and throw-away certificates in tests
   libssl3 openssl
   # display-less runs, screenshots and fonts that cover Arabic and colour emoji

@@ -22,12 +22,17 @@
 //
 // Like curl, the tool goes through the system's proxy (http_proxy, https_proxy, no_proxy) unless
 // -x names one in curl's spelling or --noproxy lists hosts to reach directly ("*" for all).
+//
+// When the server gives the file's digest (Repr-Digest, Digest, a .sha256 file or SHA256SUMS
+// beside it) or --checksum names one, the file is checked before the download counts as done:
+// "verified sha-256 (Repr-Digest)" on stderr, or the mismatch with both digests and exit code 1.
 #include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
 #include "engine/http/hostlogins.h"
 #include "engine/http/proxysettings.h"
 #include "engine/http/trustedcertificates.h"
 #include "engine/ratetext.h"
+#include "engine/storage/checksumtext.h"
 #include "language/translation.h"
 
 #include <QCommandLineParser>
@@ -122,6 +127,12 @@ int main(int argc, char **argv)
                        "or Digest, like curl); never sent to another host."),
         QStringLiteral("USER:PASSWORD"));
     parser.addOption(user);
+    const QCommandLineOption checksum(
+        QStringLiteral("checksum"),
+        QStringLiteral("Check the file against DIGEST, given as sha256:HEX (or sha512, sha1, md5); "
+                       "a mismatch fails the download."),
+        QStringLiteral("DIGEST"));
+    parser.addOption(checksum);
     parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("The link to download."));
     parser.addPositionalArgument(QStringLiteral("OUTPUT_PATH"),
                                  QStringLiteral("Where the file is written."));
@@ -168,6 +179,18 @@ int main(int argc, char **argv)
                                  false);
     }
 
+    ExpectedChecksum expected;
+    if (parser.isSet(checksum)) {
+        expected = parseNamedChecksum(parser.value(checksum));
+        if (!expected.valid) {
+            printLine(QStringLiteral("torvane-fetch: --checksum: not sha256:HEX, sha512:HEX, "
+                                     "sha1:HEX or md5:HEX: ") +
+                      parser.value(checksum));
+            return 1;
+        }
+        expected.source = QStringLiteral("--checksum");
+    }
+
     BandwidthLimiter limiter;
     limiter.setLimit(limit);
     DownloadTask task(QUrl(positional.at(0)), QFileInfo(positional.at(1)).absoluteFilePath(),
@@ -176,6 +199,7 @@ int main(int argc, char **argv)
     task.browserSession.userAgent = parser.value(userAgent);
     task.browserSession.cookie = parser.value(cookie);
     task.setBandwidthLimiter(&limiter);
+    task.expectedChecksum = expected;
     QElapsedTimer clock;
     QElapsedTimer lastReport;
     bool reported = false;
@@ -211,6 +235,14 @@ int main(int argc, char **argv)
 
     if (task.status != 2 && !task.lastDlpMessage.isEmpty())
         printLine(QStringLiteral("torvane-fetch: ") + task.lastDlpMessage);
+    const ChecksumResult &check = task.checksum;
+    const QString digestName = checksumName(check.expected.algorithm).toLower();
+    if (check.state == ChecksumResult::Verified)
+        printLine(QStringLiteral("verified %1 (%2)").arg(digestName, check.expected.source));
+    else if (check.state == ChecksumResult::Mismatch)
+        printLine(QStringLiteral("torvane-fetch: expected %1 %2 (%3), the file has %4")
+                      .arg(digestName, QString::fromLatin1(check.expected.digest.toHex()),
+                           check.expected.source, QString::fromLatin1(check.actual.toHex())));
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     const qint64 bytes = task.downloadedSize;
     const double rate = seconds > 0 ? double(bytes) / 1048576.0 / seconds : 0.0;

@@ -2,6 +2,7 @@
 
 #include <QMimeDatabase>
 #include <QRegularExpression>
+#include <QStringDecoder>
 #include <QStringList>
 #include <QUrl>
 #include <QUrlQuery>
@@ -88,6 +89,61 @@ bool usable(const QString &name)
     return !name.isEmpty() && name.contains(QLatin1Char('.'));
 }
 
+// The labels that the web's encoding rules give windows-1252, ISO-8859-1 and ASCII among them:
+// browsers read all of them as windows-1252, whose 0x80-0x9F are printable characters ("\x80"
+// is the euro sign). Decoded here, so that every system reads them alike whatever converters its
+// Qt has.
+bool isWindows1252Label(const QString &label)
+{
+    static const QStringList labels = {QStringLiteral("windows-1252"),
+                                       QStringLiteral("x-cp1252"),
+                                       QStringLiteral("cp1252"),
+                                       QStringLiteral("iso-8859-1"),
+                                       QStringLiteral("iso8859-1"),
+                                       QStringLiteral("iso88591"),
+                                       QStringLiteral("iso_8859-1"),
+                                       QStringLiteral("iso_8859-1:1987"),
+                                       QStringLiteral("iso-ir-100"),
+                                       QStringLiteral("latin1"),
+                                       QStringLiteral("l1"),
+                                       QStringLiteral("csisolatin1"),
+                                       QStringLiteral("cp819"),
+                                       QStringLiteral("ibm819"),
+                                       QStringLiteral("us-ascii"),
+                                       QStringLiteral("ascii"),
+                                       QStringLiteral("ansi_x3.4-1968")};
+    return labels.contains(label);
+}
+
+QString fromWindows1252(const QByteArray &bytes)
+{
+    static const char16_t high[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    QString text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        text += b >= 0x80 && b < 0xA0 ? QChar(high[b - 0x80]) : QChar(b);
+    }
+    return text;
+}
+
+// Bytes in the named charset as text; a null string when the charset is unknown or the bytes
+// are not valid in it (a wrong guess would name the file with replacement characters).
+QString decodeCharset(const QString &charset, const QByteArray &bytes)
+{
+    const QString label = charset.trimmed().toLower();
+    if (isWindows1252Label(label))
+        return fromWindows1252(bytes);
+    QStringDecoder decoder(label.toLatin1().constData(), QStringConverter::Flag::Stateless);
+    if (!decoder.isValid())
+        return QString();
+    const QString text = decoder(bytes);
+    return decoder.hasError() ? QString() : text;
+}
+
 QString decodeExtValue(const QString &extValue)
 {
     // charset'language'value; the value is percent-encoded bytes in that charset.
@@ -95,11 +151,72 @@ QString decodeExtValue(const QString &extValue)
     const int second = first < 0 ? -1 : extValue.indexOf(QLatin1Char('\''), first + 1);
     if (second < 0)
         return QString();
-    const QString charset = extValue.left(first).trimmed().toLower();
-    const QByteArray bytes = QByteArray::fromPercentEncoding(extValue.mid(second + 1).toUtf8());
-    if (charset == QLatin1String("iso-8859-1") || charset == QLatin1String("latin1"))
-        return QString::fromLatin1(bytes);
-    return QString::fromUtf8(bytes);
+    return decodeCharset(extValue.left(first),
+                         QByteArray::fromPercentEncoding(extValue.mid(second + 1).toUtf8()));
+}
+
+// A value made of MIME encoded words ("=?UTF-8?B?...?=", "=?ISO-8859-1?Q?...?="), as mail
+// programs and some servers send non-ASCII names in a plain `filename`; browsers decode them.
+// Null when the value is not such words alone, or one of them does not decode.
+QString decodeEncodedWords(const QString &value)
+{
+    static const QRegularExpression word(
+        QStringLiteral("=\\?([^?\\s]+)\\?([BbQq])\\?([^?\\s]*)\\?="));
+    QString text;
+    int pos = 0;
+    const QString trimmed = value.trimmed();
+    if (!trimmed.startsWith(QLatin1String("=?")))
+        return QString();
+    while (pos < trimmed.size()) {
+        const QRegularExpressionMatch m = word.match(trimmed, pos, QRegularExpression::NormalMatch,
+                                                     QRegularExpression::AnchorAtOffsetMatchOption);
+        if (!m.hasMatch())
+            return QString();
+        QByteArray bytes = m.captured(3).toLatin1();
+        if (m.captured(2).compare(QLatin1String("B"), Qt::CaseInsensitive) == 0) {
+            const auto result =
+                QByteArray::fromBase64Encoding(bytes, QByteArray::AbortOnBase64DecodingErrors);
+            if (!result)
+                return QString();
+            bytes = *result;
+        } else {
+            bytes = QByteArray::fromPercentEncoding(bytes.replace('_', ' '), '=');
+        }
+        // The charset may carry a language after a "*" (RFC 2231).
+        const QString decoded = decodeCharset(m.captured(1).section(QLatin1Char('*'), 0, 0), bytes);
+        if (decoded.isNull())
+            return QString();
+        text += decoded;
+        pos = int(m.capturedEnd());
+        // White space between two encoded words is not part of the text.
+        while (pos < trimmed.size() && trimmed.at(pos).isSpace())
+            ++pos;
+    }
+    return text;
+}
+
+// The text of a quoted string that starts at `pos` (on its opening quote), with each backslash
+// taking the next character literally; `pos` ends past the closing quote, or at `end` (the next
+// ";" outside the quotes, or the end) when there is none.
+QString unquote(const QString &value, int &pos)
+{
+    const int n = value.size();
+    QString text;
+    int i = pos + 1;
+    for (; i < n && value.at(i) != QLatin1Char('"'); ++i) {
+        if (value.at(i) == QLatin1Char('\\') && i + 1 < n)
+            ++i;
+        text += value.at(i);
+    }
+    if (i < n) {
+        pos = i + 1;
+        return text;
+    }
+    // No closing quote: the value ends at the next ";", as before any quote was seen.
+    const int end = value.indexOf(QLatin1Char(';'), pos + 1);
+    const QString rest = value.mid(pos + 1, (end < 0 ? n : end) - pos - 1);
+    pos = end < 0 ? n : end;
+    return rest;
 }
 
 } // namespace
@@ -195,7 +312,9 @@ QString contentDispositionFileName(const QString &value, bool *decoded, bool *pr
                    value.at(pos) != QLatin1Char(';'))
                 ++pos;
             text = value.mid(start, pos - start).trimmed();
-        } else if (open == QLatin1Char('"') || open == QLatin1Char('\'')) {
+        } else if (open == QLatin1Char('"')) {
+            text = unquote(value, pos);
+        } else if (open == QLatin1Char('\'')) {
             const int close = value.indexOf(open, pos + 1);
             const int end = close < 0 ? value.indexOf(QLatin1Char(';'), pos + 1) : close;
             text = value.mid(pos + 1, (end < 0 ? n : end) - pos - 1);
@@ -225,6 +344,12 @@ QString contentDispositionFileName(const QString &value, bool *decoded, bool *pr
             if (present)
                 *present = true;
         }
+    }
+    const QString words = decodeEncodedWords(plainName);
+    if (!words.isNull()) {
+        if (decoded)
+            *decoded = true;
+        return words;
     }
     return plainName;
 }

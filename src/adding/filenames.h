@@ -21,12 +21,16 @@ class QUrl;
 // "///" or " . ").
 QString safeFileName(const QString &name);
 
-// The file name of a Content-Disposition value, or an empty string. An RFC 5987 `filename*`
-// (charset'language'percent-encoded) wins over a plain `filename`; its value comes back decoded
-// and *decoded is set. Otherwise the first `filename` parameter, quoted (to the matching quote,
-// spaces and ";" included) or bare (up to the next ";", quote or apostrophe), comes back as sent.
-// Parameter names match whole and in any letter case. *present tells whether the value names a
-// file at all, even an empty one.
+// The file name of a Content-Disposition value, or an empty string, read as browsers read it.
+// An RFC 8187 `filename*` (charset'language'percent-encoded) wins over a plain `filename`
+// wherever it stands; its value comes back decoded and *decoded is set. Any charset Qt can
+// decode is taken, the ISO-8859-1 and ASCII labels as windows-1252; an unknown charset or bytes
+// invalid in it leave the parameter out. Otherwise the first `filename` parameter: quoted (to
+// the closing quote, spaces and ";" included, a backslash taking the next character literally),
+// in apostrophes (to the next one), or bare (up to the next ";", quote or apostrophe). A value
+// made of MIME encoded words ("=?UTF-8?B?...?=") comes back decoded, with *decoded set; any other
+// comes back as sent. Parameter names match whole and in any letter case. *present tells whether
+// the value names a file at all, even an empty one.
 QString contentDispositionFileName(const QString &value, bool *decoded = nullptr,
                                    bool *present = nullptr);
 

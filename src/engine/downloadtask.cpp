@@ -47,6 +47,7 @@ void DownloadTask::start()
         mediaRun()->start(browserSession, limiter);
     } else {
         httpTransfer()->useBrowserSession(browserSession, webPageAccepted);
+        http->setExpectedChecksum(expectedChecksum);
         http->start();
     }
 }
@@ -63,6 +64,7 @@ void DownloadTask::pause()
     if (status != 1)
         return;
     currentSpeed = 0.0;
+    checking = false; // a resume checks the file again
     if (media)
         media->stop();
     else if (http)
@@ -82,6 +84,7 @@ void DownloadTask::resume()
     if (!enterRun())
         return;
     httpTransfer()->useBrowserSession(browserSession, webPageAccepted);
+    http->setExpectedChecksum(expectedChecksum);
     http->resume();
 }
 
@@ -94,6 +97,7 @@ bool DownloadTask::enterRun()
         return false;
     refusedCertificate = RefusedCertificate();
     loginRequest = LoginRequest();
+    checksum = ChecksumResult();
     return true;
 }
 
@@ -207,8 +211,21 @@ HttpTransfer *DownloadTask::httpTransfer()
         loginRequest = request;
         emit loginRequired();
     });
-    connect(http, &HttpTransfer::completed, this, [this] { setStatus(2); });
-    connect(http, &HttpTransfer::failed, this, [this] { setStatus(3); });
+    connect(http, &HttpTransfer::checking, this, [this] {
+        checking = true;
+        stopTick();
+        emit progressUpdated();
+    });
+    connect(http, &HttpTransfer::completed, this, [this] {
+        checking = false;
+        checksum = http->checksum();
+        setStatus(2);
+    });
+    connect(http, &HttpTransfer::failed, this, [this] {
+        checking = false;
+        checksum = http->checksum();
+        setStatus(3);
+    });
     return http;
 }
 

@@ -3,6 +3,7 @@
 #include "engine/http/browsersession.h"
 #include "engine/http/hostlogins.h"
 #include "engine/http/trustedcertificates.h"
+#include "engine/storage/checksumtext.h"
 #include "engine/storage/transferprogress.h"
 #include "engine/transferfigures.h"
 
@@ -64,6 +65,15 @@ public:
     // The user was told that the server answers with a web page and took it all the same;
     // otherwise a web page for a file whose name says otherwise ends the run in error.
     bool webPageAccepted = false;
+    // A digest the user expects the file to have; checked at completion with any the server
+    // gives. Not kept in the saved list.
+    ExpectedChecksum expectedChecksum;
+    // How the file compared with the digests known for it when the download completed: Verified
+    // (shown with its algorithm and where the digest came from), or Mismatch (the run failed with
+    // "Checksum mismatch"); None when there was none. `checking` while that runs, still in
+    // status 1.
+    ChecksumResult checksum;
+    bool checking = false;
 
     void start();
     void pause();

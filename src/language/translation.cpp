@@ -157,6 +157,12 @@ const std::pair<const char *, const char *> kTable[] = {
      "computer.",
      "عند التفعيل يستطيع أي جهاز على شبكتك فتح نافذة إضافة التحميل هنا وتسليم روابط مع ملفات "
      "تعريف ارتباط يختارها هو. اتركه معطلاً ما لم ترسل روابط من حاسوب آخر."},
+    // The check of a completed download against the digest its server gives.
+    {"Verifying...", "جاري التحقق..."},
+    {"Verified (%1)", "تم التحقق (%1)"},
+    {"Digest from %1", "البصمة من %1"},
+    {"Checksum mismatch", "البصمة غير مطابقة"},
+    {"Actual:", "الفعلية:"},
 };
 
 } // namespace

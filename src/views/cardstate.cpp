@@ -8,7 +8,9 @@ CardState cardStateOf(const DownloadTask &task, bool fileMissing)
     s.known = true;
     switch (task.status) {
     case 1:
-        s.showsRate = true;
+        if (task.checking)
+            s.word = QStringLiteral("Verifying...");
+        s.showsRate = !task.checking;
         s.toggleIcon = QStringLiteral("pause.png");
         s.toggleTip = QStringLiteral("Pause");
         s.cancel = s.toggle = true;
@@ -34,7 +36,12 @@ CardState cardStateOf(const DownloadTask &task, bool fileMissing)
             s.bar = QStringLiteral("error");
             break;
         }
-        s.word = QStringLiteral("Done");
+        if (task.checksum.state == ChecksumResult::Verified) {
+            s.word = QStringLiteral("Verified (%1)");
+            s.wordArg = checksumName(task.checksum.expected.algorithm);
+        } else {
+            s.word = QStringLiteral("Done");
+        }
         s.play = true;
         s.bar = QStringLiteral("done");
         break;

@@ -14,6 +14,7 @@ struct CardState {
     bool known = false;     // a status the card knows; an unknown one changes nothing
     bool showsRate = false; // the transfer rate instead of a state word
     QString word;           // untranslated state word (a key of T)
+    QString wordArg;        // what fills the word's %1, when it has one
     Eta eta = Eta::Figures; // Figures: as the size step left it; Reason: why it failed
     QString toggleIcon;     // "pause.png", "play.png", "retry.png", or empty to leave it as is
     QString toggleTip;      // untranslated tooltip of the pause/resume button, or empty

@@ -452,9 +452,11 @@ void DownloadCard::showTaskState(int status)
     const bool missing = status == 2 && !QFileInfo::exists(m_task->savePath());
     const CardState state = cardStateOf(*m_task, missing);
     if (state.known) {
+        const QString word =
+            state.wordArg.isEmpty() ? T(state.word) : T(state.word).arg(state.wordArg);
         setTextIfChanged(speedLbl, state.showsRate
                                        ? mbText(m_task->currentSpeed) + QStringLiteral(" MB/s")
-                                       : T(state.word));
+                                       : word);
         if (state.eta == CardState::Eta::Dashes)
             setTextIfChanged(etaLbl, QStringLiteral("--:--"));
         else if (state.eta == CardState::Eta::Empty)

@@ -2,6 +2,7 @@
 
 #include "engine/downloadtask.h"
 #include "engine/http/trustedcertificates.h"
+#include "engine/storage/checksumtext.h"
 #include "language/translation.h"
 #include "views/checksumpanel.h"
 #include "views/sizetext.h"
@@ -102,6 +103,21 @@ DownloadDetailsDialog::DownloadDetailsDialog(DownloadTask *task, QWidget *parent
     grid->addWidget(lblCertTitle, rows.size(), 0);
     grid->addWidget(certLbl, rows.size(), 1);
     grid->addWidget(btnTrust, rows.size() + 1, 0, 1, 2);
+    // A file that did not match the digest its server gave: both digests. Only then shown.
+    lblExpectedTitle = new QLabel(page);
+    expectedLbl = named(new QLabel(page), "expectedLbl");
+    lblActualTitle = new QLabel(page);
+    actualLbl = named(new QLabel(page), "actualLbl");
+    for (QLabel *digest : {expectedLbl, actualLbl}) {
+        digest->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        digest->setLayoutDirection(Qt::LeftToRight);
+        digest->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        digest->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
+    grid->addWidget(lblExpectedTitle, rows.size() + 2, 0);
+    grid->addWidget(expectedLbl, rows.size() + 2, 1);
+    grid->addWidget(lblActualTitle, rows.size() + 3, 0);
+    grid->addWidget(actualLbl, rows.size() + 3, 1);
     grid->setColumnStretch(1, 1);
     tabs->addTab(page, T(QStringLiteral("Download status")));
     downLayout->addWidget(tabs);
@@ -250,6 +266,7 @@ void DownloadDetailsDialog::trustCertificate()
     if (m_task->status == 3 && refused.canBeTrusted())
         TrustedCertificates::shared().trust(refused.host, refused.sha256);
     updateCertificateRows();
+    updateChecksumRows();
 }
 
 void DownloadDetailsDialog::updateCertificateRows()
@@ -274,6 +291,32 @@ void DownloadDetailsDialog::updateCertificateRows()
                                              .arg(QChar(0x2066) + refused.host + QChar(0x2069)));
     if (btnTrust->isEnabled() == trusted)
         btnTrust->setEnabled(!trusted);
+}
+
+void DownloadDetailsDialog::updateChecksumRows()
+{
+    const ChecksumResult &check = m_task->checksum;
+    const bool shown = m_task->status == 3 && check.state == ChecksumResult::Mismatch;
+    for (QWidget *w : {lblExpectedTitle, expectedLbl, lblActualTitle, actualLbl}) {
+        if (w->isVisibleTo(this) != shown)
+            w->setVisible(shown);
+    }
+    if (!shown)
+        return;
+    // Rows of 32 digits: a SHA-512 takes four.
+    const auto lines = [](const QByteArray &digest) {
+        const QString hex = QString::fromLatin1(digest.toHex());
+        QStringList out;
+        for (int i = 0; i < hex.size(); i += 32)
+            out.append(hex.mid(i, 32));
+        return out.join(QLatin1Char('\n'));
+    };
+    setTextIfChanged(lblExpectedTitle, T(QStringLiteral("Expected:")));
+    setTextIfChanged(lblActualTitle, T(QStringLiteral("Actual:")));
+    const QString name = checksumName(check.expected.algorithm);
+    setTextIfChanged(expectedLbl, name + QStringLiteral(" (") + check.expected.source +
+                                      QStringLiteral(")\n") + lines(check.expected.digest));
+    setTextIfChanged(actualLbl, lines(check.actual));
 }
 
 void DownloadDetailsDialog::updateUI()
@@ -310,10 +353,25 @@ void DownloadDetailsDialog::updateUI()
         const QIcon icon = QFileIconProvider().icon(QFileInfo(m_task->savePath()));
         compIconLbl->setPixmap(icon.pixmap(64, 64));
         const bool missing = !QFileInfo::exists(m_task->savePath());
+        const ChecksumResult &check = m_task->checksum;
+        // The line starts with the size, which makes it left to right: each sentence is isolated
+        // in the direction of its own language, and the source in its own, so that an Arabic
+        // sentence keeps its order around a header's name.
+        const auto isolated = [](const QString &text) {
+            return QChar(0x2068) + text + QChar(0x2069);
+        };
+        const QString done =
+            check.state == ChecksumResult::Verified
+                ? isolated(T(QStringLiteral("Verified (%1)"))
+                               .arg(checksumName(check.expected.algorithm))) +
+                      QLatin1Char('\n') +
+                      isolated(T(QStringLiteral("Digest from %1"))
+                                   .arg(QChar(0x2066) + check.expected.source + QChar(0x2069)))
+                : T(QStringLiteral("Done"));
         compSizeStatusLbl->setText(
             mbText(m_task->totalSize) +
             (missing ? QStringLiteral(" MB  |  ") + T(QStringLiteral("File missing"))
-                     : QStringLiteral(" MB  |  \u2714 ") + T(QStringLiteral("Done"))));
+                     : QStringLiteral(" MB  |  \u2714 ") + done));
         btnOpenFile->setEnabled(!missing);
         refreshTimer->stop();
         return;
@@ -324,6 +382,7 @@ void DownloadDetailsDialog::updateUI()
     if (!completedWidget->isHidden())
         completedWidget->hide();
     updateCertificateRows();
+    updateChecksumRows();
 
     if (m_task->totalSize < 1) {
         setTextIfChanged(sizeLbl, T(QStringLiteral("Wait...")));
@@ -348,7 +407,8 @@ void DownloadDetailsDialog::updateUI()
 
     switch (m_task->status) {
     case 1:
-        setTextIfChanged(statusLbl, T(QStringLiteral("Downloading...")));
+        setTextIfChanged(statusLbl, T(m_task->checking ? QStringLiteral("Verifying...")
+                                                       : QStringLiteral("Downloading...")));
         setTextIfChanged(btnPauseResume, T(QStringLiteral("Pause")));
         break;
     case 0:

@@ -15,7 +15,8 @@ class QTimer;
 // shown it refreshes itself from the task every 150 ms; it is hidden, not deleted, by its
 // buttons, and a hidden dialog costs nothing until it is shown again. A task that failed on the
 // server's certificate shows that certificate's fingerprint and lets the user trust it for the
-// site; Retry then continues.
+// site; Retry then continues. One whose file did not match the server's digest shows both
+// digests; Retry downloads it again.
 class DownloadDetailsDialog : public QDialog {
     Q_OBJECT
 
@@ -33,6 +34,7 @@ private:
     void onPauseResume();
     void trustCertificate();
     void updateCertificateRows();
+    void updateChecksumRows();
 
     DownloadTask *m_task;
     QWidget *downloadingWidget = nullptr;
@@ -51,6 +53,10 @@ private:
     QLabel *lblCertTitle = nullptr;
     QLabel *certLbl = nullptr;
     QPushButton *btnTrust = nullptr;
+    QLabel *lblExpectedTitle = nullptr;
+    QLabel *expectedLbl = nullptr;
+    QLabel *lblActualTitle = nullptr;
+    QLabel *actualLbl = nullptr;
     QLabel *lblSrcTitle = nullptr;
     QLabel *lblDstTitle = nullptr;
     QPushButton *btnPauseResume = nullptr;

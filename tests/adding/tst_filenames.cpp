@@ -64,16 +64,23 @@ private slots:
         // A header name without an extension gives way to the link's own name.
         in.contentDisposition = QStringLiteral("attachment; filename=README");
         QCOMPARE(probeFileName(in), QStringLiteral("from-link.zip"));
-        // Header names are parsed, and percent-decoded exactly once.
+        // Header names are parsed as browsers read them, and percent-decoded exactly once.
         const char *const headers[][2] = {
             {"attachment; filename=data.zip; size=3", "data.zip"},
-            {"inline; filename*=ISO-8859-1''caf%E9.txt", "café.txt"},
+            {"inline; filename*=windows-1252''caf%E9.png", "café.png"},
+            {"inline; filename*=ISO-8859-1''%80.txt", "€.txt"}, // read as windows-1252
+            {"inline; filename*=Shift_JIS'ja'%93%FA%96%7B.txt", "日本.txt"},
             {"inline; FILENAME*=UTF-8''%D9%85%D9%84%D9%81.pdf", "ملف.pdf"},
             {"Attachment; FileName=\"Report Q1.xlsx\"", "Report Q1.xlsx"},
+            {"attachment; filename=\"\\\"quoting\\\" tested.html\"", "_quoting_ tested.html"},
             {"attachment; filename*=UTF-8''100%2525.txt; filename=a.txt", "100%25.txt"},
             {"attachment; filename*=x; filename=\"plain.doc\"", "plain.doc"},
+            {"attachment; filename*=x-unknown''a.txt; filename=b.txt", "b.txt"},
+            {"attachment; filename*=UTF-8''caf%E9.txt; filename=utf8.txt", "utf8.txt"},
+            {"attachment; filename=\"=?UTF-8?B?2YXZhNmBLnBkZg==?=\"", "ملف.pdf"},
+            {"attachment; filename==?ISO-8859-1?Q?caf=E9_1.txt?=", "café 1.txt"},
             {"attachment; xfilename=x.pdf; filename=y.pdf", "y.pdf"}, // whole names only
-            {"attachment; note=\"a; filename=evil.exe\"; filename=ok.pdf", "ok.pdf"},
+            {"attachment; note=\"a\\\"; filename=evil.exe\"; filename=ok.pdf", "ok.pdf"},
         };
         for (const auto &row : headers) {
             in.contentDisposition = QString::fromUtf8(row[0]);

@@ -1,8 +1,9 @@
 // Downloads against the in-process server: every test that finishes compares the file on disk
 // with the served bytes.
-#include "engine/storage/checkpoint.h"
 #include "engine/downloadtask.h"
+#include "engine/http/httpheaders.h"
 #include "engine/http/webpageanswer.h"
+#include "engine/storage/checkpoint.h"
 #include "language/translation.h"
 #include "smalldisk.h"
 #include "testfiles.h"
@@ -294,6 +295,173 @@ private slots:
         }
     }
 
+    // A web page is never saved as the file, whatever its headers claim; under a page's own name
+    // it is the file. The answers trickle in, so that the first bytes come a few at a time.
+    void pagesWhateverTheHeaders_data()
+    {
+        QTest::addColumn<QByteArray>("types"); // Content-Type headers, "|" between two
+        QTest::addColumn<QByteArray>("start"); // the body's first bytes; random bytes follow
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("refused");
+        const QByteArray page = "\xEF\xBB\xBF \r\n\t<!DOCTYPE HTML>\n<title>Sign in</title>";
+        QTest::newRow("two types, one a page")
+            << QByteArray("application/zip|text/html") << QByteArray("PK") << "f.zip" << true;
+        QTest::newRow("a page said to be a zip")
+            << QByteArray("application/zip") << page << "f.zip" << true;
+        QTest::newRow("a page under a page's name")
+            << QByteArray("application/zip") << page << "f.html" << false;
+        QTest::newRow("a tag that only begins like a page's")
+            << QByteArray("application/zip") << QByteArray("  <header>") << "f.zip" << false;
+    }
+    void pagesWhateverTheHeaders()
+    {
+        QFETCH(QByteArray, types);
+        QFETCH(QByteArray, start);
+        QFETCH(QString, name);
+        QFETCH(bool, refused);
+        TestHttpServer::Route r = routeOf(400, 41);
+        r.body.replace(0, start.size(), start);
+        for (const QByteArray &type : types.split('|'))
+            r.headers.append({"Content-Type", type});
+        r.trickleBytes = 3;
+        r.trickleOnlyAt = 0;
+        r.trickleIntervalMs = 10;
+        server->setRoute("/f", r);
+        const QString path = dir.filePath(name);
+        DownloadTask t(server->url("/f"), path, "best");
+        t.setRetryBaseDelayMs(5);
+        t.start();
+        QVERIFY(waitForEnd(t));
+        const QByteArray onDisk = readFile(path);
+        if (refused) {
+            QCOMPARE(t.status, 3);
+            QCOMPARE(t.lastDlpMessage, pageInsteadOfFileText());
+            QVERIFY(!onDisk.contains(start));
+        } else {
+            QCOMPARE(t.status, 2);
+            QVERIFY(onDisk == r.body);
+        }
+    }
+
+    // A file is compared with the digest its server gives, in a header or a checksum file beside
+    // it, before it counts as done. A mismatch fails and keeps the file; Retry fetches it anew.
+    void verifiedAtCompletion_data()
+    {
+        // A header "Name: value", or "PATH|BODY" for a checksum file ("!PATH" served as a web
+        // page); RIGHT, RIGHT512 and WRONG stand for the digests.
+        QTest::addColumn<QByteArray>("given");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("source");
+        QTest::newRow("Repr-Digest") << QByteArray("Repr-Digest: sha-256=:RIGHT:")
+                                     << int(ChecksumResult::Verified) << "Repr-Digest";
+        QTest::newRow("Repr-Digest, SHA-512 preferred")
+            << QByteArray("Repr-Digest: sha-256=:WRONG:, sha-512=:RIGHT512:")
+            << int(ChecksumResult::Verified) << "Repr-Digest";
+        QTest::newRow("Digest that does not match")
+            << QByteArray("Digest: SHA-256=WRONG") << int(ChecksumResult::Mismatch) << "Digest";
+        QTest::newRow(".sha256 beside it") << QByteArray("/pub/v.iso.sha256|RIGHT  v.iso\n")
+                                           << int(ChecksumResult::Verified) << "v.iso.sha256";
+        QTest::newRow("SHA256SUMS that does not match")
+            << QByteArray("/pub/SHA256SUMS|RIGHT  other.iso\nWRONG *v.iso\n")
+            << int(ChecksumResult::Mismatch) << "SHA256SUMS";
+        QTest::newRow("a web page where the file would be")
+            << QByteArray("!/pub/v.iso.sha256|RIGHT  v.iso\n") << int(ChecksumResult::None) << "";
+    }
+    void verifiedAtCompletion()
+    {
+        QFETCH(QByteArray, given);
+        QFETCH(int, state);
+        QFETCH(QString, source);
+        TestHttpServer::Route r = routeOf(300 * 1024 + 9, 42);
+        const QByteArray right = QCryptographicHash::hash(r.body, QCryptographicHash::Sha256);
+        const QByteArray wrong = QCryptographicHash::hash("other", QCryptographicHash::Sha256);
+        const bool header = !given.contains('|');
+        given.replace("RIGHT512",
+                      QCryptographicHash::hash(r.body, QCryptographicHash::Sha512).toBase64());
+        given.replace("RIGHT", header ? right.toBase64() : right.toHex());
+        given.replace("WRONG", header ? wrong.toBase64() : wrong.toHex());
+        const int split = given.indexOf(header ? ':' : '|');
+        const QByteArray sidecarPath = given.left(split).mid(given.startsWith('!'));
+        if (header) {
+            r.headers.append({given.left(split), given.mid(split + 1).trimmed()});
+        } else {
+            TestHttpServer::Route sums;
+            sums.body = given.mid(split + 1);
+            if (given.startsWith('!'))
+                sums.headers = {{"Content-Type", "text/html"}};
+            server->setRoute(sidecarPath, sums);
+        }
+        server->setRoute("/pub/v.iso", r);
+        auto t = task("/pub/v.iso");
+        t->start();
+        QVERIFY(waitForEnd(*t));
+        QCOMPARE(int(t->checksum.state), state);
+        QCOMPARE(t->checksum.expected.source, source);
+        QVERIFY(readFile(out()) == r.body); // kept under its name, whatever the check says
+        if (state != ChecksumResult::Mismatch) {
+            QCOMPARE(t->status, 2);
+            return;
+        }
+        QCOMPARE(t->status, 3);
+        QCOMPARE(t->lastDlpMessage, T(QStringLiteral("Checksum mismatch")));
+        QCOMPARE(t->checksum.actual, right);
+        // The server mends its digest: Retry downloads the file again, and it passes.
+        if (header)
+            server->route("/pub/v.iso").headers.clear();
+        else
+            server->route(sidecarPath).body = right.toHex() + "  v.iso\n";
+        const int requests = server->requestsFor("/pub/v.iso").size();
+        t->resume();
+        QVERIFY(waitForEnd(*t));
+        QCOMPARE(t->status, 2);
+        QVERIFY(server->requestsFor("/pub/v.iso").size() > requests + 1);
+        QVERIFY(readFile(out()) == r.body);
+    }
+
+    // Digests as servers publish them, in headers and in checksum files, beyond what
+    // verifiedAtCompletion serves: for the digest of "abc".
+    void digestTexts()
+    {
+        const QByteArray sha256 =
+            QCryptographicHash::hash("abc", QCryptographicHash::Sha256).toHex();
+        const QByteArray b64 = QByteArray::fromHex(sha256).toBase64();
+        const struct {
+            QByteArray header;
+            int algorithm; // -1: no digest taken
+        } headers[] = {
+            {"md5=:AAAA:, SHA-256=:" + b64 + ":;p=1", QCryptographicHash::Sha256},
+            {"sha-256=:" + b64.left(20) + ":", -1}, // too short for its algorithm
+            {"sha-256=:not*base64:", -1},
+        };
+        for (const auto &row : headers) {
+            const ExpectedChecksum got = parseDigestHeader(row.header, QStringLiteral("X"));
+            QCOMPARE(got.valid ? int(got.algorithm) : -1, row.algorithm);
+            if (got.valid && row.algorithm == QCryptographicHash::Sha256)
+                QCOMPARE(got.digest.toHex(), sha256);
+        }
+        const struct {
+            QByteArray listing;
+            bool single;
+            bool found;
+        } listings[] = {
+            {sha256 + "\n", true, true},
+            {sha256 + "  renamed.iso\n", true, true}, // a file made for this download
+            {"# sums\n" + QByteArray(64, 'a') + "  other.iso\n" + sha256 + " *f.iso\n", false,
+             true},
+            {"SHA256 (f.iso) = " + sha256, false, true},
+            {sha256 + "  other.iso\n", false, false},
+            {QByteArray(64, 'a') + "  a\n" + sha256 + "  b\n", true, false},
+            {"<html>" + sha256 + "</html>", true, false},
+        };
+        for (const auto &row : listings) {
+            const ExpectedChecksum got = checksumFromListing(
+                row.listing, QStringLiteral("f.iso"), QCryptographicHash::Sha256, row.single);
+            QCOMPARE(got.valid, row.found);
+            if (row.found)
+                QCOMPARE(got.digest.toHex(), sha256);
+        }
+    }
+
     // What a part's answer may be, against what the probe got.
     void partContent()
     {
@@ -337,6 +505,7 @@ private slots:
         r.trickleBytes = 16 * 1024; // part 0 crawls, the others are fast
         r.trickleIntervalMs = 10;
         r.trickleOnlyAt = 0;
+        r.trickleIntervalMs = 10;
         server->setRoute("/uneven.bin", r);
         expectExact("/uneven.bin");
         const QList<qint64> firsts = firstBytes(server->requests);
@@ -387,6 +556,22 @@ private slots:
         t->resume();
         QVERIFY(waitForEnd(*t));
         QCOMPARE(t->status, 2);
+        QVERIFY(readFile(out()) == r.body);
+
+        // Paused while the file is checked (its checksum file is slow to come): a resume checks
+        // it again, and it passes.
+        TestHttpServer::Route sums;
+        sums.body = QCryptographicHash::hash(r.body, QCryptographicHash::Sha256).toHex() + " p.bin";
+        sums.silentRequests = {1};
+        server->setRoute("/p.bin.sha256", sums);
+        t = task("/p.bin");
+        t->start();
+        QVERIFY(QTest::qWaitFor([&] { return t->checking; }, 5000));
+        t->pause();
+        QVERIFY(!t->checking && t->status == 0);
+        t->resume();
+        QVERIFY(waitForEnd(*t));
+        QCOMPARE(t->checksum.state, ChecksumResult::Verified);
         QVERIFY(readFile(out()) == r.body);
 
         // Canceled while parts wait to be retried: no retry is ever sent.
@@ -521,7 +706,7 @@ private slots:
         QCOMPARE(t->status, 2);
         QVERIFY(readFile(out()) == body);
         if (!presized)
-            QCOMPARE(firstBytes(server->requests), QList<qint64>{400});
+            QCOMPARE(firstBytes(server->requestsFor("/n.bin")), QList<qint64>{400});
     }
 
     // A process killed mid-transfer leaves the file and its checkpoint as they were; the copy of

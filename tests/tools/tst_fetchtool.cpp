@@ -71,6 +71,12 @@ void TestFetchTool::initTestCase()
     missing.status = 404;
     missing.body = "not here";
     server.setRoute("/gone.zip", missing);
+    TestHttpServer::Route digest = route;
+    digest.headers = {
+        {"Repr-Digest",
+         "sha-256=:" + QCryptographicHash::hash(file, QCryptographicHash::Sha256).toBase64() +
+             ':'}};
+    server.setRoute("/digest.bin", digest);
     TestHttpServer::Route secret = route;
     secret.needCookie = "sid=s3cret";
     secret.needReferer = "http://page.test/";
@@ -104,6 +110,14 @@ void TestFetchTool::fetch_data()
     // Nobody to ask: the login page is refused, not saved as the archive.
     QTest::newRow("behind a login, without it")
         << QByteArray("/secret.zip") << "login.zip" << 1 << 3 << QStringList();
+    // The server's digest and the user's: checked before the run counts as done.
+    QTest::newRow("digest from the server")
+        << QByteArray("/digest.bin") << "digest.bin" << 0 << 2 << QStringList();
+    QTest::newRow("--checksum that does not match")
+        << QByteArray("/data.bin") << "data.bin" << 1 << 3
+        << QStringList{"--checksum", "md5:" + QString(32, '0')};
+    QTest::newRow("--checksum that is no digest")
+        << QByteArray("/data.bin") << "data.bin" << 1 << -1 << QStringList{"--checksum=sha256:0"};
     QTest::newRow("speed limit") << QByteArray("/data.bin") << "data.bin" << 0 << 2
                                  << QStringList{"--limit-rate", "1M"};
     QTest::newRow("rate that is no rate")
@@ -133,7 +147,7 @@ void TestFetchTool::fetch()
     // Keep the media tool away from the user's own configuration and cache.
     env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
     env.insert("XDG_CACHE_HOME", dir.filePath("cache"));
-    const int requestsBefore = server.requests.size();
+    const int requestsBefore = server.requestsFor(path).size();
     QVERIFY(run(fetch, options + QStringList{server.url(path).toString(), out}, env));
     const QString summary = QString::fromUtf8(fetch.readAllStandardOutput()).trimmed();
     const QString errors = QString::fromUtf8(fetch.readAllStandardError());
@@ -148,6 +162,8 @@ void TestFetchTool::fetch()
     QCOMPARE(fetch.exitCode(), exitCode);
     if (exitCode == 0) {
         QVERIFY(readFile(out) == (media ? video : file));
+        if (path == "/digest.bin")
+            QVERIFY2(errors.contains("verified sha-256 (Repr-Digest)"), qPrintable(errors));
         if (options.value(0) == QLatin1String("--limit-rate")) {
             // 1 MiB/s: never faster than the limit allows, nor much slower on a busy machine.
             const double seconds = summary.section(" seconds=", 1).section(' ', 0, 0).toDouble();
@@ -155,8 +171,14 @@ void TestFetchTool::fetch()
             QVERIFY2(seconds > 0.95 * expected && seconds < 1.5 * expected, qPrintable(summary));
             // The probe and one request per part: what a part's connection holds back when the
             // server is done is still read, not asked for again.
-            QCOMPARE(server.requests.size() - requestsBefore, 9);
+            QCOMPARE(server.requestsFor(path).size() - requestsBefore, 9);
         }
+        return;
+    }
+    if (options.value(0) == QLatin1String("--checksum")) { // kept, and both digests said
+        QVERIFY(readFile(out) == file);
+        QVERIFY2(errors.contains("Checksum mismatch") && errors.contains("expected md5 000"),
+                 qPrintable(errors));
         return;
     }
     QVERIFY(!readFile(out).contains("not here") && !readFile(out).contains("<form"));

@@ -42,12 +42,15 @@ private:
 
 void TestDownloadCard::drawsEachState()
 {
-    // Task: status, total and done (MiB), speed (MiB/s), tool line length, tool eta. Card: speed|
+    // Task: status (with "v": its file verified, "c": being checked), total and done (MiB), speed
+    // (MiB/s), tool line length, tool eta. Card: speed|
     // eta|size|percent|bar state|bar value|buttons shown (cancel, toggle, play, folder, delete).
     const QStringList rows = {
         "1 700 12.5 2 0 -|2.00 MB/s|5m 43s|12.50 / 700.00 MB|1%|downloading|1|11011",
         "0 100 50 0 0 00:42|Paused|--:--|50.00 / 100.00 MB|50%|paused|50|11011",
         "2 5120 5120 0 0 -|Done||5120.00 MB|100%|done|100|00111",
+        "2v 5120 5120 0 0 -|Verified (SHA-256)||5120.00 MB|100%|done|100|00111",
+        "1c 700 700 0 0 -|Verifying...|--:--|700.00 / 700.00 MB|100%|downloading|100|11011",
         "3 10 3 0 0 -|Error||3.00 / 10.00 MB|30%|error|30|10011",
         // Why it failed, cut the same way.
         "3 10 3 0 41 -|Error|" + QString(37, 'x') + "...|3.00 / 10.00 MB|30%|error|30|10011",
@@ -65,7 +68,10 @@ void TestDownloadCard::drawsEachState()
         const QStringList in = row.section('|', 0, 0).split(' ');
         DownloadCard *card = newCard(QStringLiteral("file.zip"));
         DownloadTask *t = card->getTask();
-        t->status = in[0].toInt();
+        t->status = in[0].left(1).toInt();
+        t->checking = in[0].endsWith('c');
+        if (in[0].endsWith('v'))
+            t->checksum.state = ChecksumResult::Verified;
         t->totalSize = qint64(in[1].toDouble() * 1048576);
         t->downloadedSize = qint64(in[2].toDouble() * 1048576);
         t->currentSpeed = in[3].toDouble() * 1048576;

@@ -1,6 +1,6 @@
 #include "engine/downloadtask.h"
-#include "engine/storage/filehasher.h"
 #include "engine/http/trustedcertificates.h"
+#include "engine/storage/filehasher.h"
 #include "language/translation.h"
 #include "testfiles.h"
 #include "views/downloaddetailsdialog.h"
@@ -80,10 +80,21 @@ private slots:
         TrustedCertificates::shared().useDirectory(dir.filePath("state"));
         QVERIFY(TrustedCertificates::shared().isTrusted(QStringLiteral("127.0.0.1"), digest));
 
+        // A file that did not match its server's digest: both digests, in rows of 32 digits.
+        t->refusedCertificate = RefusedCertificate();
+        t->lastDlpMessage = QStringLiteral("Checksum mismatch");
+        t->checksum.state = ChecksumResult::Mismatch;
+        t->checksum.expected.digest = QByteArray(32, char(0x11));
+        t->checksum.expected.source = QStringLiteral("Repr-Digest");
+        t->checksum.actual = QByteArray(32, char(0x22));
+        QTRY_COMPARE(child(&d, "expectedLbl")->text(),
+                     "SHA-256 (Repr-Digest)\n" + QString(32, '1') + '\n' + QString(32, '1'));
+        QCOMPARE(child(&d, "actualLbl")->text(), QString(32, '2') + '\n' + QString(32, '2'));
+
         toggle->click();
         QCOMPARE(t->status, 1);
         QCOMPARE(toggle->text(), QStringLiteral("Pause"));
-        QTRY_VERIFY(trust->isHidden());
+        QTRY_VERIFY(trust->isHidden() && child(&d, "expectedLbl")->isHidden());
 
         child<QPushButton>(&d, "btnCancel")->click();
         QVERIFY(t->status == 4 && d.isHidden());
@@ -111,8 +122,14 @@ private slots:
         QTRY_VERIFY(!child<QWidget>(&d, "completedWidget")->isHidden());
         QCOMPARE(child(&d, "CompStatus")->text(), QStringLiteral("1000.00 MB  |  \u2714 Done"));
         QCOMPARE(child<QLineEdit>(&d, "dstEdit")->text(), t->savePath());
+        t->checksum.state = ChecksumResult::Verified;
+        t->checksum.expected.source = QStringLiteral("a.pdf.sha256");
         DownloadDetailsDialog reopened(t, nullptr);
         QVERIFY(!child<QWidget>(&reopened, "completedWidget")->isHidden());
+        QCOMPARE(
+            child(&reopened, "CompStatus")->text(),
+            QStringLiteral("1000.00 MB  |  \u2714 \u2068Verified (SHA-256)\u2069\n\u2068Digest "
+                           "from \u2066a.pdf.sha256\u2069\u2069"));
     }
 
     // A completed download shows its file's SHA-256, and a pasted SHA-256, SHA-1 or MD5 (alone or

@@ -2,6 +2,8 @@
 
 #include "engine/bytecount.h"
 
+#include <QList>
+
 namespace {
 
 bool readNumber(const QByteArray &text, qint64 *out)
@@ -58,4 +60,38 @@ ContentRange parseContentRange(const QByteArray &value)
         return r;
     r.valid = r.last >= r.first && (r.total < 0 || r.last < r.total);
     return r;
+}
+
+ExpectedChecksum parseDigestHeader(const QByteArray &value, const QString &source)
+{
+    ExpectedChecksum best;
+    for (const QByteArray &member : value.split(',')) {
+        const int equals = member.indexOf('=');
+        if (equals < 0)
+            continue;
+        const QByteArray name = member.left(equals).trimmed().toLower();
+        QByteArray encoded = member.mid(equals + 1).trimmed();
+        // Structured fields wrap the bytes in colons and may add parameters after ";".
+        encoded = encoded.left(encoded.indexOf(';') < 0 ? encoded.size() : encoded.indexOf(';'));
+        if (encoded.size() >= 2 && encoded.startsWith(':') && encoded.endsWith(':'))
+            encoded = encoded.mid(1, encoded.size() - 2);
+        QCryptographicHash::Algorithm algorithm;
+        if (name == "sha-512")
+            algorithm = QCryptographicHash::Sha512;
+        else if (name == "sha-256")
+            algorithm = QCryptographicHash::Sha256;
+        else
+            continue;
+        const auto decoded = QByteArray::fromBase64Encoding(
+            encoded.trimmed(), QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded || decoded.decoded.size() != QCryptographicHash::hashLength(algorithm))
+            continue;
+        if (best.valid && best.algorithm == QCryptographicHash::Sha512)
+            continue;
+        best.valid = true;
+        best.algorithm = algorithm;
+        best.digest = decoded.decoded;
+        best.source = source;
+    }
+    return best;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/storage/checksumtext.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -20,3 +22,9 @@ struct ContentRange {
     qint64 total = -1;
 };
 ContentRange parseContentRange(const QByteArray &value);
+
+// The digest a server gives for the whole file, the strongest it offers of SHA-512 and SHA-256
+// (others are ignored): from a Repr-Digest or Content-Digest value, a dictionary of
+// "sha-256=:BASE64:" members, or from the older Digest header ("SHA-256=BASE64"). `source` is
+// the header's name. Invalid when the value offers neither or its digest has the wrong length.
+ExpectedChecksum parseDigestHeader(const QByteArray &value, const QString &source);

@@ -22,7 +22,7 @@ void HttpProbe::ask(const QUrl &target)
     RequestPacer::shared()->post(this, [this, target, asked = round] {
         if (asked != round)
             return;
-        reply = session->get(target, 0, "bytes=0-0", timeout);
+        reply = session->get(target, 0, "bytes=0-0", timeout, true);
         connect(reply, &QNetworkReply::metaDataChanged, this, &HttpProbe::onReply);
         connect(reply, &QNetworkReply::finished, this, &HttpProbe::onReply);
     });
@@ -46,6 +46,23 @@ void HttpProbe::cancel()
             dropped->deleteLater();
         },
         Qt::QueuedConnection);
+}
+
+// Repr-Digest describes the whole file whatever part of it an answer carries, and so does the
+// older Digest; Content-Digest only the body of this answer, which is the whole file only for a
+// 200 without content coding.
+ExpectedChecksum HttpProbe::serverDigestOf(const QNetworkReply *answer)
+{
+    ExpectedChecksum digest =
+        parseDigestHeader(answer->rawHeader("Repr-Digest"), QStringLiteral("Repr-Digest"));
+    if (!digest.valid)
+        digest = parseDigestHeader(answer->rawHeader("Digest"), QStringLiteral("Digest"));
+    const QByteArray coding = answer->rawHeader("Content-Encoding").trimmed().toLower();
+    if (!digest.valid && HttpSession::statusOf(answer) == 200 &&
+        (coding.isEmpty() || coding == "identity"))
+        digest = parseDigestHeader(answer->rawHeader("Content-Digest"),
+                                   QStringLiteral("Content-Digest"));
+    return digest;
 }
 
 void HttpProbe::onReply()
@@ -75,6 +92,7 @@ void HttpProbe::onReply()
     if (status < 400) {
         answer.etag = reply->rawHeader("ETag");
         answer.lastModified = reply->rawHeader("Last-Modified");
+        answer.digest = serverDigestOf(reply);
     }
     if (reply->hasRawHeader("Content-Type"))
         answer.contentType = reply->rawHeader("Content-Type");

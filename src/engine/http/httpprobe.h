@@ -2,6 +2,7 @@
 
 #include "engine/http/hostlogins.h"
 #include "engine/http/trustedcertificates.h"
+#include "engine/storage/checksumtext.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -22,6 +23,9 @@ struct ProbeAnswer {
     QByteArray contentDisposition;
     RefusedCertificate refused; // the server's certificate was not taken
     LoginRequest login;         // the server asks for a login it was not given, or refused it
+    // The file's digest as the server gave it (Repr-Digest, Digest, or Content-Digest of a whole
+    // answer); invalid when it gave none.
+    ExpectedChecksum digest;
 };
 
 // Asks for the first byte of a link to learn the file's size, its validators and where the
@@ -42,6 +46,7 @@ signals:
     void answered(const ProbeAnswer &answer);
 
 private:
+    static ExpectedChecksum serverDigestOf(const QNetworkReply *answer);
     void ask(const QUrl &target);
     void onReply();
 

@@ -68,11 +68,14 @@ void HttpSession::giveLogin(QNetworkReply *reply, QAuthenticator *authenticator)
     authenticator->setPassword(login.password);
 }
 
-QNetworkReply *HttpSession::get(const QUrl &url, int part, const QByteArray &range, int timeoutMs)
+QNetworkReply *HttpSession::get(const QUrl &url, int part, const QByteArray &range, int timeoutMs,
+                                bool wantDigest)
 {
     QNetworkRequest request = createRequest(url);
     if (!range.isEmpty())
         request.setRawHeader("Range", range);
+    if (wantDigest)
+        request.setRawHeader("Want-Repr-Digest", "sha-256=10, sha-512=5");
     if (timeoutMs > 0)
         request.setTransferTimeout(timeoutMs);
     return send(request, part);

@@ -44,7 +44,9 @@ public:
 
     // A GET of `url` for part `part` (the probe counts as part 0). `range` is the Range header's
     // value, none when empty; a `timeoutMs` above 0 ends a transfer that stays silent that long.
-    QNetworkReply *get(const QUrl &url, int part, const QByteArray &range, int timeoutMs = 0);
+    // `wantDigest` asks the server for the file's digest (Want-Repr-Digest), as the probe does.
+    QNetworkReply *get(const QUrl &url, int part, const QByteArray &range, int timeoutMs = 0,
+                       bool wantDigest = false);
     // Sends a request built elsewhere; its certificate is decided as for every other request.
     QNetworkReply *send(QNetworkRequest request, int part = 0);
 

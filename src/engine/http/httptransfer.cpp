@@ -1,6 +1,7 @@
 #include "engine/http/httptransfer.h"
 
 #include "engine/bandwidthlimiter.h"
+#include "engine/http/completioncheck.h"
 #include "engine/http/hostlogins.h"
 #include "engine/http/httpprobe.h"
 #include "engine/http/httpsession.h"
@@ -30,8 +31,10 @@ HttpTransfer::HttpTransfer(const QUrl &link, const QString &savePath,
                            const TransferFigures &figures, QObject *parent)
     : QObject(parent), link(link), savePath(savePath), figures(figures),
       session(new HttpSession(this)), probe(new HttpProbe(session, this)), file(savePath),
-      checkpoint(savePath), connections(new PartConnections(session, file, figures, this))
+      checkpoint(savePath), connections(new PartConnections(session, file, figures, this)),
+      check(new CompletionCheck(session, this))
 {
+    connect(check, &CompletionCheck::finished, this, &HttpTransfer::checked);
     connections->fileName = QFileInfo(savePath).fileName();
     connect(connections, &PartConnections::progressed, this, &HttpTransfer::progressed);
     connect(connections, &PartConnections::recounted, this, &HttpTransfer::recounted);
@@ -64,6 +67,11 @@ void HttpTransfer::setBandwidthLimiter(BandwidthLimiter *limiter)
     connections->limiter = limiter;
 }
 
+void HttpTransfer::setExpectedChecksum(const ExpectedChecksum &expected)
+{
+    userDigest = expected;
+}
+
 // ---- A fresh start ------------------------------------------------------------------------------
 
 void HttpTransfer::start()
@@ -77,6 +85,7 @@ void HttpTransfer::beginRun()
     restarts = 0;
     connections->active = true;
     figures.lastDlpMessage.clear();
+    result = ChecksumResult();
     connections->clearProblems();
     session->setBrowserSession(browser, link);
 }
@@ -94,6 +103,7 @@ void HttpTransfer::sendProbe()
     connections->etag.clear();
     connections->lastModified.clear();
     connections->probeType.clear();
+    serverDigest = ExpectedChecksum();
     // A probe that never answers falls through to the single connection, which has its own
     // stall handling.
     probe->send(link, stallTimeoutMs);
@@ -120,6 +130,7 @@ void HttpTransfer::beginTransfer(const ProbeAnswer &answer)
     }
     if (answer.status < 400)
         connections->probeType = answer.contentType;
+    serverDigest = answer.digest;
     figures.totalSize = answer.total;
     connections->etag = answer.etag;
     connections->lastModified = answer.lastModified;
@@ -374,6 +385,35 @@ void HttpTransfer::complete()
         figures.totalSize = info.size();
     figures.downloadedSize = figures.totalSize;
     figures.currentSpeed = 0.0;
+    result = ChecksumResult();
+    QList<ExpectedChecksum> known;
+    for (const ExpectedChecksum &digest : {userDigest, serverDigest}) {
+        if (digest.valid)
+            known.append(digest);
+    }
+    emit checking();
+    check->start(savePath, link, known);
+}
+
+void HttpTransfer::checked(const ChecksumResult &outcome)
+{
+    if (!running())
+        return;
+    result = outcome;
+    if (outcome.state == ChecksumResult::Mismatch) {
+        // These bytes are not the file, whatever parts they came in: a retry fetches it anew,
+        // also after a restart (the saved list then holds no count that claims them).
+        connections->parts.clear();
+        partsFrom = PartsFrom::Nothing;
+        figures.downloadedSize = 0;
+        emit recounted();
+        fail(T(QStringLiteral("Checksum mismatch")), false);
+        return;
+    }
+    if (outcome.state == ChecksumResult::Unreadable) {
+        fail(T(QStringLiteral("Cannot read the file")), false);
+        return;
+    }
     connections->active = false;
     emit completed();
 }
@@ -417,6 +457,7 @@ void HttpTransfer::stop()
 {
     probe->cancel();
     connections->stop();
+    check->stop();
 }
 
 void HttpTransfer::closeFile()

@@ -2,6 +2,7 @@
 
 #include "engine/http/browsersession.h"
 #include "engine/storage/checkpoint.h"
+#include "engine/storage/checksumtext.h"
 #include "engine/storage/partfile.h"
 #include "engine/storage/transferprogress.h"
 #include "engine/transferfigures.h"
@@ -12,6 +13,7 @@
 #include <QUrl>
 
 class BandwidthLimiter;
+class CompletionCheck;
 class HttpProbe;
 class HttpSession;
 class PartConnections;
@@ -24,7 +26,8 @@ struct RefusedCertificate;
 // file. Every part answer is checked against what was asked; a server that ignores ranges is
 // followed with one connection, transport failures are retried per part, a part that gets no data
 // for a while is asked again, a connection whose range is done takes over half of the slowest part,
-// and a changed file on the server starts the transfer over.
+// and a changed file on the server starts the transfer over. Once every byte is in, the file is
+// compared with the digest the server or the user gave (CompletionCheck) before the run completes.
 //
 // The requests themselves, with their checks and writes, are PartConnections'. This class plans
 // the parts, decides how often a failing part is asked again and how long to wait, and ends or
@@ -50,6 +53,10 @@ public:
     void useBrowserSession(const BrowserSession &session, bool webPageAccepted);
     // The speed limit shared with other downloads; none for full speed.
     void setBandwidthLimiter(BandwidthLimiter *limiter);
+    // A digest the user expects the file to have, checked at completion with the server's.
+    void setExpectedChecksum(const ExpectedChecksum &expected);
+    // How the file of the latest run compared with its digests (see CompletionCheck).
+    ChecksumResult checksum() const { return result; }
 
     void start();  // probe the link, then fetch the parts
     void resume(); // continue every part where it stopped
@@ -89,6 +96,9 @@ signals:
     // The server wants a login it was not given, or refused the one it was given; failed()
     // follows. A resume after the login was given (HostLogins) continues the run.
     void loginNeeded(const LoginRequest &request);
+    // Every byte is in; the file is compared with its digests before completed() (or failed(),
+    // on a mismatch).
+    void checking();
     void completed();
     // The run ended in error; lastDlpMessage says why.
     void failed();
@@ -108,6 +118,7 @@ private:
     void resumeRestored();
 
     void complete();
+    void checked(const ChecksumResult &outcome);
     // Ends the run in status 3; `reason` is the one line the views show (already translated).
     // The checkpoint is kept for a later resume unless the file it describes is gone.
     void fail(const QString &reason = QString(), bool keepCheckpoint = true);
@@ -124,6 +135,10 @@ private:
     PartFile file;
     Checkpoint checkpoint;
     PartConnections *connections;
+    CompletionCheck *check;
+    ExpectedChecksum userDigest;
+    ExpectedChecksum serverDigest; // what the probe of this run was told
+    ChecksumResult result;
     // Where the parts came from: nothing, the saved list, the checkpoint, or this run's requests
     // (then they are ahead of anything saved).
     enum class PartsFrom { Nothing, SavedList, CheckpointFile, ThisRun };

@@ -101,10 +101,7 @@ bool PartConnections::checkAnswer(QNetworkReply *reply, int index)
     const QString problem =
         partContentProblem(probeType, reply->rawHeader("Content-Type"), fileName, webPageAccepted);
     if (!problem.isEmpty()) {
-        lastProblem = contentProblem = problem;
-        parts[index].reply = nullptr;
-        HttpSession::drop(reply, this);
-        emit partBroken(index, false);
+        refuseContent(reply, index, problem);
         return false;
     }
     const QByteArray newEtag = reply->rawHeader("ETag");
@@ -146,6 +143,16 @@ bool PartConnections::checkAnswer(QNetworkReply *reply, int index)
         }
     }
     return true;
+}
+
+// An answer that is not the file's bytes: asked again like a broken part, and the run's reason
+// once the part's tries run out.
+void PartConnections::refuseContent(QNetworkReply *reply, int index, const QString &problem)
+{
+    lastProblem = contentProblem = problem;
+    parts[index].reply = nullptr;
+    HttpSession::drop(reply, this);
+    emit partBroken(index, false);
 }
 
 // A part answer without usable content: no answer at all, an error status or a redirect that
@@ -251,6 +258,18 @@ void PartConnections::readPart(QNetworkReply *reply)
 
 void PartConnections::writePartData(QNetworkReply *reply, int index)
 {
+    // The file's first bytes: a web page is no file, whatever the headers said.
+    if (reply->property("startOffset").toLongLong() == 0 && !reply->property("sniffed").toBool()) {
+        const PageSniff sniff = sniffPageInsteadOfFile(
+            reply->peek(kPageSniffLength), reply->isFinished(), fileName, webPageAccepted);
+        if (sniff == PageSniff::Undecided)
+            return; // read when more has come
+        reply->setProperty("sniffed", true);
+        if (sniff == PageSniff::Page) {
+            refuseContent(reply, index, pageInsteadOfFileText());
+            return;
+        }
+    }
     // Under a speed limit only the granted bytes are read; the rest waits in the reply's bounded
     // buffer, and the limiter drains it when the stream's next share comes. Without a limit the
     // reply is read whole, as it always was.

@@ -115,6 +115,7 @@ signals:
 
 private:
     bool checkAnswer(QNetworkReply *reply, int index);
+    void refuseContent(QNetworkReply *reply, int index, const QString &problem);
     void settleFailedAnswer(QNetworkReply *reply, int index);
     bool followRedirect(QNetworkReply *reply, int index);
     void adoptWholeBody(QNetworkReply *reply);

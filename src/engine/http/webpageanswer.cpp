@@ -15,6 +15,26 @@ bool isWebPageType(const QByteArray &mediaType)
     return mediaType == "text/html" || mediaType == "application/xhtml+xml";
 }
 
+bool hasWebPageType(const QByteArray &contentType)
+{
+    // Split at the commas outside quoted parameter values ("text/plain; x=\"a,b\"" is one).
+    bool quoted = false;
+    int start = 0;
+    for (int i = 0; i <= contentType.size(); ++i) {
+        const char c = i < contentType.size() ? contentType.at(i) : ',';
+        if (c == '"')
+            quoted = !quoted;
+        else if (c == '\\' && quoted)
+            ++i;
+        else if (c == ',' && !quoted) {
+            if (isWebPageType(mediaTypeOf(contentType.mid(start, i - start))))
+                return true;
+            start = i + 1;
+        }
+    }
+    return false;
+}
+
 bool isWebPageName(const QString &fileName)
 {
     static const QStringList pageSuffixes = {QStringLiteral("html"),  QStringLiteral("htm"),
@@ -28,7 +48,38 @@ bool isWebPageName(const QString &fileName)
 
 bool isPageInsteadOfFile(const QByteArray &contentType, const QString &fileName)
 {
-    return isWebPageType(mediaTypeOf(contentType)) && !isWebPageName(fileName);
+    return hasWebPageType(contentType) && !isWebPageName(fileName);
+}
+
+PageSniff sniffPageInsteadOfFile(const QByteArray &start, bool whole, const QString &fileName,
+                                 bool pageAccepted)
+{
+    if (pageAccepted || isWebPageName(fileName))
+        return PageSniff::File;
+    // What a page starts with, after a byte-order mark and white space; each must be followed
+    // by white space or ">" ("<header" or "<htmlfoo" is no page).
+    static const QByteArray openings[] = {"<!doctype html", "<html", "<head", "<body"};
+    const auto isSpace = [](char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+    };
+    const bool more = !whole && start.size() < kPageSniffLength;
+    if (more && QByteArray("\xEF\xBB\xBF").startsWith(start))
+        return PageSniff::Undecided; // nothing yet, or a byte-order mark cut short
+    int pos = start.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    while (pos < start.size() && isSpace(start.at(pos)))
+        ++pos;
+    const QByteArray rest = start.mid(pos).toLower();
+    for (const QByteArray &opening : openings) {
+        if (rest.size() <= opening.size()) {
+            if (opening.startsWith(rest) && more)
+                return PageSniff::Undecided;
+            continue;
+        }
+        if (rest.startsWith(opening) &&
+            (isSpace(rest.at(opening.size())) || rest.at(opening.size()) == '>'))
+            return PageSniff::Page;
+    }
+    return PageSniff::File;
 }
 
 QString pageInsteadOfFileText()
@@ -46,6 +97,7 @@ QString partContentProblem(const QByteArray &probeType, const QByteArray &partTy
     const bool page = expected.isEmpty() && !pageAccepted && isPageInsteadOfFile(got, fileName);
     if (!changed && !page)
         return QString();
-    return isWebPageType(got) ? pageInsteadOfFileText()
-                              : T(QStringLiteral("The server sent something other than the file"));
+    return hasWebPageType(partType)
+               ? pageInsteadOfFileText()
+               : T(QStringLiteral("The server sent something other than the file"));
 }

@@ -19,8 +19,22 @@ bool isWebPageType(const QByteArray &mediaType);
 // is something else.
 bool isWebPageName(const QString &fileName);
 
+// Whether a Content-Type value names a web page. A server that sends the header twice gets both
+// values joined with ", " by Qt; one of them a page makes the answer a page.
+bool hasWebPageType(const QByteArray &contentType);
+
 // A web page sent for a file whose name says otherwise.
 bool isPageInsteadOfFile(const QByteArray &contentType, const QString &fileName);
+
+// What the first bytes of the file say, whatever the headers claimed: a body that starts (after
+// a UTF-8 byte-order mark and white space) with "<!DOCTYPE html", "<html", "<head" or "<body",
+// in any letter case, is a web page, and refused unless the file's own name is a page's or the
+// user took the page. Undecided while `start` holds only white space or the beginning of such a
+// tag and more may come (`whole` is false and fewer than kPageSniffLength bytes are in).
+enum class PageSniff { File, Page, Undecided };
+constexpr int kPageSniffLength = 1445;
+PageSniff sniffPageInsteadOfFile(const QByteArray &start, bool whole, const QString &fileName,
+                                 bool pageAccepted);
 
 // The one line that says so, in the current language.
 QString pageInsteadOfFileText();

@@ -1,5 +1,7 @@
 #include "engine/storage/filehasher.h"
 
+#include "engine/storage/streamhash.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -8,6 +10,16 @@ namespace {
 
 constexpr qint64 kBlock = 1024 * 1024;
 constexpr qint64 kReportEveryMs = 100;
+
+StreamHash::Algorithm streamAlgorithm(QCryptographicHash::Algorithm algorithm)
+{
+    switch (algorithm) {
+    case QCryptographicHash::Md5: return StreamHash::Md5;
+    case QCryptographicHash::Sha1: return StreamHash::Sha1;
+    case QCryptographicHash::Sha512: return StreamHash::Sha512;
+    default: return StreamHash::Sha256;
+    }
+}
 
 } // namespace
 
@@ -60,7 +72,8 @@ void FileHasher::run()
     };
 
     QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    StreamHash hash(streamAlgorithm(m_algorithm));
+    if (!hash.isValid() || !file.open(QIODevice::ReadOnly)) {
         report([this] {
             ended = true;
             emit failed();
@@ -68,7 +81,6 @@ void FileHasher::run()
         return;
     }
     const qint64 total = file.size();
-    QCryptographicHash hash(m_algorithm);
     QByteArray block(kBlock, Qt::Uninitialized);
     qint64 done = 0;
     QElapsedTimer sinceReport;
@@ -84,7 +96,7 @@ void FileHasher::run()
         }
         if (n == 0)
             break;
-        hash.addData(QByteArrayView(block.constData(), n));
+        hash.add(block.constData(), size_t(n));
         done += n;
         if (sinceReport.elapsed() >= kReportEveryMs) {
             sinceReport.restart();
@@ -93,7 +105,15 @@ void FileHasher::run()
     }
     if (stopping)
         return;
-    const QByteArray digest = hash.result();
+    const std::string result = hash.result();
+    const QByteArray digest(result.data(), qsizetype(result.size()));
+    if (digest.isEmpty()) {
+        report([this] {
+            ended = true;
+            emit failed();
+        });
+        return;
+    }
     report([this, digest] {
         ended = true;
         emit finished(digest);

@@ -10,10 +10,10 @@
 
 class QThread;
 
-// The digest of one file, read on a thread of its own so that a file of many gigabytes never
-// holds the event loop up. Progress comes at most ten times a second; cancel() (or deleting the
-// hasher) stops the reading after the block in hand, and nothing is reported after it.
-// One computation per object.
+// The digest of one file (MD5, SHA-1, SHA-256 or SHA-512, through StreamHash), read on a thread
+// of its own so that a file of many gigabytes never holds the event loop up. Progress comes at most
+// ten times a second; cancel() (or deleting the hasher) stops the reading after the block in hand,
+// and nothing is reported after it. One computation per object.
 class FileHasher : public QObject {
     Q_OBJECT
 
@@ -30,7 +30,7 @@ public:
 signals:
     void progress(qint64 done, qint64 total);
     void finished(const QByteArray &digest);
-    // The file could not be opened or read to its end.
+    // The file could not be opened or read to its end, or the system has no such digest.
     void failed();
 
 private:
