@@ -18,8 +18,11 @@ packages=(
   xvfb xauth x11-utils imagemagick fonts-noto-core fonts-noto-color-emoji fonts-dejavu-core
   # the media tool and ffmpeg
   yt-dlp ffmpeg
-  # benchmarks
+  # benchmarks (nginx also serves the login tests)
   nginx-light aria2 curl procps time
+  # real proxies for the proxy tests: HTTP (with CONNECT) and SOCKS5; the tinyproxy program
+  # alone, without the system service that the tinyproxy package would start
+  tinyproxy-bin microsocks
   # browser-extension tests: both browsers end to end, node for the extension's own tests and npm
   # for web-ext (Debian's npm only where node did not bring its own)
   chromium firefox-esr nodejs

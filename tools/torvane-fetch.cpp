@@ -17,11 +17,19 @@
 //
 // --limit-rate RATE keeps the download at or below RATE bytes per second, in curl's units.
 //
+// -u user:password answers a server that asks for a login (HTTP Basic or Digest): the link's own
+// server only, never another host a redirect leads to.
+//
+// Like curl, the tool goes through the system's proxy (http_proxy, https_proxy, no_proxy) unless
+// -x names one in curl's spelling or --noproxy lists hosts to reach directly ("*" for all).
+//
 // When the server gives the file's digest (Repr-Digest, Digest, a .sha256 file or SHA256SUMS
 // beside it) or --checksum names one, the file is checked before the download counts as done:
 // "verified sha-256 (Repr-Digest)" on stderr, or the mismatch with both digests and exit code 1.
 #include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
+#include "engine/http/hostlogins.h"
+#include "engine/http/proxysettings.h"
 #include "engine/http/trustedcertificates.h"
 #include "engine/ratetext.h"
 #include "engine/storage/checksumtext.h"
@@ -101,6 +109,24 @@ int main(int argc, char **argv)
                        "or G suffix counts 1024, 1024^2 or 1024^3 bytes; 0 means no limit."),
         QStringLiteral("RATE"));
     parser.addOption(limitRate);
+    const QCommandLineOption proxy(
+        {QStringLiteral("x"), QStringLiteral("proxy")},
+        QStringLiteral("Go through this proxy instead of the system's (like curl): "
+                       "[http|socks5|socks5h://][user:password@]host[:port], port 1080 by "
+                       "default; socks5h resolves host names through the proxy."),
+        QStringLiteral("URL"));
+    const QCommandLineOption noProxy(
+        QStringLiteral("noproxy"),
+        QStringLiteral("Reach these hosts directly, without a proxy: names separated by commas, "
+                       "each with its subdomains; '*' for every host."),
+        QStringLiteral("HOSTS"));
+    parser.addOptions({proxy, noProxy});
+    const QCommandLineOption user(
+        {QStringLiteral("u"), QStringLiteral("user")},
+        QStringLiteral("Log in to the link's server with this user name and password (HTTP Basic "
+                       "or Digest, like curl); never sent to another host."),
+        QStringLiteral("USER:PASSWORD"));
+    parser.addOption(user);
     const QCommandLineOption checksum(
         QStringLiteral("checksum"),
         QStringLiteral("Check the file against DIGEST, given as sha256:HEX (or sha512, sha1, md5); "
@@ -130,6 +156,27 @@ int main(int argc, char **argv)
         printLine(QStringLiteral("torvane-fetch: --limit-rate: not a rate: ") +
                   parser.value(limitRate));
         return 1;
+    }
+
+    ProxySettings chosenProxy;
+    if (parser.isSet(proxy)) {
+        QString error;
+        chosenProxy = ProxySettings::fromUrl(parser.value(proxy), &error);
+        if (!error.isEmpty()) {
+            printLine(QStringLiteral("torvane-fetch: ") + error);
+            return 1;
+        }
+    }
+    chosenProxy.bypass = ProxySettings::bypassList(parser.value(noProxy));
+    ProxySettings::setCurrent(chosenProxy);
+
+    if (parser.isSet(user)) {
+        const QString given = parser.value(user);
+        const qsizetype colon = given.indexOf(QLatin1Char(':'));
+        HostLogins::shared().set(QUrl(positional.at(0)),
+                                 Login{colon < 0 ? given : given.left(colon),
+                                       colon < 0 ? QString() : given.mid(colon + 1)},
+                                 false);
     }
 
     ExpectedChecksum expected;

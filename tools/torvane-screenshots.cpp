@@ -1,9 +1,12 @@
 // Test-only driver: starts the main window on a seeded task list (every state, a media task with a
 // long tool message, sizes above 4 GiB) and saves PNG pictures of it in both languages and both
-// themes. scripts/screenshots.sh runs it under Xvfb with a throw-away home folder.
+// themes, with the Preferences dialog's proxy block and the login question beside each.
+// scripts/screenshots.sh runs it under Xvfb with a throw-away home folder.
 #include "app/mainwindow.h"
+#include "app/preferencesdialog.h"
 #include "engine/downloadtask.h"
 #include "language/translation.h"
+#include "views/logindialog.h"
 #include "views/tasklist.h"
 
 #include <QApplication>
@@ -47,6 +50,38 @@ QPushButton *buttonStartingWith(QWidget *window, const QString &prefix)
         if (b->text().startsWith(prefix))
             return b;
     return nullptr;
+}
+
+// The dialogs of a proxy and of a server's login, as a user meets them, saved as
+// "<name>-<lang>-<theme>.png".
+bool grabDialogs(QWidget *window, const QString &outDir, const QString &suffix)
+{
+    DownloadPreferences prefs;
+    prefs.proxy.mode = ProxySettings::Mode::Manual;
+    prefs.proxy.kind = ProxySettings::Kind::Socks5;
+    prefs.proxy.host = QStringLiteral("proxy.example.org");
+    prefs.proxy.port = 1080;
+    prefs.proxy.user = QStringLiteral("alice");
+    prefs.proxy.password = QStringLiteral("secret");
+    PreferencesDialog preferences(prefs, window);
+    LoginRequest request;
+    request.url = QUrl(QStringLiteral("https://files.example.org/reports/annual.zip"));
+    request.realm = QStringLiteral("Members area");
+    request.refused = true;
+    HostLogins::shared().set(request.url, Login{QStringLiteral("alice"), QString()}, true);
+    LoginDialog login(request, window);
+    const std::pair<QDialog *, QString> dialogs[] = {{&preferences, QStringLiteral("proxy")},
+                                                     {&login, QStringLiteral("login")}};
+    for (const auto &[dialog, name] : dialogs) {
+        dialog->show();
+        wait(300);
+        const QString path = outDir + QLatin1Char('/') + name + suffix;
+        if (!dialog->grab().save(path))
+            return false;
+        QTextStream(stdout) << path << "\n";
+        dialog->hide();
+    }
+    return true;
 }
 
 } // namespace
@@ -145,6 +180,11 @@ int main(int argc, char **argv)
         if (!window.grab().save(path))
             return 1;
         QTextStream(stdout) << path << "\n";
+        if (!grabDialogs(&window, outDir,
+                         QStringLiteral("-%1-%2.png")
+                             .arg(QLatin1String(shot.lang),
+                                  shot.dark ? QStringLiteral("dark") : QStringLiteral("light"))))
+            return 1;
     }
     // Nothing is running for real; leave without saving over the seeded list's tests.
     QDir(QDir::tempPath() + QStringLiteral("/torvane-screens")).removeRecursively();

@@ -14,6 +14,7 @@
 #include "engine/media/mediatool.h"
 #include "engine/media/processtree.h"
 #include "language/translation.h"
+#include "views/logindialog.h"
 #include "views/sizetext.h"
 #include "views/widgetstyles.h"
 
@@ -26,6 +27,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 namespace {
 
@@ -313,12 +315,29 @@ void AddUrlDialog::onProbeAnswer(const ProbeAnswer &answer)
     if (!answer.refused.isNull()) {
         lblFileInfo->setText(answer.refused.reason);
         lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
+    } else if (!answer.login.isNull()) {
+        lblFileInfo->setText(loginRequiredText(answer.login));
+        lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
+        askLogin(answer.login);
     } else if (pageWarning) {
         lblFileInfo->setText(QStringLiteral("\u26A0\uFE0F ") + pageInsteadOfFileText());
         lblFileInfo->setStyleSheet(QLatin1String(ErrorTextStyle));
     } else {
         showFileInfo();
     }
+}
+
+// The server wants a login: asked once the probe's answer is handled (the dialog runs an event
+// loop of its own), then the same link is probed again with it. Cancel leaves the line saying
+// that a login is needed; the download may still be added, and asks again when it runs.
+void AddUrlDialog::askLogin(const LoginRequest &request)
+{
+    QTimer::singleShot(0, this, [this, request, asked = probeUrl] {
+        if (asked != probeUrl || !isVisible())
+            return; // the link was changed meanwhile
+        if (LoginDialog::ask(request, this) && asked == probeUrl)
+            sendProbe(probeUrl, probeLinkName, probeIsVid);
+    });
 }
 
 // The information line: the size, then what the user should know before starting (the file does
@@ -361,7 +380,12 @@ void AddUrlDialog::startListing(const QUrl &link)
             onListingFinished(process, -1, QProcess::CrashExit);
     });
     auto *tree = new ProcessTree(process); // the tool may start helpers of its own
-    process->start(mediaToolPath(), mediaListingArguments(link));
+    QStringList args = mediaListingArguments(link);
+    const ProxySettings proxy = ProxySettings::current();
+    addMediaProxyArguments(args, proxy, link);
+    process->start(mediaToolPath(), args);
+    process->write(mediaProxyInput(proxy, link));
+    process->closeWriteChannel();
     tree->started();
 }
 

@@ -12,6 +12,7 @@ class QLineEdit;
 class HttpProbe;
 class HttpSession;
 class QPushButton;
+struct LoginRequest;
 struct ProbeAnswer;
 
 // Describes one new download: link, target path, quality for media links, start now or later.
@@ -45,6 +46,7 @@ private:
     void sendProbe(const QUrl &u, const QString &linkName, bool isVid);
     void onProbeAnswer(const ProbeAnswer &answer);
     void abortProbe();
+    void askLogin(const LoginRequest &request);
     void showFileInfo();
 
     void startListing(const QUrl &link);

@@ -4,6 +4,7 @@
 #include "adding/categoryfolder.h"
 #include "app/browserbridge.h"
 #include "app/linkqueue.h"
+#include "app/loginquestions.h"
 #include "app/preferences.h"
 #include "app/preferencesdialog.h"
 #include "app/sidebar.h"
@@ -13,6 +14,8 @@
 #include "engine/bandwidthlimiter.h"
 #include "engine/downloadqueue.h"
 #include "engine/downloadtask.h"
+#include "engine/http/hostlogins.h"
+#include "engine/http/proxysettings.h"
 #include "engine/http/trustedcertificates.h"
 #include "language/translation.h"
 #include "views/appicon.h"
@@ -66,12 +69,17 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     // Made before the tasks' owner, so deleted before the tasks: a window going away must not
     // start waiting downloads while it cancels the running ones.
     queue = new DownloadQueue(this);
+    loginQuestions = new LoginQuestions(this);
     limiter = new BandwidthLimiter(this);
     notices = new TrayNotices(tray->trayIcon(), this);
     connect(queue, &DownloadQueue::changed, saveTimer, qOverload<>(&QTimer::start));
     connect(queue, &DownloadQueue::ended, notices, &TrayNotices::runEnded);
     connect(notices, &TrayNotices::detailsRequested, listView, &TaskList::showDetails);
-    applyDownloadPreferences(prefs->downloads());
+    // The secrets of the preferences live in the private sessions file, not in settings.ini.
+    HostLogins::shared().restore(store.secrets().logins());
+    DownloadPreferences chosen = prefs->downloads();
+    chosen.proxy.password = store.secrets().proxyPassword();
+    applyDownloadPreferences(chosen);
     // The tasks have an owner of their own: among the window's children, thousands of tasks would
     // slow down every widget operation that walks them (painting, finding the widget under the
     // pointer). Made after the widgets, it is also deleted after them.
@@ -197,16 +205,20 @@ void MainWindow::rememberWindow()
 
 void MainWindow::openPreferences()
 {
-    PreferencesDialog dialog(prefs->downloads(), this);
+    DownloadPreferences current = prefs->downloads();
+    current.proxy.password = store.secrets().proxyPassword();
+    PreferencesDialog dialog(current, this);
     dialog.setAcceptRemoteLinks(prefs->acceptRemoteLinks());
     if (dialog.exec() != QDialog::Accepted)
         return;
     const DownloadPreferences chosen = dialog.values();
     prefs->setDownloads(chosen);
+    store.secrets().setProxyPassword(chosen.proxy.password);
     applyDownloadPreferences(chosen);
     prefs->setAcceptRemoteLinks(dialog.acceptRemoteLinks());
     if (localServer)
         localServer->setAcceptRemote(dialog.acceptRemoteLinks());
+    saveTasks(); // writes the password into the private file
 }
 
 void MainWindow::applyDownloadPreferences(const DownloadPreferences &chosen)
@@ -215,6 +227,7 @@ void MainWindow::applyDownloadPreferences(const DownloadPreferences &chosen)
     queue->setLimit(chosen.maxRunning);
     limiter->setLimit(chosen.speedLimit);
     notices->setEnabled(chosen.notices);
+    ProxySettings::setCurrent(chosen.proxy);
 }
 
 // ---- Links handed over
@@ -324,6 +337,8 @@ void MainWindow::listTask(DownloadTask *task, bool restored)
     // To the timer, not to the window: the tasks still report their cancel while the window
     // is being destroyed, after the timer has gone.
     connect(task, &DownloadTask::statusChanged, saveTimer, qOverload<>(&QTimer::start));
+    connect(task, &DownloadTask::loginRequired, loginQuestions,
+            [questions = loginQuestions, task] { questions->add(task); });
 }
 
 void MainWindow::removeTask(DownloadTask *task)
@@ -410,6 +425,9 @@ void MainWindow::processDeleteAction()
 void MainWindow::saveTasks()
 {
     saveTimer->stop();
+    // Logins the user asked to remember, wherever they were given (the add dialog, a download's
+    // login question), go to the private file with the sessions.
+    store.secrets().setLogins(HostLogins::shared().remembered());
     store.save(listView->tasks(), queue->waiting());
 }
 

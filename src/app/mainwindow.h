@@ -15,6 +15,7 @@ class BrowserBridge;
 class DownloadQueue;
 class DownloadTask;
 class LinkQueue;
+class LoginQuestions;
 struct DownloadPreferences;
 class Preferences;
 class QCloseEvent;
@@ -113,6 +114,8 @@ private:
     std::unique_ptr<Preferences> prefs;
     // Shared by every task: how many run at once, and how fast all of them together.
     DownloadQueue *queue = nullptr;
+    // Downloads that stopped at a server wanting a login, asked about one at a time.
+    LoginQuestions *loginQuestions = nullptr;
     BandwidthLimiter *limiter = nullptr;
     TrayNotices *notices = nullptr;
     // Saves asked for in a row (a whole selection leaving the queue) write the list once.

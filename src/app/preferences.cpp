@@ -14,6 +14,11 @@ const QString kFolder = QStringLiteral("downloads/folder");
 const QString kAtOnce = QStringLiteral("downloads/atOnce");
 const QString kSpeedLimit = QStringLiteral("downloads/speedLimit");
 const QString kNotices = QStringLiteral("downloads/notices");
+const QString kProxyMode = QStringLiteral("proxy/mode");
+const QString kProxyType = QStringLiteral("proxy/type");
+const QString kProxyHost = QStringLiteral("proxy/host");
+const QString kProxyPort = QStringLiteral("proxy/port");
+const QString kProxyUser = QStringLiteral("proxy/user");
 const QString kAcceptRemote = QStringLiteral("bridge/acceptRemote");
 
 // A rate as the file keeps it, in the spelling parseRateText reads: "2M", "512K", "1000".
@@ -88,7 +93,47 @@ DownloadPreferences Preferences::downloads() const
     const QString notices = settings.value(kNotices).toString();
     if (notices == QLatin1String("false"))
         prefs.notices = false;
+    prefs.proxy = proxy();
     return prefs;
+}
+
+// A proxy given by hand needs its host and port; without them the system's settings hold. What
+// was given by hand is read back also while another mode is chosen, for the next time.
+ProxySettings Preferences::proxy() const
+{
+    ProxySettings proxy;
+    const QString type = settings.value(kProxyType).toString();
+    bool ok = false;
+    const int port = settings.value(kProxyPort).toString().trimmed().toInt(&ok);
+    const bool socks = type == QLatin1String("socks5");
+    const bool known = socks || type == QLatin1String("http");
+    if (known)
+        proxy.kind = socks ? ProxySettings::Kind::Socks5 : ProxySettings::Kind::Http;
+    if (ok && port >= 1 && port <= 65535)
+        proxy.port = port;
+    proxy.host = settings.value(kProxyHost).toString().trimmed();
+    proxy.user = settings.value(kProxyUser).toString();
+    const QString mode = settings.value(kProxyMode).toString();
+    if (mode == QLatin1String("none"))
+        proxy.mode = ProxySettings::Mode::None;
+    else if (mode == QLatin1String("manual") && known && proxy.port > 0 && !proxy.host.isEmpty())
+        proxy.mode = ProxySettings::Mode::Manual;
+    return proxy;
+}
+
+void Preferences::setProxy(const ProxySettings &proxy)
+{
+    const bool manual = proxy.mode == ProxySettings::Mode::Manual;
+    settings.setValue(kProxyMode, manual ? QStringLiteral("manual")
+                                  : proxy.mode == ProxySettings::Mode::None
+                                      ? QStringLiteral("none")
+                                      : QStringLiteral("system"));
+    settings.setValue(kProxyType, proxy.kind == ProxySettings::Kind::Socks5
+                                      ? QStringLiteral("socks5")
+                                      : QStringLiteral("http"));
+    settings.setValue(kProxyHost, proxy.host);
+    settings.setValue(kProxyPort, proxy.port > 0 ? QString::number(proxy.port) : QString());
+    settings.setValue(kProxyUser, proxy.user);
 }
 
 void Preferences::setDownloads(const DownloadPreferences &prefs)
@@ -96,6 +141,7 @@ void Preferences::setDownloads(const DownloadPreferences &prefs)
     settings.setValue(kFolder, prefs.folder);
     settings.setValue(kAtOnce, QString::number(prefs.maxRunning));
     settings.setValue(kSpeedLimit, rateText(qMax<qint64>(0, prefs.speedLimit)));
+    setProxy(prefs.proxy);
     write(kNotices, prefs.notices);
 }
 

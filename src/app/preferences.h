@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/http/proxysettings.h"
+
 #include <QByteArray>
 #include <QSettings>
 #include <QString>
@@ -10,12 +12,15 @@ struct DownloadPreferences {
     int maxRunning = 0;    // downloads that run at once, 1 to kMaxRunning; 0 for no limit
     qint64 speedLimit = 0; // bytes per second for all downloads together; 0 for none
     bool notices = true;   // a tray notice when a download ends while the window is away
+    // The proxy of every download; its password is not kept in the preferences file but in the
+    // private sessions file (SessionStore).
+    ProxySettings proxy;
 
     static constexpr int kMaxRunning = 10;
     bool operator==(const DownloadPreferences &o) const
     {
         return folder == o.folder && maxRunning == o.maxRunning && speedLimit == o.speedLimit &&
-               notices == o.notices;
+               notices == o.notices && proxy == o.proxy;
     }
 };
 
@@ -38,6 +43,7 @@ public:
     // As QWidget::saveGeometry() gives it; empty when none.
     QByteArray windowGeometry() const;
     void setWindowGeometry(const QByteArray &geometry);
+    // The proxy comes without its password, which the file never holds.
     DownloadPreferences downloads() const;
     void setDownloads(const DownloadPreferences &prefs);
     // Whether the browser bridge takes links from other machines on the network; off unless the
@@ -47,6 +53,8 @@ public:
 
 private:
     void write(const QString &key, const QVariant &value);
+    ProxySettings proxy() const;
+    void setProxy(const ProxySettings &proxy);
 
     mutable QSettings settings;
 };

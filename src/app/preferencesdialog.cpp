@@ -1,5 +1,6 @@
 #include "app/preferencesdialog.h"
 
+#include "app/proxybox.h"
 #include "language/translation.h"
 #include "views/widgetstyles.h"
 
@@ -107,6 +108,7 @@ PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget
     grid->setColumnStretch(2, 1);
     mainLayout->addWidget(form);
     addNetworkBlock(mainLayout);
+    addProxyBlock(mainLayout, current.proxy);
 
     errorLbl = new QLabel(form);
     errorLbl->setObjectName(QStringLiteral("errorLbl"));
@@ -135,6 +137,12 @@ PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget
     updateLimitFields();
 }
 
+void PreferencesDialog::addProxyBlock(QBoxLayout *layout, const ProxySettings &current)
+{
+    proxyBox = new ProxyBox(current, this);
+    layout->addWidget(proxyBox);
+}
+
 void PreferencesDialog::updateLimitFields()
 {
     limitEdit->setEnabled(limitCheck->isChecked());
@@ -159,6 +167,8 @@ void PreferencesDialog::save()
         error = T(QStringLiteral("The download folder cannot be made: %1")).arg(folder);
     else if (limitCheck->isChecked() && limitEdit->text().toInt() < 1)
         error = T(QStringLiteral("Enter the speed limit as a whole number."));
+    else
+        error = proxyBox->problem();
     errorLbl->setText(error);
     errorLbl->setVisible(!error.isEmpty());
     if (error.isEmpty())
@@ -177,6 +187,7 @@ DownloadPreferences PreferencesDialog::values() const
     if (limitCheck->isChecked())
         prefs.speedLimit = limitEdit->text().toLongLong() * limitUnit->currentData().toLongLong();
     prefs.notices = noticesCheck->isChecked();
+    prefs.proxy = proxyBox->values();
     return prefs;
 }
 

@@ -10,9 +10,11 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class ProxyBox;
 
 // The preferences the user sets by hand: the download folder, how many downloads run at once,
-// a speed limit for all of them together, and whether a tray notice tells of a download's end.
+// a speed limit for all of them together, whether a tray notice tells of a download's end, and
+// the proxy.
 // Language and theme have their own toolbar buttons and are remembered from there.
 class PreferencesDialog : public QDialog {
     Q_OBJECT
@@ -31,6 +33,7 @@ private:
     void browse();
     void save();
     void updateLimitFields();
+    void addProxyBlock(QBoxLayout *layout, const ProxySettings &current);
 
     QLineEdit *folderEdit;
     QComboBox *atOnceCombo;
@@ -38,6 +41,7 @@ private:
     QLineEdit *limitEdit;
     QComboBox *limitUnit;
     QCheckBox *noticesCheck;
+    ProxyBox *proxyBox = nullptr;
     QCheckBox *remoteCheck = nullptr;
     QLabel *errorLbl;
 };

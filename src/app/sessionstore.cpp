@@ -1,7 +1,7 @@
 #include "app/sessionstore.h"
 
-#include "engine/storage/atomicwrite.h"
 #include "engine/downloadtask.h"
+#include "engine/storage/atomicwrite.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,15 +42,35 @@ QString SessionStore::taskKey(const QString &url, const QString &savePath)
     return url + QLatin1Char('\n') + savePath;
 }
 
-QHash<QString, BrowserSession> SessionStore::load() const
+QHash<QString, BrowserSession> SessionStore::load()
+{
+    return read();
+}
+
+QHash<QString, BrowserSession> SessionStore::read()
 {
     QHash<QString, BrowserSession> sessions;
+    secretsRead = true;
+    proxySecret.clear();
+    hostLogins.clear();
     QFile file(path());
     if (!file.open(QIODevice::ReadOnly))
         return sessions;
     const QJsonArray entries = QJsonDocument::fromJson(file.readAll()).array();
     for (const QJsonValue &value : entries) {
         const QJsonObject entry = value.toObject();
+        if (entry.contains(QLatin1String("proxyPassword"))) {
+            proxySecret = entry.value(QLatin1String("proxyPassword")).toString();
+            continue;
+        }
+        if (entry.contains(QLatin1String("login"))) {
+            const Login login{entry.value(QLatin1String("user")).toString(),
+                              entry.value(QLatin1String("password")).toString()};
+            const QString origin = entry.value(QLatin1String("login")).toString();
+            if (!origin.isEmpty() && !login.isNull())
+                hostLogins.insert(origin, login);
+            continue;
+        }
         BrowserSession session;
         session.referrer = entry.value(QLatin1String("referrer")).toString();
         session.userAgent = entry.value(QLatin1String("userAgent")).toString();
@@ -61,6 +81,34 @@ QHash<QString, BrowserSession> SessionStore::load() const
                             session);
     }
     return sessions;
+}
+
+QString SessionStore::proxyPassword()
+{
+    if (!secretsRead)
+        read();
+    return proxySecret;
+}
+
+void SessionStore::setProxyPassword(const QString &password)
+{
+    if (!secretsRead)
+        read();
+    proxySecret = password;
+}
+
+QMap<QString, Login> SessionStore::logins()
+{
+    if (!secretsRead)
+        read();
+    return hostLogins;
+}
+
+void SessionStore::setLogins(const QMap<QString, Login> &logins)
+{
+    if (!secretsRead)
+        read();
+    hostLogins = logins;
 }
 
 bool SessionStore::save(const QList<DownloadTask *> &tasks)
@@ -77,6 +125,14 @@ bool SessionStore::save(const QList<DownloadTask *> &tasks)
         entry.insert(QLatin1String("cookie"), task->browserSession.cookie);
         entries.append(entry);
     }
+    if (!secretsRead)
+        read(); // the secrets of the file are kept, not dropped by a save of the sessions
+    if (!proxySecret.isEmpty())
+        entries.append(QJsonObject{{QLatin1String("proxyPassword"), proxySecret}});
+    for (auto it = hostLogins.cbegin(); it != hostLogins.cend(); ++it)
+        entries.append(QJsonObject{{QLatin1String("login"), it.key()},
+                                   {QLatin1String("user"), it->user},
+                                   {QLatin1String("password"), it->password}});
     if (entries.isEmpty()) {
         written.clear();
         return !QFile::exists(path()) || QFile::remove(path());

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "engine/http/browsersession.h"
+#include "engine/http/hostlogins.h"
 
 #include <QHash>
 #include <QList>
+#include <QMap>
 #include <QString>
 
 class DownloadTask;
@@ -13,14 +15,18 @@ class DownloadTask;
 // alone (mode 0600; on Windows the user's profile folder is private already) before any byte is
 // written, and replaced atomically. A task's entry goes with the first save after the task is
 // done or deleted; with no entry left the file goes too.
+//
+// The file also keeps the secrets of the preferences: the password of a proxy given by hand and
+// the logins the user asked to remember, each in an entry of its own ({"proxyPassword"} and
+// {"login": origin, "user", "password"}), which an older version reads as no session and skips.
 class SessionStore {
 public:
     explicit SessionStore(QString directory);
 
     QString path() const;
 
-    // The sessions by taskKey(), read in one go.
-    QHash<QString, BrowserSession> load() const;
+    // The sessions by taskKey(), read in one go (with the secrets).
+    QHash<QString, BrowserSession> load();
     // Writes the sessions of the tasks that have one and are not done; false when that failed.
     // Sessions as last written are not written again.
     bool save(const QList<DownloadTask *> &tasks);
@@ -28,7 +34,18 @@ public:
     // What ties a saved session to its entry of the task list.
     static QString taskKey(const QString &url, const QString &savePath);
 
+    // The secrets, read from the file at first use; a change is written by the next save().
+    QString proxyPassword();
+    void setProxyPassword(const QString &password);
+    QMap<QString, Login> logins();
+    void setLogins(const QMap<QString, Login> &logins);
+
 private:
+    QHash<QString, BrowserSession> read();
+
     QString dir;
     QByteArray written; // the file's content as this store last wrote it
+    bool secretsRead = false;
+    QString proxySecret;
+    QMap<QString, Login> hostLogins;
 };

@@ -46,6 +46,9 @@ public:
     // Writes the list in the given order, and the places of the `waiting` tasks in their queue;
     // false when it could not be written (the next save tries again).
     bool save(const QList<DownloadTask *> &tasks, const QList<DownloadTask *> &waiting = {});
+    // The private sessions file, which also keeps the secrets of the preferences; a change to
+    // them is written by the next save().
+    SessionStore &secrets() { return sessions; }
 
 private:
     bool keepUnreadableListAside();

@@ -96,6 +96,7 @@ bool DownloadTask::enterRun()
     if (status != 1)
         return false;
     refusedCertificate = RefusedCertificate();
+    loginRequest = LoginRequest();
     checksum = ChecksumResult();
     return true;
 }
@@ -206,6 +207,10 @@ HttpTransfer *DownloadTask::httpTransfer()
     connect(http, &HttpTransfer::recounted, this, &DownloadTask::recount);
     connect(http, &HttpTransfer::refused, this,
             [this](const RefusedCertificate &certificate) { refusedCertificate = certificate; });
+    connect(http, &HttpTransfer::loginNeeded, this, [this](const LoginRequest &request) {
+        loginRequest = request;
+        emit loginRequired();
+    });
     connect(http, &HttpTransfer::checking, this, [this] {
         checking = true;
         stopTick();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/http/browsersession.h"
+#include "engine/http/hostlogins.h"
 #include "engine/http/trustedcertificates.h"
 #include "engine/storage/checksumtext.h"
 #include "engine/storage/transferprogress.h"
@@ -47,6 +48,10 @@ public:
     // The server certificate that ended the latest run in error, which the user may trust; null
     // when the run did not end that way.
     RefusedCertificate refusedCertificate;
+    // The server that ended the latest run in error because it wants a login: the window asks
+    // the user (loginRequired()), and a resume with the login given continues. Null when the run
+    // did not end that way.
+    LoginRequest loginRequest;
     qint64 totalSize = 0;
     qint64 downloadedSize = 0;
     double currentSpeed = 0.0;
@@ -118,6 +123,9 @@ signals:
     // Any change of `status`, also into 1 (which progressUpdated() does not announce). Comes
     // before the change's other signals; unlike them, not a place to delete the task.
     void statusChanged();
+    // The run stops at a server that wants a login (loginRequest); it ends in error right after,
+    // so a listener asks the user once the signal has returned.
+    void loginRequired();
 
 private slots:
     void updateSpeed();

@@ -3,6 +3,7 @@
 #include "engine/http/trustedcertificates.h"
 #include "engine/media/mediatool.h"
 #include "language/translation.h"
+#include "logindriver.h"
 #include "testcertificates.h"
 #include "testhttpserver.h"
 #include "views/widgetstyles.h"
@@ -127,8 +128,32 @@ private slots:
         QCOMPARE(huge.info->styleSheet(), QLatin1String(ErrorTextStyle));
     }
 
-    // A certificate that fails verification is named instead of a size; once the user trusted
-    // it for the host, the size is read again.
+    // A server that asks for a login: asked in one dialog, asked again with the reason after a
+    // wrong password, then the size is read with the login; a cancelled login says it is needed.
+    void login()
+    {
+        TestHttpServer::Route r = server.route("/files/real%20name.mp3");
+        r.loginUser = "alice";
+        r.loginPassword = "s3cret";
+        r.digest = true;
+        server.setRoute("/locked.zip", r);
+        for (const QStringList &passwords : {QStringList{"wrong", "s3cret"}, QStringList{""}}) {
+            HostLogins::shared().set(server.url("/"), Login(), false);
+            QStringList reasons;
+            answerLogins(passwords, &reasons);
+            Dialog d(server.url("/locked.zip").toString(), {}, 0, nullptr);
+            d.show();
+            QTRY_COMPARE(reasons.size(), passwords.size());
+            const bool given = passwords.last().isEmpty();
+            QTRY_VERIFY(d.info->text().startsWith(given ? "Login required" : "Size: 0.00 MB"));
+            QCOMPARE(reasons.value(1),
+                     given ? QString() : QString("The user name or password was not accepted"));
+        }
+    }
+
+    // A certificate that fails verification is named instead of a size    // A certificate that
+    // fails verification is named instead of a size; once the user trusted it for the host, the
+    // size is read again.
     void refusedCertificate()
     {
         TrustedCertificates::shared().useDirectory(QString());

@@ -2,6 +2,7 @@
 #include "adding/categoryfolder.h"
 #include "app/mainwindow.h"
 #include "app/preferencesdialog.h"
+#include "app/sessionstore.h"
 #include "app/sidebar.h"
 #include "app/stylesheets.h"
 #include "app/traynotices.h"
@@ -12,6 +13,7 @@
 #include "engine/http/partconnections.h"
 #include "engine/storage/checkpoint.h"
 #include "language/translation.h"
+#include "logindriver.h"
 #include "messageboxdriver.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
@@ -66,6 +68,7 @@ private slots:
     void addedThroughTheDialogLandsInItsFolder();
     void choicesListAndQueueSurviveRestart();
     void noticeOncePerEndWhileAway();
+    void runningDownloadsAskForTheirLogin();
 
 public:
     // The window of killedWindowResumesFromTheCheckpoint(), in a child process of the test.
@@ -554,10 +557,46 @@ void TestMainWindow::noticeOncePerEndWhileAway()
     emit w.tray->trayIcon()->messageClicked();
     QVERIFY(details->isVisible() && details->windowTitle().startsWith("gone.bin"));
 
-    w.applyDownloadPreferences(DownloadPreferences{{}, 0, 0, false});
+    w.applyDownloadPreferences(DownloadPreferences{{}, 0, 0, false, {}});
     failed->resume();
     QTRY_COMPARE(failed->status, 3);
     QCOMPARE(seen.size(), 2);
+}
+
+// Two downloads stop at one server that wants a login: one question for both, asked again with
+// the reason after a wrong password; the login remembered is kept in the private sessions file,
+// and both end byte-exact. A cancelled question leaves its download failed, saying why.
+void TestMainWindow::runningDownloadsAskForTheirLogin()
+{
+    TestHttpServer server;
+    QVERIFY(server.start());
+    TestHttpServer::Route locked;
+    locked.body = TestHttpServer::randomBody(1024 * 1024 + 5, 12);
+    locked.loginUser = "alice";
+    locked.loginPassword = "s3cret";
+    server.setRoute("/locked.bin", locked);
+    HostLogins::shared().set(server.url("/"), Login(), false);
+    MainWindow w;
+    QStringList reasons;
+    answerLogins({"wrong", "s3cret"}, &reasons, true);
+    for (const char *name : {"/a.bin", "/b.bin"})
+        w.addDownload(server.url("/locked.bin").toString(), downloads->path() + name, {}, false);
+    const QList<DownloadTask *> both = tasks(w);
+    QTRY_VERIFY_WITH_TIMEOUT(both[0]->status == 2 && both[1]->status == 2, 20000);
+    QCOMPARE(reasons, (QStringList{"", T("The user name or password was not accepted")}));
+    for (const DownloadTask *task : both)
+        QVERIFY(readFile(task->savePath()) == locked.body);
+    QVERIFY(SessionStore(dataDir).logins().value(HostLogins::originOf(server.url("/"))) ==
+            (Login{"alice", "s3cret"}));
+
+    HostLogins::shared().set(server.url("/"), Login(), false);
+    answerLogins({""}, &reasons);
+    w.addDownload(server.url("/locked.bin").toString(), downloads->path() + "/c.bin", {}, false);
+    DownloadTask *cancelled = tasks(w).last();
+    QTRY_COMPARE(reasons.size(), 3);
+    QTest::qWait(50);
+    QCOMPARE(cancelled->status, 3);
+    QCOMPARE(cancelled->lastDlpMessage, T("Login required"));
 }
 
 int main(int argc, char **argv)

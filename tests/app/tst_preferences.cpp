@@ -16,22 +16,27 @@ private slots:
     void readsAndKeepsChoices_data()
     {
         QTest::addColumn<QByteArray>("ini");
-        QTest::addColumn<QString>("summary"); // language|theme|folder?|at once|limit|notices
-        QTest::newRow("no file") << QByteArray() << "|light|-|0|0|1";
+        // language|theme|folder?|at once|limit|notices|proxy
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("no file") << QByteArray() << "|light|-|0|0|1|system";
         QTest::newRow("binary garbage")
-            << QByteArray("\x00\xff\x13[[[=\n\x7f=\x01\n", 12) << "|light|-|0|0|1";
+            << QByteArray("\x00\xff\x13[[[=\n\x7f=\x01\n", 12) << "|light|-|0|0|1|system";
         QTest::newRow("each value bad, theme good")
             << QByteArray("language=fr\ntheme=dark\n[window]\ngeometry=not bytes\n[downloads]\n"
-                          "folder=/no/such/folder\natOnce=-3\nspeedLimit=fast\nnotices=maybe\n")
-            << "|dark|-|0|0|1";
+                          "folder=/no/such/folder\natOnce=-3\nspeedLimit=fast\nnotices=maybe\n"
+                          "[proxy]\nmode=manual\ntype=socks4\nhost=proxy.test\nport=1080\n")
+            << "|dark|-|0|0|1|system";
         QTest::newRow("out of range")
             << QByteArray("language=AR\n[downloads]\nfolder=relative/path\natOnce=11\n"
-                          "speedLimit=-5M\n")
-            << "|light|-|0|0|1";
+                          "speedLimit=-5M\n[proxy]\nmode=manual\ntype=http\nhost=proxy.test\n"
+                          "port=65536\n")
+            << "|light|-|0|0|1|system";
         QTest::newRow("all good") << QByteArray("language=ar\ntheme=light\n[downloads]\n"
                                                 "folder=@DIR@\natOnce=10\nspeedLimit=2M\n"
-                                                "notices=false\n")
-                                  << "ar|light|+|10|2097152|0";
+                                                "notices=false\n[proxy]\nmode=manual\n"
+                                                "type=socks5\nhost=proxy.test\nport=1080\n"
+                                                "user=alice\n")
+                                  << "ar|light|+|10|2097152|0|socks5h://alice@proxy.test:1080";
     }
     // Whatever the file held, the choices made now come back in the next run.
     void readsAndKeepsChoices()
@@ -41,7 +46,11 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("p%1.ini").arg(++files));
         QVERIFY(ini.isEmpty() || writeFile(path, ini.replace("@DIR@", dir.path().toUtf8())));
         const QByteArray geometry("\x01\xd9\xd0\xcb\x00\x03", 6);
-        DownloadPreferences chosen{dir.path(), 3, 512 * 1024, false};
+        ProxySettings proxy;
+        proxy.mode = ProxySettings::Mode::None;
+        proxy.host = QStringLiteral("kept.test"); // for a later manual choice
+        proxy.port = 3128;
+        DownloadPreferences chosen{dir.path(), 3, 512 * 1024, false, proxy};
         {
             Preferences prefs(path);
             const DownloadPreferences d = prefs.downloads();
@@ -52,13 +61,17 @@ private slots:
                                                               : d.folder,
                                      QString::number(d.maxRunning),
                                      QString::number(d.speedLimit),
-                                     QString::number(d.notices)};
+                                     QString::number(d.notices),
+                                     d.proxy.mode == ProxySettings::Mode::System ? "system"
+                                                                                 : d.proxy.toUrl()};
             QCOMPARE(got.join(QLatin1Char('|')), summary);
             QVERIFY(prefs.windowGeometry().isEmpty());
             prefs.setLanguage(QStringLiteral("en"));
             prefs.setDarkTheme(!prefs.darkTheme());
             prefs.setWindowGeometry(geometry);
+            chosen.proxy.password = QStringLiteral("s3cret");
             prefs.setDownloads(chosen);
+            chosen.proxy.password.clear(); // the private sessions file keeps it, not this one
         }
         const Preferences again(path);
         QCOMPARE(again.language(), QStringLiteral("en"));
@@ -67,6 +80,7 @@ private slots:
         QVERIFY(again.downloads() == chosen);
         // Written in the spelling of the rate option, which a person can read and edit.
         QVERIFY(readFile(path).contains("speedLimit=512K"));
+        QVERIFY(!readFile(path).contains("s3cret"));
     }
 };
 

@@ -155,6 +155,20 @@ void TestTaskStore::sessionsStayPrivate()
     tasks[0]->status = 0;
     QVERIFY(store.save(tasks));
     QVERIFY(isPrivate());
+
+    // The secrets of the preferences share the file and outlive the sessions; no entry of theirs
+    // reads as a session.
+    const Login alice{"alice", "s3cret"};
+    store.secrets().setProxyPassword("pr0xy");
+    store.secrets().setLogins({{"https://files.test:443", alice}});
+    tasks[0]->status = 2;
+    QVERIFY(store.save(tasks));
+    QVERIFY(isPrivate());
+    TaskStore again(dir.path());
+    QCOMPARE(again.secrets().proxyPassword(), QStringLiteral("pr0xy"));
+    QVERIFY(again.secrets().logins().value("https://files.test:443") == alice);
+    QVERIFY(again.load()[0].session.isEmpty());
+    QVERIFY(again.save(tasks) && readFile(sessions).contains("pr0xy"));
 }
 
 QTEST_GUILESS_MAIN(TestTaskStore)

@@ -30,3 +30,19 @@ inline void answerNextMessageBox(const QString &buttonText, QString *seenText = 
     });
     timer->start();
 }
+
+// Hands the next modal dialog of type D to `answer` once it is open; returns at once.
+template <typename D, typename F> void answerNextDialog(F answer)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, answer]() mutable {
+        auto *dialog = qobject_cast<D *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        answer(dialog);
+    });
+    timer->start();
+}

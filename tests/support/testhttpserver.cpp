@@ -2,7 +2,9 @@
 
 #include "testcertificates.h"
 
+#include <QCryptographicHash>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSslSocket>
 #include <QTimer>
 
@@ -28,6 +30,7 @@ QByteArray reasonFor(int status)
     case 206: return "Partial Content";
     case 301: return "Moved Permanently";
     case 302: return "Found";
+    case 401: return "Unauthorized";
     case 403: return "Forbidden";
     case 404: return "Not Found";
     case 416: return "Range Not Satisfiable";
@@ -48,6 +51,45 @@ QByteArray chunkedFrame(const QByteArray &payload, bool complete)
     if (complete)
         wire += "0\r\n\r\n";
     return wire;
+}
+
+const QByteArray kRealm = "Torvane test";
+const QByteArray kNonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
+
+QByteArray md5Hex(const QByteArray &text)
+{
+    return QCryptographicHash::hash(text, QCryptographicHash::Md5).toHex();
+}
+
+// The name="value" pairs of a Digest Authorization header.
+QMap<QByteArray, QByteArray> digestFields(const QByteArray &header)
+{
+    QMap<QByteArray, QByteArray> fields;
+    static const QRegularExpression pair(QStringLiteral("(\\w+)=(?:\"([^\"]*)\"|([^,\\s]*))"));
+    auto it = pair.globalMatch(QString::fromLatin1(header));
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        fields.insert(m.captured(1).toLatin1(),
+                      (m.capturedLength(2) > 0 ? m.captured(2) : m.captured(3)).toLatin1());
+    }
+    return fields;
+}
+
+// True when the request carries the route's login, checked as RFC 7616 (MD5) and 7617 say.
+bool loggedIn(const TestHttpServer::Request &request, const TestHttpServer::Route &r)
+{
+    const QByteArray given = request.headers.value("authorization");
+    if (!r.digest)
+        return given == "Basic " + (r.loginUser + ':' + r.loginPassword).toBase64();
+    if (!given.startsWith("Digest "))
+        return false;
+    const QMap<QByteArray, QByteArray> f = digestFields(given);
+    const QByteArray ha1 = md5Hex(r.loginUser + ':' + kRealm + ':' + r.loginPassword);
+    const QByteArray ha2 = md5Hex(request.method + ':' + f.value("uri"));
+    const QByteArray expected =
+        md5Hex(ha1 + ':' + kNonce + ':' + f.value("nc") + ':' + f.value("cnonce") + ":auth:" + ha2);
+    return f.value("username") == r.loginUser && f.value("nonce") == kNonce &&
+           f.value("uri") == request.path && f.value("response") == expected;
 }
 
 } // namespace
@@ -215,6 +257,12 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
     } else if (r->failRequests.contains(number)) {
         status = r->failStatus;
         payload = r->failBody;
+    } else if (!r->loginUser.isEmpty() && !loggedIn(request, *r)) {
+        status = 401;
+        payload = "login required";
+        headers += r->digest ? "WWW-Authenticate: Digest realm=\"" + kRealm +
+                                   "\", qop=\"auth\", nonce=\"" + kNonce + "\", algorithm=MD5\r\n"
+                             : "WWW-Authenticate: Basic realm=\"" + kRealm + "\"\r\n";
     } else if (!r->needCookie.isEmpty() &&
                (!request.headers.value("cookie").contains(r->needCookie) ||
                 !request.headers.value("referer").startsWith(r->needReferer) ||

@@ -56,6 +56,11 @@ public:
         QByteArray needReferer;
         bool loginPage = false;
         int sessionAnswers = -1; // the session expires after this many answers; -1 never
+        // A file behind an HTTP login: a request without this user and password gets 401 with a
+        // Basic challenge, or with `digest` a Digest one (MD5, qop "auth"), realm "Torvane test".
+        QByteArray loginUser;
+        QByteArray loginPassword;
+        bool digest = false;
     };
 
     struct Request {

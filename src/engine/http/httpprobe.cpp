@@ -99,6 +99,7 @@ void HttpProbe::onReply()
     if (reply->hasRawHeader("Content-Disposition"))
         answer.contentDisposition = reply->rawHeader("Content-Disposition");
     answer.refused = HttpSession::refusalOf(reply);
+    answer.login = HttpSession::loginAskedBy(reply);
     answer.finalUrl = reply->url();
     if (answer.finalUrl.isEmpty())
         answer.finalUrl = url;

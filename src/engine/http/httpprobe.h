@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/http/hostlogins.h"
 #include "engine/http/trustedcertificates.h"
 #include "engine/storage/checksumtext.h"
 
@@ -21,6 +22,7 @@ struct ProbeAnswer {
     QByteArray contentType;
     QByteArray contentDisposition;
     RefusedCertificate refused; // the server's certificate was not taken
+    LoginRequest login;         // the server asks for a login it was not given, or refused it
     // The file's digest as the server gave it (Repr-Digest, Digest, or Content-Digest of a whole
     // answer); invalid when it gave none.
     ExpectedChecksum digest;

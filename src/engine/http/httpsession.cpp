@@ -1,9 +1,12 @@
 #include "engine/http/httpsession.h"
 
+#include "engine/http/proxysettings.h"
 #include "engine/http/trustedcertificates.h"
 #include "language/translation.h"
 
+#include <QAuthenticator>
 #include <QNetworkAccessManager>
+#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslConfiguration>
@@ -16,14 +19,53 @@ namespace {
 
 const QByteArray kUserAgent = "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36";
 
+// Asked for every connection, so that a proxy chosen in the preferences holds from the next
+// request on, also for transfers that are already running.
+class ChosenProxy : public QNetworkProxyFactory {
+public:
+    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery &query) override
+    {
+        const ProxySettings chosen = ProxySettings::current();
+        if (chosen.mode == ProxySettings::Mode::None || chosen.bypasses(query.peerHostName()))
+            return {QNetworkProxy(QNetworkProxy::NoProxy)};
+        if (chosen.mode == ProxySettings::Mode::Manual)
+            return {chosen.manualProxy()};
+        return systemProxyForQuery(query);
+    }
+};
+
 } // namespace
 
 HttpSession::HttpSession(QObject *parent) : QObject(parent)
 {
     manager = new QNetworkAccessManager(this);
+    manager->setProxyFactory(new ChosenProxy);
+    connect(manager, &QNetworkAccessManager::authenticationRequired, this, &HttpSession::giveLogin);
 #if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
     manager2 = new QNetworkAccessManager(this);
+    manager2->setProxyFactory(new ChosenProxy);
+    connect(manager2, &QNetworkAccessManager::authenticationRequired, this,
+            &HttpSession::giveLogin);
 #endif
+}
+
+// Qt asks here for every 401 it cannot answer from its own cache of logins that worked, which is
+// kept per server and realm. The request's URL is where any redirects have led, so the login
+// looked up is the one given for that very server.
+void HttpSession::giveLogin(QNetworkReply *reply, QAuthenticator *authenticator)
+{
+    const Login login = HostLogins::shared().find(reply->url());
+    reply->setProperty("loginRealm", authenticator->realm());
+    reply->setProperty("loginRefused", false);
+    if (login.isNull())
+        return; // the 401 ends the request; the user is asked
+    if (authenticator->user() == login.user && authenticator->password() == login.password) {
+        // Given to this request already, and answered with another 401.
+        reply->setProperty("loginRefused", true);
+        return;
+    }
+    authenticator->setUser(login.user);
+    authenticator->setPassword(login.password);
 }
 
 QNetworkReply *HttpSession::get(const QUrl &url, int part, const QByteArray &range, int timeoutMs,
@@ -156,6 +198,33 @@ RefusedCertificate HttpSession::refusalOf(const QNetworkReply *reply)
         refused.sha256 = reply->property("refusedSha256").toByteArray();
     }
     return refused;
+}
+
+QString HttpSession::proxyProblem(const QNetworkReply *reply)
+{
+    switch (reply->error()) {
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        return T(QStringLiteral("The proxy refused the user name or password"));
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::UnknownProxyError:
+        return T(QStringLiteral("Cannot reach the proxy: %1")).arg(reply->errorString());
+    default: return QString();
+    }
+}
+
+LoginRequest HttpSession::loginAskedBy(const QNetworkReply *reply)
+{
+    LoginRequest request;
+    // Only a login Qt can give (Basic, Digest) is worth asking for.
+    if (statusOf(reply) != 401 || !reply->property("loginRealm").isValid())
+        return request;
+    request.url = reply->url();
+    request.realm = reply->property("loginRealm").toString();
+    request.refused = reply->property("loginRefused").toBool();
+    return request;
 }
 
 int HttpSession::statusOf(const QNetworkReply *reply)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/http/browsersession.h"
+#include "engine/http/hostlogins.h"
 
 #include <QByteArray>
 #include <QList>
@@ -8,13 +9,15 @@
 #include <QSslError>
 
 struct RefusedCertificate;
+class QAuthenticator;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
 class QUrl;
 
-// The requests of one HTTP transfer: how every request is built, which connection pool carries
-// it, what a TLS complaint about the server means, and how a request is dropped. Each part gets a
+// The requests of one HTTP transfer: how every request is built, which connection pool and proxy
+// (ProxySettings::current()) carries it, what a TLS complaint about the server means, and how a
+// request is dropped. Each part gets a
 // TCP connection of its own, and bodies arrive byte for byte as stored, so that ranges and offsets
 // agree.
 //
@@ -28,6 +31,11 @@ class QUrl;
 // any other host, so requests with a cookie do not follow redirects themselves: the 3xx answer
 // comes back, and the caller asks again at redirectTarget(), with or without the cookie as the
 // new host deserves.
+//
+// A server that asks for a login (HTTP Basic or Digest) is given the one HostLogins holds for it,
+// and only for it: never one given for another server, whichever redirect led there. A request
+// that has no login to give, or whose login was refused, ends with the server's 401, and
+// loginAskedBy() tells what to ask the user.
 class HttpSession : public QObject {
     Q_OBJECT
 
@@ -55,6 +63,13 @@ public:
     // The certificate that ended `reply`, if one did; null otherwise.
     static RefusedCertificate refusalOf(const QNetworkReply *reply);
 
+    // Why the proxy failed `reply`, in the user's words; empty when the proxy was not the
+    // problem. A proxy that refuses the user name or password fails every request alike.
+    static QString proxyProblem(const QNetworkReply *reply);
+
+    // The login a reply that ended with 401 needs; null for any other reply.
+    static LoginRequest loginAskedBy(const QNetworkReply *reply);
+
     // The HTTP status of a reply; 0 before any answer.
     static int statusOf(const QNetworkReply *reply);
     // Ends a request that is no longer wanted; nothing it still reports reaches `receiver`.
@@ -64,6 +79,7 @@ private:
     QNetworkRequest createRequest(const QUrl &url) const;
     QNetworkAccessManager *managerForPart(int part) const;
     void handleSslErrors(QNetworkReply *reply, const QList<QSslError> &errors);
+    void giveLogin(QNetworkReply *reply, QAuthenticator *authenticator);
 
     BrowserSession browser;
     QUrl cookieLink; // the link the browser's cookie belongs to

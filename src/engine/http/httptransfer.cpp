@@ -2,6 +2,7 @@
 
 #include "engine/bandwidthlimiter.h"
 #include "engine/http/completioncheck.h"
+#include "engine/http/hostlogins.h"
 #include "engine/http/httpprobe.h"
 #include "engine/http/httpsession.h"
 #include "engine/http/partconnections.h"
@@ -42,6 +43,7 @@ HttpTransfer::HttpTransfer(const QUrl &link, const QString &savePath,
     connect(connections, &PartConnections::failed, this,
             [this](const QString &reason) { fail(reason); });
     connect(connections, &PartConnections::refused, this, &HttpTransfer::refuse);
+    connect(connections, &PartConnections::loginNeeded, this, &HttpTransfer::askLogin);
     connect(connections, &PartConnections::fileChanged, this, &HttpTransfer::restartFromScratch);
     connect(connections, &PartConnections::wrongRange, this, &HttpTransfer::fetchOverOneConnection);
     connect(connections, &PartConnections::partBroken, this, &HttpTransfer::retryPart);
@@ -114,6 +116,10 @@ void HttpTransfer::beginTransfer(const ProbeAnswer &answer)
         return;
     if (!answer.refused.isNull()) {
         refuse(answer.refused); // before the file is even opened
+        return;
+    }
+    if (!answer.login.isNull()) {
+        askLogin(answer.login);
         return;
     }
     // A login page is no file; only the user, told so when adding the link, may take it.
@@ -445,6 +451,12 @@ void HttpTransfer::refuse(const RefusedCertificate &certificate)
 {
     emit refused(certificate);
     fail(certificate.reason);
+}
+
+void HttpTransfer::askLogin(const LoginRequest &request)
+{
+    emit loginNeeded(request);
+    fail(loginRequiredText(request));
 }
 
 void HttpTransfer::stop()

@@ -17,6 +17,7 @@ class CompletionCheck;
 class HttpProbe;
 class HttpSession;
 class PartConnections;
+struct LoginRequest;
 struct ProbeAnswer;
 struct RefusedCertificate;
 
@@ -92,6 +93,9 @@ signals:
     void recounted();
     // The server's certificate is not trusted; failed() follows.
     void refused(const RefusedCertificate &certificate);
+    // The server wants a login it was not given, or refused the one it was given; failed()
+    // follows. A resume after the login was given (HostLogins) continues the run.
+    void loginNeeded(const LoginRequest &request);
     // Every byte is in; the file is compared with its digests before completed() (or failed(),
     // on a mismatch).
     void checking();
@@ -119,6 +123,7 @@ private:
     // The checkpoint is kept for a later resume unless the file it describes is gone.
     void fail(const QString &reason = QString(), bool keepCheckpoint = true);
     void refuse(const RefusedCertificate &certificate);
+    void askLogin(const LoginRequest &request);
     bool openFile();
 
     QUrl link;

@@ -178,17 +178,25 @@ void PartConnections::settleFailedAnswer(QNetworkReply *reply, int index)
     const int code = HttpSession::statusOf(reply);
     const QNetworkReply::NetworkError error = reply->error();
     const RefusedCertificate refusal = HttpSession::refusalOf(reply);
-    lastProblem =
-        code == 0 ? reply->errorString() : T(QStringLiteral("Server error: HTTP %1")).arg(code);
+    const QString proxyProblem = HttpSession::proxyProblem(reply);
+    const LoginRequest login = HttpSession::loginAskedBy(reply);
+    lastProblem = !proxyProblem.isEmpty() ? proxyProblem
+                  : !login.isNull()       ? loginRequiredText(login)
+                  : code == 0             ? reply->errorString()
+                                          : T(QStringLiteral("Server error: HTTP %1")).arg(code);
     parts[index].reply = nullptr;
     HttpSession::drop(reply, this);
     // A link that no request can serve fails at once instead of after every retry; asking the
-    // same server again cannot make its certificate acceptable either.
+    // same server again cannot make its certificate acceptable, nor the proxy take a password it
+    // refused.
     const bool hopeless = error == QNetworkReply::ProtocolUnknownError ||
-                          error == QNetworkReply::ProtocolInvalidOperationError;
+                          error == QNetworkReply::ProtocolInvalidOperationError ||
+                          error == QNetworkReply::ProxyAuthenticationRequiredError;
     if (!refusal.isNull())
         emit refused(refusal);
-    else if (code == 0 && !hopeless)
+    else if (!login.isNull())
+        emit loginNeeded(login); // only the user can answer this one
+    else if ((code == 0 || !proxyProblem.isEmpty()) && !hopeless)
         emit partBroken(index, false);
     else if (code >= 500 || code == 408 || code == 429)
         emit partBroken(index, false); // worth asking again

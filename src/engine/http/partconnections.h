@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/http/hostlogins.h"
 #include "engine/http/trustedcertificates.h"
 #include "engine/transferfigures.h"
 
@@ -105,6 +106,8 @@ signals:
     // The run cannot go on; `reason` is the line the views show (already translated).
     void failed(const QString &reason);
     void refused(const RefusedCertificate &certificate);
+    // The server wants a login it was not given, or refused the one it was given.
+    void loginNeeded(const LoginRequest &request);
     // The server has another version of the file, or no longer the range asked for, or the bytes
     // on the disk are not the file's.
     void fileChanged();

@@ -64,6 +64,36 @@ QStringList mediaListingArguments(const QUrl &url)
             url.toString()};
 }
 
+namespace {
+
+bool mediaToolUsesProxy(const ProxySettings &proxy, const QUrl &url)
+{
+    return proxy.mode == ProxySettings::Mode::Manual && !proxy.bypasses(url.host());
+}
+
+} // namespace
+
+void addMediaProxyArguments(QStringList &args, const ProxySettings &proxy, const QUrl &url)
+{
+    QStringList options;
+    if (mediaToolUsesProxy(proxy, url))
+        options << QStringLiteral("--config-locations") << QStringLiteral("-");
+    else if (proxy.mode != ProxySettings::Mode::System || proxy.bypasses(url.host()))
+        options << QStringLiteral("--proxy") << QString();
+    const qsizetype end = args.indexOf(QStringLiteral("--"));
+    for (qsizetype i = 0; i < options.size(); ++i)
+        args.insert(end < 0 ? args.size() : end + i, options[i]);
+}
+
+QByteArray mediaProxyInput(const ProxySettings &proxy, const QUrl &url)
+{
+    if (!mediaToolUsesProxy(proxy, url))
+        return QByteArray();
+    // Every character that a configuration line could read as quoting or spacing is
+    // percent-encoded in the URL already.
+    return "--proxy '" + proxy.toUrl().toUtf8() + "'\n";
+}
+
 QString refusedMediaLinkText()
 {
     return T(QStringLiteral("Error: Video links must begin with http:// or https://"));

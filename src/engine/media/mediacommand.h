@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/http/browsersession.h"
+#include "engine/http/proxysettings.h"
 
 #include <QString>
 #include <QStringList>
@@ -29,6 +30,17 @@ QByteArray mediaToolCookies(const BrowserSession &session, const QUrl &url, qint
 
 // Arguments that ask the media tool for the formats of a link, as JSON; "--" before the link.
 QStringList mediaListingArguments(const QUrl &url);
+
+// The media tool goes through the same proxy as the downloads, for `url`: with the system's
+// settings it is given nothing (it reads the same settings itself); with none, or a host that
+// is to be reached directly, "--proxy" with an empty value; with a proxy given by hand it reads
+// "--proxy URL" from its standard input (mediaProxyInput()), so that the proxy's password never
+// shows on a command line, which every user of the machine can read. The options go before the
+// "--" of `args`.
+void addMediaProxyArguments(QStringList &args, const ProxySettings &proxy, const QUrl &url);
+// What the tool started with addMediaProxyArguments() reads from its standard input; empty when
+// nothing.
+QByteArray mediaProxyInput(const ProxySettings &proxy, const QUrl &url);
 
 // The line shown (in the add dialog, and as a task's message) for a link the media tool is not
 // given, in the current language.

@@ -64,8 +64,10 @@ void MediaRun::start(const BrowserSession &session, BandwidthLimiter *sharedLimi
     // The tool cannot join the HTTP downloads' shared limit; it is given its share of it instead.
     limiter = sharedLimit;
     const qint64 rateLimit = limiter ? limiter->beginMediaRun(this) : 0;
-    const QStringList args = mediaToolArguments(format, ffmpegPath(), savePath, link, session,
-                                                writeCookies(session), rateLimit);
+    QStringList args = mediaToolArguments(format, ffmpegPath(), savePath, link, session,
+                                          writeCookies(session), rateLimit);
+    const ProxySettings proxy = ProxySettings::current();
+    addMediaProxyArguments(args, proxy, link);
 
     // The card leaves an empty placeholder at the save path; the tool would take it for a
     // finished download.
@@ -76,6 +78,8 @@ void MediaRun::start(const BrowserSession &session, BandwidthLimiter *sharedLimi
     figures.lastDlpMessage = T(QStringLiteral("Starting processing..."));
     pending.clear();
     process->start(mediaToolPath(), args, QIODevice::ReadWrite);
+    process->write(mediaProxyInput(proxy, link));
+    process->closeWriteChannel();
     if (tree)
         tree->started();
     // A tool that could not even be started has already ended the run.
