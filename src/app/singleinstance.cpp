@@ -10,6 +10,7 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 #include <QtEndian>
 
 namespace {
@@ -27,10 +28,35 @@ constexpr char Refused = '\x15';
 constexpr qint64 MaxMessageBytes = 4 << 20;
 // Unix socket paths are limited to about 104 bytes.
 constexpr int MaxSocketPathLength = 100;
+// A later start sends its message at once; a connection still without one by then is dropped, so
+// that idle connections cannot pile up.
+constexpr int MessageDeadlineMs = 2000;
+// How often the running copy makes sure that it still listens: Qt closes a listener (and removes
+// its socket file) when accepting fails, as it does when the process is out of descriptors.
+constexpr int ListenCheckMs = 1000;
+// How long the holder of the lock has to accept a connection before the lock is taken over. A
+// copy starts listening a moment after it takes the lock, and again within ListenCheckMs when it
+// had to stop.
+constexpr int HolderDeadlineMs = 1500;
 
 int remainingMs(const QDeadlineTimer &deadline)
 {
     return int(qMax<qint64>(0, deadline.remainingTime()));
+}
+
+// Sends a hand-over message and waits for the answer byte; 0 when none came.
+char deliver(QLocalSocket &socket, const QByteArray &message, const QDeadlineTimer &deadline)
+{
+    socket.write(message);
+    while (socket.bytesToWrite() > 0) {
+        if (!socket.waitForBytesWritten(remainingMs(deadline)))
+            return 0;
+    }
+    while (socket.bytesAvailable() < 1) {
+        if (!socket.waitForReadyRead(remainingMs(deadline)))
+            return 0;
+    }
+    return socket.read(1).at(0);
 }
 
 } // namespace
@@ -80,24 +106,71 @@ QString SingleInstance::serverName() const
 bool SingleInstance::claim()
 {
     QDir().mkpath(dir);
-    if (!lock.tryLock(0))
-        return lock.error() != QLockFile::LockFailedError;
+    if (!lock.tryLock(0)) {
+        if (lock.error() != QLockFile::LockFailedError)
+            return true;
+        if (!takeOverSilentLock())
+            return false;
+    }
 
     server = new QLocalServer(this);
     server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
+    // Without the socket later starts cannot hand over, but the lock still keeps them out.
+    listen();
+    auto *check = new QTimer(this);
+    connect(check, &QTimer::timeout, this, [this] {
+        if (!server->isListening())
+            listen();
+    });
+    check->start(ListenCheckMs);
+    return true;
+}
+
+// The lock names a process that runs or nothing readable (an empty or garbled file). Process ids
+// are reused, on Windows and under Wine even by the next copy of this program, so the name proves
+// nothing: a holder that does not accept a connection in time is gone, and its lock is taken.
+bool SingleInstance::takeOverSilentLock()
+{
+    const QDeadlineTimer deadline(HolderDeadlineMs);
+    do {
+        QLocalSocket probe;
+        probe.connectToServer(serverName());
+        if (probe.waitForConnected(remainingMs(deadline)))
+            return false;
+        QThread::msleep(50);
+    } while (!deadline.hasExpired());
+    // A running holder keeps its lock file locked (and, on Windows, open), so it cannot be
+    // removed under it; the guard keeps two starts from removing each other's new lock.
+    QLockFile guard(lock.fileName() + QStringLiteral(".rmlock"));
+    return guard.tryLock(0) && lock.removeStaleLockFile() && lock.tryLock(0);
+}
+
+void SingleInstance::listen()
+{
     // A socket file left by a crashed copy makes listen() fail; holding the lock makes it ours.
     QLocalServer::removeServer(serverName());
-    // Without the socket later starts cannot hand over, but the lock still keeps them out.
-    if (server->listen(serverName()))
-        connect(server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
-    return true;
+    server->listen(serverName());
 }
 
 void SingleInstance::acceptConnections()
 {
     while (QLocalSocket *socket = server->nextPendingConnection()) {
+        if (openConnections >= MaxOpenConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++openConnections;
+        connect(socket, &QObject::destroyed, this, [this] { --openConnections; });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readHandOver(socket); });
+        QTimer::singleShot(MessageDeadlineMs, socket, [socket] {
+            if (socket->property("answered").toBool())
+                return; // its answer may still be on the way out: the sender would try again
+            socket->abort();
+            socket->deleteLater();
+        });
     }
 }
 
@@ -126,6 +199,7 @@ void SingleInstance::readHandOver(QLocalSocket *socket)
     // A command line without links is taken as it is: it only brings the window forward.
     const bool taken =
         (fromLaterStart && offer.isEmpty()) || (!offer.isEmpty() && m_take && m_take(offer));
+    socket->setProperty("answered", true);
     socket->write(taken ? &Acknowledged : &Refused, 1);
     socket->disconnectFromServer();
     if (!fromLaterStart)
@@ -150,31 +224,23 @@ SingleInstance::HandOver SingleInstance::handOver(const LinkOffer &offer, int ti
 SingleInstance::HandOver SingleInstance::send(const QByteArray &body, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
-    QLocalSocket socket;
-    // The running copy takes the lock a moment before it listens.
+    QByteArray message(HeaderBytes, Qt::Uninitialized);
+    qToBigEndian<quint32>(HandOverMagic, message.data());
+    qToBigEndian<quint32>(quint32(body.size()), message.data() + 4);
+    message += body;
+    // Tried again until the deadline: the running copy takes the lock a moment before it listens,
+    // listens again a moment after it had to stop, and turns connections away while it has many.
     for (;;) {
+        QLocalSocket socket;
         socket.connectToServer(serverName());
-        if (socket.waitForConnected(remainingMs(deadline)))
-            break;
+        const char answer =
+            socket.waitForConnected(remainingMs(deadline)) ? deliver(socket, message, deadline) : 0;
+        if (answer == Acknowledged)
+            return HandOver::Taken;
+        if (answer == Refused)
+            return HandOver::Refused;
         if (deadline.hasExpired())
             return HandOver::NoAnswer;
         QThread::msleep(50);
     }
-
-    QByteArray message(HeaderBytes, Qt::Uninitialized);
-    qToBigEndian<quint32>(HandOverMagic, message.data());
-    qToBigEndian<quint32>(quint32(body.size()), message.data() + 4);
-    socket.write(message + body);
-    while (socket.bytesToWrite() > 0) {
-        if (!socket.waitForBytesWritten(remainingMs(deadline)))
-            return HandOver::NoAnswer;
-    }
-    while (socket.bytesAvailable() < 1) {
-        if (!socket.waitForReadyRead(remainingMs(deadline)))
-            return HandOver::NoAnswer;
-    }
-    const char answer = socket.read(1).at(0);
-    return answer == Acknowledged ? HandOver::Taken
-           : answer == Refused    ? HandOver::Refused
-                                  : HandOver::NoAnswer;
 }

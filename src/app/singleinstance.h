@@ -18,7 +18,13 @@ class QLocalSocket;
 // socket and ends.
 //
 // Both live in the user's runtime folder (XDG_RUNTIME_DIR on Linux, %TEMP% on Windows). The lock
-// records the holder's process id, so a lock left by a crashed copy is taken over at once.
+// records the holder's process id, so a lock left by a crashed copy is taken over at once; a lock
+// that names a running process (ids are reused) or none at all is taken over when its holder does
+// not accept a connection within a short deadline.
+//
+// The running copy answers every later start: each connection has a deadline for its message,
+// only MaxOpenConnections are kept open at once, and a listener that Qt had to close is opened
+// again.
 //
 // The same socket takes links from torvane-host, the browser's native messaging host: a message
 // carries either a later start's command line or a LinkOffer, and is answered with whether its
@@ -56,12 +62,16 @@ public:
     QString lockPath() const;
     QString serverName() const;
 
+    static constexpr int MaxOpenConnections = 16;
+
 signals:
     // In the running copy: a later start handed over these arguments (its program name left out);
     // their links have already gone to the link taker.
     void argumentsReceived(const QStringList &arguments);
 
 private:
+    bool takeOverSilentLock();
+    void listen();
     void acceptConnections();
     void readHandOver(QLocalSocket *socket);
     HandOver send(const QByteArray &body, int timeoutMs);
@@ -69,5 +79,6 @@ private:
     QString dir;
     QLockFile lock;
     QLocalServer *server = nullptr;
+    int openConnections = 0;
     std::function<bool(const LinkOffer &)> m_take;
 };

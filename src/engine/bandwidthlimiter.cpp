@@ -13,8 +13,11 @@ namespace {
 // read and a write.
 constexpr int kTickMs = 50;
 // Allowances that nobody could use are kept for at most this long: after a quiet moment the
-// downloads may catch up a little, not burst at many times the limit.
+// downloads may catch up a little, not burst at many times the limit. Never less than a byte,
+// though: under 10 bytes a second a tenth of a second's worth would never make one, and nothing
+// would ever be read.
 constexpr double kBurstSeconds = 0.1;
+constexpr double kMinBurstBytes = 1.0;
 
 } // namespace
 
@@ -132,7 +135,7 @@ void BandwidthLimiter::tick()
 
     // What was handed out and not read goes back into the bucket; only the refill is never cut,
     // so that a tick that comes late still brings the time it missed.
-    const double burst = double(m_limit) * kBurstSeconds;
+    const double burst = qMax(double(m_limit) * kBurstSeconds, kMinBurstBytes);
     double bucket = carry;
     QVector<QIODevice *> waiting;
     for (auto it = streams.begin(); it != streams.end(); ++it) {

@@ -1,6 +1,7 @@
 #include "adding/addurldialog.h"
 #include "app/linkoffer.h"
 #include "app/mainwindow.h"
+#include "app/singleinstance.h"
 #include "app/startup.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
@@ -12,15 +13,25 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalSocket>
+#include <QLockFile>
 #include <QProcess>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
 #include <memory>
+#include <vector>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 // Two real copies of the program. The first runs from this test binary: the program's own start-up
 // code plus a reporter that prints what its windows do and takes commands on stdin. Later starts
@@ -98,6 +109,47 @@ private:
     int pendingAccepts = 0;
 };
 
+// A later start, from another thread so that this one's event loop keeps serving the running copy.
+bool handOverFromAnotherThread(const QString &dir, const QStringList &arguments)
+{
+    bool answered = false;
+    std::unique_ptr<QThread> later(QThread::create([&] {
+        answered = SingleInstance(dir).handOver(arguments) == SingleInstance::HandOver::Taken;
+    }));
+    later->start();
+    return QTest::qWaitFor([&] { return later->isFinished(); }, 10000) && answered;
+}
+
+#ifndef Q_OS_WIN
+// Leaves this process `free` file descriptors until destroyed.
+class DescriptorShortage {
+public:
+    explicit DescriptorShortage(int free)
+    {
+        getrlimit(RLIMIT_NOFILE, &saved);
+        rlimit low = saved;
+        low.rlim_cur = qMin<rlim_t>(saved.rlim_cur, 1024); // few to fill
+        setrlimit(RLIMIT_NOFILE, &low);
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            fillers.push_back(fd);
+        for (int i = 0; i < free && !fillers.empty(); ++i) {
+            ::close(fillers.back());
+            fillers.pop_back();
+        }
+    }
+    ~DescriptorShortage()
+    {
+        for (int fd : fillers)
+            ::close(fd);
+        setrlimit(RLIMIT_NOFILE, &saved);
+    }
+
+private:
+    rlimit saved{};
+    std::vector<int> fillers;
+};
+#endif
+
 } // namespace
 
 class TestSingleInstance : public QObject {
@@ -111,6 +163,10 @@ private slots:
     void linkFromCommandLine();
     void laterStartsHandOverToTheRunningCopy();
     void lockOfAKilledCopyIsTakenOver();
+    void silentLockIsTakenOver_data();
+    void silentLockIsTakenOver();
+    void hostileConnectionsNeverShutTheSocket_data();
+    void hostileConnectionsNeverShutTheSocket();
 
 private:
     void startFirstCopy(const QStringList &arguments = {});
@@ -313,6 +369,81 @@ void TestSingleInstance::lockOfAKilledCopyIsTakenOver()
     QVERIFY(waitForLine("shown", 2));
     QTest::qWait(200);
     QCOMPARE(firstCopyLines.filter("dialog").size(), 1);
+}
+
+void TestSingleInstance::silentLockIsTakenOver_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("garbage") << QByteArray("\x01\xff not a lock\n");
+    // The id of a running process of this very program, as when the system gave a crashed copy's
+    // id to the next one: its holder does not listen.
+    QTest::newRow("a running copy's id, nobody listening") << QByteArray("own");
+}
+
+void TestSingleInstance::silentLockIsTakenOver()
+{
+    QFETCH(QByteArray, contents);
+    const QString dir = home->path() + "/run";
+    const QString lockPath = dir + "/torvane.lock";
+    if (contents == "own") {
+        QLockFile own(lockPath);
+        QVERIFY(own.tryLock(0));
+        contents = readFile(lockPath);
+        own.unlock();
+    }
+    QVERIFY(writeFile(lockPath, contents));
+    SingleInstance next(dir);
+    QVERIFY(next.claim());
+    QVERIFY(handOverFromAnotherThread(dir, {}));
+}
+
+void TestSingleInstance::hostileConnectionsNeverShutTheSocket_data()
+{
+    QTest::addColumn<int>("free"); // file descriptors left to this process meanwhile
+    QTest::addColumn<int>("idle"); // connections that never send a message
+    QTest::addColumn<bool>("listenerLost");
+    // Without the cap the connections would take every descriptor (each is two in this process).
+    QTest::newRow("more idle connections than the cap") << 48 << 30 << false;
+    QTest::newRow("out of descriptors: the listener closes") << 1 << 1 << true;
+}
+
+void TestSingleInstance::hostileConnectionsNeverShutTheSocket()
+{
+#ifdef Q_OS_WIN
+    QSKIP("descriptor limits are a Unix thing");
+#else
+    QFETCH(int, free);
+    QFETCH(int, idle);
+    QFETCH(bool, listenerLost);
+    const QString dir = home->path() + "/run";
+    SingleInstance running(dir);
+    QVERIFY(running.claim());
+    std::vector<std::unique_ptr<QLocalSocket>> sockets;
+    auto closed = [&] {
+        return std::count_if(sockets.begin(), sockets.end(), [](const auto &s) {
+            return s->state() == QLocalSocket::UnconnectedState;
+        });
+    };
+    {
+        DescriptorShortage shortage(free);
+        for (int i = 0; i < idle; ++i) {
+            sockets.push_back(std::make_unique<QLocalSocket>());
+            sockets.back()->connectToServer(running.serverName());
+        }
+        if (listenerLost) {
+            QTRY_VERIFY(!QFile::exists(running.serverName()));
+        } else {
+            // Those past the cap are turned away at once, the others wait for their deadline.
+            QTRY_VERIFY(closed() >= idle - SingleInstance::MaxOpenConnections);
+            QCOMPARE(closed(), qsizetype(idle - SingleInstance::MaxOpenConnections));
+            QVERIFY(QFile::exists(running.serverName()));
+        }
+    }
+    // Later starts get through once the idle connections are dropped or the listener is back.
+    QVERIFY(handOverFromAnotherThread(dir, {}));
+    QTRY_COMPARE(closed(), qsizetype(idle));
+#endif
 }
 
 int main(int argc, char **argv)

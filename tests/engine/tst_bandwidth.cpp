@@ -93,6 +93,40 @@ private slots:
         QCOMPARE(parseRateText(text), bytesPerSecond);
     }
 
+    // Limits of a few bytes a second still deliver, at their pace, and the parts waiting for
+    // their next byte are not taken for stalled connections.
+    void tinyLimitsDeliverEveryByte_data()
+    {
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<int>("size");
+        QTest::newRow("1 B/s, three parts") << qint64(1) << 3;
+        QTest::newRow("6 B/s, eight parts") << qint64(6) << 18;
+    }
+    void tinyLimitsDeliverEveryByte()
+    {
+        QFETCH(qint64, limit);
+        QFETCH(int, size);
+        TestHttpServer server;
+        QVERIFY(server.start());
+        TestHttpServer::Route r;
+        r.body = TestHttpServer::randomBody(size, 50);
+        server.setRoute("/tiny", r);
+        BandwidthLimiter limiter;
+        limiter.setLimit(limit);
+        DownloadTask task(server.url("/tiny"), dir.filePath("tiny"), "best");
+        task.setBandwidthLimiter(&limiter);
+        task.setStallTimeoutMs(1000);
+        QElapsedTimer clock;
+        clock.start();
+        task.start();
+        QVERIFY(QTest::qWaitFor([&] { return task.status != 1; }, 30000));
+        QCOMPARE(task.status, 2);
+        QVERIFY(readFile(dir.filePath("tiny")) == r.body);
+        // At most a byte ahead of the limit, and no part was asked twice.
+        QVERIFY(clock.elapsed() >= 1000 * (size - 1) / limit);
+        QCOMPARE(server.requestsFor("/tiny").size(), 1 + qMin(size, 8));
+    }
+
     // Two downloads of eight parts each under one limit: together they keep to it, every part
     // moves, a pause and resume go on from where they were, and lifting the limit lets both
     // finish at once with the served bytes.

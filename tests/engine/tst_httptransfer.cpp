@@ -2,6 +2,7 @@
 // with the served bytes.
 #include "engine/downloadtask.h"
 #include "engine/http/httpheaders.h"
+#include "engine/http/partconnections.h"
 #include "engine/http/webpageanswer.h"
 #include "engine/storage/checkpoint.h"
 #include "language/translation.h"
@@ -9,12 +10,18 @@
 #include "testfiles.h"
 #include "testhttpserver.h"
 
+#include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -50,6 +57,25 @@ qint64 bytesAskedFor(const QList<TestHttpServer::Request> &requests)
         sum += ab.size() == 2 ? ab[1].toLongLong() - ab[0].toLongLong() + 1 : 0;
     }
     return sum;
+}
+
+// Bytes a resume of `p` asks for: what the parts lack, and the overlap each part with bytes on the
+// disk asks for again to compare it with the file.
+qint64 resumeCost(const TransferProgress &p)
+{
+    qint64 sum = p.totalSize - p.downloadedBytes();
+    for (int i = 0; i < p.numParts; ++i) {
+        const PartRange r = p.rangeOf(i);
+        if (p.partOffsets[i] <= r.last)
+            sum += qMin(PartConnections::ResumeOverlap, p.partOffsets[i] - r.first);
+    }
+    return sum;
+}
+
+// A checkpoint's record of `p` for a download of `url`, as a hand could write it.
+QByteArray recordOf(const QUrl &url, const TransferProgress &p)
+{
+    return QJsonDocument(QJsonObject{{"url", url.toString()}, {"progress", p.toJson()}}).toJson();
 }
 
 // True when every byte the progress claims is in `file` as served.
@@ -532,13 +558,14 @@ private slots:
         QCOMPARE(progress.count(), 1);
         QCOMPARE(server->requests.size(), requestsAtPause);
 
+        // Each part continues where it stopped, with a look back at the bytes it has.
+        QTRY_COMPARE(t->transferProgress().downloadedBytes(), atPause);
+        const qint64 cost = resumeCost(t->transferProgress());
         t->resume();
         QVERIFY(waitForEnd(*t));
         QCOMPARE(t->status, 2);
         QVERIFY(readFile(out()) == r.body);
-        // Each resumed request starts where its part had stopped.
-        for (qint64 first : firstBytes(server->requests.mid(requestsAtPause)))
-            QVERIFY(first % (64 * 1024) != 0);
+        QCOMPARE(bytesAskedFor(server->requests.mid(requestsAtPause)), cost);
     }
 
     void pauseAndCancelInTheOtherPhases()
@@ -644,6 +671,8 @@ private slots:
         } // destroyed while running, like a program that quits
         QVERIFY(saved.isValid());
         const int before = server->requests.size();
+        // The checkpoint beside the file, newer than the saved list, is where the parts go on.
+        const qint64 cost = resumeCost(Checkpoint::read(out(), server->url("/r.bin")));
 
         server->route("/r.bin").trickleBytes = 0;
         auto second = task("/r.bin");
@@ -653,9 +682,8 @@ private slots:
         QVERIFY(waitForEnd(*second));
         QCOMPARE(second->status, 2);
         QVERIFY(readFile(out()) == r.body);
-        // No probe, and no part asked again from its very start.
-        for (qint64 first : firstBytes(server->requests.mid(before)))
-            QVERIFY(first % (64 * 1024) != 0);
+        // No probe, and each part continues where it stopped.
+        QCOMPARE(bytesAskedFor(server->requests.mid(before)), cost);
     }
 
     void changedFileIsFetchedAnewNotSpliced()
@@ -683,13 +711,13 @@ private slots:
         QTest::addColumn<int>("onDisk");
         QTest::addColumn<bool>("presized");
         QTest::newRow("pre-sized file: fetched again") << 0 << true;
-        QTest::newRow("shorter file: continued from its length") << 400 << false;
+        QTest::newRow("shorter file: continued from its length") << 40000 << false;
     }
     void restoredWithoutProgress()
     {
         QFETCH(int, onDisk);
         QFETCH(bool, presized);
-        server->setRoute("/n.bin", routeOf(1000, 23));
+        server->setRoute("/n.bin", routeOf(64 * 1024, 23));
         const QByteArray body = server->route("/n.bin").body;
         {
             QFile f(out());
@@ -706,41 +734,58 @@ private slots:
         QCOMPARE(t->status, 2);
         QVERIFY(readFile(out()) == body);
         if (!presized)
-            QCOMPARE(firstBytes(server->requestsFor("/n.bin")), QList<qint64>{400});
+            QCOMPARE(firstBytes(server->requestsFor("/n.bin")),
+                     QList<qint64>{onDisk - PartConnections::ResumeOverlap});
     }
 
     // A process killed mid-transfer leaves the file and its checkpoint as they were; the copy of
     // both taken here is that image. A new task, which does not even know the size (the list was
-    // saved before the probe answered), continues every part from the checkpoint, unless the file
-    // has changed on the server.
+    // saved before the probe answered), continues every part from the checkpoint. A file changed
+    // on the server, even without a word (the same size, no validators), or a record that claims
+    // bytes the file lacks, is fetched anew; an answer that cannot be the file leaves the bytes on
+    // the disk as they are.
     void crashImageContinuesFromTheCheckpoint_data()
     {
-        QTest::addColumn<bool>("changed");
-        QTest::newRow("same file: each part continues") << false;
-        QTest::newRow("changed on the server: fetched anew") << true;
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("refusal"); // why the resume fails; empty: it completes
+        // 244 bytes in UTF-8: no room beside it for the record's usual name.
+        const QString longName = QString(120, QChar(0x0645)) + ".bin";
+        const QString plain = "o.bin", done;
+        const QString other = T("The server sent something other than the file");
+        QTest::newRow("same file, long name: each part continues") << "none" << longName << done;
+        QTest::newRow("new version: fetched anew") << "version" << plain << done;
+        QTest::newRow("same size, no validators: fetched anew") << "silent" << plain << done;
+        QTest::newRow("record claims missing bytes: fetched anew") << "claim" << plain << done;
+        QTest::newRow("login page, name without suffix: refused")
+            << "page" << QString("o") << pageInsteadOfFileText();
+        QTest::newRow("whole body of another size: refused") << "whole" << plain << other;
     }
     void crashImageContinuesFromTheCheckpoint()
     {
-        QFETCH(bool, changed);
+        QFETCH(QString, change);
+        QFETCH(QString, name);
+        QFETCH(QString, refusal);
         TestHttpServer::Route r = routeOf(8 * 384 * 1024, 27);
         r.trickleBytes = 1024; // 800 KB/s on eight connections: checkpoints come before the end
         r.trickleIntervalMs = 10;
-        r.headers = {{"ETag", "\"v1\""}};
+        r.headers = {{"ETag", "\"v1\""}, {"Content-Type", "application/octet-stream"}};
         server->setRoute("/c.bin", r);
         const QUrl url = server->url("/c.bin");
-        const QString image = dir.filePath("image.bin");
+        const QString path = dir.filePath(name);
+        const QString image = dir.filePath("i" + name);
         QFile::remove(image);
         TransferProgress claimed;
         {
-            auto first = task("/c.bin");
-            first->start();
+            DownloadTask first(url, path, "best");
+            first.start();
             QVERIFY(QTest::qWaitFor(
-                [&] { return Checkpoint::read(out(), url).downloadedBytes() > r.body.size() / 4; },
+                [&] { return Checkpoint::read(path, url).downloadedBytes() > r.body.size() / 4; },
                 10000));
             // The record first: every byte it claims was written before it, so also before the
             // copy of the data.
-            QVERIFY(QFile::copy(Checkpoint::pathFor(out()), Checkpoint::pathFor(image)));
-            QVERIFY(QFile::copy(out(), image));
+            QVERIFY(QFile::copy(Checkpoint::pathFor(path), Checkpoint::pathFor(image)));
+            QVERIFY(QFile::copy(path, image));
             claimed = Checkpoint::read(image, url);
         }
         QVERIFY(claimed.isValid());
@@ -748,21 +793,99 @@ private slots:
 
         TestHttpServer::Route &now = server->route("/c.bin");
         now.trickleBytes = 0;
-        if (changed) {
-            now.body = TestHttpServer::randomBody(r.body.size() + 9, 28);
-            now.headers = {{"ETag", "\"v2\""}};
+        if (change == "version" || change == "silent" || change == "whole") {
+            now.body = TestHttpServer::randomBody(r.body.size() + (change == "silent" ? 0 : 9), 28);
+            now.headers = {{"Content-Type", "application/octet-stream"}};
+            if (change == "version")
+                now.headers.append(qMakePair(QByteArray("ETag"), QByteArray("\"v2\"")));
+            now.honourRange = change != "whole";
+        } else if (change == "page") {
+            now.needCookie = "session=1";
+            now.loginPage = true;
+        } else if (change == "claim") { // part 0 says it has 64 KiB more than it wrote
+            TransferProgress edited = claimed;
+            edited.partOffsets[0] += 64 * 1024;
+            QVERIFY(writeFile(Checkpoint::pathFor(image), recordOf(url, edited)));
+            QFile f(image);
+            QVERIFY(f.open(QIODevice::ReadWrite) && f.seek(claimed.partOffsets[0]));
+            f.write(QByteArray(64 * 1024, '\0'));
         }
-        const int before = server->requests.size();
+        const QByteArray before = readFile(image);
+        const int requestsBefore = server->requests.size();
         DownloadTask second(url, image, "best");
-        QCOMPARE(second.adoptCheckpoint(), claimed.downloadedBytes());
+        second.setRetryBaseDelayMs(20);
+        QVERIFY(second.adoptCheckpoint() > 0);
         second.resume();
         QVERIFY(waitForEnd(second));
+        if (!refusal.isEmpty()) {
+            QCOMPARE(second.status, 3);
+            QCOMPARE(second.lastDlpMessage, refusal);
+            QVERIFY(readFile(image) == before);
+            QCOMPARE(Checkpoint::read(image, url).downloadedBytes(), claimed.downloadedBytes());
+            return;
+        }
         QCOMPARE(second.status, 2);
         QVERIFY(readFile(image) == now.body);
         QVERIFY(!QFile::exists(Checkpoint::pathFor(image)));
-        if (!changed) // no probe, and nothing asked twice
-            QCOMPARE(bytesAskedFor(server->requests.mid(before)),
-                     r.body.size() - claimed.downloadedBytes());
+        if (change == "none") // no probe, and only the overlaps asked twice
+            QCOMPARE(bytesAskedFor(server->requests.mid(requestsBefore)), resumeCost(claimed));
+    }
+
+    // Files that someone else put where the checkpoint goes, as in a folder shared with other
+    // users: never read unless a small regular file, never written through, never waited on.
+    // The download then runs as if nothing were there.
+    void hostileCheckpointFiles_data()
+    {
+        QTest::addColumn<bool>("atTemporary"); // the fixed temporary name, or the record's
+        QTest::addColumn<QString>("plant");
+        QTest::newRow("record: link to another record") << false << "link";
+        QTest::newRow("record: link to an endless device") << false << "/dev/zero";
+        QTest::newRow("record: pipe") << false << "pipe";
+        QTest::newRow("fixed temporary name: link") << true << "link";
+        QTest::newRow("fixed temporary name: pipe") << true << "pipe";
+    }
+    void hostileCheckpointFiles()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("links and pipes in a folder are Unix things");
+#else
+        QFETCH(bool, atTemporary);
+        QFETCH(QString, plant);
+        TestHttpServer::Route r = routeOf(64 * 1024, 31);
+        r.trickleBytes = 2048;
+        server->setRoute("/h.bin", r);
+        const QUrl url = server->url("/h.bin");
+        // The other record claims every byte of a file that holds none of them.
+        const QString other = dir.filePath("other.torvane");
+        TransferProgress all;
+        all.totalSize = r.body.size();
+        all.numParts = 1;
+        all.partOffsets = {all.totalSize};
+        const QByteArray claim = recordOf(url, all);
+        QVERIFY(writeFile(other, claim));
+        QVERIFY(writeFile(out(), QByteArray(r.body.size(), '\0')));
+        const QString at = Checkpoint::pathFor(out()) + (atTemporary ? ".new" : "");
+        QFile::remove(at);
+        if (plant == "pipe")
+            QCOMPARE(::mkfifo(QFile::encodeName(at).constData(), 0600), 0);
+        else
+            QVERIFY(QFile::link(plant == "link" ? other : plant, at));
+        {
+            auto t = task("/h.bin");
+            QCOMPARE(t->adoptCheckpoint(), -1);
+            t->start();
+            QVERIFY(QTest::qWaitFor([&] { return t->downloadedSize > 0; }, 5000));
+            t->pause(); // records where the parts stand
+            QTRY_VERIFY(Checkpoint::read(out(), url).isValid());
+            t->resume();
+            QVERIFY(waitForEnd(*t));
+            QCOMPARE(t->status, 2);
+        } // waits for its records
+        QVERIFY(readFile(out()) == r.body);
+        QVERIFY(readFile(other) == claim);
+        QCOMPARE(QDir(dir.path()).entryList({"out.bin*"}, QDir::AllEntries | QDir::System),
+                 QStringList{"out.bin"});
+#endif
     }
 
     // A write that fails stops the whole task with the reason; the bytes that did reach the file
@@ -823,8 +946,10 @@ private slots:
         QVERIFY(waitForEnd(t));
         QCOMPARE(t.status, 2);
         QVERIFY(readFile(path) == r.body);
-        if (diskFull) // each part continued where its last write ended
-            QCOMPARE(bytesAskedFor(server->requests.mid(requests)), r.body.size() - kept);
+        // Each part continued where its last write ended, looking back at most an overlap.
+        const qint64 again = bytesAskedFor(server->requests.mid(requests)) - (r.body.size() - kept);
+        if (diskFull)
+            QVERIFY(again >= 0 && again <= 8 * PartConnections::ResumeOverlap);
     }
 
     void destroyingARunningTaskStopsItsRequests()

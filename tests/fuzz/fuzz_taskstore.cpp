@@ -1,8 +1,10 @@
-// The saved task list and the part-progress file on any bytes (one text serves as both: the list
-// reader skips "progress", the progress reader skips the rest): statuses are codes a task can
-// leave, sizes are believable, and a part record is either refused or lies wholly inside its file.
+// The saved task list, the part-progress file and the crash checkpoint beside a download on any
+// bytes (one text serves as all three: each reader skips what the others read): statuses are codes
+// a task can leave, sizes are believable, and a part record is either refused or lies wholly
+// inside its file.
 #include "app/taskstore.h"
 #include "engine/bytecount.h"
+#include "engine/storage/checkpoint.h"
 #include "fuzzcheck.h"
 
 #include <QJsonArray>
@@ -34,6 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(isByteCount(task.totalSize) && isByteCount(task.downloadedSize));
             checkProgress(task.progress);
         }
+        checkProgress(Checkpoint::parse(bytes, QUrl(QStringLiteral("http://h/f.iso"))));
         const QJsonDocument doc = QJsonDocument::fromJson(bytes);
         checkProgress(TransferProgress::fromJson(doc.object()));
         for (const QJsonValue &entry : doc.array())

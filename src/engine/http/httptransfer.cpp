@@ -244,6 +244,7 @@ TransferProgress HttpTransfer::progress() const
     }
     p.etag = connections->etag;
     p.lastModified = connections->lastModified;
+    p.contentType = connections->probeType;
     return p.isValid() ? p : TransferProgress();
 }
 
@@ -269,6 +270,7 @@ void HttpTransfer::restore(const TransferProgress &progress)
     }
     connections->etag = progress.etag;
     connections->lastModified = progress.lastModified;
+    connections->probeType = progress.contentType;
     partsFrom = PartsFrom::SavedList;
     figures.downloadedSize = progress.downloadedBytes();
     emit recounted();
@@ -315,8 +317,11 @@ void HttpTransfer::resumeParts()
     }
     connections->url = link;
     QVector<PartConnections::Part> &parts = connections->parts;
-    for (PartConnections::Part &part : parts)
+    for (PartConnections::Part &part : parts) {
         part.tries = part.redirects = 0;
+        if (!part.done())
+            part.verify = qMin(PartConnections::ResumeOverlap, part.offset - part.start);
+    }
     partsFrom = PartsFrom::ThisRun;
     nextCheckpoint = clock.elapsed() + kFirstCheckpointMs;
     emit transferring();
@@ -355,6 +360,7 @@ void HttpTransfer::resumeRestored()
     emit recounted();
     PartConnections::Part rest;
     rest.offset = existing;
+    rest.verify = qMin(PartConnections::ResumeOverlap, existing);
     rest.end = total - 1;
     connections->parts = {rest};
     partsFrom = PartsFrom::ThisRun;

@@ -55,10 +55,13 @@ void PartConnections::send(int index)
     Part &part = parts[index];
     // A single stream from the first byte asks for the plain body; everything else is a range.
     const bool ranged = parts.size() > 1 || part.offset > 0;
+    const qint64 from = part.offset - part.verify;
     QNetworkReply *reply =
-        session->get(url, index, ranged ? rangeHeader(part.offset, part.end) : QByteArray());
+        session->get(url, index, ranged ? rangeHeader(from, part.end) : QByteArray());
     reply->setProperty("partIndex", index);
     reply->setProperty("ranged", ranged);
+    reply->setProperty("from", from);
+    reply->setProperty("overlap", part.verify); // still to compare with the disk
     reply->setProperty("startOffset", part.offset);
     reply->setReadBufferSize(kPartReadBuffer);
     part.reply = reply;
@@ -115,7 +118,7 @@ bool PartConnections::checkAnswer(QNetworkReply *reply, int index)
     const bool ranged = reply->property("ranged").toBool();
     if (code == 206) {
         const ContentRange cr = parseContentRange(reply->rawHeader("Content-Range"));
-        if (!cr.valid || cr.first != parts[index].offset) {
+        if (!cr.valid || cr.first != reply->property("from").toLongLong()) {
             emit wrongRange(); // bytes useless at this part's offsets
             return false;
         }
@@ -130,8 +133,19 @@ bool PartConnections::checkAnswer(QNetworkReply *reply, int index)
         return true;
     }
     if (ranged) {
-        // The server ignored the range and sends the whole file: keep this stream as the one
-        // connection for the whole file, and drop the others.
+        // The server ignored the range and sends a whole body: keep this stream as the one
+        // connection for the whole file, and drop the others. Bytes already on the disk are
+        // never cut away for it, though, unless it is the file's size: a login page or another
+        // file would take their place.
+        const qint64 length = reply->hasRawHeader("Content-Length")
+                                  ? parseDecimalHeader(reply->rawHeader("Content-Length"))
+                                  : -1;
+        if (figures.totalSize > 0 && figures.downloadedSize > 0 && length != figures.totalSize) {
+            lastProblem = contentProblem =
+                T(QStringLiteral("The server sent something other than the file"));
+            emit failed(contentProblem);
+            return false;
+        }
         adoptWholeBody(reply);
         return true;
     }
@@ -231,6 +245,7 @@ void PartConnections::adoptWholeBody(QNetworkReply *reply)
     parts[0].reply = reply;
     reply->setProperty("partIndex", 0);
     reply->setProperty("ranged", false);
+    reply->setProperty("overlap", 0);
     reply->setProperty("startOffset", 0);
 }
 
@@ -281,6 +296,17 @@ void PartConnections::writePartData(QNetworkReply *reply, int index)
         return;
     Part &part = parts[index];
     part.lastData = clock.elapsed();
+    if (const qint64 overlap = reply->property("overlap").toLongLong(); overlap > 0) {
+        const qint64 n = qMin<qint64>(overlap, data.size());
+        if (file.readAt(part.offset - overlap, n) != data.left(int(n))) {
+            emit fileChanged(); // the disk holds another file's bytes, or none: never splice
+            return;
+        }
+        reply->setProperty("overlap", overlap - n);
+        if (overlap == n)
+            part.verify = 0;
+        data.remove(0, int(n));
+    }
     if (part.end >= 0) {
         // Never write past the part's own range, whatever the server sends.
         const qint64 room = part.end - part.offset + 1;
@@ -329,6 +355,7 @@ void PartConnections::splitLargestPart(int idle)
         return;
     const qint64 middle = parts[largest].offset + most / 2;
     parts[idle].start = parts[idle].offset = middle;
+    parts[idle].verify = 0;
     parts[idle].end = parts[largest].end;
     // The running request of the split part keeps going; its writes stop at the new end.
     parts[largest].end = middle - 1;
@@ -418,6 +445,11 @@ void PartConnections::checkStalls(int timeoutMs)
             continue;
         if (reply->property("rejected").toBool()) {
             settleFailedAnswer(reply, i); // an error page that never ends is still an error
+            continue;
+        }
+        if (reply->bytesAvailable() > 0) {
+            // The server did send; the bytes wait for the speed limit, which is no stall.
+            parts[i].lastData = now;
             continue;
         }
         const bool progressed = parts[i].offset > reply->property("startOffset").toLongLong();

@@ -44,12 +44,21 @@ public:
         QNetworkReply *reply = nullptr;
         QTimer *retryTimer = nullptr; // a pending retry
         bool queued = false;          // asked for, waiting for its turn to be sent (RequestPacer)
+        // Bytes before `offset`, already on the disk, that the next request asks for again and
+        // compares with the file before it writes (see ResumeOverlap).
+        qint64 verify = 0;
 
         bool done() const { return end >= 0 && offset > end; }
     };
 
     PartConnections(HttpSession *session, PartFile &file, const TransferFigures &figures,
                     QObject *parent);
+
+    // What a resumed part asks for again of the bytes it has: a server may change a file without
+    // saying so (no validators, the same size), and a record may claim bytes that never reached
+    // the file. The part's own request starts this much earlier, and a difference with the disk
+    // starts the download over instead of splicing two files.
+    static constexpr qint64 ResumeOverlap = 16 * 1024;
 
     // The run goes on: set by the transfer when a run starts or resumes, cleared when it ends.
     // While it is false nothing is sent and no data is taken.
@@ -99,7 +108,8 @@ signals:
     void refused(const RefusedCertificate &certificate);
     // The server wants a login it was not given, or refused the one it was given.
     void loginNeeded(const LoginRequest &request);
-    // The server has another version of the file, or no longer the range asked for.
+    // The server has another version of the file, or no longer the range asked for, or the bytes
+    // on the disk are not the file's.
     void fileChanged();
     // A part was sent bytes of another range than it asked for.
     void wrongRange();

@@ -1,10 +1,14 @@
 #include "engine/storage/checkpoint.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
+#include <QTemporaryFile>
 #include <QThreadPool>
 #include <QWaitCondition>
 
@@ -15,14 +19,29 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <QDir>
 #include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
 
 // A record is a few hundred bytes; anything much larger is not one.
 constexpr qint64 kMaxRecordSize = 64 * 1024;
+
+// The longest file name: 255 bytes on Linux, 255 UTF-16 units on Windows; a name never has fewer
+// UTF-8 bytes than UTF-16 units, so counting bytes keeps both.
+constexpr int kMaxNameBytes = 255;
+// A record is written under its own name plus this (QTemporaryFile puts six random characters in
+// place of the Xs), and both names must fit.
+const QLatin1String kTemporarySuffix(".XXXXXX.new");
+const QLatin1String kRecordSuffix(".torvane");
+// What stays of a long name's hash in its record's name: enough that two names sharing a prefix
+// do not meet.
+constexpr int kHashChars = 16;
 
 // Never destroyed: a flush still running when the program ends belongs to a record that is no
 // longer wanted (the destructor waits for every other), and is left to the system.
@@ -49,21 +68,95 @@ bool replaceFile(const QString &from, const QString &to)
 #endif
 }
 
-// Write, sync, rename: a crash at any point leaves the previous record whole. The temporary file
-// has a fixed name, so a crash leaves at most one behind and the next record reuses it.
+// Write, sync, rename: a crash at any point leaves the previous record whole. The record sits
+// beside a download, maybe in a folder that others can write to: its temporary file is made
+// anew under a random name (never opening what someone put there, a link or a pipe), and the
+// rename replaces whatever is at the record's name instead of writing through it.
 bool writeRecord(const QString &path, const QByteArray &record)
 {
-    const QString temporary = path + QStringLiteral(".new");
-    QFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    QTemporaryFile file(path + kTemporarySuffix);
+    if (!file.open())
         return false;
-    const bool synced =
-        file.write(record) == record.size() && PartFile::flushFile(file) == PartFile::Problem::None;
+    file.setAutoRemove(false);
+    const bool synced = file.write(record) == record.size() && file.flush() &&
+                        PartFile::flushFile(file) == PartFile::Problem::None;
     file.close();
-    if (synced && replaceFile(temporary, path))
+    if (synced && replaceFile(file.fileName(), path))
         return true;
-    QFile::remove(temporary);
+    QFile::remove(file.fileName());
     return false;
+}
+
+// Temporary files of records that a crash left behind, and the fixed one of earlier versions.
+void removeTemporaries(const QString &path)
+{
+    const QFileInfo record(path);
+    const QString name = record.fileName();
+    QDirIterator it(record.path(), QDir::Files | QDir::System | QDir::Hidden);
+    while (it.hasNext()) {
+        it.next();
+        const QString found = it.fileName();
+        const QStringView rest = QStringView(found).mid(name.size());
+        if (found.startsWith(name) && rest.endsWith(QLatin1String(".new")) &&
+            rest.startsWith(QLatin1Char('.')) &&
+            (rest.size() == kTemporarySuffix.size() || rest.size() == 4))
+            QFile::remove(it.filePath());
+    }
+}
+
+// The record's bytes, when `path` is a regular file of at most kMaxRecordSize bytes. Anything
+// else (a link, a pipe, a device, a folder) is not opened for reading at all, or left at once:
+// a pipe would block the reader, a device would feed it without end.
+bool readRecordFile(const QString &path, QByteArray &out)
+{
+#ifdef Q_OS_WIN
+    const HANDLE handle =
+        CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+                    GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const bool plain =
+        GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+        !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+        info.nFileSizeHigh == 0 && info.nFileSizeLow <= kMaxRecordSize;
+    DWORD n = 0;
+    if (plain) {
+        out.resize(int(info.nFileSizeLow));
+        if (!ReadFile(handle, out.data(), DWORD(out.size()), &n, nullptr))
+            n = 0;
+        out.resize(int(n));
+    }
+    CloseHandle(handle);
+    return plain && n == info.nFileSizeLow;
+#else
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info = {};
+    bool plain = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxRecordSize;
+    if (plain) {
+        // One byte more than a record may have: a file that grew since is refused too.
+        out.resize(int(kMaxRecordSize) + 1);
+        qint64 got = 0;
+        while (got < out.size()) {
+            const ssize_t n = ::read(fd, out.data() + got, size_t(out.size() - got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                plain = n == 0;
+                break;
+            }
+            got += n;
+        }
+        out.resize(int(got));
+        plain = plain && got <= kMaxRecordSize;
+    }
+    ::close(fd);
+    return plain;
+#endif
 }
 
 } // namespace
@@ -143,19 +236,47 @@ Checkpoint::~Checkpoint()
 
 QString Checkpoint::pathFor(const QString &dataPath)
 {
-    return dataPath + QStringLiteral(".torvane");
+    const int slash = dataPath.lastIndexOf(QLatin1Char('/')) + 1;
+    const QString name = dataPath.mid(slash);
+    const int room = kMaxNameBytes - int(kTemporarySuffix.size()) - int(kRecordSuffix.size());
+    if (name.toUtf8().size() <= room)
+        return dataPath + kRecordSuffix;
+    // Too long to take the suffixes: the start of the name, then a hash of all of it, so that the
+    // record is still found from the file's path (and seen to belong to it in a listing).
+    const QString hash =
+        QString::fromLatin1(QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha256)
+                                .toHex()
+                                .left(kHashChars));
+    const int prefixRoom = room - 1 - kHashChars;
+    int prefix = 0;
+    int bytes = 0;
+    while (prefix < name.size()) {
+        const int step = name.at(prefix).isHighSurrogate() && prefix + 1 < name.size() ? 2 : 1;
+        const int stepBytes = name.mid(prefix, step).toUtf8().size();
+        if (bytes + stepBytes > prefixRoom)
+            break;
+        bytes += stepBytes;
+        prefix += step;
+    }
+    return dataPath.left(slash + prefix) + QLatin1Char('~') + hash + kRecordSuffix;
+}
+
+TransferProgress Checkpoint::parse(const QByteArray &record, const QUrl &url)
+{
+    const QJsonObject object = QJsonDocument::fromJson(record).object();
+    if (object.value(QLatin1String("url")).toString() != url.toString(QUrl::FullyEncoded))
+        return TransferProgress();
+    const TransferProgress progress =
+        TransferProgress::fromJson(object.value(QLatin1String("progress")).toObject());
+    return progress.isValid() ? progress : TransferProgress();
 }
 
 TransferProgress Checkpoint::read(const QString &dataPath, const QUrl &url)
 {
-    QFile file(pathFor(dataPath));
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxRecordSize)
+    QByteArray record;
+    if (!readRecordFile(pathFor(dataPath), record))
         return TransferProgress();
-    const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
-    if (record.value(QLatin1String("url")).toString() != url.toString(QUrl::FullyEncoded))
-        return TransferProgress();
-    const TransferProgress progress =
-        TransferProgress::fromJson(record.value(QLatin1String("progress")).toObject());
+    const TransferProgress progress = parse(record, url);
     if (!progress.isValid() || QFileInfo(dataPath).size() != progress.totalSize)
         return TransferProgress();
     return progress;
@@ -207,13 +328,13 @@ void Checkpoint::remove()
     ++shared->generation;
     shared->written = TransferProgress();
     QFile::remove(shared->path);
-    QFile::remove(shared->path + QStringLiteral(".new"));
+    removeTemporaries(shared->path);
 }
 
 void Checkpoint::discard(const QString &dataPath)
 {
     QFile::remove(pathFor(dataPath));
-    QFile::remove(pathFor(dataPath) + QStringLiteral(".new"));
+    removeTemporaries(pathFor(dataPath));
 }
 
 void Checkpoint::waitUntilWritten()

@@ -8,15 +8,16 @@
 
 #include <memory>
 
-// The crash checkpoint of a segmented download: "<file>.torvane" beside the file, a small JSON
-// record of the link and of the part progress that a later run continues from, after a crash or
-// a power cut as after a pause. The window and torvane-fetch both resume from it.
+// The crash checkpoint of a segmented download: "<file>.torvane" beside the file (for a name too
+// long to take that, the start of the name and a hash of all of it), a small JSON record of the
+// link and of the part progress that a later run continues from, after a crash or a power cut as
+// after a pause. The window and torvane-fetch both resume from it.
 //
 // A record never claims bytes that are not on the disk. save() takes a second handle on the data
 // file; a worker thread flushes the data through it (fdatasync / FlushFileBuffers) and only then
-// replaces the record atomically (temporary file, sync, rename). The transfer never waits for the
-// disk: while a flush runs, newer records wait in a single slot where the newest wins, so a slow
-// disk makes the record older, never the transfer slower.
+// replaces the record atomically (a new temporary file, sync, rename). The transfer never waits for
+// the disk: while a flush runs, newer records wait in a single slot where the newest wins, so a
+// slow disk makes the record older, never the transfer slower.
 class Checkpoint {
 public:
     explicit Checkpoint(const QString &dataPath);
@@ -26,10 +27,12 @@ public:
     Checkpoint &operator=(const Checkpoint &) = delete;
 
     static QString pathFor(const QString &dataPath);
-    // The record beside `dataPath` for a download of `url`. Invalid when there is none, it cannot
-    // be read, it belongs to another link, or the data file is not the pre-sized file it
-    // describes.
+    // The record beside `dataPath` for a download of `url`. Invalid when there is none, it is no
+    // small regular file, it cannot be read, it belongs to another link, or the data file is not
+    // the pre-sized file it describes.
     static TransferProgress read(const QString &dataPath, const QUrl &url);
+    // The progress in a record's bytes when they are a record of `url`; invalid otherwise.
+    static TransferProgress parse(const QByteArray &record, const QUrl &url);
 
     // Records `progress` once everything written to `file` so far is durable. False when there
     // is nothing to record: an invalid progress, or the file is not open.

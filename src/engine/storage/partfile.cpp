@@ -75,6 +75,13 @@ bool PartFile::open()
     return file.open(QIODevice::ReadWrite | QIODevice::Unbuffered);
 }
 
+QByteArray PartFile::readAt(qint64 offset, qint64 length)
+{
+    // The writes name their own offsets (pwrite, WriteFile at an offset): moving the position here
+    // disturbs none of them.
+    return file.seek(offset) ? file.read(length) : QByteArray();
+}
+
 void PartFile::close()
 {
     if (file.isOpen())

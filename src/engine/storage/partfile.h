@@ -25,6 +25,8 @@ public:
     // Writes `data` at `offset` and returns how many of its bytes reached the file; fewer than
     // all of them means the write failed, and problem() says why.
     qint64 writeAt(qint64 offset, const QByteArray &data);
+    // Up to `length` bytes from `offset`; fewer at the end of the file or when reading failed.
+    QByteArray readAt(qint64 offset, qint64 length);
     Problem problem() const { return lastProblem; }
     // False when the file that is open is no longer the one at its path: removed or moved away
     // while the transfer writes into it (on Unix the writes would still succeed, into nothing).

@@ -90,6 +90,7 @@ QJsonObject TransferProgress::toJson() const
     }
     o.insert(QStringLiteral("etag"), QString::fromLatin1(etag));
     o.insert(QStringLiteral("lastModified"), QString::fromLatin1(lastModified));
+    o.insert(QStringLiteral("contentType"), QString::fromLatin1(contentType));
     return o;
 }
 
@@ -111,5 +112,6 @@ TransferProgress TransferProgress::fromJson(const QJsonObject &object)
     p.partEnds = fromArray("partEnds");
     p.etag = object.value(QStringLiteral("etag")).toString().toLatin1();
     p.lastModified = object.value(QStringLiteral("lastModified")).toString().toLatin1();
+    p.contentType = object.value(QStringLiteral("contentType")).toString().toLatin1();
     return p;
 }

@@ -7,8 +7,9 @@
 struct PartRange;
 
 // What a segmented transfer needs to continue after a restart: the plan (total, parts and their
-// ranges), the next offset of every part, and the validators the server gave for the file, so
-// that a changed file is fetched anew instead of spliced.
+// ranges), the next offset of every part, and what the server said of the file (its validators
+// and the Content-Type of its first answer), so that a changed file is fetched anew instead of
+// spliced and a resumed answer of another kind is refused.
 struct TransferProgress {
     // More parts than any transfer uses: a record asking for more is not one of ours.
     static constexpr int MaxParts = 64;
@@ -21,6 +22,7 @@ struct TransferProgress {
     QVector<qint64> partEnds;
     QByteArray etag;
     QByteArray lastModified;
+    QByteArray contentType; // as the first answer sent it; empty when it sent none
 
     // False for an empty or inconsistent record: wrong counts, a size past MaxByteCount, ranges
     // that do not tile the file, an offset outside its range. For a valid record every range
