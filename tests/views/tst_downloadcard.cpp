@@ -19,7 +19,11 @@ class TestDownloadCard : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        g_lang = QStringLiteral("en"); // also for a function run on its own
+    }
     void drawsEachState();
     void placeholderSelectionAndDelete();
     void finishedDownloadWithoutItsFileIsFetchedAgain();
