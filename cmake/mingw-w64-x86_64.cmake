@@ -14,8 +14,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Built programs run under Wine when CMake or CTest must run them.
-find_program(TORVANE_WINE NAMES wine wine64)
-if(TORVANE_WINE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${TORVANE_WINE})
-endif()
+# Built programs run under Wine when CTest runs them (scripts/windows/test.sh sets up Wine).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/windows/wine-run.sh)

@@ -9,7 +9,9 @@
 ; them the program installs and shows its "missing yt-dlp.exe" error on video links. Everything in
 ; STAGE is installed into one folder.
 
-Unicode true
+; A 64-bit installer for a 64-bit program: it also runs where only 64-bit programs run (a Wine
+; without its 32-bit half).
+Target amd64-unicode
 
 !ifndef STAGE | VERSION | ICON | OUTFILE
   !error "usage: makensis -DSTAGE=... -DVERSION=... -DICON=... -DOUTFILE=... torvane.nsi"
