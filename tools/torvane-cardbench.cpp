@@ -49,24 +49,39 @@
 #include <QWheelEvent>
 #include <QWindow>
 
+#include <chrono>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <sys/resource.h>
-#include <time.h>
+#endif
 
 namespace {
 
 qint64 cpuMs()
 {
+#ifdef Q_OS_WIN
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0;
+    const auto ticks = [](const FILETIME &t) {
+        return (qint64(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return (ticks(kernel) + ticks(user)) / 10000; // 100 ns ticks
+#else
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+#endif
 }
 
+// Nanoseconds since the epoch, comparable with `date +%s%N` of the shell that started us.
 qint64 wallNs()
 {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 // Resident and peak resident memory in MiB, from /proc.

@@ -1,25 +1,26 @@
-; The Windows installer of Torvane, compiled by makensis (packaging/windows/make-installer.ps1 runs
-; the whole chain; scripts/check-packages.sh compiles it against placeholder files on Debian).
+; The Windows installer of Torvane, compiled by makensis: scripts/windows/make-installer.sh runs it
+; on Debian over the cross build, packaging/windows/make-installer.ps1 on Windows over a native one.
 ;
 ;   makensis -DSTAGE=<folder> -DVERSION=<x.y.z> -DICON=<torvane.ico> -DOUTFILE=<setup.exe> torvane.nsi
 ;
-; STAGE is the folder that windeployqt filled: torvane.exe, torvane-fetch.exe, the Qt libraries and
-; plugins, and the media tool (yt-dlp.exe) and ffmpeg under the names the program runs them by,
-; core_engine.bin and media_codec.bin. Everything in it is installed into one folder.
+; STAGE holds torvane.exe, torvane-fetch.exe, torvane-host.exe, the Qt and C++ runtime libraries
+; and the Qt plugins they load, and, when the build was given them, the media tool (yt-dlp.exe) and
+; ffmpeg under the names the program runs them by, core_engine.bin and media_codec.bin. Without
+; them the program installs and shows its "missing yt-dlp.exe" error on video links. Everything in
+; STAGE is installed into one folder.
 
-Unicode true
+; A 64-bit installer for a 64-bit program: it also runs where only 64-bit programs run (a Wine
+; without its 32-bit half).
+Target amd64-unicode
 
 !ifndef STAGE | VERSION | ICON | OUTFILE
   !error "usage: makensis -DSTAGE=... -DVERSION=... -DICON=... -DOUTFILE=... torvane.nsi"
 !endif
 !if ! /FileExists "${STAGE}\torvane.exe"
-  !error "${STAGE}\torvane.exe is missing: build and run windeployqt first"
+  !error "${STAGE}\torvane.exe is missing: build it and stage it first"
 !endif
-!if ! /FileExists "${STAGE}\core_engine.bin"
-  !error "${STAGE}\core_engine.bin is missing: copy yt-dlp.exe there under this name"
-!endif
-!if ! /FileExists "${STAGE}\media_codec.bin"
-  !error "${STAGE}\media_codec.bin is missing: copy ffmpeg.exe there under this name"
+!if ! /FileExists "${STAGE}\platforms\qwindows.dll"
+  !error "${STAGE}\platforms\qwindows.dll is missing: stage the Qt plugins"
 !endif
 
 !include "MUI2.nsh"

@@ -1,12 +1,14 @@
 #include "app/taskstore.h"
 
-#include "engine/storage/atomicwrite.h"
 #include "engine/bytecount.h"
 #include "engine/downloadtask.h"
+#include "engine/storage/atomicwrite.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -108,11 +110,19 @@ QString storeDirectory(const QString &directory)
 {
     if (!directory.isEmpty())
         return directory;
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
-           QStringLiteral("/Torvane");
+    return TaskStore::defaultDirectory(
+        QCoreApplication::applicationDirPath(),
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
 }
 
 } // namespace
+
+QString TaskStore::defaultDirectory(const QString &programFolder, const QString &appDataFolder)
+{
+    if (!programFolder.isEmpty() && QFileInfo(programFolder + QStringLiteral("/portable")).isFile())
+        return programFolder;
+    return appDataFolder + QStringLiteral("/Torvane");
+}
 
 TaskStore::TaskStore(QString directory) : dir(storeDirectory(directory)), sessions(dir) {}
 

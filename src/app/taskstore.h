@@ -30,8 +30,13 @@ struct SavedTask {
 // list that cannot be parsed is renamed aside before the next save, never silently overwritten.
 class TaskStore {
 public:
-    // `directory` defaults to the "Torvane" folder of the per-user application data location.
+    // `directory` defaults to defaultDirectory().
     explicit TaskStore(QString directory = QString());
+
+    // Where the list, the settings, the sessions and the checkpoints' list live: the program's own
+    // folder when a file named "portable" lies beside the program (a copy carried on a stick keeps
+    // its list with it), otherwise the "Torvane" folder of the per-user application data location.
+    static QString defaultDirectory(const QString &programFolder, const QString &appDataFolder);
 
     QString directory() const { return dir; }
     QString listPath() const;

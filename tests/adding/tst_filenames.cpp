@@ -1,5 +1,6 @@
 #include "adding/filenames.h"
 
+#include <QStringDecoder>
 #include <QTest>
 
 // The name rules alone: what a hostile or unusual name becomes, and which source wins.
@@ -83,6 +84,11 @@ private slots:
             {"attachment; note=\"a\\\"; filename=evil.exe\"; filename=ok.pdf", "ok.pdf"},
         };
         for (const auto &row : headers) {
+            // Qt without ICU (the Windows build) decodes only Unicode and Latin-1 by name.
+            if (QByteArray(row[0]).contains("Shift_JIS") && !QStringDecoder("Shift_JIS").isValid()) {
+                qInfo("skipped: this Qt has no Shift_JIS decoder (built without ICU)");
+                continue;
+            }
             in.contentDisposition = QString::fromUtf8(row[0]);
             QCOMPARE(probeFileName(in), QString::fromUtf8(row[1]));
         }

@@ -194,6 +194,8 @@ void TestSingleInstance::init()
     environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", root);
     environment.insert("XDG_RUNTIME_DIR", root + "/run");
+    for (const char *name : {"TEMP", "TMP"}) // where the lock lives on Windows
+        environment.insert(name, root + "/run");
     environment.insert("XDG_DATA_HOME", root + "/data");
     environment.insert("XDG_CONFIG_HOME", root + "/config");
     environment.insert("XDG_CACHE_HOME", root + "/cache");

@@ -22,6 +22,7 @@ private slots:
     void unreadableListIsKeptAside();
     void hostileNumbersAreRefused();
     void sessionsStayPrivate();
+    void portableFileKeepsTheListBesideTheProgram();
 };
 
 void TestTaskStore::roundTrip()
@@ -169,6 +170,19 @@ void TestTaskStore::sessionsStayPrivate()
     QVERIFY(again.secrets().logins().value("https://files.test:443") == alice);
     QVERIFY(again.load()[0].session.isEmpty());
     QVERIFY(again.save(tasks) && readFile(sessions).contains("pr0xy"));
+}
+
+// Only a plain file named "portable" beside the program moves the list there.
+void TestTaskStore::portableFileKeepsTheListBesideTheProgram()
+{
+    QTemporaryDir program, profile;
+    const QString appData = profile.path() + QStringLiteral("/Torvane");
+    QCOMPARE(TaskStore::defaultDirectory(program.path(), profile.path()), appData);
+    QVERIFY(QDir(program.path()).mkdir(QStringLiteral("portable")));
+    QCOMPARE(TaskStore::defaultDirectory(program.path(), profile.path()), appData);
+    QVERIFY(QDir(program.path()).rmdir(QStringLiteral("portable")));
+    writeFile(program.path() + QStringLiteral("/portable"), QByteArray());
+    QCOMPARE(TaskStore::defaultDirectory(program.path(), profile.path()), program.path());
 }
 
 QTEST_GUILESS_MAIN(TestTaskStore)

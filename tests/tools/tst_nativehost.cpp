@@ -15,6 +15,10 @@
 
 #include <csignal>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 // One message as the browser frames it: its length in the machine's byte order, then the JSON.
@@ -61,6 +65,8 @@ void TestNativeHost::init()
     for (const char *name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
         environment.insert(name, root);
     environment.insert("XDG_RUNTIME_DIR", root + "/run");
+    for (const char *name : {"TEMP", "TMP"}) // where the lock lives on Windows
+        environment.insert(name, root + "/run");
     environment.insert("QT_QPA_PLATFORM", "offscreen");
 }
 
@@ -165,7 +171,13 @@ void TestNativeHost::startsTorvaneWhenNoneRuns()
     const QString lockPath = home->path() + "/run/torvane.lock";
     const QByteArray pid = readFile(lockPath).split('\n').first();
     QVERIFY2(pid.toInt() > 0, lockPath.toUtf8());
+#ifdef Q_OS_WIN
+    const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(pid.toUInt()));
+    QVERIFY(process && TerminateProcess(process, 1));
+    CloseHandle(process);
+#else
     QVERIFY(::kill(pid.toInt(), SIGTERM) == 0);
+#endif
     QLockFile lock(lockPath);
     QVERIFY(QTest::qWaitFor([&] { return lock.tryLock(0); }, 10000));
 }
