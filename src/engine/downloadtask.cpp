@@ -44,7 +44,7 @@ void DownloadTask::start()
     if (!enterRun())
         return;
     if (mediaMode) {
-        mediaRun()->start(browserSession, limiter);
+        mediaRun()->start(browserSession, runLimiter(), ownLimit);
     } else {
         httpTransfer()->useBrowserSession(browserSession, webPageAccepted);
         http->setExpectedChecksum(expectedChecksum);
@@ -149,11 +149,55 @@ void DownloadTask::discardCheckpoint()
         Checkpoint::discard(m_savePath); // left by an earlier run of the program
 }
 
+void DownloadTask::showCheckpoint()
+{
+    if (checkpointShown || mediaMode || status == 1 || status == 2)
+        return;
+    checkpointShown = true;
+    // A task with a transfer already (restored part progress) takes the checkpoint through it;
+    // one without is given a transfer only when there is a checkpoint to continue.
+    bool learnt = false;
+    if (http) {
+        learnt = http->adoptCheckpoint() >= 0;
+    } else {
+        const TransferProgress saved = Checkpoint::read(m_savePath, m_url);
+        learnt = saved.isValid() && httpTransfer()->adoptCheckpoint(saved);
+    }
+    if (learnt)
+        emit progressUpdated();
+}
+
 void DownloadTask::setBandwidthLimiter(BandwidthLimiter *newLimiter)
 {
     limiter = newLimiter;
     if (http)
-        http->setBandwidthLimiter(newLimiter);
+        http->setBandwidthLimiter(runLimiter());
+    if (limiter && ownLimiter) { // the shared one holds the own limit from now on
+        ownLimiter->deleteLater();
+        ownLimiter = nullptr;
+    }
+}
+
+void DownloadTask::setSpeedLimit(qint64 bytesPerSecond)
+{
+    bytesPerSecond = qMax<qint64>(bytesPerSecond, 0);
+    if (bytesPerSecond == ownLimit)
+        return;
+    ownLimit = bytesPerSecond;
+    if (http) {
+        http->setBandwidthLimiter(runLimiter());
+        http->setSpeedLimit(ownLimit);
+    }
+    emit speedLimitChanged();
+}
+
+BandwidthLimiter *DownloadTask::runLimiter()
+{
+    if (limiter)
+        return limiter;
+    if (ownLimit > 0 && !ownLimiter)
+        ownLimiter = new BandwidthLimiter(this);
+    return ownLimiter;
 }
 
 void DownloadTask::setQueue(TaskGate *newQueue)
@@ -200,7 +244,8 @@ HttpTransfer *DownloadTask::httpTransfer()
     http = new HttpTransfer(m_url, m_savePath, figures(), this);
     http->stallTimeoutMs = stallTimeoutMs;
     http->retryBaseDelayMs = retryBaseDelayMs;
-    http->setBandwidthLimiter(limiter);
+    http->setSpeedLimit(ownLimit);
+    http->setBandwidthLimiter(runLimiter());
     connect(http, &HttpTransfer::progressed, this, &DownloadTask::progressUpdated);
     connect(http, &HttpTransfer::transferring, this, &DownloadTask::startTick);
     connect(http, &HttpTransfer::restarting, this, &DownloadTask::stopTick);
