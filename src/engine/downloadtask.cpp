@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <utility>
+
 DownloadTask::DownloadTask(QUrl url, QString savePath, QString format, QObject *parent)
     : QObject(parent), m_format(std::move(format)), m_url(std::move(url)),
       m_savePath(std::move(savePath))
@@ -138,6 +140,10 @@ qint64 DownloadTask::adoptCheckpoint()
 {
     if (mediaMode || status == 1 || status == 2)
         return -1;
+    if (!http && shownCheckpoint.isValid()) {
+        const TransferProgress shown = std::exchange(shownCheckpoint, TransferProgress());
+        return httpTransfer()->adoptCheckpoint(shown) ? downloadedSize : -1;
+    }
     return httpTransfer()->adoptCheckpoint();
 }
 
@@ -154,17 +160,19 @@ void DownloadTask::showCheckpoint()
     if (checkpointShown || mediaMode || status == 1 || status == 2)
         return;
     checkpointShown = true;
-    // A task with a transfer already (restored part progress) takes the checkpoint through it;
-    // one without is given a transfer only when there is a checkpoint to continue.
-    bool learnt = false;
+    // A task with a transfer already (restored part progress) takes the checkpoint through it.
+    // One without keeps what it read for resume(): a list scrolled through makes no transfers.
     if (http) {
-        learnt = http->adoptCheckpoint() >= 0;
+        if (http->adoptCheckpoint() < 0)
+            return;
     } else {
-        const TransferProgress saved = Checkpoint::read(m_savePath, m_url);
-        learnt = saved.isValid() && httpTransfer()->adoptCheckpoint(saved);
+        shownCheckpoint = Checkpoint::read(m_savePath, m_url);
+        if (!shownCheckpoint.isValid())
+            return;
+        totalSize = shownCheckpoint.totalSize;
+        downloadedSize = shownCheckpoint.downloadedBytes();
     }
-    if (learnt)
-        emit progressUpdated();
+    emit progressUpdated();
 }
 
 void DownloadTask::setBandwidthLimiter(BandwidthLimiter *newLimiter)

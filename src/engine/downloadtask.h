@@ -169,6 +169,7 @@ private:
     BandwidthLimiter *ownLimiter = nullptr; // for a limit of its own without a shared one
     qint64 ownLimit = 0;
     bool checkpointShown = false;
+    TransferProgress shownCheckpoint; // read by showCheckpoint(), for resume() to continue from
     QPointer<TaskGate> queue;
     QTimer *uiTimer = nullptr;
     QElapsedTimer speedTimer; // runs from construction; the clock of the speed samples
