@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cost of a long download list and of many downloads at once, under one Xvfb, through
 # build/torvane-cardbench:
-#   list       - saved lists of 1, 1,000 and 10,000 idle entries: time from the program's start
+#   list       - saved lists of 1, 1,000 and 10,000 idle entries (the paused and failed ones
+#                with a partial file and its checkpoint): time from the program's start
 #                until the window is shown and answers, CPU and resident memory then, CPU while
 #                idle, and the longest event-loop gap while scrolling (wheel and scroll-bar jumps),
 #                clicking each sidebar filter, selecting all (then scrolling), clicking one card,
@@ -23,8 +24,10 @@ runs=${1:-3}
 sizes=${2-1 1000 10000}
 downloads=${3:-50}
 rate=${4:-256k}
-# CARDBENCH names another build of the driver (say, of an older commit) to measure instead.
+# CARDBENCH names another build of the driver (say, of an older commit) to measure instead, and
+# CARDBENCH_SEED the one that writes the lists (by default the same), so both read the same lists.
 bin=${CARDBENCH:-./build/torvane-cardbench}
+seeder=${CARDBENCH_SEED:-$bin}
 [ -n "${CARDBENCH:-}" ] || ./scripts/build.sh torvane-cardbench >/dev/null
 
 port=$(shuf -i 20000-60000 -n 1)
@@ -57,7 +60,7 @@ for n in $sizes; do : >"$work/list-$n"; done
 for i in $(seq "$runs"); do
   for n in $sizes; do
     fresh_home
-    in_home "$bin" --seed "$n" "$work/dl"
+    in_home "$seeder" --seed "$n" "$work/dl"
     sync
     TORVANE_T0_NS=$(date +%s%N) in_home "$bin" --list >"$work/run" 2>/dev/null
     tr '\n' ' ' <"$work/run" >>"$work/list-$n"; echo >>"$work/list-$n"

@@ -7,7 +7,8 @@
 //       refresh cost per progress signal of one running card among CARDS
 //   torvane-cardbench --seed N DOWNLOAD_DIR [URL]
 //       writes a saved list of N idle entries (mixed states, types and sizes) pointing into
-//       DOWNLOAD_DIR; with URL, N paused entries that all fetch URL
+//       DOWNLOAD_DIR, the paused and failed ones with their partial file (sparse) and its
+//       checkpoint, as a crash leaves them; with URL, N paused entries that all fetch URL
 //   torvane-cardbench --list
 //       starts the window on the saved list and prints the time from TORVANE_T0_NS (the
 //       script's clock just before it started this program) until the window is shown and
@@ -22,6 +23,7 @@
 // with a throw-away HOME.
 #include "app/mainwindow.h"
 #include "engine/downloadtask.h"
+#include "engine/storage/checkpoint.h"
 #include "views/downloadcard.h"
 #if __has_include("views/tasklist.h")
 #include "views/tasklist.h"
@@ -34,6 +36,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -231,6 +234,26 @@ QJsonObject listEntry(const QString &url, const QString &path, int status, qint6
     return entry;
 }
 
+// A partial download as a crash leaves it: the pre-sized file and a checkpoint record of each
+// part a third done.
+bool writeCheckpoint(const QUrl &url, const QString &path, qint64 total)
+{
+    TransferProgress progress;
+    progress.totalSize = total;
+    progress.numParts = partCountFor(total);
+    for (int i = 0; i < progress.numParts; ++i) {
+        const PartRange range = partRange(total, progress.numParts, i);
+        progress.partOffsets.append(range.first + (range.last - range.first + 1) / 3);
+    }
+    QFile data(path);
+    QFile record(Checkpoint::pathFor(path));
+    const QJsonObject json{{QStringLiteral("url"), url.toString(QUrl::FullyEncoded)},
+                           {QStringLiteral("progress"), progress.toJson()}};
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && data.open(QIODevice::WriteOnly) &&
+           data.resize(total) && record.open(QIODevice::WriteOnly) &&
+           record.write(QJsonDocument(json).toJson(QJsonDocument::Compact)) > 0;
+}
+
 int writeList(const QJsonArray &array)
 {
     QDir(dataDir()).removeRecursively();
@@ -257,9 +280,11 @@ int seed(int count, const QString &downloads, const QString &url)
         const QString name = QString::fromLatin1(names[i % 9]).arg(i);
         const int status = states[i % 10];
         const qint64 total = (qint64(i % 97) + 1) * 7340033;
-        array.append(listEntry(QStringLiteral("https://files.example.org/") + name,
-                               downloads + QLatin1Char('/') + name, status, total,
-                               status == 2 ? total : total / 3));
+        const QString link = QStringLiteral("https://files.example.org/") + name;
+        const QString path = downloads + QLatin1Char('/') + name;
+        array.append(listEntry(link, path, status, total, status == 2 ? total : total / 3));
+        if ((status == 0 || status == 3) && !writeCheckpoint(QUrl(link), path, total))
+            return 1;
     }
     return writeList(array);
 }

@@ -1,11 +1,15 @@
 // Test-only driver: starts the main window on a seeded task list (every state, a media task with a
 // long tool message, sizes above 4 GiB) and saves PNG pictures of it in both languages and both
-// themes, with the Preferences dialog's proxy block and the login question beside each.
+// themes, with the Preferences dialog (its proxy block, and its check and combo boxes in both
+// states), the add-download dialog, a paused download's details and the login question beside
+// each.
 // scripts/screenshots.sh runs it under Xvfb with a throw-away home folder.
+#include "adding/addurldialog.h"
 #include "app/mainwindow.h"
 #include "app/preferencesdialog.h"
 #include "engine/downloadtask.h"
 #include "language/translation.h"
+#include "views/downloaddetailsdialog.h"
 #include "views/logindialog.h"
 #include "views/tasklist.h"
 
@@ -64,14 +68,26 @@ bool grabDialogs(QWidget *window, const QString &outDir, const QString &suffix)
     prefs.proxy.user = QStringLiteral("alice");
     prefs.proxy.password = QStringLiteral("secret");
     PreferencesDialog preferences(prefs, window);
+    // Check boxes and combo boxes in both states: a limit on, notices off.
+    DownloadPreferences general;
+    general.maxRunning = 3;
+    general.speedLimit = 2 * 1024 * 1024;
+    general.notices = false;
+    PreferencesDialog generalPreferences(general, window);
+    // A video handed over by the browser: its quality combo box beside the name and size.
+    AddUrlDialog add(QStringLiteral("https://www.youtube.com/watch?v=dQw4w9WgXcQ"),
+                     QStringLiteral("Conference keynote 2026.mp4"), 734003200, window);
     LoginRequest request;
     request.url = QUrl(QStringLiteral("https://files.example.org/reports/annual.zip"));
     request.realm = QStringLiteral("Members area");
     request.refused = true;
     HostLogins::shared().set(request.url, Login{QStringLiteral("alice"), QString()}, true);
     LoginDialog login(request, window);
-    const std::pair<QDialog *, QString> dialogs[] = {{&preferences, QStringLiteral("proxy")},
-                                                     {&login, QStringLiteral("login")}};
+    const std::pair<QDialog *, QString> dialogs[] = {
+        {&preferences, QStringLiteral("proxy")},
+        {&login, QStringLiteral("login")},
+        {&generalPreferences, QStringLiteral("preferences")},
+        {&add, QStringLiteral("add")}};
     for (const auto &[dialog, name] : dialogs) {
         dialog->show();
         wait(300);
@@ -155,6 +171,7 @@ int main(int argc, char **argv)
     archive->status = 1;
     archive->currentSpeed = 42.5 * MiB;
     window.taskList()->setSelected(tasks[4], true);
+    tasks[4]->setSpeedLimit(500 * 1024);
 
     window.show();
     // Keep the pointer off the cards so that no hover frame shows.
@@ -180,11 +197,20 @@ int main(int argc, char **argv)
         if (!window.grab().save(path))
             return 1;
         QTextStream(stdout) << path << "\n";
-        if (!grabDialogs(&window, outDir,
-                         QStringLiteral("-%1-%2.png")
-                             .arg(QLatin1String(shot.lang),
-                                  shot.dark ? QStringLiteral("dark") : QStringLiteral("light"))))
+        const QString suffix =
+            QStringLiteral("-%1-%2.png")
+                .arg(QLatin1String(shot.lang),
+                     shot.dark ? QStringLiteral("dark") : QStringLiteral("light"));
+        if (!grabDialogs(&window, outDir, suffix))
             return 1;
+        // A paused download in detail, with a speed limit of its own.
+        window.taskList()->showDetails(tasks[4]);
+        auto *details = window.findChild<DownloadDetailsDialog *>();
+        wait(300);
+        if (!details->grab().save(outDir + QStringLiteral("/details") + suffix))
+            return 1;
+        QTextStream(stdout) << outDir << "/details" << suffix << "\n";
+        details->hide();
     }
     // Nothing is running for real; leave without saving over the seeded list's tests.
     QDir(QDir::tempPath() + QStringLiteral("/torvane-screens")).removeRecursively();

@@ -337,6 +337,7 @@ void MainWindow::listTask(DownloadTask *task, bool restored)
     // To the timer, not to the window: the tasks still report their cancel while the window
     // is being destroyed, after the timer has gone.
     connect(task, &DownloadTask::statusChanged, saveTimer, qOverload<>(&QTimer::start));
+    connect(task, &DownloadTask::speedLimitChanged, saveTimer, qOverload<>(&QTimer::start));
     connect(task, &DownloadTask::loginRequired, loginQuestions,
             [questions = loginQuestions, task] { questions->add(task); });
 }
@@ -443,6 +444,7 @@ void MainWindow::loadTasks()
         task->totalSize = entry.totalSize;
         task->downloadedSize = entry.downloadedSize;
         task->browserSession = entry.session;
+        task->setSpeedLimit(entry.speedLimit);
         if (entry.progress.isValid())
             task->restoreTransferProgress(entry.progress);
         // Its card shows the loaded sizes and state as soon as it comes into view.

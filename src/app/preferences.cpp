@@ -21,16 +21,6 @@ const QString kProxyPort = QStringLiteral("proxy/port");
 const QString kProxyUser = QStringLiteral("proxy/user");
 const QString kAcceptRemote = QStringLiteral("bridge/acceptRemote");
 
-// A rate as the file keeps it, in the spelling parseRateText reads: "2M", "512K", "1000".
-QString rateText(qint64 bytesPerSecond)
-{
-    const std::pair<qint64, char> units[] = {{1LL << 30, 'G'}, {1LL << 20, 'M'}, {1LL << 10, 'K'}};
-    for (const auto &[size, letter] : units)
-        if (bytesPerSecond >= size && bytesPerSecond % size == 0)
-            return QString::number(bytesPerSecond / size) + QLatin1Char(letter);
-    return QString::number(bytesPerSecond);
-}
-
 } // namespace
 
 Preferences::Preferences(const QString &path) : settings(path, QSettings::IniFormat) {}

@@ -42,14 +42,14 @@ QString SessionStore::taskKey(const QString &url, const QString &savePath)
     return url + QLatin1Char('\n') + savePath;
 }
 
-QHash<QString, BrowserSession> SessionStore::load()
+QHash<QString, TaskSession> SessionStore::load()
 {
     return read();
 }
 
-QHash<QString, BrowserSession> SessionStore::read()
+QHash<QString, TaskSession> SessionStore::read()
 {
-    QHash<QString, BrowserSession> sessions;
+    QHash<QString, TaskSession> sessions;
     secretsRead = true;
     proxySecret.clear();
     hostLogins.clear();
@@ -71,11 +71,12 @@ QHash<QString, BrowserSession> SessionStore::read()
                 hostLogins.insert(origin, login);
             continue;
         }
-        BrowserSession session;
-        session.referrer = entry.value(QLatin1String("referrer")).toString();
-        session.userAgent = entry.value(QLatin1String("userAgent")).toString();
-        session.cookie = entry.value(QLatin1String("cookie")).toString();
-        if (!session.isEmpty())
+        TaskSession session;
+        session.browser.referrer = entry.value(QLatin1String("referrer")).toString();
+        session.browser.userAgent = entry.value(QLatin1String("userAgent")).toString();
+        session.browser.cookie = entry.value(QLatin1String("cookie")).toString();
+        session.speedLimit = qMax<qint64>(0, entry.value(QLatin1String("speedLimit")).toInteger());
+        if (!session.browser.isEmpty() || session.speedLimit > 0)
             sessions.insert(taskKey(entry.value(QLatin1String("url")).toString(),
                                     entry.value(QLatin1String("savePath")).toString()),
                             session);
@@ -115,7 +116,7 @@ bool SessionStore::save(const QList<DownloadTask *> &tasks)
 {
     QJsonArray entries;
     for (const DownloadTask *task : tasks) {
-        if (task->browserSession.isEmpty() || task->status == 2)
+        if ((task->browserSession.isEmpty() && task->speedLimit() <= 0) || task->status == 2)
             continue;
         QJsonObject entry;
         entry.insert(QLatin1String("url"), task->url().toString());
@@ -123,6 +124,8 @@ bool SessionStore::save(const QList<DownloadTask *> &tasks)
         entry.insert(QLatin1String("referrer"), task->browserSession.referrer);
         entry.insert(QLatin1String("userAgent"), task->browserSession.userAgent);
         entry.insert(QLatin1String("cookie"), task->browserSession.cookie);
+        if (task->speedLimit() > 0)
+            entry.insert(QLatin1String("speedLimit"), task->speedLimit());
         entries.append(entry);
     }
     if (!secretsRead)

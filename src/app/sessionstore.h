@@ -10,11 +10,19 @@
 
 class DownloadTask;
 
+// What is kept of an unfinished download apart from the list: the browser's session for its
+// link, and its own speed limit (bytes per second, 0 for none).
+struct TaskSession {
+    BrowserSession browser;
+    qint64 speedLimit = 0;
+};
+
 // The browser sessions of unfinished downloads, kept in "sessions.json" beside the task list so
-// that Resume after a restart still works. The file holds cookies: it is created for its owner
-// alone (mode 0600; on Windows the user's profile folder is private already) before any byte is
-// written, and replaced atomically. A task's entry goes with the first save after the task is
-// done or deleted; with no entry left the file goes too.
+// that Resume after a restart still works, with the speed limit of each download that has one
+// of its own ("speedLimit", an entry an older version reads as a session, empty or not). The file
+// holds cookies: it is created for its owner alone (mode 0600; on Windows the user's profile folder
+// is private already) before any byte is written, and replaced atomically. A task's entry goes with
+// the first save after the task is done or deleted; with no entry left the file goes too.
 //
 // The file also keeps the secrets of the preferences: the password of a proxy given by hand and
 // the logins the user asked to remember, each in an entry of its own ({"proxyPassword"} and
@@ -26,8 +34,9 @@ public:
     QString path() const;
 
     // The sessions by taskKey(), read in one go (with the secrets).
-    QHash<QString, BrowserSession> load();
-    // Writes the sessions of the tasks that have one and are not done; false when that failed.
+    QHash<QString, TaskSession> load();
+    // Writes the sessions and limits of the tasks that have one and are not done; false when that
+    // failed.
     // Sessions as last written are not written again.
     bool save(const QList<DownloadTask *> &tasks);
 
@@ -41,7 +50,7 @@ public:
     void setLogins(const QMap<QString, Login> &logins);
 
 private:
-    QHash<QString, BrowserSession> read();
+    QHash<QString, TaskSession> read();
 
     QString dir;
     QByteArray written; // the file's content as this store last wrote it

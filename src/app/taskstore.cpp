@@ -149,10 +149,13 @@ QList<SavedTask> TaskStore::load()
 
     bool unreadable = false;
     QList<SavedTask> result = parse(data, progress, &unreadable);
-    const QHash<QString, BrowserSession> saved = sessions.load();
+    const QHash<QString, TaskSession> saved = sessions.load();
     if (!saved.isEmpty()) {
-        for (SavedTask &task : result)
-            task.session = saved.value(SessionStore::taskKey(task.url, task.savePath));
+        for (SavedTask &task : result) {
+            const TaskSession kept = saved.value(SessionStore::taskKey(task.url, task.savePath));
+            task.session = kept.browser;
+            task.speedLimit = kept.speedLimit;
+        }
     }
     // An empty file holds nothing worth keeping; anything else may be a list that a person or
     // another version can still read, so the next save moves it aside first.

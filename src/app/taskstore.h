@@ -19,6 +19,7 @@ struct SavedTask {
     int queuePlace = 0; // place in the download queue, from 1; 0 when not waiting
     TransferProgress progress;
     BrowserSession session; // kept apart from the list, in the private sessions file
+    qint64 speedLimit = 0;  // the task's own limit, kept there too
 };
 
 // The task list on disk: "tasks.json" (an array of six-member objects, one per task, and a

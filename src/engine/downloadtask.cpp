@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <utility>
+
 DownloadTask::DownloadTask(QUrl url, QString savePath, QString format, QObject *parent)
     : QObject(parent), m_format(std::move(format)), m_url(std::move(url)),
       m_savePath(std::move(savePath))
@@ -44,7 +46,7 @@ void DownloadTask::start()
     if (!enterRun())
         return;
     if (mediaMode) {
-        mediaRun()->start(browserSession, limiter);
+        mediaRun()->start(browserSession, runLimiter(), ownLimit);
     } else {
         httpTransfer()->useBrowserSession(browserSession, webPageAccepted);
         http->setExpectedChecksum(expectedChecksum);
@@ -138,6 +140,10 @@ qint64 DownloadTask::adoptCheckpoint()
 {
     if (mediaMode || status == 1 || status == 2)
         return -1;
+    if (!http && shownCheckpoint.isValid()) {
+        const TransferProgress shown = std::exchange(shownCheckpoint, TransferProgress());
+        return httpTransfer()->adoptCheckpoint(shown) ? downloadedSize : -1;
+    }
     return httpTransfer()->adoptCheckpoint();
 }
 
@@ -149,11 +155,57 @@ void DownloadTask::discardCheckpoint()
         Checkpoint::discard(m_savePath); // left by an earlier run of the program
 }
 
+void DownloadTask::showCheckpoint()
+{
+    if (checkpointShown || mediaMode || status == 1 || status == 2)
+        return;
+    checkpointShown = true;
+    // A task with a transfer already (restored part progress) takes the checkpoint through it.
+    // One without keeps what it read for resume(): a list scrolled through makes no transfers.
+    if (http) {
+        if (http->adoptCheckpoint() < 0)
+            return;
+    } else {
+        shownCheckpoint = Checkpoint::read(m_savePath, m_url);
+        if (!shownCheckpoint.isValid())
+            return;
+        totalSize = shownCheckpoint.totalSize;
+        downloadedSize = shownCheckpoint.downloadedBytes();
+    }
+    emit progressUpdated();
+}
+
 void DownloadTask::setBandwidthLimiter(BandwidthLimiter *newLimiter)
 {
     limiter = newLimiter;
     if (http)
-        http->setBandwidthLimiter(newLimiter);
+        http->setBandwidthLimiter(runLimiter());
+    if (limiter && ownLimiter) { // the shared one holds the own limit from now on
+        ownLimiter->deleteLater();
+        ownLimiter = nullptr;
+    }
+}
+
+void DownloadTask::setSpeedLimit(qint64 bytesPerSecond)
+{
+    bytesPerSecond = qMax<qint64>(bytesPerSecond, 0);
+    if (bytesPerSecond == ownLimit)
+        return;
+    ownLimit = bytesPerSecond;
+    if (http) {
+        http->setBandwidthLimiter(runLimiter());
+        http->setSpeedLimit(ownLimit);
+    }
+    emit speedLimitChanged();
+}
+
+BandwidthLimiter *DownloadTask::runLimiter()
+{
+    if (limiter)
+        return limiter;
+    if (ownLimit > 0 && !ownLimiter)
+        ownLimiter = new BandwidthLimiter(this);
+    return ownLimiter;
 }
 
 void DownloadTask::setQueue(TaskGate *newQueue)
@@ -200,7 +252,8 @@ HttpTransfer *DownloadTask::httpTransfer()
     http = new HttpTransfer(m_url, m_savePath, figures(), this);
     http->stallTimeoutMs = stallTimeoutMs;
     http->retryBaseDelayMs = retryBaseDelayMs;
-    http->setBandwidthLimiter(limiter);
+    http->setSpeedLimit(ownLimit);
+    http->setBandwidthLimiter(runLimiter());
     connect(http, &HttpTransfer::progressed, this, &DownloadTask::progressUpdated);
     connect(http, &HttpTransfer::transferring, this, &DownloadTask::startTick);
     connect(http, &HttpTransfer::restarting, this, &DownloadTask::stopTick);

@@ -104,10 +104,22 @@ public:
     qint64 adoptCheckpoint();
     // Removes the checkpoint; for a task that leaves the list. Completion removes it by itself.
     void discardCheckpoint();
+    // A task restored from the saved list shows where its download stands before it resumes:
+    // the size and bytes of its checkpoint, read the first time a view of it asks (its card
+    // coming into view, its details dialog) and never again; resume() continues from that.
+    // Reports progress when it learnt something. Nothing for a media task, nor for one that runs
+    // or is done.
+    void showCheckpoint();
 
     // The speed limit this task shares with the other downloads; without one (the default) it
     // runs as fast as it can. Set it before start(): a run keeps the limiter it started with.
     void setBandwidthLimiter(BandwidthLimiter *limiter);
+    // This download's own speed limit in bytes per second, inside the shared one (both apply);
+    // 0 for none. A running HTTP transfer keeps to a new one at once; the media tool is given
+    // it when it starts. Without a shared limiter the task makes one of its own, which holds the
+    // requests made after it (set the limit before start() then).
+    qint64 speedLimit() const { return ownLimit; }
+    void setSpeedLimit(qint64 bytesPerSecond);
     // The queue that decides how many downloads run at once. With one, start() and resume() run
     // the task only in a free slot and otherwise leave it waiting in line (queued, status 0);
     // pause() takes a waiting task out of the line. Without one (the default) it runs at once.
@@ -126,6 +138,8 @@ signals:
     // The run stops at a server that wants a login (loginRequest); it ends in error right after,
     // so a listener asks the user once the signal has returned.
     void loginRequired();
+    // The task's own speed limit changed: something to save.
+    void speedLimitChanged();
 
 private slots:
     void updateSpeed();
@@ -137,6 +151,7 @@ private:
     HttpTransfer *httpTransfer();
     MediaRun *mediaRun();
     SpeedWindow &window();
+    BandwidthLimiter *runLimiter();
     void setStatus(int newStatus);
     void startTick();
     void stopTick();
@@ -151,6 +166,10 @@ private:
     int stallTimeoutMs = 30000;
     int retryBaseDelayMs = 500;
     QPointer<BandwidthLimiter> limiter;
+    BandwidthLimiter *ownLimiter = nullptr; // for a limit of its own without a shared one
+    qint64 ownLimit = 0;
+    bool checkpointShown = false;
+    TransferProgress shownCheckpoint; // read by showCheckpoint(), for resume() to continue from
     QPointer<TaskGate> queue;
     QTimer *uiTimer = nullptr;
     QElapsedTimer speedTimer; // runs from construction; the clock of the speed samples

@@ -1,6 +1,7 @@
 #include "engine/ratetext.h"
 
 #include <limits>
+#include <utility>
 
 qint64 parseRateText(const QString &text)
 {
@@ -28,4 +29,13 @@ qint64 parseRateText(const QString &text)
     if (!ok || value > std::numeric_limits<qint64>::max() / unit)
         return -1;
     return value * unit;
+}
+
+QString rateText(qint64 bytesPerSecond)
+{
+    const std::pair<qint64, char> units[] = {{1LL << 30, 'G'}, {1LL << 20, 'M'}, {1LL << 10, 'K'}};
+    for (const auto &[size, letter] : units)
+        if (bytesPerSecond >= size && bytesPerSecond % size == 0)
+            return QString::number(bytesPerSecond / size) + QLatin1Char(letter);
+    return QString::number(bytesPerSecond);
 }

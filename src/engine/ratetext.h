@@ -7,3 +7,7 @@
 // "0" means no limit. Returns the bytes per second, or -1 for anything else (empty, negative,
 // fractions, other units, too large).
 qint64 parseRateText(const QString &text);
+
+// A rate in the spelling parseRateText reads, in the largest unit that divides it: "2M", "512K",
+// "1000".
+QString rateText(qint64 bytesPerSecond);

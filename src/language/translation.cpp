@@ -132,6 +132,7 @@ const std::pair<const char *, const char *> kTable[] = {
     {"Unlimited", "بلا حد"},
     {"Speed limit:", "حد السرعة:"},
     {"Limit to", "تحديد بـ"},
+    {"None (500K, 2M...)", "بلا حد (500K، 2M...)"},
     {"Show a notice when a download ends", "إظهار تنبيه عند انتهاء التحميل"},
     {"Save", "حفظ"},
     {"The download folder cannot be made: %1", "تعذر إنشاء مجلد التحميل: %1"},

@@ -2,6 +2,7 @@
 
 #include "engine/downloadtask.h"
 #include "engine/http/trustedcertificates.h"
+#include "engine/ratetext.h"
 #include "engine/storage/checksumtext.h"
 #include "language/translation.h"
 #include "views/checksumpanel.h"
@@ -19,6 +20,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
@@ -118,6 +120,17 @@ DownloadDetailsDialog::DownloadDetailsDialog(DownloadTask *task, QWidget *parent
     grid->addWidget(expectedLbl, rows.size() + 2, 1);
     grid->addWidget(lblActualTitle, rows.size() + 3, 0);
     grid->addWidget(actualLbl, rows.size() + 3, 1);
+    // This download's own speed limit, in curl's spelling (500K, 2M); empty for none.
+    lblLimitTitle = new QLabel(T(QStringLiteral("Speed limit:")), page);
+    limitEdit = new QLineEdit(page);
+    limitEdit->setObjectName(QStringLiteral("limitEdit"));
+    limitEdit->setLayoutDirection(Qt::LeftToRight);
+    limitEdit->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("(\\d{1,15}[bBkKmMgG]?)?")), limitEdit));
+    limitEdit->setText(m_task->speedLimit() > 0 ? rateText(m_task->speedLimit()) : QString());
+    connect(limitEdit, &QLineEdit::editingFinished, this, &DownloadDetailsDialog::applySpeedLimit);
+    grid->addWidget(lblLimitTitle, rows.size() + 4, 0);
+    grid->addWidget(limitEdit, rows.size() + 4, 1);
     grid->setColumnStretch(1, 1);
     tabs->addTab(page, T(QStringLiteral("Download status")));
     downLayout->addWidget(tabs);
@@ -216,7 +229,20 @@ DownloadDetailsDialog::DownloadDetailsDialog(DownloadTask *task, QWidget *parent
     refreshTimer = new QTimer(this);
     refreshTimer->setInterval(150);
     connect(refreshTimer, &QTimer::timeout, this, &DownloadDetailsDialog::updateUI);
+    // A restored download shows where its checkpoint says it stands (read once per task).
+    m_task->showCheckpoint();
     updateUI();
+}
+
+// Empty or "0" lifts the limit; the field then shows the limit as the task keeps it ("1024K"
+// reads "1M").
+void DownloadDetailsDialog::applySpeedLimit()
+{
+    const QString text = limitEdit->text().trimmed();
+    const qint64 rate = text.isEmpty() ? 0 : parseRateText(text);
+    if (rate >= 0)
+        m_task->setSpeedLimit(rate);
+    limitEdit->setText(m_task->speedLimit() > 0 ? rateText(m_task->speedLimit()) : QString());
 }
 
 // Only a dialog on screen refreshes: a list keeps one dialog for every download the user opened
@@ -331,6 +357,9 @@ void DownloadDetailsDialog::updateUI()
     setTextIfChanged(lblDownTitle, T(QStringLiteral("Downloaded:")));
     setTextIfChanged(lblSpeedTitle, T(QStringLiteral("Transfer rate:")));
     setTextIfChanged(lblEtaTitle, T(QStringLiteral("Time left:")));
+    setTextIfChanged(lblLimitTitle, T(QStringLiteral("Speed limit:")));
+    if (limitEdit->placeholderText() != T(QStringLiteral("None (500K, 2M...)")))
+        limitEdit->setPlaceholderText(T(QStringLiteral("None (500K, 2M...)")));
     setTextIfChanged(btnCancel, T(QStringLiteral("Cancel")));
     setTextIfChanged(btnHide, T(QStringLiteral("Hide")));
     setTextIfChanged(btnOpenFile, T(QStringLiteral("Open File")));

@@ -16,7 +16,7 @@ class QTimer;
 // buttons, and a hidden dialog costs nothing until it is shown again. A task that failed on the
 // server's certificate shows that certificate's fingerprint and lets the user trust it for the
 // site; Retry then continues. One whose file did not match the server's digest shows both
-// digests; Retry downloads it again.
+// digests; Retry downloads it again. A speed limit of the download's own is set here too.
 class DownloadDetailsDialog : public QDialog {
     Q_OBJECT
 
@@ -32,6 +32,7 @@ private slots:
 
 private:
     void onPauseResume();
+    void applySpeedLimit();
     void trustCertificate();
     void updateCertificateRows();
     void updateChecksumRows();
@@ -57,6 +58,8 @@ private:
     QLabel *expectedLbl = nullptr;
     QLabel *lblActualTitle = nullptr;
     QLabel *actualLbl = nullptr;
+    QLabel *lblLimitTitle = nullptr;
+    QLineEdit *limitEdit = nullptr;
     QLabel *lblSrcTitle = nullptr;
     QLabel *lblDstTitle = nullptr;
     QPushButton *btnPauseResume = nullptr;

@@ -459,6 +459,9 @@ void TaskList::layoutCards()
         ListCard *card = onScreen.value(task);
         if (!card) {
             card = released.isEmpty() ? takeSpareCard() : released.takeLast();
+            // A restored download shows where its checkpoint says it stands, read once, when it
+            // first comes into view; rows never seen cost no read.
+            task->showCheckpoint();
             Entry &entry = entries[task];
             if (!entry.placed && !scrolling) {
                 placeFileOf(*task);

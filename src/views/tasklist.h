@@ -16,9 +16,10 @@ class QTimer;
 // sidebar, selected by click, Ctrl-click and Ctrl+A.
 //
 // The list costs what is on screen, not what it holds. Cards exist only for the rows in view and
-// are handed other tasks as the list scrolls; a task out of view has no widget, no file icon and
-// no placeholder file yet, and the list does nothing for it while it is idle. What belongs to a
-// task rather than to a card (its selection, its details dialog) is kept here, per task.
+// are handed other tasks as the list scrolls; a task out of view has no widget, no file icon, no
+// placeholder file and no checkpoint read yet, and the list does nothing for it while it is idle.
+// What belongs to a task rather than to a card (its selection, its details dialog) is kept here,
+// per task.
 class TaskList : public QAbstractScrollArea {
     Q_OBJECT
 

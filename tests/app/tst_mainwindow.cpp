@@ -19,6 +19,7 @@
 #include "testhttpserver.h"
 #include "views/downloadcard.h"
 #include "views/downloaddetailsdialog.h"
+#include "views/sizetext.h"
 #include "views/tasklist.h"
 #include "views/widgetstyles.h"
 
@@ -30,6 +31,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -82,6 +84,15 @@ private:
     {
         w.listView->scrollToTask(tasks(w).at(i));
         return w.listView->cardFor(tasks(w).at(i));
+    }
+    // The details dialog of a task, shown.
+    static DownloadDetailsDialog *details(MainWindow &w, DownloadTask *task)
+    {
+        w.listView->showDetails(task);
+        for (DownloadDetailsDialog *d : w.findChildren<DownloadDetailsDialog *>())
+            if (d->windowTitle().startsWith(task->fileName + QStringLiteral(" - ")))
+                return d;
+        return nullptr;
     }
     QJsonArray savedList() const { return QJsonDocument::fromJson(readFile(listPath())).array(); }
     QString listPath() const { return dataDir + QStringLiteral("/tasks.json"); }
@@ -293,9 +304,11 @@ int TestMainWindow::runChildWindow(const QString &url, const QString &path)
 }
 
 // The window killed mid-download (no save path runs, as in a crash or a power cut), then a new
-// window: Resume continues from the checkpoint the killed one left, although the list was last
-// saved before the size was known, and at most about two seconds of transfer come twice. Deleted
-// instead, the task takes the checkpoint with it.
+// window: the card tells where the download stands from the checkpoint the killed one left,
+// although the list was last saved before the size was known, once it comes into view (rows out
+// of view read nothing), and so does the details dialog. Resume continues from there, and at
+// most about two seconds of transfer come twice. Deleted instead, the task takes the checkpoint
+// with it.
 void TestMainWindow::killedWindowResumesFromTheCheckpoint_data()
 {
     QTest::addColumn<bool>("resume");
@@ -328,11 +341,31 @@ void TestMainWindow::killedWindowResumesFromTheCheckpoint()
     QVERIFY(child.waitForFinished(10000));
     QCOMPARE(savedList().at(0)["totalSize"].toInt(), 0);
     server.route("/crash.bin").trickleBytes = 0;
+    // Newer downloads above it fill the window.
+    QJsonArray list = savedList();
+    for (int i = 0; i < 30; ++i)
+        list.append(QJsonObject{{"url", QStringLiteral("http://127.0.0.1:9/%1.zip").arg(i)},
+                                {"savePath", downloads->filePath(QStringLiteral("%1.zip").arg(i))},
+                                {"status", 4}});
+    QVERIFY(writeFile(listPath(), QJsonDocument(list).toJson()));
+    const TransferProgress kept = Checkpoint::read(path, url);
+    QVERIFY(kept.isValid());
 
     MainWindow w;
-    QCOMPARE(tasks(w).size(), 1);
+    w.show();
+    QCOMPARE(tasks(w).size(), 31);
     DownloadTask *task = tasks(w).first();
     QCOMPARE(task->status, 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(task->totalSize, 0);
+    const QString card0 = cardTexts(card(w, 0));
+    const qint64 percent = percentOf(kept.downloadedBytes(), kept.totalSize);
+    for (const QString &shown :
+         {QString::number(percent) + '%',
+          mbText(kept.downloadedBytes()) + " / " + mbText(kept.totalSize) + " MB"})
+        QVERIFY2(card0.contains('\n' + shown + '\n'), qPrintable(card0));
+    QCOMPARE(details(w, task)->findChild<QLabel *>("downLbl")->text(),
+             mbText(kept.downloadedBytes()) + QStringLiteral(" MB (%1%)").arg(percent));
     QVERIFY(QFile::exists(Checkpoint::pathFor(path)));
     if (!resume) {
         w.removeTask(task);
@@ -456,6 +489,11 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
         QCOMPARE(all[1]->status, 1);
         QCOMPARE(w.queue->waiting(), all.mid(2, 2));
         QVERIFY(!all[4]->queued);
+        // A limit of its own, set in its details dialog.
+        auto *ownLimit = details(w, all[4])->findChild<QLineEdit *>("limitEdit");
+        ownLimit->setText(QStringLiteral("500K"));
+        QTest::keyClick(ownLimit, Qt::Key_Return);
+        QCOMPARE(all[4]->speedLimit(), 500 * 1024);
         QVERIFY(cardTexts(card(w, 2)).contains(QStringLiteral("\nQueued\n")));
         // Saved are only the parts' bytes known to be on the disk.
         QTRY_VERIFY_WITH_TIMEOUT(all[1]->transferProgress().downloadedBytes() >
@@ -498,6 +536,10 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
     for (DownloadTask *t : all.mid(2, 2))
         QVERIFY(readFile(t->savePath()) == server.route("/q.bin").body);
     QVERIFY(all[1]->status == 0 && !all[1]->queued && all[4]->status == 0 && !all[4]->queued);
+    // The download's own limit came back with its session data, not in the list.
+    QCOMPARE(all[4]->speedLimit(), 500 * 1024);
+    QCOMPARE(details(w, all[4])->findChild<QLineEdit *>("limitEdit")->text(), "500K");
+    QVERIFY(!readFile(listPath()).contains("speedLimit"));
 
     // Resumed, each part continues where it stopped rather than starting over.
     all[1]->resume();

@@ -94,17 +94,24 @@ private slots:
     }
 
     // Limits of a few bytes a second still deliver, at their pace, and the parts waiting for
-    // their next byte are not taken for stalled connections.
+    // their next byte are not taken for stalled connections. A download's own limit works inside
+    // the shared one: the lower of the two holds, also when its own is set while it runs, and
+    // without any shared limiter.
     void tinyLimitsDeliverEveryByte_data()
     {
-        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<qint64>("limit"); // the shared one; -1: no shared limiter at all
+        QTest::addColumn<qint64>("ownLimit");
         QTest::addColumn<int>("size");
-        QTest::newRow("1 B/s, three parts") << qint64(1) << 3;
-        QTest::newRow("6 B/s, eight parts") << qint64(6) << 18;
+        QTest::newRow("1 B/s, three parts") << qint64(1) << qint64(0) << 3;
+        QTest::newRow("6 B/s, eight parts") << qint64(6) << qint64(0) << 18;
+        QTest::newRow("own 8 B/s under a shared 1M") << qint64(1 << 20) << qint64(8) << 18;
+        QTest::newRow("shared 8 B/s over an own 1M") << qint64(8) << qint64(1 << 20) << 18;
+        QTest::newRow("own 8 B/s, no shared limiter") << qint64(-1) << qint64(8) << 18;
     }
     void tinyLimitsDeliverEveryByte()
     {
         QFETCH(qint64, limit);
+        QFETCH(qint64, ownLimit);
         QFETCH(int, size);
         TestHttpServer server;
         QVERIFY(server.start());
@@ -114,16 +121,19 @@ private slots:
         BandwidthLimiter limiter;
         limiter.setLimit(limit);
         DownloadTask task(server.url("/tiny"), dir.filePath("tiny"), "best");
-        task.setBandwidthLimiter(&limiter);
+        if (limit >= 0)
+            task.setBandwidthLimiter(&limiter);
         task.setStallTimeoutMs(1000);
         QElapsedTimer clock;
         clock.start();
         task.start();
+        task.setSpeedLimit(ownLimit); // while its probe is out
         QVERIFY(QTest::qWaitFor([&] { return task.status != 1; }, 30000));
         QCOMPARE(task.status, 2);
         QVERIFY(readFile(dir.filePath("tiny")) == r.body);
-        // At most a byte ahead of the limit, and no part was asked twice.
-        QVERIFY(clock.elapsed() >= 1000 * (size - 1) / limit);
+        // At most a byte ahead of the lower limit, and no part was asked twice.
+        const qint64 pace = limit > 0 && (ownLimit <= 0 || limit < ownLimit) ? limit : ownLimit;
+        QVERIFY(clock.elapsed() >= 1000 * (size - 1) / pace);
         QCOMPARE(server.requestsFor("/tiny").size(), 1 + qMin(size, 8));
     }
 

@@ -64,7 +64,19 @@ void HttpTransfer::useBrowserSession(const BrowserSession &session, bool webPage
 
 void HttpTransfer::setBandwidthLimiter(BandwidthLimiter *limiter)
 {
+    if (connections->limiter && connections->limiter != limiter)
+        connections->limiter->setOwnerLimit(connections, 0);
     connections->limiter = limiter;
+    if (limiter)
+        limiter->setOwnerLimit(connections, ownLimit);
+}
+
+// The connections' streams are what the limiter holds to it.
+void HttpTransfer::setSpeedLimit(qint64 bytesPerSecond)
+{
+    ownLimit = qMax<qint64>(bytesPerSecond, 0);
+    if (connections->limiter)
+        connections->limiter->setOwnerLimit(connections, ownLimit);
 }
 
 void HttpTransfer::setExpectedChecksum(const ExpectedChecksum &expected)
@@ -280,16 +292,22 @@ qint64 HttpTransfer::adoptCheckpoint()
 {
     if (partsFrom == PartsFrom::ThisRun)
         return -1;
-    if (partsFrom != PartsFrom::CheckpointFile) {
-        // Read now rather than when the list loads: only a task that resumes pays for it.
-        const TransferProgress saved = Checkpoint::read(savePath, link);
-        if (!saved.isValid())
-            return -1;
-        figures.totalSize = saved.totalSize;
-        restore(saved);
-        partsFrom = PartsFrom::CheckpointFile;
-    }
+    // Read now rather than when the list loads: only a task that resumes (or comes into view)
+    // pays for it.
+    if (partsFrom != PartsFrom::CheckpointFile &&
+        !adoptCheckpoint(Checkpoint::read(savePath, link)))
+        return -1;
     return figures.downloadedSize;
+}
+
+bool HttpTransfer::adoptCheckpoint(const TransferProgress &saved)
+{
+    if (partsFrom == PartsFrom::ThisRun || !saved.isValid())
+        return false;
+    figures.totalSize = saved.totalSize;
+    restore(saved);
+    partsFrom = PartsFrom::CheckpointFile;
+    return true;
 }
 
 void HttpTransfer::discardCheckpoint()

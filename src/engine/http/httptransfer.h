@@ -53,6 +53,9 @@ public:
     void useBrowserSession(const BrowserSession &session, bool webPageAccepted);
     // The speed limit shared with other downloads; none for full speed.
     void setBandwidthLimiter(BandwidthLimiter *limiter);
+    // A limit of this download's own inside the shared one, in bytes per second; 0 for none.
+    // It needs a limiter to work through (one without a shared limit does).
+    void setSpeedLimit(qint64 bytesPerSecond);
     // A digest the user expects the file to have, checked at completion with the server's.
     void setExpectedChecksum(const ExpectedChecksum &expected);
     // How the file of the latest run compared with its digests (see CompletionCheck).
@@ -73,6 +76,8 @@ public:
     // Takes the part progress from the checkpoint beside the file unless this run has its own;
     // returns the bytes it continues from, or -1 when it took nothing.
     qint64 adoptCheckpoint();
+    // The same with a checkpoint's progress already read; false when it took nothing.
+    bool adoptCheckpoint(const TransferProgress &saved);
     void discardCheckpoint();
 
     // Tries in a row a part gets without progress; how long a part may stay silent, and the first
@@ -137,6 +142,7 @@ private:
     PartConnections *connections;
     CompletionCheck *check;
     ExpectedChecksum userDigest;
+    qint64 ownLimit = 0;
     ExpectedChecksum serverDigest; // what the probe of this run was told
     ChecksumResult result;
     // Where the parts came from: nothing, the saved list, the checkpoint, or this run's requests

@@ -26,7 +26,7 @@ MediaRun::~MediaRun()
     removeCookies();
 }
 
-void MediaRun::start(const BrowserSession &session, BandwidthLimiter *sharedLimit)
+void MediaRun::start(const BrowserSession &session, BandwidthLimiter *sharedLimit, qint64 ownLimit)
 {
     running = true;
     if (!isMediaToolLink(link)) {
@@ -63,7 +63,8 @@ void MediaRun::start(const BrowserSession &session, BandwidthLimiter *sharedLimi
 
     // The tool cannot join the HTTP downloads' shared limit; it is given its share of it instead.
     limiter = sharedLimit;
-    const qint64 rateLimit = limiter ? limiter->beginMediaRun(this) : 0;
+    const qint64 rateLimit =
+        limiter ? limiter->beginMediaRun(this, ownLimit) : qMax<qint64>(ownLimit, 0);
     QStringList args = mediaToolArguments(format, ffmpegPath(), savePath, link, session,
                                           writeCookies(session), rateLimit);
     const ProxySettings proxy = ProxySettings::current();

@@ -31,8 +31,9 @@ public:
     ~MediaRun() override;
 
     // Runs the tool with the browser's session for the link, at its share of `limiter` (none for
-    // full speed), kept until the run ends.
-    void start(const BrowserSession &session, BandwidthLimiter *limiter);
+    // full speed), kept until the run ends, and at most `ownLimit` bytes per second when that is
+    // above 0.
+    void start(const BrowserSession &session, BandwidthLimiter *limiter, qint64 ownLimit = 0);
     void stop();
 
 signals:
