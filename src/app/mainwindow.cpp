@@ -2,21 +2,25 @@
 
 #include "adding/addurldialog.h"
 #include "adding/categoryfolder.h"
+#include "app/afterqueuenotice.h"
 #include "app/browserbridge.h"
 #include "app/linkqueue.h"
 #include "app/loginquestions.h"
 #include "app/preferences.h"
 #include "app/preferencesdialog.h"
+#include "app/queuescheduler.h"
 #include "app/sidebar.h"
 #include "app/stylesheets.h"
 #include "app/traynotices.h"
 #include "app/windowtray.h"
 #include "engine/bandwidthlimiter.h"
+#include "engine/categories.h"
 #include "engine/downloadqueue.h"
 #include "engine/downloadtask.h"
 #include "engine/http/hostlogins.h"
 #include "engine/http/proxysettings.h"
 #include "engine/http/trustedcertificates.h"
+#include "engine/http/weblink.h"
 #include "language/translation.h"
 #include "views/appicon.h"
 #include "views/deletequestion.h"
@@ -25,13 +29,17 @@
 #include "views/tasklist.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMultiMap>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStyle>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -88,6 +96,26 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
     links = new LinkQueue([this](const LinkOffer &offer) { openAddDialog(offer); }, this);
     startBridge();
+
+    // The schedule runs once the list is in: a start missed while the program was closed resumes
+    // the loaded downloads now.
+    connect(queue, &DownloadQueue::ended, this, &MainWindow::onRunEnded);
+    scheduler = new QueueScheduler(this);
+    connect(scheduler, &QueueScheduler::startDue, this, &MainWindow::startQueue);
+    connect(scheduler, &QueueScheduler::stopDue, this, &MainWindow::stopQueue);
+    connect(scheduler, &QueueScheduler::dealtWith, this,
+            [this](const QDateTime &moment) { prefs->setScheduleChecked(moment); });
+    QDateTime checked = prefs->scheduleChecked();
+    if (!checked.isValid()) {
+        checked = QDateTime::currentDateTime();
+        prefs->setScheduleChecked(checked);
+    }
+    scheduler->setSchedule(chosen.schedule, checked);
+
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
+            &MainWindow::onClipboardChanged);
+    connect(notices, &TrayNotices::linkChosen, this,
+            [this](const QString &url) { takeOffer(LinkOffer{{url}}); });
 #if QT_CONFIG(sessionmanager)
     // Logging off ends the program without the tray's quit entry; the list is saved all the same.
     connect(qApp, &QGuiApplication::commitDataRequest, this, &MainWindow::saveTasks);
@@ -160,12 +188,15 @@ void MainWindow::setupTrayIcon()
         bringToFront();
         openPreferences();
     });
-    connect(tray, &WindowTray::quitRequested, this, [this] {
-        forceQuit = true;
-        rememberWindow();
-        saveTasks();
-        QCoreApplication::quit();
-    });
+    connect(tray, &WindowTray::quitRequested, this, &MainWindow::quitProgram);
+}
+
+void MainWindow::quitProgram()
+{
+    forceQuit = true;
+    rememberWindow();
+    saveTasks();
+    QCoreApplication::quit();
 }
 
 void MainWindow::bringToFront()
@@ -212,6 +243,12 @@ void MainWindow::openPreferences()
     if (dialog.exec() != QDialog::Accepted)
         return;
     const DownloadPreferences chosen = dialog.values();
+    // A new schedule counts from now: today's times already past do not fire.
+    if (!(chosen.schedule == scheduler->schedule())) {
+        const QDateTime now = QDateTime::currentDateTime();
+        prefs->setScheduleChecked(now);
+        scheduler->setSchedule(chosen.schedule, now);
+    }
     prefs->setDownloads(chosen);
     store.secrets().setProxyPassword(chosen.proxy.password);
     applyDownloadPreferences(chosen);
@@ -227,6 +264,9 @@ void MainWindow::applyDownloadPreferences(const DownloadPreferences &chosen)
     queue->setLimit(chosen.maxRunning);
     limiter->setLimit(chosen.speedLimit);
     notices->setEnabled(chosen.notices);
+    watchClipboard = chosen.watchClipboard;
+    afterQueue = chosen.afterQueue;
+    afterCommand = chosen.afterCommand;
     ProxySettings::setCurrent(chosen.proxy);
 }
 
@@ -255,16 +295,88 @@ bool MainWindow::takeOffer(const LinkOffer &offer)
 void MainWindow::openAddDialog(const LinkOffer &offer)
 {
     const QStringList urls = webLinksAmong(offer.urls);
-    for (int i = 0; i < urls.size(); ++i) {
-        // The name and size describe the first link; its session's cookie is for its host alone.
-        const bool first = i == 0;
-        const bool sameHost = sameCookieHost(QUrl(urls.at(i)), QUrl(urls.first()));
-        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-        raise();
-        activateWindow();
-        runAddDialog(urls.at(i), first ? offer.name : QString(), first ? offer.size : 0,
-                     sameHost ? offer.session : offer.session.withoutCookie());
+    if (urls.isEmpty())
+        return;
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    raise();
+    activateWindow();
+    // Several links come as one list in one dialog; the name and size describe the first link,
+    // and the session's cookie is for its host alone (the dialog sees to that per link).
+    runAddDialog(urls.join(QLatin1Char('\n')), offer.name, offer.size, offer.session);
+}
+
+// ---- The schedule and the queue's end ---------------------------------------------------------
+
+// Every download waiting for the user (paused, or added for later) is resumed in list order; the
+// queue lets as many run as its limit allows and keeps the others in line.
+void MainWindow::startQueue()
+{
+    const QList<DownloadTask *> all = listView->tasks();
+    for (DownloadTask *task : all) {
+        if (task->status == 0 && !task->queued)
+            task->resume();
     }
+    updateToolbarState();
+}
+
+void MainWindow::stopQueue()
+{
+    const QList<DownloadTask *> all = listView->tasks();
+    for (DownloadTask *task : all) {
+        if (task->isActive())
+            task->pause();
+    }
+    updateToolbarState();
+}
+
+// The queue is done when the last download that ran has finished or failed and nothing waits: a
+// pause by the user or by the schedule is no end. The action follows a notice that can cancel it.
+void MainWindow::onRunEnded(DownloadTask *task)
+{
+    if (afterQueue == AfterQueue::Nothing || (task->status != 2 && task->status != 3) ||
+        queue->runningCount() > 0 || !queue->waiting().isEmpty() || afterNotice)
+        return;
+    const QString folder = QFileInfo(task->savePath()).absolutePath();
+    const AfterQueue action = afterQueue;
+    const QString command = afterCommand;
+    afterNotice = new AfterQueueNotice(action, this);
+    connect(afterNotice, &AfterQueueNotice::confirmed, this, [this, action, command, folder] {
+        // A download started meanwhile keeps the program as it is.
+        if (queue->runningCount() > 0 || !queue->waiting().isEmpty())
+            return;
+        if (action == AfterQueue::Quit) {
+            quitProgram();
+            return;
+        }
+        // No shell: the words of the command are the program and its arguments, as typed.
+        QStringList words = QProcess::splitCommand(command);
+        if (words.isEmpty())
+            return;
+        const QString program = words.takeFirst();
+        if (!QProcess::startDetached(program, words, folder))
+            tray->trayIcon()->showMessage(
+                QStringLiteral("Torvane"),
+                T(QStringLiteral("The command could not be run: %1")).arg(program),
+                QSystemTrayIcon::Warning, 8000);
+    });
+    afterNotice->show();
+}
+
+// A copied link to a file (its name has an extension of a known category) is offered in a tray
+// notice; only a click on it opens the add dialog.
+void MainWindow::onClipboardChanged()
+{
+    if (!watchClipboard)
+        return;
+    const QString text = QGuiApplication::clipboard()->text().trimmed();
+    if (text.isEmpty() || text == lastOfferedCopy ||
+        text.contains(QRegularExpression(QStringLiteral("\\s"))) || !isWebLink(text))
+        return;
+    const QString suffix = QFileInfo(QUrl(text).path()).suffix();
+    if (suffix.isEmpty() || categoryForSuffix(suffix) == QLatin1String("Other"))
+        return;
+    lastOfferedCopy = text;
+    notices->offerLink(text);
 }
 
 // ---- Adding -------------------------------------------------------------------------------------
@@ -278,7 +390,13 @@ void MainWindow::runAddDialog(const QString &url, const QString &name, qint64 si
                               const BrowserSession &session)
 {
     AddUrlDialog dialog(url, name, size, this, session);
-    if (dialog.exec() != QDialog::Accepted || dialog.getUrl().isEmpty())
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (dialog.isBatch()) {
+        addDownloads(dialog);
+        return;
+    }
+    if (dialog.getUrl().isEmpty())
         return;
     addDownload(dialog.getUrl(), dialog.getSavePath(), dialog.getQuality(), dialog.isQueued(),
                 dialog.getSession(), dialog.warnedOfWebPage());
@@ -290,15 +408,56 @@ void MainWindow::addDownload(const QString &url, const QString &savePath, const 
     QString finalPath = savePath;
     if (!handleDuplicateFile(finalPath))
         return;
-    auto *task = new DownloadTask(QUrl(url), finalPath, quality, taskOwner);
-    task->browserSession = session;
+    DownloadTask *task = createTask(url, finalPath, quality, session);
     task->webPageAccepted = pageAccepted;
-    // Reserves the name at once, as the list makes placeholders only for rows in view.
-    makePlaceholderFile(finalPath);
-    listTask(task);
     if (!queued)
         task->start();
     listView->showDetails(task);
+    saveTasks();
+}
+
+DownloadTask *MainWindow::createTask(const QString &url, const QString &path,
+                                     const QString &quality, const BrowserSession &session)
+{
+    auto *task = new DownloadTask(QUrl(url), path, quality, taskOwner);
+    task->browserSession = session;
+    // Reserves the name at once, as the list makes placeholders only for rows in view.
+    makePlaceholderFile(path);
+    listTask(task);
+    return task;
+}
+
+// The checked rows of a list of links. Names already taken (a file, a listed download) are asked
+// about once for the whole list: "Yes" numbers them as for one link, "No" leaves those rows out.
+// Two rows of the list with the same name are numbered apart without asking. Started ones wait
+// for the queue's slots; no details dialog opens for each.
+void MainWindow::addDownloads(const AddUrlDialog &dialog)
+{
+    const QList<LinkBatch::Row> rows = dialog.chosenLinks();
+    QSet<QString> listed;
+    for (const DownloadTask *task : listView->tasks())
+        listed.insert(task->savePath());
+    const auto takenBefore = [&listed](const QString &p) {
+        return listed.contains(p) || QFile::exists(p);
+    };
+    QSet<QString> ours; // the names this list has given out so far
+    const auto taken = [&](const QString &p) {
+        return takenBefore(p) || ours.contains(p);
+    };
+    const bool anyTaken = std::any_of(rows.cbegin(), rows.cend(), [&](const LinkBatch::Row &row) {
+        return takenBefore(row.path);
+    });
+    const bool renumber = !anyTaken || askDownloadAsNewFile(this);
+    for (const LinkBatch::Row &row : rows) {
+        if (!renumber && takenBefore(row.path))
+            continue;
+        const QString path = freePath(row.path, taken);
+        ours.insert(path);
+        DownloadTask *task =
+            createTask(row.url, path, QStringLiteral("best"), dialog.sessionFor(row.url));
+        if (!dialog.isQueued())
+            task->start();
+    }
     saveTasks();
 }
 
@@ -316,15 +475,22 @@ bool MainWindow::handleDuplicateFile(QString &path)
         return true;
     if (!askDownloadAsNewFile(this))
         return false;
+    path = freePath(path, taken);
+    return true;
+}
 
+// The first of "name (1).ext", "name (2).ext", ... that is not taken; `path` itself when free.
+QString MainWindow::freePath(const QString &path, const std::function<bool(const QString &)> &taken)
+{
     const QFileInfo info(path);
     const QString dir = info.absolutePath();
     const QString base = info.completeBaseName();
     const QString ext = info.suffix();
-    for (int counter = 1; taken(path); ++counter)
-        path = dir + QLatin1Char('/') + base + QStringLiteral(" (") + QString::number(counter) +
-               QStringLiteral(").") + ext;
-    return true;
+    QString candidate = path;
+    for (int counter = 1; taken(candidate); ++counter)
+        candidate = dir + QLatin1Char('/') + base + QStringLiteral(" (") +
+                    QString::number(counter) + QStringLiteral(").") + ext;
+    return candidate;
 }
 
 // ---- The list -----------------------------------------------------------------------------------

@@ -1,22 +1,26 @@
 #pragma once
 
 #include "app/linkoffer.h"
+#include "app/preferences.h"
 #include "app/taskstore.h"
 
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class AddUrlDialog;
+class AfterQueueNotice;
+class QueueScheduler;
 class BandwidthLimiter;
 class BrowserBridge;
 class DownloadQueue;
 class DownloadTask;
 class LinkQueue;
 class LoginQuestions;
-struct DownloadPreferences;
 class Preferences;
 class QCloseEvent;
 class QPushButton;
@@ -83,12 +87,22 @@ private:
     void addDownload(const QString &url, const QString &savePath, const QString &quality,
                      bool queued, const BrowserSession &session = BrowserSession(),
                      bool pageAccepted = false);
+    DownloadTask *createTask(const QString &url, const QString &path, const QString &quality,
+                             const BrowserSession &session);
+    void addDownloads(const AddUrlDialog &dialog);
+    static QString freePath(const QString &path, const std::function<bool(const QString &)> &taken);
     void listTask(DownloadTask *task, bool restored = false);
     void removeTask(DownloadTask *task);
     void scheduleToolbarUpdate();
     void applyDownloadPreferences(const DownloadPreferences &chosen);
     void startBridge();
     void rememberWindow();
+    void quitProgram();
+    // The schedule's start and stop, the action once the queue is done, the clipboard watch.
+    void startQueue();
+    void stopQueue();
+    void onRunEnded(DownloadTask *task);
+    void onClipboardChanged();
 
     // Every download, newest on top; it holds the tasks in the order they were added.
     TaskList *listView = nullptr;
@@ -123,4 +137,10 @@ private:
     // The toolbar is recomputed once per event-loop pass, however many selection changes came.
     QTimer *toolbarTimer = nullptr;
     int toolbarShowsPause = -1;
+    QueueScheduler *scheduler = nullptr;
+    QPointer<AfterQueueNotice> afterNotice;
+    AfterQueue afterQueue = AfterQueue::Nothing;
+    QString afterCommand;
+    bool watchClipboard = false;
+    QString lastOfferedCopy; // offered once, however often it is copied again
 };

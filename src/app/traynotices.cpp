@@ -7,13 +7,17 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+#include <utility>
+
 bool TrayNotices::backgroundNoticePending = true;
 
 TrayNotices::TrayNotices(QSystemTrayIcon *tray, QWidget *window)
     : QObject(window), tray(tray), window(window)
 {
     connect(tray, &QSystemTrayIcon::messageClicked, this, [this] {
-        if (lastTask)
+        if (!offeredLink.isEmpty())
+            emit linkChosen(std::exchange(offeredLink, QString()));
+        else if (lastTask)
             emit detailsRequested(lastTask);
     });
 }
@@ -36,6 +40,7 @@ void TrayNotices::runEnded(DownloadTask *task)
     if (!done && !task->lastDlpMessage.isEmpty())
         message += QLatin1Char('\n') + task->lastDlpMessage;
     lastTask = task;
+    offeredLink.clear();
     tray->showMessage(title, message,
                       done ? QSystemTrayIcon::Information : QSystemTrayIcon::Warning, 8000);
     emit shown(task, title, message);
@@ -47,8 +52,18 @@ void TrayNotices::showBackgroundNotice()
         return;
     backgroundNoticePending = false;
     lastTask = nullptr; // a click on this one opens nothing
+    offeredLink.clear();
     const QString message = g_lang == QLatin1String("ar")
                                 ? QStringLiteral("البرنامج يعمل في الخلفية لمتابعة التحميلات...")
                                 : QStringLiteral("Application is running in the background...");
     tray->showMessage(QStringLiteral("Torvane"), message, QSystemTrayIcon::Information, 2000);
+}
+
+void TrayNotices::offerLink(const QString &url)
+{
+    lastTask = nullptr;
+    offeredLink = url;
+    tray->showMessage(T(QStringLiteral("Download this link?")),
+                      url + QLatin1Char('\n') + T(QStringLiteral("Click here to add it.")),
+                      QSystemTrayIcon::Information, 10000);
 }

@@ -21,6 +21,9 @@ public:
 
     // A run of `task` stopped (DownloadQueue::ended): one notice when it completed or failed.
     void runEnded(DownloadTask *task);
+    // Offers a copied link; a click on the notice chooses it. Shown whether or not notices of
+    // ends are on: the clipboard watch has a switch of its own.
+    void offerLink(const QString &url);
     // Shown on the first hide of the process only.
     void showBackgroundNotice();
     static bool backgroundNoticePending;
@@ -30,6 +33,8 @@ signals:
     void shown(DownloadTask *task, const QString &title, const QString &message);
     // The user clicked the notice about `task`.
     void detailsRequested(DownloadTask *task);
+    // The user clicked the notice offering `url`.
+    void linkChosen(const QString &url);
 
 private:
     bool windowAway() const;
@@ -38,4 +43,5 @@ private:
     QWidget *window;
     bool m_enabled = true;
     QPointer<DownloadTask> lastTask; // what the notice on screen is about, if any
+    QString offeredLink;             // or the link it offers
 };
