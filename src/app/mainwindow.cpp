@@ -114,8 +114,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
             &MainWindow::onClipboardChanged);
-    connect(notices, &TrayNotices::linkChosen, this,
-            [this](const QString &url) { takeOffer(LinkOffer{{url}}); });
+    connect(notices, &TrayNotices::linkChosen, this, [this](const QString &url) {
+        LinkOffer offer;
+        offer.urls = QStringList{url};
+        takeOffer(offer);
+    });
 #if QT_CONFIG(sessionmanager)
     // Logging off ends the program without the tray's quit entry; the list is saved all the same.
     connect(qApp, &QGuiApplication::commitDataRequest, this, &MainWindow::saveTasks);
@@ -444,12 +447,14 @@ void MainWindow::addDownloads(const AddUrlDialog &dialog)
     const auto taken = [&](const QString &p) {
         return takenBefore(p) || ours.contains(p);
     };
-    const bool anyTaken = std::any_of(rows.cbegin(), rows.cend(), [&](const LinkBatch::Row &row) {
-        return takenBefore(row.path);
-    });
-    const bool renumber = !anyTaken || askDownloadAsNewFile(this);
-    for (const LinkBatch::Row &row : rows) {
-        if (!renumber && takenBefore(row.path))
+    // Settled before any row is added: each added row makes its placeholder file at once.
+    QList<bool> takenAlready;
+    for (const LinkBatch::Row &row : rows)
+        takenAlready.append(takenBefore(row.path));
+    const bool renumber = !takenAlready.contains(true) || askDownloadAsNewFile(this);
+    for (int i = 0; i < rows.size(); ++i) {
+        const LinkBatch::Row &row = rows.at(i);
+        if (!renumber && takenAlready.at(i))
             continue;
         const QString path = freePath(row.path, taken);
         ours.insert(path);

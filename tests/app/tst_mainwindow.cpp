@@ -696,7 +696,7 @@ void TestMainWindow::missedStartAndTheQueuesEnd()
     DownloadPreferences chosen;
     chosen.schedule = {true, launch.time().addSecs(-3600), false, {}, Schedule::kEveryDay};
     chosen.afterQueue = AfterQueue::Command;
-    chosen.afterCommand = QStringLiteral("sh -c 'pwd -P > after.txt'");
+    chosen.afterCommand = QStringLiteral("sh -c \"pwd -P > after.txt\"");
     settings().setDownloads(chosen);
     settings().setScheduleChecked(launch.addSecs(-7200));
     AfterQueueNotice::delayMs = 300;
