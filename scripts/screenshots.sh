@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds Torvane and saves pictures of the main window, the proxy block of the preferences and
-# the login question (Arabic and English, light and dark) into docs/, taken under Xvfb on a seeded
-# task list in a throw-away home folder.
+# Builds Torvane and saves pictures of the main window, the proxy block and the Schedule page of
+# the preferences, the add dialog with several links and the login question (Arabic and English,
+# light and dark) into docs/, taken under Xvfb on a seeded task list in a throw-away home folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/build.sh torvane-screenshots

@@ -328,9 +328,9 @@ void AddUrlDialog::enterBatch()
     batchView->verticalHeader()->hide();
     batchView->verticalHeader()->setDefaultSectionSize(24); // uniform rows: hundreds stay light
     batchView->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    batchView->setColumnWidth(LinkBatch::NameColumn, 280);
+    batchView->setColumnWidth(LinkBatch::NameColumn, 260);
     batchView->setColumnWidth(LinkBatch::SizeColumn, 110);
-    batchView->setColumnWidth(LinkBatch::CategoryColumn, 110);
+    batchView->setColumnWidth(LinkBatch::CategoryColumn, 140);
     batchView->horizontalHeader()->setStretchLastSection(true);
     for (QWidget *w :
          std::initializer_list<QWidget *>{lblPath, pathInput, btnBrowse, lblQual, qualityCombo})

@@ -18,8 +18,11 @@ QTimeEdit *timeEdit(QTime at, const char *name, QWidget *parent)
 {
     auto *edit = new QTimeEdit(at.isValid() ? at : QTime(2, 0), parent);
     edit->setObjectName(QLatin1String(name));
+    // A time reads the same in both languages. The edit lays out its sections by its direction
+    // when it is given its format (right to left it would read "30:01" for 01:30): first the
+    // direction, then the format.
+    edit->setLayoutDirection(Qt::LeftToRight);
     edit->setDisplayFormat(QStringLiteral("HH:mm"));
-    edit->setLayoutDirection(Qt::LeftToRight); // a time reads the same in both languages
     return edit;
 }
 
@@ -66,6 +69,7 @@ ScheduleBox::ScheduleBox(const DownloadPreferences &current, QWidget *parent) : 
                                              "it opens.")),
                             when);
     hint->setWordWrap(true);
+    hint->setMinimumHeight(3 * hint->fontMetrics().lineSpacing()); // wrapped, never clipped
     grid->addWidget(hint, 4, 0, 1, 3);
     column->addWidget(when);
 
