@@ -27,6 +27,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -525,7 +526,8 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
 }
 
 // A download that ends while the window is away tells so from the tray, once, in the current
-// language; the user in front of the window gets no notice. A click opens its details.
+// language; the user in front of the window gets no notice. A click opens its details. A copied
+// link to a file is offered the same way.
 void TestMainWindow::noticeOncePerEndWhileAway()
 {
     g_lang = QStringLiteral("en");
@@ -571,6 +573,23 @@ void TestMainWindow::noticeOncePerEndWhileAway()
     failed->resume();
     QTRY_COMPARE(failed->status, 3);
     QCOMPARE(seen.size(), 2);
+
+    // The clipboard watch offers a copied link to a file; only a click on the notice opens the
+    // add dialog with it.
+    DownloadPreferences watching;
+    watching.watchClipboard = true;
+    w.applyDownloadPreferences(watching);
+    const QString copied = server.url("/ok.bin").toString();
+    QGuiApplication::clipboard()->setText(copied);
+    QTest::qWait(50);
+    QVERIFY(!QApplication::activeModalWidget());
+    QString offered;
+    answerNextDialog<AddUrlDialog>([&offered](AddUrlDialog *dialog) {
+        offered = dialog->getUrl();
+        dialog->reject();
+    });
+    emit w.tray->trayIcon()->messageClicked();
+    QTRY_COMPARE(offered, copied);
 }
 
 // Two downloads stop at one server that wants a login: one question for both, asked again with
@@ -651,9 +670,16 @@ void TestMainWindow::manyLinksStartUnderTheLimit()
     connect(w.queue, &DownloadQueue::changed, this,
             [&] { mostRunning = qMax(mostRunning, w.queue->runningCount()); });
     answerNextDialog<AddUrlDialog>([](AddUrlDialog *dialog) {
-        QTRY_VERIFY(dialog->chosenLinks().size() == 6 &&
-                    std::all_of(dialog->chosenLinks().cbegin(), dialog->chosenLinks().cend(),
-                                [](const LinkBatch::Row &row) { return row.probed; }));
+        const auto allProbed = [dialog] {
+            const QList<LinkBatch::Row> rows = dialog->chosenLinks();
+            return rows.size() == 6 &&
+                   std::all_of(rows.cbegin(), rows.cend(),
+                               [](const LinkBatch::Row &r) { return r.probed; });
+        };
+        if (!QTest::qWaitFor(allProbed, 20000)) {
+            dialog->reject(); // the test fails below rather than hang here
+            return;
+        }
         answerNextMessageBox(QStringLiteral("No"));
         dialog->findChild<QPushButton *>("btnStart")->click();
     });
