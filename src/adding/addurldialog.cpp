@@ -134,14 +134,8 @@ AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 ext
         fetchRealName(clipboardUrl);
     connect(urlInput, &QLineEdit::textChanged, this, &AddUrlDialog::fetchRealName);
 
-    connect(btnStart, &QPushButton::clicked, this, [this] {
-        queued = false;
-        accept();
-    });
-    connect(btnLater, &QPushButton::clicked, this, [this] {
-        queued = true;
-        accept();
-    });
+    connect(btnStart, &QPushButton::clicked, this, [this] { finish(false); });
+    connect(btnLater, &QPushButton::clicked, this, [this] { finish(true); });
     connect(btnBrowse, &QPushButton::clicked, this, &AddUrlDialog::browse);
     connect(btnImport, &QPushButton::clicked, this, &AddUrlDialog::chooseImportFile);
     // Another folder may be on another disk, with more or less room.
@@ -153,12 +147,27 @@ AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 ext
 
 AddUrlDialog::~AddUrlDialog()
 {
+    // The list's probes go before the session they ask through.
+    if (batch) {
+        batchView->setModel(nullptr);
+        delete batch;
+        batch = nullptr;
+    }
     // Children die after the widgets they would write to: cut them off first.
     abortProbe();
     QProcess *listing = formatProcess;
     stopListing();
     if (listing)
         listing->waitForFinished(3000); // killed: reaped at once, before the dialog is gone
+}
+
+// A link still typed in the field of a list joins the list as it is.
+void AddUrlDialog::finish(bool later)
+{
+    if (batch)
+        addLinks(webLinksInText(urlInput->text()));
+    queued = later;
+    accept();
 }
 
 QString AddUrlDialog::getUrl() const

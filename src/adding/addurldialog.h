@@ -74,6 +74,7 @@ private:
     void askLogin(const LoginRequest &request);
     void showFileInfo();
 
+    void finish(bool later);
     void enterBatch();
     void showBatchCounts();
     void chooseImportFile();

@@ -79,9 +79,10 @@ int LinkBatch::addLinks(const QStringList &links, const QString &suggestedName,
         Row row;
         row.url = url;
         row.isVid = containsMediaHost(url);
-        // Until its probe answers, a row shows the name its link carries.
-        const QString own = safeFileName(nameFromLink(QUrl(url, QUrl::TolerantMode)));
-        setPath(row, own.isEmpty() ? QStringLiteral("…") : own);
+        // Until its probe answers, a row shows the name its link carries (or, without one, the
+        // name a download without any gets), so that even a row never probed has a sound path.
+        setPath(row,
+                probedFileName(ProbeAnswer(), QUrl(url, QUrl::TolerantMode), QString(), row.isVid));
         added.append(row);
     }
     if (added.isEmpty())
