@@ -218,3 +218,21 @@ bool LinkBatch::setData(const QModelIndex &index, const QVariant &value, int rol
     emit countsChanged();
     return true;
 }
+
+QStringList batchTargets(const QList<LinkBatch::Row> &rows,
+                         const std::function<bool(const QString &)> &taken, bool renumberTaken)
+{
+    QSet<QString> ours; // the names this list has given out so far
+    const auto claimed = [&](const QString &p) {
+        return taken(p) || ours.contains(p);
+    };
+    QStringList paths;
+    for (const LinkBatch::Row &row : rows) {
+        const QString path =
+            renumberTaken || !taken(row.path) ? numberedFreePath(row.path, claimed) : QString();
+        if (!path.isEmpty())
+            ours.insert(path);
+        paths.append(path);
+    }
+    return paths;
+}

@@ -4,6 +4,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
+
 class HttpProbe;
 class HttpSession;
 struct ProbeAnswer;
@@ -78,3 +80,9 @@ private:
     QString m_suggestedName;        // for the first row
     qint64 m_announcedSize = 0;
 };
+
+// Where each of `rows` goes: a name `taken` claims (a file, a listed download) is numbered as for
+// one link when `renumberTaken`, else that row is left out (an empty path); rows of the list with
+// the same name are numbered apart without asking.
+QStringList batchTargets(const QList<LinkBatch::Row> &rows,
+                         const std::function<bool(const QString &)> &taken, bool renumberTaken);

@@ -2,25 +2,23 @@
 
 #include "adding/addurldialog.h"
 #include "adding/categoryfolder.h"
-#include "app/afterqueuenotice.h"
+#include "adding/filenames.h"
 #include "app/browserbridge.h"
 #include "app/linkqueue.h"
 #include "app/loginquestions.h"
 #include "app/preferences.h"
 #include "app/preferencesdialog.h"
-#include "app/queuescheduler.h"
+#include "app/queueautomation.h"
 #include "app/sidebar.h"
 #include "app/stylesheets.h"
 #include "app/traynotices.h"
 #include "app/windowtray.h"
 #include "engine/bandwidthlimiter.h"
-#include "engine/categories.h"
 #include "engine/downloadqueue.h"
 #include "engine/downloadtask.h"
 #include "engine/http/hostlogins.h"
 #include "engine/http/proxysettings.h"
 #include "engine/http/trustedcertificates.h"
-#include "engine/http/weblink.h"
 #include "language/translation.h"
 #include "views/appicon.h"
 #include "views/deletequestion.h"
@@ -29,17 +27,13 @@
 #include "views/tasklist.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMultiMap>
-#include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QStyle>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -99,21 +93,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
     // The schedule runs once the list is in: a start missed while the program was closed resumes
     // the loaded downloads now.
-    connect(queue, &DownloadQueue::ended, this, &MainWindow::onRunEnded);
-    scheduler = new QueueScheduler(this);
-    connect(scheduler, &QueueScheduler::startDue, this, &MainWindow::startQueue);
-    connect(scheduler, &QueueScheduler::stopDue, this, &MainWindow::stopQueue);
-    connect(scheduler, &QueueScheduler::dealtWith, this,
-            [this](const QDateTime &moment) { prefs->setScheduleChecked(moment); });
-    QDateTime checked = prefs->scheduleChecked();
-    if (!checked.isValid()) {
-        checked = QDateTime::currentDateTime();
-        prefs->setScheduleChecked(checked);
-    }
-    scheduler->setSchedule(chosen.schedule, checked);
-
-    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
-            &MainWindow::onClipboardChanged);
+    automation = new QueueAutomation(listView, queue, prefs.get(), notices, this);
+    connect(automation, &QueueAutomation::quitRequested, this, &MainWindow::quitProgram);
+    automation->apply(chosen);
     connect(notices, &TrayNotices::linkChosen, this, [this](const QString &url) {
         LinkOffer offer;
         offer.urls = QStringList{url};
@@ -246,12 +228,6 @@ void MainWindow::openPreferences()
     if (dialog.exec() != QDialog::Accepted)
         return;
     const DownloadPreferences chosen = dialog.values();
-    // A new schedule counts from now: today's times already past do not fire.
-    if (!(chosen.schedule == scheduler->schedule())) {
-        const QDateTime now = QDateTime::currentDateTime();
-        prefs->setScheduleChecked(now);
-        scheduler->setSchedule(chosen.schedule, now);
-    }
     prefs->setDownloads(chosen);
     store.secrets().setProxyPassword(chosen.proxy.password);
     applyDownloadPreferences(chosen);
@@ -267,9 +243,9 @@ void MainWindow::applyDownloadPreferences(const DownloadPreferences &chosen)
     queue->setLimit(chosen.maxRunning);
     limiter->setLimit(chosen.speedLimit);
     notices->setEnabled(chosen.notices);
-    watchClipboard = chosen.watchClipboard;
-    afterQueue = chosen.afterQueue;
-    afterCommand = chosen.afterCommand;
+    notices->setWatchClipboard(chosen.watchClipboard);
+    if (automation)
+        automation->apply(chosen);
     ProxySettings::setCurrent(chosen.proxy);
 }
 
@@ -306,80 +282,6 @@ void MainWindow::openAddDialog(const LinkOffer &offer)
     // Several links come as one list in one dialog; the name and size describe the first link,
     // and the session's cookie is for its host alone (the dialog sees to that per link).
     runAddDialog(urls.join(QLatin1Char('\n')), offer.name, offer.size, offer.session);
-}
-
-// ---- The schedule and the queue's end ---------------------------------------------------------
-
-// Every download waiting for the user (paused, or added for later) is resumed in list order; the
-// queue lets as many run as its limit allows and keeps the others in line.
-void MainWindow::startQueue()
-{
-    const QList<DownloadTask *> all = listView->tasks();
-    for (DownloadTask *task : all) {
-        if (task->status == 0 && !task->queued)
-            task->resume();
-    }
-    updateToolbarState();
-}
-
-void MainWindow::stopQueue()
-{
-    const QList<DownloadTask *> all = listView->tasks();
-    for (DownloadTask *task : all) {
-        if (task->isActive())
-            task->pause();
-    }
-    updateToolbarState();
-}
-
-// The queue is done when the last download that ran has finished or failed and nothing waits: a
-// pause by the user or by the schedule is no end. The action follows a notice that can cancel it.
-void MainWindow::onRunEnded(DownloadTask *task)
-{
-    if (afterQueue == AfterQueue::Nothing || (task->status != 2 && task->status != 3) ||
-        queue->runningCount() > 0 || !queue->waiting().isEmpty() || afterNotice)
-        return;
-    const QString folder = QFileInfo(task->savePath()).absolutePath();
-    const AfterQueue action = afterQueue;
-    const QString command = afterCommand;
-    afterNotice = new AfterQueueNotice(action, this);
-    connect(afterNotice, &AfterQueueNotice::confirmed, this, [this, action, command, folder] {
-        // A download started meanwhile keeps the program as it is.
-        if (queue->runningCount() > 0 || !queue->waiting().isEmpty())
-            return;
-        if (action == AfterQueue::Quit) {
-            quitProgram();
-            return;
-        }
-        // No shell: the words of the command are the program and its arguments, as typed.
-        QStringList words = QProcess::splitCommand(command);
-        if (words.isEmpty())
-            return;
-        const QString program = words.takeFirst();
-        if (!QProcess::startDetached(program, words, folder))
-            tray->trayIcon()->showMessage(
-                QStringLiteral("Torvane"),
-                T(QStringLiteral("The command could not be run: %1")).arg(program),
-                QSystemTrayIcon::Warning, 8000);
-    });
-    afterNotice->show();
-}
-
-// A copied link to a file (its name has an extension of a known category) is offered in a tray
-// notice; only a click on it opens the add dialog.
-void MainWindow::onClipboardChanged()
-{
-    if (!watchClipboard)
-        return;
-    const QString text = QGuiApplication::clipboard()->text().trimmed();
-    if (text.isEmpty() || text == lastOfferedCopy ||
-        text.contains(QRegularExpression(QStringLiteral("\\s"))) || !isWebLink(text))
-        return;
-    const QString suffix = QFileInfo(QUrl(text).path()).suffix();
-    if (suffix.isEmpty() || categoryForSuffix(suffix) == QLatin1String("Other"))
-        return;
-    lastOfferedCopy = text;
-    notices->offerLink(text);
 }
 
 // ---- Adding -------------------------------------------------------------------------------------
@@ -430,36 +332,21 @@ DownloadTask *MainWindow::createTask(const QString &url, const QString &path,
     return task;
 }
 
-// The checked rows of a list of links. Names already taken (a file, a listed download) are asked
-// about once for the whole list: "Yes" numbers them as for one link, "No" leaves those rows out.
-// Two rows of the list with the same name are numbered apart without asking. Started ones wait
-// for the queue's slots; no details dialog opens for each.
+// The checked rows of a list of links, without a details dialog for each. Names already taken
+// are asked about once for the whole list; started ones wait for the queue's slots.
 void MainWindow::addDownloads(const AddUrlDialog &dialog)
 {
     const QList<LinkBatch::Row> rows = dialog.chosenLinks();
-    QSet<QString> listed;
-    for (const DownloadTask *task : listView->tasks())
-        listed.insert(task->savePath());
-    const auto takenBefore = [&listed](const QString &p) {
-        return listed.contains(p) || QFile::exists(p);
-    };
-    QSet<QString> ours; // the names this list has given out so far
-    const auto taken = [&](const QString &p) {
-        return takenBefore(p) || ours.contains(p);
-    };
-    // Settled before any row is added: each added row makes its placeholder file at once.
-    QList<bool> takenAlready;
-    for (const LinkBatch::Row &row : rows)
-        takenAlready.append(takenBefore(row.path));
-    const bool renumber = !takenAlready.contains(true) || askDownloadAsNewFile(this);
+    const auto taken = nameTaken();
+    const bool anyTaken =
+        std::any_of(rows.cbegin(), rows.cend(),
+                    [&taken](const LinkBatch::Row &row) { return taken(row.path); });
+    const QStringList paths = batchTargets(rows, taken, !anyTaken || askDownloadAsNewFile(this));
     for (int i = 0; i < rows.size(); ++i) {
-        const LinkBatch::Row &row = rows.at(i);
-        if (!renumber && takenAlready.at(i))
+        if (paths.at(i).isEmpty())
             continue;
-        const QString path = freePath(row.path, taken);
-        ours.insert(path);
-        DownloadTask *task =
-            createTask(row.url, path, QStringLiteral("best"), dialog.sessionFor(row.url));
+        DownloadTask *task = createTask(rows.at(i).url, paths.at(i), QStringLiteral("best"),
+                                        dialog.sessionFor(rows.at(i).url));
         if (!dialog.isQueued())
             task->start();
     }
@@ -468,34 +355,25 @@ void MainWindow::addDownloads(const AddUrlDialog &dialog)
 
 // A name is taken when a file is there or a listed download goes to it: the list leaves the
 // placeholder of a download out of view to when it comes into view.
-bool MainWindow::handleDuplicateFile(QString &path)
+std::function<bool(const QString &)> MainWindow::nameTaken() const
 {
     QSet<QString> listed;
     for (const DownloadTask *task : listView->tasks())
         listed.insert(task->savePath());
-    const auto taken = [&listed](const QString &p) {
+    return [listed](const QString &p) {
         return listed.contains(p) || QFile::exists(p);
     };
+}
+
+bool MainWindow::handleDuplicateFile(QString &path)
+{
+    const auto taken = nameTaken();
     if (!taken(path))
         return true;
     if (!askDownloadAsNewFile(this))
         return false;
-    path = freePath(path, taken);
+    path = numberedFreePath(path, taken);
     return true;
-}
-
-// The first of "name (1).ext", "name (2).ext", ... that is not taken; `path` itself when free.
-QString MainWindow::freePath(const QString &path, const std::function<bool(const QString &)> &taken)
-{
-    const QFileInfo info(path);
-    const QString dir = info.absolutePath();
-    const QString base = info.completeBaseName();
-    const QString ext = info.suffix();
-    QString candidate = path;
-    for (int counter = 1; taken(candidate); ++counter)
-        candidate = dir + QLatin1Char('/') + base + QStringLiteral(" (") +
-                    QString::number(counter) + QStringLiteral(").") + ext;
-    return candidate;
 }
 
 // ---- The list -----------------------------------------------------------------------------------

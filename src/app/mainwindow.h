@@ -6,15 +6,13 @@
 
 #include <QList>
 #include <QMainWindow>
-#include <QPointer>
 #include <QString>
 
 #include <functional>
 #include <memory>
 
 class AddUrlDialog;
-class AfterQueueNotice;
-class QueueScheduler;
+class QueueAutomation;
 class BandwidthLimiter;
 class BrowserBridge;
 class DownloadQueue;
@@ -90,7 +88,7 @@ private:
     DownloadTask *createTask(const QString &url, const QString &path, const QString &quality,
                              const BrowserSession &session);
     void addDownloads(const AddUrlDialog &dialog);
-    static QString freePath(const QString &path, const std::function<bool(const QString &)> &taken);
+    std::function<bool(const QString &)> nameTaken() const;
     void listTask(DownloadTask *task, bool restored = false);
     void removeTask(DownloadTask *task);
     void scheduleToolbarUpdate();
@@ -98,11 +96,6 @@ private:
     void startBridge();
     void rememberWindow();
     void quitProgram();
-    // The schedule's start and stop, the action once the queue is done, the clipboard watch.
-    void startQueue();
-    void stopQueue();
-    void onRunEnded(DownloadTask *task);
-    void onClipboardChanged();
 
     // Every download, newest on top; it holds the tasks in the order they were added.
     TaskList *listView = nullptr;
@@ -137,10 +130,6 @@ private:
     // The toolbar is recomputed once per event-loop pass, however many selection changes came.
     QTimer *toolbarTimer = nullptr;
     int toolbarShowsPause = -1;
-    QueueScheduler *scheduler = nullptr;
-    QPointer<AfterQueueNotice> afterNotice;
-    AfterQueue afterQueue = AfterQueue::Nothing;
-    QString afterCommand;
-    bool watchClipboard = false;
-    QString lastOfferedCopy; // offered once, however often it is copied again
+    // The schedule and the action once the queue is done.
+    QueueAutomation *automation = nullptr;
 };

@@ -1,8 +1,8 @@
 #include "app/taskstore.h"
 
-#include "engine/storage/atomicwrite.h"
 #include "engine/bytecount.h"
 #include "engine/downloadtask.h"
+#include "engine/storage/atomicwrite.h"
 
 #include <QDateTime>
 #include <QDir>

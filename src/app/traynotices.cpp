@@ -1,9 +1,14 @@
 #include "app/traynotices.h"
 
+#include "engine/categories.h"
 #include "engine/downloadtask.h"
+#include "engine/http/weblink.h"
 #include "language/translation.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
@@ -14,6 +19,8 @@ bool TrayNotices::backgroundNoticePending = true;
 TrayNotices::TrayNotices(QSystemTrayIcon *tray, QWidget *window)
     : QObject(window), tray(tray), window(window)
 {
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
+            &TrayNotices::onClipboardChanged);
     connect(tray, &QSystemTrayIcon::messageClicked, this, [this] {
         if (!offeredLink.isEmpty())
             emit linkChosen(std::exchange(offeredLink, QString()));
@@ -59,11 +66,28 @@ void TrayNotices::showBackgroundNotice()
     tray->showMessage(QStringLiteral("Torvane"), message, QSystemTrayIcon::Information, 2000);
 }
 
-void TrayNotices::offerLink(const QString &url)
+void TrayNotices::onClipboardChanged()
+{
+    if (!m_watchClipboard)
+        return;
+    const QString text = QGuiApplication::clipboard()->text().trimmed();
+    if (text == lastCopied || text.contains(QRegularExpression(QStringLiteral("\\s"))) ||
+        !isWebLink(text))
+        return;
+    const QString suffix = QFileInfo(QUrl(text).path()).suffix();
+    if (suffix.isEmpty() || categoryForSuffix(suffix) == QLatin1String("Other"))
+        return;
+    lastCopied = text;
+    lastTask = nullptr;
+    offeredLink = text;
+    tray->showMessage(T(QStringLiteral("Download this link?")),
+                      text + QLatin1Char('\n') + T(QStringLiteral("Click here to add it.")),
+                      QSystemTrayIcon::Information, 10000);
+}
+
+void TrayNotices::showWarning(const QString &message)
 {
     lastTask = nullptr;
-    offeredLink = url;
-    tray->showMessage(T(QStringLiteral("Download this link?")),
-                      url + QLatin1Char('\n') + T(QStringLiteral("Click here to add it.")),
-                      QSystemTrayIcon::Information, 10000);
+    offeredLink.clear();
+    tray->showMessage(QStringLiteral("Torvane"), message, QSystemTrayIcon::Warning, 8000);
 }
