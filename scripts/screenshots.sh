@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds Torvane and saves pictures of the main window, the preferences (their proxy block, and
-# their check and combo boxes), the add-download dialog and the login question (Arabic and English,
+# Builds Torvane and saves pictures of the main window, the preferences (their proxy block, their
+# Schedule page, and their check and combo boxes), the add-download dialog with one link and with
+# several, and the login question (Arabic and English,
 # light and dark) into docs/, taken under Xvfb on a seeded task list in a throw-away home folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."

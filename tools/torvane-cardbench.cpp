@@ -18,10 +18,17 @@
 //       resumes every entry of the saved list at once (with the window, or with the tasks alone)
 //       and prints wall and CPU time until all ended, the longest event-loop gap and, with the
 //       window, how often a card on screen missed its task's progress
+//   torvane-cardbench --links N URL_PREFIX DOWNLOAD_DIR
+//       hands N links (URL_PREFIX followed by 1.bin ... N.bin) to the add dialog at once, eight
+//       downloads at a time, and prints how long the rows took to show and to be probed, the
+//       longest event-loop gap while probing, how long "Start all" held the event loop and when
+//       every download had ended
 //
 // Every mode but the first two works on the real per-user data folder, so the scripts run it
 // with a throw-away HOME.
+#include "adding/addurldialog.h"
 #include "app/mainwindow.h"
+#include "app/preferences.h"
 #include "engine/downloadtask.h"
 #include "engine/storage/checkpoint.h"
 #include "views/downloadcard.h"
@@ -489,6 +496,68 @@ int downloadsRun(bool headless)
     return done == tasks.size() ? 0 : 1;
 }
 
+// N links in one add dialog, then "Start all" under a limit of eight at once.
+int linksRun(int count, const QString &prefix, const QString &folder)
+{
+    DownloadPreferences chosen;
+    chosen.folder = folder;
+    chosen.maxRunning = 8;
+    QDir().mkpath(dataDir());
+    Preferences(dataDir() + QStringLiteral("/settings.ini")).setDownloads(chosen);
+    MainWindow window;
+    window.show();
+    waitUntilAnswering(window);
+    LinkOffer offer;
+    for (int i = 1; i <= count; ++i)
+        offer.urls.append(prefix + QString::number(i) + QStringLiteral(".bin"));
+
+    QTextStream out(stdout);
+    GapMonitor gaps;
+    QElapsedTimer clock;
+    double shownMs = 0, probedMs = 0, probeGapMs = 0;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, &window, [&] {
+        auto *dialog = window.findChild<AddUrlDialog *>();
+        if (!dialog || !dialog->isVisible())
+            return;
+        if (shownMs == 0) {
+            shownMs = clock.nsecsElapsed() / 1e6;
+            gaps.start();
+        }
+        const QList<LinkBatch::Row> rows = dialog->chosenLinks();
+        if (std::any_of(rows.cbegin(), rows.cend(),
+                        [](const LinkBatch::Row &r) { return !r.probed; }))
+            return;
+        poll.stop();
+        probedMs = clock.nsecsElapsed() / 1e6;
+        probeGapMs = gaps.take();
+        dialog->findChild<QPushButton *>(QStringLiteral("btnStart"))->click();
+    });
+    poll.start();
+    clock.start();
+    window.openAddDialog(offer); // returns once the downloads are added
+    const double startAllMs = clock.nsecsElapsed() / 1e6 - probedMs;
+    const QList<DownloadTask *> tasks = tasksOf(window);
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (std::all_of(tasks.cbegin(), tasks.cend(),
+                        [](const DownloadTask *t) { return t->status >= 2; }))
+            loop.quit();
+    });
+    check.start(50);
+    loop.exec();
+    int done = 0;
+    for (const DownloadTask *task : tasks)
+        done += task->status == 2;
+    out << "links=" << count << " done=" << done << " rows_shown_ms=" << shownMs
+        << " all_probed_ms=" << probedMs << " probing_gap_ms=" << probeGapMs
+        << " start_all_ms=" << startAllMs << " all_done_s=" << clock.elapsed() / 1000.0 << Qt::endl;
+    window.close();
+    return done == count ? 0 : 1;
+}
+
 // Progress signals as fast as an engine could send them, one event-loop pass per 64 signals, on
 // one selected running card among `count`; prints the cost per signal.
 int burst(int count)
@@ -576,6 +645,8 @@ int main(int argc, char **argv)
         QStandardPaths::setTestModeEnabled(true);
         return burst(args.at(2).toInt());
     }
+    if (args.size() == 5 && args.at(1) == QLatin1String("--links"))
+        return linksRun(args.at(2).toInt(), args.at(3), args.at(4));
     if (args.size() == 2 && args.at(1) == QLatin1String("--list"))
         return listRun();
     if (args.size() == 2 && args.at(1) == QLatin1String("--downloads"))

@@ -1,8 +1,8 @@
 // Test-only driver: starts the main window on a seeded task list (every state, a media task with a
 // long tool message, sizes above 4 GiB) and saves PNG pictures of it in both languages and both
-// themes, with the Preferences dialog (its proxy block, and its check and combo boxes in both
-// states), the add-download dialog, a paused download's details and the login question beside
-// each.
+// themes, with the Preferences dialog (its proxy block, its Schedule page, and its check and combo
+// boxes in both states), the add-download dialog with one link and with several, a paused
+// download's details and the login question beside each.
 // scripts/screenshots.sh runs it under Xvfb with a throw-away home folder.
 #include "adding/addurldialog.h"
 #include "app/mainwindow.h"
@@ -23,6 +23,9 @@
 #include <QJsonObject>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTabWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTextStream>
 #include <QTimer>
 
@@ -56,8 +59,47 @@ QPushButton *buttonStartingWith(QWidget *window, const QString &prefix)
     return nullptr;
 }
 
-// The dialogs of a proxy and of a server's login, as a user meets them, saved as
-// "<name>-<lang>-<theme>.png".
+// Answers every probe of the many-links picture with a size: the link's "size" query item.
+class SizeServer : public QTcpServer {
+public:
+    SizeServer() { listen(QHostAddress::LocalHost); }
+
+protected:
+    void incomingConnection(qintptr handle) override
+    {
+        auto *socket = new QTcpSocket(this);
+        socket->setSocketDescriptor(handle);
+        connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+            const QByteArray head = socket->readAll();
+            const int at = head.indexOf("size=");
+            const QByteArray size = at < 0 ? "1" : head.mid(at + 5, head.indexOf(' ', at) - at - 5);
+            socket->write("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-0/" + size +
+                          "\r\nContent-Length: 1\r\nConnection: close\r\n\r\nx");
+            socket->disconnectFromHost();
+        });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+};
+
+// The add dialog with a list of links, probed by the local server.
+QStringList sampleLinks(const SizeServer &server)
+{
+    const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(server.serverPort());
+    const char *const files[] = {"lecture-01-introduction.mp4?size=734003200",
+                                 "lecture-02-foundations.mp4?size=912261120",
+                                 "slides-week1.pdf?size=4404019",
+                                 "exercises-week1.zip?size=15938355",
+                                 "field-recording.flac?size=48234496",
+                                 "installer-x64.msi?size=99614720",
+                                 "reading-list.docx?size=184320"};
+    QStringList links;
+    for (const char *file : files)
+        links << base + QLatin1String(file);
+    return links;
+}
+
+// The dialogs of a proxy and of a server's login, the Schedule page and the add dialog with
+// several links, as a user meets them, saved as "<name>-<lang>-<theme>.png".
 bool grabDialogs(QWidget *window, const QString &outDir, const QString &suffix)
 {
     DownloadPreferences prefs;
@@ -68,6 +110,7 @@ bool grabDialogs(QWidget *window, const QString &outDir, const QString &suffix)
     prefs.proxy.user = QStringLiteral("alice");
     prefs.proxy.password = QStringLiteral("secret");
     PreferencesDialog preferences(prefs, window);
+    preferences.findChild<QTabWidget *>(QStringLiteral("prefsTabs"))->setCurrentIndex(1);
     // Check boxes and combo boxes in both states: a limit on, notices off.
     DownloadPreferences general;
     general.maxRunning = 3;
@@ -83,11 +126,20 @@ bool grabDialogs(QWidget *window, const QString &outDir, const QString &suffix)
     request.refused = true;
     HostLogins::shared().set(request.url, Login{QStringLiteral("alice"), QString()}, true);
     LoginDialog login(request, window);
+    prefs.schedule = {true, QTime(1, 30), true, QTime(7, 0), 0x1f};
+    prefs.afterQueue = AfterQueue::Command;
+    prefs.afterCommand = QStringLiteral("shutdown /s /t 60");
+    PreferencesDialog schedule(prefs, window);
+    schedule.findChild<QTabWidget *>(QStringLiteral("prefsTabs"))->setCurrentIndex(2);
+    static SizeServer server;
+    AddUrlDialog links(sampleLinks(server).join(QLatin1Char('\n')), QString(), 0, window);
     const std::pair<QDialog *, QString> dialogs[] = {
         {&preferences, QStringLiteral("proxy")},
         {&login, QStringLiteral("login")},
         {&generalPreferences, QStringLiteral("preferences")},
-        {&add, QStringLiteral("add")}};
+        {&add, QStringLiteral("add")},
+        {&schedule, QStringLiteral("schedule")},
+        {&links, QStringLiteral("links")}};
     for (const auto &[dialog, name] : dialogs) {
         dialog->show();
         wait(300);

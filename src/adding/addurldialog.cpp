@@ -4,6 +4,7 @@
 #include "adding/filenames.h"
 #include "adding/formatlist.h"
 #include "adding/freespace.h"
+#include "adding/linkbatch.h"
 #include "engine/categories.h"
 #include "engine/http/httpprobe.h"
 #include "engine/http/httpsession.h"
@@ -20,13 +21,20 @@
 
 #include <QComboBox>
 #include <QDateTime>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QTableView>
 #include <QTimer>
 
 namespace {
@@ -47,8 +55,10 @@ QString safeNote()
 AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 extSize,
                            QWidget *parent, const BrowserSession &session)
     : QDialog(parent), m_defaultName(std::move(defaultName)), m_extSize(extSize),
-      m_session(session), m_sessionLink(clipboardUrl, QUrl::TolerantMode)
+      m_session(session),
+      m_sessionLink(webLinksInText(clipboardUrl).value(0, clipboardUrl), QUrl::TolerantMode)
 {
+    setAcceptDrops(true);
     setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
 
     netManager = new HttpSession(this);
@@ -61,7 +71,8 @@ AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 ext
     btnStart = new QPushButton(T(QStringLiteral("Start")), this);
     btnLater = new QPushButton(T(QStringLiteral("Download Later")), this);
     btnBrowse = new QPushButton(T(QStringLiteral("Browse...")), this);
-    for (QPushButton *b : {btnStart, btnLater, btnBrowse})
+    btnImport = new QPushButton(T(QStringLiteral("Import links…")), this);
+    for (QPushButton *b : {btnStart, btnLater, btnBrowse, btnImport})
         b->setStyleSheet(QLatin1String(DialogButtonStyle));
 
     urlInput = new QLineEdit(clipboardUrl, this);
@@ -80,16 +91,19 @@ AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 ext
     btnStart->setObjectName(QStringLiteral("btnStart"));
     btnLater->setObjectName(QStringLiteral("btnLater"));
     btnBrowse->setObjectName(QStringLiteral("btnBrowse"));
+    btnImport->setObjectName(QStringLiteral("btnImport"));
 
     grid->addWidget(new QLabel(T(QStringLiteral("URL:")), this), 0, 0);
     grid->addWidget(urlInput, 0, 1, 1, 3);
-    grid->addWidget(new QLabel(T(QStringLiteral("Save As:")), this), 1, 0);
+    lblPath = new QLabel(T(QStringLiteral("Save As:")), this);
+    grid->addWidget(lblPath, 1, 0);
     grid->addWidget(pathInput, 1, 1, 1, 2);
     grid->addWidget(btnBrowse, 1, 3);
     grid->addWidget(lblQual, 2, 0);
     grid->addWidget(qualityCombo, 2, 1, 1, 3);
     grid->addWidget(lblFileInfo, 3, 0, 1, 4);
     auto *buttons = new QHBoxLayout;
+    buttons->addWidget(btnImport);
     buttons->addStretch();
     buttons->addWidget(btnLater);
     buttons->addWidget(btnStart);
@@ -120,15 +134,10 @@ AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 ext
         fetchRealName(clipboardUrl);
     connect(urlInput, &QLineEdit::textChanged, this, &AddUrlDialog::fetchRealName);
 
-    connect(btnStart, &QPushButton::clicked, this, [this] {
-        queued = false;
-        accept();
-    });
-    connect(btnLater, &QPushButton::clicked, this, [this] {
-        queued = true;
-        accept();
-    });
+    connect(btnStart, &QPushButton::clicked, this, [this] { finish(false); });
+    connect(btnLater, &QPushButton::clicked, this, [this] { finish(true); });
     connect(btnBrowse, &QPushButton::clicked, this, &AddUrlDialog::browse);
+    connect(btnImport, &QPushButton::clicked, this, &AddUrlDialog::chooseImportFile);
     // Another folder may be on another disk, with more or less room.
     connect(pathInput, &QLineEdit::textChanged, this, [this] {
         if (probedSize > 0)
@@ -138,12 +147,27 @@ AddUrlDialog::AddUrlDialog(QString clipboardUrl, QString defaultName, qint64 ext
 
 AddUrlDialog::~AddUrlDialog()
 {
+    // The list's probes go before the session they ask through.
+    if (batch) {
+        batchView->setModel(nullptr);
+        delete batch;
+        batch = nullptr;
+    }
     // Children die after the widgets they would write to: cut them off first.
     abortProbe();
     QProcess *listing = formatProcess;
     stopListing();
     if (listing)
         listing->waitForFinished(3000); // killed: reaped at once, before the dialog is gone
+}
+
+// A link still typed in the field of a list joins the list as it is.
+void AddUrlDialog::finish(bool later)
+{
+    if (batch)
+        addLinks(webLinksInText(urlInput->text()));
+    queued = later;
+    accept();
 }
 
 QString AddUrlDialog::getUrl() const
@@ -168,7 +192,12 @@ bool AddUrlDialog::isQueued() const
 
 BrowserSession AddUrlDialog::getSession() const
 {
-    if (sameCookieHost(QUrl(getUrl(), QUrl::TolerantMode), m_sessionLink))
+    return sessionFor(getUrl());
+}
+
+BrowserSession AddUrlDialog::sessionFor(const QString &url) const
+{
+    if (sameCookieHost(QUrl(url, QUrl::TolerantMode), m_sessionLink))
         return m_session;
     return m_session.withoutCookie();
 }
@@ -206,6 +235,18 @@ void AddUrlDialog::fetchRealName(const QString &text)
     stopListing();
     probedSize = 0;
     pageWarning = false;
+
+    // In the list, a link typed by hand is taken with Enter; pasted lines are taken at once.
+    const QStringList links = webLinksInText(text);
+    if (batch) {
+        if (text.contains(QLatin1Char('\n')))
+            addLinks(links);
+        return;
+    }
+    if (links.size() > 1) {
+        addLinks(links);
+        return;
+    }
 
     if (text.startsWith(QLatin1String("blob:"), Qt::CaseInsensitive)) {
         lblFileInfo->setText(T(QStringLiteral("Error: 'blob:' links are internal browser memory "
@@ -260,6 +301,119 @@ void AddUrlDialog::fetchRealName(const QString &text)
     sendProbe(u, nameFromLink(u), isVid);
 }
 
+void AddUrlDialog::addLinks(const QStringList &links)
+{
+    if (!batch) {
+        // The link that was in the field alone becomes the first row.
+        QStringList all = webLinksInText(urlInput->text());
+        all.append(links);
+        all = webLinksInText(all.join(QLatin1Char('\n')));
+        if (all.size() < 2) {
+            if (!all.isEmpty() && urlInput->text().trimmed() != all.first())
+                urlInput->setText(all.first());
+            return;
+        }
+        enterBatch();
+        batch->addLinks(all, m_defaultName, m_extSize);
+    } else {
+        batch->addLinks(links);
+    }
+    // The field is for further links from now on.
+    const QSignalBlocker quiet(urlInput);
+    urlInput->clear();
+}
+
+// One link's fields give way to the list; a probe or listing of the single link is dropped.
+void AddUrlDialog::enterBatch()
+{
+    abortProbe();
+    stopListing();
+    batch = new LinkBatch(netManager, this);
+    batchView = new QTableView(this);
+    batchView->setObjectName(QStringLiteral("batchView"));
+    batchView->setModel(batch);
+    batchView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    batchView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    batchView->verticalHeader()->hide();
+    batchView->verticalHeader()->setDefaultSectionSize(24); // uniform rows: hundreds stay light
+    batchView->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    batchView->setColumnWidth(LinkBatch::NameColumn, 260);
+    batchView->setColumnWidth(LinkBatch::SizeColumn, 110);
+    batchView->setColumnWidth(LinkBatch::CategoryColumn, 140);
+    batchView->horizontalHeader()->setStretchLastSection(true);
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{lblPath, pathInput, btnBrowse, lblQual, qualityCombo})
+        w->hide();
+    pathInput->clear();
+    auto *grid = static_cast<QGridLayout *>(layout());
+    grid->addWidget(batchView, 1, 0, 2, 4);
+    grid->setRowStretch(1, 1);
+    setFixedSize(820, 520);
+    // Enter adds the typed link to the list rather than starting everything.
+    for (QPushButton *b : {btnStart, btnLater, btnBrowse, btnImport}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
+    connect(urlInput, &QLineEdit::returnPressed, this,
+            [this] { addLinks(webLinksInText(urlInput->text())); });
+    btnStart->setText(T(QStringLiteral("Start all")));
+    btnStart->setEnabled(true);
+    btnLater->setEnabled(true);
+    lblFileInfo->setStyleSheet(QString());
+    connect(batch, &LinkBatch::countsChanged, this, &AddUrlDialog::showBatchCounts);
+    connect(batch, &LinkBatch::dataChanged, this, &AddUrlDialog::showBatchCounts);
+}
+
+void AddUrlDialog::showBatchCounts()
+{
+    const int checked = batch->checkedCount();
+    lblFileInfo->setText(
+        T(QStringLiteral("%1 links, %2 chosen")).arg(batch->rowCount()).arg(checked));
+    btnStart->setEnabled(checked > 0);
+    btnLater->setEnabled(checked > 0);
+}
+
+QList<LinkBatch::Row> AddUrlDialog::chosenLinks() const
+{
+    return batch ? batch->checkedRows() : QList<LinkBatch::Row>();
+}
+
+void AddUrlDialog::chooseImportFile()
+{
+    const QString file = QFileDialog::getOpenFileName(
+        this, T(QStringLiteral("Import links…")), QString(),
+        T(QStringLiteral("Text files")) + QStringLiteral(" (*.txt *.lst *.csv);;") +
+            T(QStringLiteral("All files")) + QStringLiteral(" (*)"));
+    if (!file.isEmpty())
+        importLinks(file);
+}
+
+void AddUrlDialog::importLinks(const QString &fileName)
+{
+    // A list of links is small; a large file is not one, and is not read whole.
+    constexpr qint64 kMostBytes = 8 * 1024 * 1024;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    addLinks(webLinksInText(QString::fromUtf8(file.read(kMostBytes))));
+}
+
+void AddUrlDialog::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls() || event->mimeData()->hasText())
+        event->acceptProposedAction();
+}
+
+void AddUrlDialog::dropEvent(QDropEvent *event)
+{
+    QStringList links;
+    for (const QUrl &url : event->mimeData()->urls())
+        links.append(url.toString());
+    links.append(webLinksInText(event->mimeData()->text()));
+    addLinks(webLinksInText(links.join(QLatin1Char('\n'))));
+    event->acceptProposedAction();
+}
+
 void AddUrlDialog::sendProbe(const QUrl &u, const QString &linkName, bool isVid)
 {
     probeUrl = u;
@@ -279,21 +433,7 @@ void AddUrlDialog::onProbeAnswer(const ProbeAnswer &answer)
 {
     const QUrl &u = probeUrl;
     const bool isVid = probeIsVid;
-    ProbeNameInput in;
-    in.defaultName = m_defaultName;
-    in.linkName = probeLinkName;
-    in.isVid = isVid;
-    in.nowMs = QDateTime::currentMSecsSinceEpoch();
-    if (answer.finalUrl != u) {
-        const QString path = answer.finalUrl.path(QUrl::FullyDecoded);
-        in.redirectName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-    }
-    in.hasContentDisposition = !answer.contentDisposition.isNull();
-    in.contentDisposition = QString::fromUtf8(answer.contentDisposition);
-    in.hasContentType = !answer.contentType.isNull();
-    in.contentType = QString::fromUtf8(answer.contentType);
-
-    const QString name = probeFileName(in);
+    const QString name = probedFileName(answer, u, m_defaultName, isVid);
     QString path = getCategoryFolder(name) + QLatin1Char('/') + name;
     // A listing that finished before this answer has already chosen the format; the extension
     // follows it whichever of the two came first.

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "adding/linkbatch.h"
 #include "engine/http/browsersession.h"
 
 #include <QDialog>
+
+class QDragEnterEvent;
+class QDropEvent;
 #include <QProcess>
 #include <QUrl>
 
@@ -12,6 +16,7 @@ class QLineEdit;
 class HttpProbe;
 class HttpSession;
 class QPushButton;
+class QTableView;
 struct LoginRequest;
 struct ProbeAnswer;
 
@@ -19,6 +24,11 @@ struct ProbeAnswer;
 // Every change of the link text probes the link (headers only) for its name and size and, for
 // media-site links, asks the media tool for the available video heights. Only the analysis of
 // the current link text may write the fields: a newer text aborts the older probe and listing.
+//
+// Several links (pasted one per line, dropped, or read from a text file with "Import links…")
+// turn the dialog into a list: one row per link with its probed name, size and category and a
+// check box; "Start all" and "Download Later" then take the checked rows. The link field stays
+// to add more links.
 class AddUrlDialog : public QDialog {
     Q_OBJECT
 
@@ -37,6 +47,21 @@ public:
     // The information line told that the server sends a web page for the link as it now reads.
     bool warnedOfWebPage() const;
 
+    // Whether the dialog lists several links; then chosenLinks() holds what to add, and getUrl()
+    // and getSavePath() are empty.
+    bool isBatch() const { return batch != nullptr; }
+    QList<LinkBatch::Row> chosenLinks() const;
+    // The browser's session for one of the links: the cookie only for the host it came with.
+    BrowserSession sessionFor(const QString &url) const;
+    // Adds links as rows; the dialog becomes a list when there is more than one.
+    void addLinks(const QStringList &links);
+    // Reads the links of a text file (up to a few megabytes), as "Import links…" does.
+    void importLinks(const QString &fileName);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
 private:
     QString getCategoryFolder(const QString &fileName);
     void fetchRealName(const QString &text);
@@ -48,6 +73,11 @@ private:
     void abortProbe();
     void askLogin(const LoginRequest &request);
     void showFileInfo();
+
+    void finish(bool later);
+    void enterBatch();
+    void showBatchCounts();
+    void chooseImportFile();
 
     void startListing(const QUrl &link);
     void onListingFinished(QProcess *process, int exitCode, QProcess::ExitStatus exitStatus);
@@ -64,6 +94,10 @@ private:
     QPushButton *btnStart = nullptr;
     QPushButton *btnLater = nullptr;
     QPushButton *btnBrowse = nullptr;
+    QPushButton *btnImport = nullptr;
+    QLabel *lblPath = nullptr;
+    LinkBatch *batch = nullptr; // made when a second link comes
+    QTableView *batchView = nullptr;
 
     QString m_defaultName;
     qint64 m_extSize = 0;

@@ -1,5 +1,7 @@
 #include "adding/filenames.h"
 
+#include <QFileInfo>
+
 #include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -429,4 +431,17 @@ bool isUnsafeSuffix(const QString &suffix)
         QStringLiteral("scr"), QStringLiteral("pif"), QStringLiteral("js"),  QStringLiteral("ps1"),
         QStringLiteral("jar"), QStringLiteral("reg")};
     return unsafe.contains(suffix.toLower());
+}
+
+QString numberedFreePath(const QString &path, const std::function<bool(const QString &)> &taken)
+{
+    const QFileInfo info(path);
+    const QString dir = info.absolutePath();
+    const QString base = info.completeBaseName();
+    const QString ext = info.suffix();
+    QString candidate = path;
+    for (int counter = 1; taken(candidate); ++counter)
+        candidate = dir + QLatin1Char('/') + base + QStringLiteral(" (") +
+                    QString::number(counter) + QStringLiteral(").") + ext;
+    return candidate;
 }

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 class QUrl;
 
 // File names taken from a link, a redirect, a Content-Disposition header or handed in by the
@@ -62,6 +64,11 @@ QString probeFileName(const ProbeNameInput &in);
 // The path with the extension of its file name replaced by ".mp3" for "audio", ".mp4" for any
 // other format; appended when the file name has none. Dots in folder names are left alone.
 QString withFormatExtension(const QString &path, const QString &format);
+
+// The first of "name (1).ext", "name (2).ext", ... beside `path` that `taken` does not claim;
+// `path` itself when it is free. Each candidate is built from the name as given, so brackets
+// never pile up; the dot before the suffix is written also when the name has none.
+QString numberedFreePath(const QString &path, const std::function<bool(const QString &)> &taken);
 
 // True for the lower-cased suffixes that draw the executable warning.
 bool isUnsafeSuffix(const QString &suffix);

@@ -2,11 +2,13 @@
 
 #include "adding/addurldialog.h"
 #include "adding/categoryfolder.h"
+#include "adding/filenames.h"
 #include "app/browserbridge.h"
 #include "app/linkqueue.h"
 #include "app/loginquestions.h"
 #include "app/preferences.h"
 #include "app/preferencesdialog.h"
+#include "app/queueautomation.h"
 #include "app/sidebar.h"
 #include "app/stylesheets.h"
 #include "app/traynotices.h"
@@ -88,6 +90,17 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
     links = new LinkQueue([this](const LinkOffer &offer) { openAddDialog(offer); }, this);
     startBridge();
+
+    // The schedule runs once the list is in: a start missed while the program was closed resumes
+    // the loaded downloads now.
+    automation = new QueueAutomation(listView, queue, prefs.get(), notices, this);
+    connect(automation, &QueueAutomation::quitRequested, this, &MainWindow::quitProgram);
+    automation->apply(chosen);
+    connect(notices, &TrayNotices::linkChosen, this, [this](const QString &url) {
+        LinkOffer offer;
+        offer.urls = QStringList{url};
+        takeOffer(offer);
+    });
 #if QT_CONFIG(sessionmanager)
     // Logging off ends the program without the tray's quit entry; the list is saved all the same.
     connect(qApp, &QGuiApplication::commitDataRequest, this, &MainWindow::saveTasks);
@@ -160,12 +173,15 @@ void MainWindow::setupTrayIcon()
         bringToFront();
         openPreferences();
     });
-    connect(tray, &WindowTray::quitRequested, this, [this] {
-        forceQuit = true;
-        rememberWindow();
-        saveTasks();
-        QCoreApplication::quit();
-    });
+    connect(tray, &WindowTray::quitRequested, this, &MainWindow::quitProgram);
+}
+
+void MainWindow::quitProgram()
+{
+    forceQuit = true;
+    rememberWindow();
+    saveTasks();
+    QCoreApplication::quit();
 }
 
 void MainWindow::bringToFront()
@@ -227,6 +243,9 @@ void MainWindow::applyDownloadPreferences(const DownloadPreferences &chosen)
     queue->setLimit(chosen.maxRunning);
     limiter->setLimit(chosen.speedLimit);
     notices->setEnabled(chosen.notices);
+    notices->setWatchClipboard(chosen.watchClipboard);
+    if (automation)
+        automation->apply(chosen);
     ProxySettings::setCurrent(chosen.proxy);
 }
 
@@ -255,16 +274,14 @@ bool MainWindow::takeOffer(const LinkOffer &offer)
 void MainWindow::openAddDialog(const LinkOffer &offer)
 {
     const QStringList urls = webLinksAmong(offer.urls);
-    for (int i = 0; i < urls.size(); ++i) {
-        // The name and size describe the first link; its session's cookie is for its host alone.
-        const bool first = i == 0;
-        const bool sameHost = sameCookieHost(QUrl(urls.at(i)), QUrl(urls.first()));
-        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-        raise();
-        activateWindow();
-        runAddDialog(urls.at(i), first ? offer.name : QString(), first ? offer.size : 0,
-                     sameHost ? offer.session : offer.session.withoutCookie());
-    }
+    if (urls.isEmpty())
+        return;
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    raise();
+    activateWindow();
+    // Several links come as one list in one dialog; the name and size describe the first link,
+    // and the session's cookie is for its host alone (the dialog sees to that per link).
+    runAddDialog(urls.join(QLatin1Char('\n')), offer.name, offer.size, offer.session);
 }
 
 // ---- Adding -------------------------------------------------------------------------------------
@@ -278,7 +295,13 @@ void MainWindow::runAddDialog(const QString &url, const QString &name, qint64 si
                               const BrowserSession &session)
 {
     AddUrlDialog dialog(url, name, size, this, session);
-    if (dialog.exec() != QDialog::Accepted || dialog.getUrl().isEmpty())
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (dialog.isBatch()) {
+        addDownloads(dialog);
+        return;
+    }
+    if (dialog.getUrl().isEmpty())
         return;
     addDownload(dialog.getUrl(), dialog.getSavePath(), dialog.getQuality(), dialog.isQueued(),
                 dialog.getSession(), dialog.warnedOfWebPage());
@@ -290,40 +313,66 @@ void MainWindow::addDownload(const QString &url, const QString &savePath, const 
     QString finalPath = savePath;
     if (!handleDuplicateFile(finalPath))
         return;
-    auto *task = new DownloadTask(QUrl(url), finalPath, quality, taskOwner);
-    task->browserSession = session;
+    DownloadTask *task = createTask(url, finalPath, quality, session);
     task->webPageAccepted = pageAccepted;
-    // Reserves the name at once, as the list makes placeholders only for rows in view.
-    makePlaceholderFile(finalPath);
-    listTask(task);
     if (!queued)
         task->start();
     listView->showDetails(task);
     saveTasks();
 }
 
+DownloadTask *MainWindow::createTask(const QString &url, const QString &path,
+                                     const QString &quality, const BrowserSession &session)
+{
+    auto *task = new DownloadTask(QUrl(url), path, quality, taskOwner);
+    task->browserSession = session;
+    // Reserves the name at once, as the list makes placeholders only for rows in view.
+    makePlaceholderFile(path);
+    listTask(task);
+    return task;
+}
+
+// The checked rows of a list of links, without a details dialog for each. Names already taken
+// are asked about once for the whole list; started ones wait for the queue's slots.
+void MainWindow::addDownloads(const AddUrlDialog &dialog)
+{
+    const QList<LinkBatch::Row> rows = dialog.chosenLinks();
+    const auto taken = nameTaken();
+    const bool anyTaken =
+        std::any_of(rows.cbegin(), rows.cend(),
+                    [&taken](const LinkBatch::Row &row) { return taken(row.path); });
+    const QStringList paths = batchTargets(rows, taken, !anyTaken || askDownloadAsNewFile(this));
+    for (int i = 0; i < rows.size(); ++i) {
+        if (paths.at(i).isEmpty())
+            continue;
+        DownloadTask *task = createTask(rows.at(i).url, paths.at(i), QStringLiteral("best"),
+                                        dialog.sessionFor(rows.at(i).url));
+        if (!dialog.isQueued())
+            task->start();
+    }
+    saveTasks();
+}
+
 // A name is taken when a file is there or a listed download goes to it: the list leaves the
 // placeholder of a download out of view to when it comes into view.
-bool MainWindow::handleDuplicateFile(QString &path)
+std::function<bool(const QString &)> MainWindow::nameTaken() const
 {
     QSet<QString> listed;
     for (const DownloadTask *task : listView->tasks())
         listed.insert(task->savePath());
-    const auto taken = [&listed](const QString &p) {
+    return [listed](const QString &p) {
         return listed.contains(p) || QFile::exists(p);
     };
+}
+
+bool MainWindow::handleDuplicateFile(QString &path)
+{
+    const auto taken = nameTaken();
     if (!taken(path))
         return true;
     if (!askDownloadAsNewFile(this))
         return false;
-
-    const QFileInfo info(path);
-    const QString dir = info.absolutePath();
-    const QString base = info.completeBaseName();
-    const QString ext = info.suffix();
-    for (int counter = 1; taken(path); ++counter)
-        path = dir + QLatin1Char('/') + base + QStringLiteral(" (") + QString::number(counter) +
-               QStringLiteral(").") + ext;
+    path = numberedFreePath(path, taken);
     return true;
 }
 

@@ -1,22 +1,24 @@
 #pragma once
 
 #include "app/linkoffer.h"
+#include "app/preferences.h"
 #include "app/taskstore.h"
 
 #include <QList>
 #include <QMainWindow>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class AddUrlDialog;
+class QueueAutomation;
 class BandwidthLimiter;
 class BrowserBridge;
 class DownloadQueue;
 class DownloadTask;
 class LinkQueue;
 class LoginQuestions;
-struct DownloadPreferences;
 class Preferences;
 class QCloseEvent;
 class QPushButton;
@@ -83,12 +85,17 @@ private:
     void addDownload(const QString &url, const QString &savePath, const QString &quality,
                      bool queued, const BrowserSession &session = BrowserSession(),
                      bool pageAccepted = false);
+    DownloadTask *createTask(const QString &url, const QString &path, const QString &quality,
+                             const BrowserSession &session);
+    void addDownloads(const AddUrlDialog &dialog);
+    std::function<bool(const QString &)> nameTaken() const;
     void listTask(DownloadTask *task, bool restored = false);
     void removeTask(DownloadTask *task);
     void scheduleToolbarUpdate();
     void applyDownloadPreferences(const DownloadPreferences &chosen);
     void startBridge();
     void rememberWindow();
+    void quitProgram();
 
     // Every download, newest on top; it holds the tasks in the order they were added.
     TaskList *listView = nullptr;
@@ -123,4 +130,6 @@ private:
     // The toolbar is recomputed once per event-loop pass, however many selection changes came.
     QTimer *toolbarTimer = nullptr;
     int toolbarShowsPause = -1;
+    // The schedule and the action once the queue is done.
+    QueueAutomation *automation = nullptr;
 };

@@ -20,6 +20,17 @@ const QString kProxyHost = QStringLiteral("proxy/host");
 const QString kProxyPort = QStringLiteral("proxy/port");
 const QString kProxyUser = QStringLiteral("proxy/user");
 const QString kAcceptRemote = QStringLiteral("bridge/acceptRemote");
+const QString kWatchClipboard = QStringLiteral("clipboard/watch");
+const QString kStart = QStringLiteral("schedule/start");
+const QString kStop = QStringLiteral("schedule/stop");
+const QString kStartOn = QStringLiteral("schedule/startOn");
+const QString kStopOn = QStringLiteral("schedule/stopOn");
+const QString kDays = QStringLiteral("schedule/days");
+const QString kChecked = QStringLiteral("schedule/checked");
+const QString kAfterQueue = QStringLiteral("afterQueue/action");
+const QString kAfterCommand = QStringLiteral("afterQueue/command");
+const QString kTimeFormat = QStringLiteral("HH:mm");
+const char *const kAfterNames[] = {"nothing", "quit", "command"};
 
 } // namespace
 
@@ -84,7 +95,54 @@ DownloadPreferences Preferences::downloads() const
     if (notices == QLatin1String("false"))
         prefs.notices = false;
     prefs.proxy = proxy();
+    prefs.watchClipboard = settings.value(kWatchClipboard).toString() == QLatin1String("true");
+    prefs.schedule = schedule();
+    const QString after = settings.value(kAfterQueue).toString();
+    for (int i = 0; i < 3; ++i)
+        if (after == QLatin1String(kAfterNames[i]))
+            prefs.afterQueue = AfterQueue(i);
+    prefs.afterCommand = settings.value(kAfterCommand).toString();
+    // A command to run needs a command: without one the queue's end does nothing.
+    if (prefs.afterQueue == AfterQueue::Command && prefs.afterCommand.trimmed().isEmpty())
+        prefs.afterQueue = AfterQueue::Nothing;
     return prefs;
+}
+
+// A time is "HH:mm", kept while it is off for the next time; on needs a time that reads well.
+// The days default to all of them.
+Schedule Preferences::schedule() const
+{
+    Schedule schedule;
+    schedule.start = QTime::fromString(settings.value(kStart).toString(), kTimeFormat);
+    schedule.startOn =
+        schedule.start.isValid() && settings.value(kStartOn).toString() == QLatin1String("true");
+    schedule.stop = QTime::fromString(settings.value(kStop).toString(), kTimeFormat);
+    schedule.stopOn =
+        schedule.stop.isValid() && settings.value(kStopOn).toString() == QLatin1String("true");
+    bool ok = false;
+    const int days = settings.value(kDays).toString().toInt(&ok);
+    if (ok && days > 0 && days <= Schedule::kEveryDay)
+        schedule.days = days;
+    return schedule;
+}
+
+void Preferences::setSchedule(const Schedule &schedule)
+{
+    settings.setValue(kStart, schedule.start.toString(kTimeFormat));
+    settings.setValue(kStartOn, schedule.startOn);
+    settings.setValue(kStop, schedule.stop.toString(kTimeFormat));
+    settings.setValue(kStopOn, schedule.stopOn);
+    settings.setValue(kDays, QString::number(schedule.days & Schedule::kEveryDay));
+}
+
+QDateTime Preferences::scheduleChecked() const
+{
+    return QDateTime::fromString(settings.value(kChecked).toString(), Qt::ISODate);
+}
+
+void Preferences::setScheduleChecked(const QDateTime &moment)
+{
+    write(kChecked, moment.toString(Qt::ISODate));
 }
 
 // A proxy given by hand needs its host and port; without them the system's settings hold. What
@@ -132,6 +190,10 @@ void Preferences::setDownloads(const DownloadPreferences &prefs)
     settings.setValue(kAtOnce, QString::number(prefs.maxRunning));
     settings.setValue(kSpeedLimit, rateText(qMax<qint64>(0, prefs.speedLimit)));
     setProxy(prefs.proxy);
+    settings.setValue(kWatchClipboard, prefs.watchClipboard);
+    setSchedule(prefs.schedule);
+    settings.setValue(kAfterQueue, QLatin1String(kAfterNames[int(prefs.afterQueue)]));
+    settings.setValue(kAfterCommand, prefs.afterCommand);
     write(kNotices, prefs.notices);
 }
 

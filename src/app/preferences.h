@@ -1,10 +1,15 @@
 #pragma once
 
+#include "app/schedule.h"
 #include "engine/http/proxysettings.h"
 
 #include <QByteArray>
 #include <QSettings>
 #include <QString>
+
+// What happens once the last download of the queue has ended: nothing, the program quits, or a
+// command the user typed runs in the finished files' folder.
+enum class AfterQueue { Nothing, Quit, Command };
 
 // The choices of the preferences dialog.
 struct DownloadPreferences {
@@ -15,12 +20,18 @@ struct DownloadPreferences {
     // The proxy of every download; its password is not kept in the preferences file but in the
     // private sessions file (SessionStore).
     ProxySettings proxy;
+    bool watchClipboard = false; // offer a copied link to a file in a tray notice
+    Schedule schedule;
+    AfterQueue afterQueue = AfterQueue::Nothing;
+    QString afterCommand; // program and arguments, for AfterQueue::Command
 
     static constexpr int kMaxRunning = 10;
     bool operator==(const DownloadPreferences &o) const
     {
         return folder == o.folder && maxRunning == o.maxRunning && speedLimit == o.speedLimit &&
-               notices == o.notices && proxy == o.proxy;
+               notices == o.notices && proxy == o.proxy && watchClipboard == o.watchClipboard &&
+               schedule == o.schedule && afterQueue == o.afterQueue &&
+               afterCommand == o.afterCommand;
     }
 };
 
@@ -50,11 +61,16 @@ public:
     // file says exactly "true".
     bool acceptRemoteLinks() const;
     void setAcceptRemoteLinks(bool accept);
+    // Up to when the schedule's starts and stops have been dealt with; invalid when never.
+    QDateTime scheduleChecked() const;
+    void setScheduleChecked(const QDateTime &moment);
 
 private:
     void write(const QString &key, const QVariant &value);
     ProxySettings proxy() const;
     void setProxy(const ProxySettings &proxy);
+    Schedule schedule() const;
+    void setSchedule(const Schedule &schedule);
 
     mutable QSettings settings;
 };

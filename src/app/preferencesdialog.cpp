@@ -1,6 +1,7 @@
 #include "app/preferencesdialog.h"
 
 #include "app/proxybox.h"
+#include "app/schedulebox.h"
 #include "language/translation.h"
 #include "views/widgetstyles.h"
 
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 namespace {
@@ -50,7 +52,19 @@ PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget
     auto *mainLayout = new QVBoxLayout(this);
     mainLayout->setContentsMargins(15, 15, 15, 15);
 
-    auto *form = new QFrame(this);
+    // Three pages keep the dialog within a small screen: what and where, how to reach the
+    // network, and when the queue runs.
+    auto *tabs = new QTabWidget(this);
+    tabs->setObjectName(QStringLiteral("prefsTabs"));
+    auto *general = new QWidget(tabs);
+    auto *generalLayout = new QVBoxLayout(general);
+    auto *connection = new QWidget(tabs);
+    auto *connectionLayout = new QVBoxLayout(connection);
+    tabs->addTab(general, T(QStringLiteral("General")));
+    tabs->addTab(connection, T(QStringLiteral("Connection")));
+    mainLayout->addWidget(tabs);
+
+    auto *form = new QFrame(general);
     form->setObjectName(QStringLiteral("InfoFrame"));
     auto *grid = new QGridLayout(form);
     grid->setContentsMargins(15, 15, 15, 15);
@@ -105,10 +119,19 @@ PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget
     noticesCheck->setObjectName(QStringLiteral("noticesCheck"));
     noticesCheck->setChecked(current.notices);
     grid->addWidget(noticesCheck, 4, 1, 1, 4);
+    clipboardCheck =
+        new QCheckBox(T(QStringLiteral("Offer links to files copied to the clipboard")), form);
+    clipboardCheck->setObjectName(QStringLiteral("clipboardCheck"));
+    clipboardCheck->setChecked(current.watchClipboard);
+    grid->addWidget(clipboardCheck, 5, 1, 1, 4);
     grid->setColumnStretch(2, 1);
-    mainLayout->addWidget(form);
-    addNetworkBlock(mainLayout);
-    addProxyBlock(mainLayout, current.proxy);
+    generalLayout->addWidget(form);
+    generalLayout->addStretch();
+    addNetworkBlock(connectionLayout);
+    addProxyBlock(connectionLayout, current.proxy);
+    connectionLayout->addStretch();
+    scheduleBox = new ScheduleBox(current, tabs);
+    tabs->addTab(scheduleBox, T(QStringLiteral("Schedule")));
 
     errorLbl = new QLabel(form);
     errorLbl->setObjectName(QStringLiteral("errorLbl"));
@@ -169,6 +192,8 @@ void PreferencesDialog::save()
         error = T(QStringLiteral("Enter the speed limit as a whole number."));
     else
         error = proxyBox->problem();
+    if (error.isEmpty())
+        error = scheduleBox->problem();
     errorLbl->setText(error);
     errorLbl->setVisible(!error.isEmpty());
     if (error.isEmpty())
@@ -188,13 +213,15 @@ DownloadPreferences PreferencesDialog::values() const
         prefs.speedLimit = limitEdit->text().toLongLong() * limitUnit->currentData().toLongLong();
     prefs.notices = noticesCheck->isChecked();
     prefs.proxy = proxyBox->values();
+    prefs.watchClipboard = clipboardCheck->isChecked();
+    scheduleBox->fill(prefs);
     return prefs;
 }
 
 // Links from other devices: off by default, and the dialog says what turning it on allows.
 void PreferencesDialog::addNetworkBlock(QBoxLayout *layout)
 {
-    auto *block = new QFrame(this);
+    auto *block = new QFrame(layout->parentWidget());
     block->setObjectName(QStringLiteral("InfoFrame"));
     auto *column = new QVBoxLayout(block);
     column->setContentsMargins(15, 15, 15, 15);

@@ -11,10 +11,12 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class ProxyBox;
+class ScheduleBox;
 
 // The preferences the user sets by hand: the download folder, how many downloads run at once,
-// a speed limit for all of them together, whether a tray notice tells of a download's end, and
-// the proxy.
+// a speed limit for all of them together, whether a tray notice tells of a download's end, the
+// clipboard watch (General); links from other devices and the proxy (Connection); when the queue
+// starts and stops and what follows its end (Schedule).
 // Language and theme have their own toolbar buttons and are remembered from there.
 class PreferencesDialog : public QDialog {
     Q_OBJECT
@@ -41,6 +43,8 @@ private:
     QLineEdit *limitEdit;
     QComboBox *limitUnit;
     QCheckBox *noticesCheck;
+    QCheckBox *clipboardCheck;
+    ScheduleBox *scheduleBox = nullptr;
     ProxyBox *proxyBox = nullptr;
     QCheckBox *remoteCheck = nullptr;
     QLabel *errorLbl;

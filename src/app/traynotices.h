@@ -21,6 +21,12 @@ public:
 
     // A run of `task` stopped (DownloadQueue::ended): one notice when it completed or failed.
     void runEnded(DownloadTask *task);
+    // The clipboard watch: a copied link to a file (its name has the extension of a known
+    // category) is offered in a notice, once however often it is copied; a click on the notice
+    // chooses it. Offered whether or not notices of ends are on: the watch has its own switch.
+    void setWatchClipboard(bool watch) { m_watchClipboard = watch; }
+    // A warning of the program's own, such as a command that could not be run.
+    void showWarning(const QString &message);
     // Shown on the first hide of the process only.
     void showBackgroundNotice();
     static bool backgroundNoticePending;
@@ -30,12 +36,18 @@ signals:
     void shown(DownloadTask *task, const QString &title, const QString &message);
     // The user clicked the notice about `task`.
     void detailsRequested(DownloadTask *task);
+    // The user clicked the notice offering `url`.
+    void linkChosen(const QString &url);
 
 private:
     bool windowAway() const;
+    void onClipboardChanged();
 
     QSystemTrayIcon *tray;
     QWidget *window;
     bool m_enabled = true;
     QPointer<DownloadTask> lastTask; // what the notice on screen is about, if any
+    QString offeredLink;             // or the link it offers
+    bool m_watchClipboard = false;
+    QString lastCopied; // offered once, however often it is copied again
 };

@@ -5,6 +5,7 @@
 #include "language/translation.h"
 #include "logindriver.h"
 #include "testcertificates.h"
+#include "testfiles.h"
 #include "testhttpserver.h"
 #include "views/widgetstyles.h"
 
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -318,6 +320,46 @@ private slots:
         }
         QTest::qWait(2000);
         QVERIFY(!QFile::exists(tool.path() + "/late-answer"));
+    }
+
+    // 500 pasted links become 500 rows, probed a few at a time (counted at the server), each
+    // with the name, size and category of its answer; links already listed, or not web links,
+    // add no row; a text file adds its links; an unchecked row is left out.
+    void manyLinks()
+    {
+        TestHttpServer::Route r;
+        r.body = "0123456789";
+        r.answerDelayMs = 5;
+        server.setRoute("/many.zip", r);
+        serve("/extra.pdf", "pdf");
+        QStringList links;
+        for (int i = 0; i < 500; ++i)
+            links << server.url("/many.zip?n=" + QByteArray::number(i)).toString();
+        Dialog d(links.join('\n') + "\nnot-a-link\n" + links.first(), {}, 0, nullptr);
+        auto *view = d.findChild<QTableView *>("batchView");
+        QVERIFY(view && d.isBatch() && d.path->isHidden() && d.url->text().isEmpty());
+        QAbstractItemModel *rows = view->model();
+        QCOMPARE(rows->rowCount(), 500);
+        QTRY_COMPARE_WITH_TIMEOUT(rows->index(499, LinkBatch::SizeColumn).data().toString(),
+                                  QString("0.00 MB"), 30000);
+        QVERIFY(server.maxPendingAnswers >= 2 && server.maxPendingAnswers <= LinkBatch::maxProbes);
+        QCOMPARE(server.requestsFor("/many.zip").size(), 500);
+        const LinkBatch::Row row = d.chosenLinks().at(7);
+        QCOMPARE(row.size, 10);
+        QCOMPARE(row.path, categoryFolder("many.zip") + "/many.zip");
+        QCOMPARE(rows->index(7, LinkBatch::CategoryColumn).data().toString(), "Compressed");
+
+        QTemporaryDir dir;
+        const QString list = dir.filePath("links.txt");
+        QVERIFY(writeFile(list, "# saved links\n" + links.at(3).toUtf8() + "\r\n  " +
+                                    server.url("/extra.pdf").toEncoded() + "  ftp://x/y\n"));
+        d.importLinks(list);
+        QCOMPARE(rows->rowCount(), 501);
+        QTRY_COMPARE(d.chosenLinks().last().path, categoryFolder("e.pdf") + "/extra.pdf");
+        QVERIFY(rows->setData(rows->index(0, 0), Qt::Unchecked, Qt::CheckStateRole));
+        QCOMPARE(d.chosenLinks().size(), 500);
+        QCOMPARE(d.info->text(), QString("501 links, 500 chosen"));
+        QCOMPARE(d.start->text(), QString("Start all"));
     }
 };
 

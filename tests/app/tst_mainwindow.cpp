@@ -1,6 +1,8 @@
 #include "adding/addurldialog.h"
 #include "adding/categoryfolder.h"
+#include "app/afterqueuenotice.h"
 #include "app/mainwindow.h"
+#include "app/preferences.h"
 #include "app/preferencesdialog.h"
 #include "app/sessionstore.h"
 #include "app/sidebar.h"
@@ -26,6 +28,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -39,6 +42,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -71,6 +75,9 @@ private slots:
     void choicesListAndQueueSurviveRestart();
     void noticeOncePerEndWhileAway();
     void runningDownloadsAskForTheirLogin();
+    void manyLinksStartUnderTheLimit();
+    void missedStartAndTheQueuesEnd_data();
+    void missedStartAndTheQueuesEnd();
 
 public:
     // The window of killedWindowResumesFromTheCheckpoint(), in a child process of the test.
@@ -96,6 +103,8 @@ private:
     }
     QJsonArray savedList() const { return QJsonDocument::fromJson(readFile(listPath())).array(); }
     QString listPath() const { return dataDir + QStringLiteral("/tasks.json"); }
+    // The preferences the next window starts with.
+    Preferences settings() const { return Preferences(dataDir + QStringLiteral("/settings.ini")); }
 
     QString dataDir;
     std::unique_ptr<QTemporaryDir> downloads;
@@ -559,7 +568,8 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
 }
 
 // A download that ends while the window is away tells so from the tray, once, in the current
-// language; the user in front of the window gets no notice. A click opens its details.
+// language; the user in front of the window gets no notice. A click opens its details. A copied
+// link to a file is offered the same way.
 void TestMainWindow::noticeOncePerEndWhileAway()
 {
     g_lang = QStringLiteral("en");
@@ -599,10 +609,29 @@ void TestMainWindow::noticeOncePerEndWhileAway()
     emit w.tray->trayIcon()->messageClicked();
     QVERIFY(details->isVisible() && details->windowTitle().startsWith("gone.bin"));
 
-    w.applyDownloadPreferences(DownloadPreferences{{}, 0, 0, false, {}});
+    DownloadPreferences quiet;
+    quiet.notices = false;
+    w.applyDownloadPreferences(quiet);
     failed->resume();
     QTRY_COMPARE(failed->status, 3);
     QCOMPARE(seen.size(), 2);
+
+    // The clipboard watch offers a copied link to a file; only a click on the notice opens the
+    // add dialog with it.
+    DownloadPreferences watching;
+    watching.watchClipboard = true;
+    w.applyDownloadPreferences(watching);
+    const QString copied = server.url("/ok.bin").toString();
+    QGuiApplication::clipboard()->setText(copied);
+    QTest::qWait(50);
+    QVERIFY(!QApplication::activeModalWidget());
+    QString offered;
+    answerNextDialog<AddUrlDialog>([&offered](AddUrlDialog *dialog) {
+        offered = dialog->getUrl();
+        dialog->reject();
+    });
+    emit w.tray->trayIcon()->messageClicked();
+    QTRY_COMPARE(offered, copied);
 }
 
 // Two downloads stop at one server that wants a login: one question for both, asked again with
@@ -653,3 +682,106 @@ int main(int argc, char **argv)
     return QTest::qExec(&test, argc, argv);
 }
 #include "tst_mainwindow.moc"
+
+// Six links in one dialog, with the queue at two downloads: a name already on disk is asked about
+// once ("No" leaves its row out), two rows with one name are numbered apart, and "Start all" runs
+// the rest never more than two at a time, each byte-exact.
+void TestMainWindow::manyLinksStartUnderTheLimit()
+{
+    g_lang = QStringLiteral("en");
+    TestHttpServer server;
+    QVERIFY(server.start());
+    const QByteArray paths[] = {"/1/same.bin", "/2/same.bin", "/a.bin",
+                                "/b.bin",      "/c.bin",      "/taken.bin"};
+    QStringList links;
+    for (const QByteArray &path : paths) {
+        TestHttpServer::Route r;
+        r.body = TestHttpServer::randomBody(96 * 1024, quint32(links.size() + 20));
+        r.trickleBytes = 8192;
+        server.setRoute(path, r);
+        links << server.url(path).toString();
+    }
+    const QString folder = categoryFolder("x.bin");
+    QVERIFY(QDir().mkpath(folder) && writeFile(folder + "/taken.bin", "mine"));
+    DownloadPreferences limited;
+    limited.maxRunning = 2;
+    settings().setDownloads(limited);
+
+    MainWindow w;
+    int mostRunning = 0;
+    connect(w.queue, &DownloadQueue::changed, this,
+            [&] { mostRunning = qMax(mostRunning, w.queue->runningCount()); });
+    answerNextDialog<AddUrlDialog>([](AddUrlDialog *dialog) {
+        const auto allProbed = [dialog] {
+            const QList<LinkBatch::Row> rows = dialog->chosenLinks();
+            return rows.size() == 6 &&
+                   std::all_of(rows.cbegin(), rows.cend(),
+                               [](const LinkBatch::Row &r) { return r.probed; });
+        };
+        if (!QTest::qWaitFor(allProbed, 20000)) {
+            dialog->reject(); // the test fails below rather than hang here
+            return;
+        }
+        answerNextMessageBox(QStringLiteral("No"));
+        dialog->findChild<QPushButton *>("btnStart")->click();
+    });
+    w.openAddDialog(LinkOffer{links, {}, 0, {}});
+
+    QCOMPARE(tasks(w).size(), 5);
+    QCOMPARE(readFile(folder + "/taken.bin"), QByteArray("mine"));
+    QCOMPARE(tasks(w).at(1)->savePath(), folder + "/same (1).bin");
+    for (int i = 0; i < 5; ++i) {
+        DownloadTask *task = tasks(w).at(i);
+        QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 20000);
+        QVERIFY(readFile(task->savePath()) == server.route(paths[i]).body);
+    }
+    QVERIFY(mostRunning == 2);
+}
+
+void TestMainWindow::missedStartAndTheQueuesEnd_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("command runs after the notice") << false;
+    QTest::newRow("notice cancelled") << true;
+}
+
+// A start time that passed while the program was closed resumes the saved download at launch,
+// and only once; when it is done the user's command runs in its folder after the notice, unless
+// the notice is cancelled.
+void TestMainWindow::missedStartAndTheQueuesEnd()
+{
+    QFETCH(bool, cancel);
+    TestHttpServer server;
+    QVERIFY(server.start());
+    server.setRoute("/later.bin", {});
+    server.route("/later.bin").body = TestHttpServer::randomBody(128 * 1024, 4);
+    const QString path = downloads->filePath("later.bin");
+    {
+        MainWindow w;
+        w.addDownload(server.url("/later.bin").toString(), path, {}, true);
+    }
+    const QDateTime launch = QDateTime::currentDateTime();
+    DownloadPreferences chosen;
+    chosen.schedule = {true, launch.time().addSecs(-3600), false, {}, Schedule::kEveryDay};
+    chosen.afterQueue = AfterQueue::Command;
+    chosen.afterCommand = QStringLiteral("sh -c \"pwd -P > after.txt\"");
+    settings().setDownloads(chosen);
+    settings().setScheduleChecked(launch.addSecs(-7200));
+    AfterQueueNotice::delayMs = 300;
+
+    MainWindow w;
+    DownloadTask *task = tasks(w).first();
+    QVERIFY(task->isActive());
+    QVERIFY(settings().scheduleChecked() >= launch.addSecs(-1));
+    QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 20000);
+    QVERIFY(readFile(path) == server.route("/later.bin").body);
+    QTRY_VERIFY(w.findChild<AfterQueueNotice *>());
+    if (cancel)
+        w.findChild<AfterQueueNotice *>()->findChild<QPushButton *>("btnCancel")->click();
+    QTest::qWait(3 * AfterQueueNotice::delayMs);
+    const QString ran = downloads->filePath("after.txt");
+    if (cancel)
+        QVERIFY(!QFile::exists(ran));
+    else
+        QTRY_COMPARE(readFile(ran).trimmed(), QDir(downloads->path()).canonicalPath().toUtf8());
+}

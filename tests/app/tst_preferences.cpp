@@ -50,7 +50,15 @@ private slots:
         proxy.mode = ProxySettings::Mode::None;
         proxy.host = QStringLiteral("kept.test"); // for a later manual choice
         proxy.port = 3128;
-        DownloadPreferences chosen{dir.path(), 3, 512 * 1024, false, proxy};
+        DownloadPreferences chosen{dir.path(),
+                                   3,
+                                   512 * 1024,
+                                   false,
+                                   proxy,
+                                   true,
+                                   {false, QTime(23, 30), true, QTime(7, 5), 0x15},
+                                   AfterQueue::Command,
+                                   QStringLiteral("shutdown /s")};
         {
             Preferences prefs(path);
             const DownloadPreferences d = prefs.downloads();
@@ -81,6 +89,44 @@ private slots:
         // Written in the spelling of the rate option, which a person can read and edit.
         QVERIFY(readFile(path).contains("speedLimit=512K"));
         QVERIFY(!readFile(path).contains("s3cret"));
+    }
+
+    // What the schedule asks for at launch or at a tick: the latest start or stop since it was
+    // last looked at, and when to look next. 2026-12-07 is a Monday.
+    void scheduleMoments()
+    {
+        const auto at = [](int day, int hour, int minute = 0) {
+            return QDateTime(QDate(2026, 12, 6).addDays(day), QTime(hour, minute));
+        };
+        const Schedule nineToFive{true, QTime(9, 0), true, QTime(17, 0), Schedule::kEveryDay};
+        const Schedule tuesdayStart{true, QTime(9, 0), false, QTime(), 1 << 1};
+        const Schedule noDay{true, QTime(9, 0), false, QTime(), 0};
+        const Schedule stopOnly{false, QTime(), true, QTime(1, 30), Schedule::kEveryDay};
+        const struct {
+            const char *name;
+            Schedule schedule;
+            QDateTime since, now;
+            ScheduleEvent due;
+            QDateTime next;
+        } rows[] = {
+            {"start reached", nineToFive, at(1, 8), at(1, 9), ScheduleEvent::Start, at(1, 17)},
+            {"start dealt with", nineToFive, at(1, 9), at(1, 10), ScheduleEvent::None, at(1, 17)},
+            {"missed overnight", nineToFive, at(0, 18), at(1, 10), ScheduleEvent::Start, at(1, 17)},
+            {"missed, then stopped", nineToFive, at(0, 18), at(1, 18), ScheduleEvent::Stop,
+             at(2, 9)},
+            {"closed a week: the last stop wins", nineToFive, at(-6, 10), at(1, 8, 59),
+             ScheduleEvent::Stop, at(1, 9)},
+            {"other day", tuesdayStart, at(1, 8), at(1, 10), ScheduleEvent::None, at(2, 9)},
+            {"tuesday reached", tuesdayStart, at(1, 8), at(2, 9, 1), ScheduleEvent::Start,
+             at(9, 9)},
+            {"never looked at", nineToFive, QDateTime(), at(1, 10), ScheduleEvent::None, at(1, 17)},
+            {"no day chosen", noDay, at(1, 8), at(1, 10), ScheduleEvent::None, QDateTime()},
+            {"stop only", stopOnly, at(1, 1), at(1, 2), ScheduleEvent::Stop, at(2, 1, 30)},
+        };
+        for (const auto &row : rows) {
+            QCOMPARE(int(dueScheduleEvent(row.schedule, row.since, row.now)), int(row.due));
+            QCOMPARE(nextScheduleMoment(row.schedule, row.now), row.next);
+        }
     }
 };
 

@@ -19,6 +19,7 @@ struct TestHttpServer::Connection {
     bool stallAfter = false; // send nothing more once `out` is sent
     int trickleBytes = 0;
     int id = 0;
+    bool delayed = false; // the request waits for Route::answerDelayMs
 };
 
 namespace {
@@ -202,7 +203,8 @@ void TestHttpServer::incomingConnection(qintptr handle)
             c->trickle->stop();
         c->socket->deleteLater();
     });
-    connect(c->socket, &QObject::destroyed, this, [c] {
+    connect(c->socket, &QObject::destroyed, this, [this, c] {
+        pendingAnswers -= c->delayed;
         delete c->trickle;
         delete c;
     });
@@ -230,6 +232,21 @@ void TestHttpServer::onReadyRead(Connection *c)
                                  lines[i].mid(colon + 1).trimmed());
         }
         requests.append(r);
+        const Route *route = routes.contains(r.path.split('?').value(0))
+                                 ? &routes[r.path.split('?').value(0)]
+                                 : nullptr;
+        if (route && route->answerDelayMs > 0) {
+            // Held unanswered for a while: requests in flight at once can be counted.
+            c->busy = c->delayed = true;
+            maxPendingAnswers = qMax(maxPendingAnswers, ++pendingAnswers);
+            QTimer::singleShot(route->answerDelayMs, c->socket, [this, c, r] {
+                c->busy = c->delayed = false;
+                --pendingAnswers;
+                handleRequest(c, r);
+                onReadyRead(c);
+            });
+            return;
+        }
         handleRequest(c, r);
     }
 }

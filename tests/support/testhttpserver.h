@@ -47,6 +47,7 @@ public:
         qint64 shiftRangeStart = 0; // answer a range with a Content-Range shifted by this
         int trickleBytes = 0;       // send this many bytes per tick...
         int trickleIntervalMs = 20; // ...every this many milliseconds
+        int answerDelayMs = 0;      // hold each request this long before answering it
         qint64 trickleOnlyAt = -1;  // trickle only answers that start at this file offset
         QList<QPair<QByteArray, QByteArray>> headers; // extra headers on every answer
         // A file behind a login: a request whose Cookie lacks needCookie, or whose Referer does
@@ -90,6 +91,9 @@ public:
     int openConnections = 0;
     int maxOpenConnections = 0;
     qint64 bytesServed = 0; // body bytes handed to the sockets, on every path
+    // Requests held by Route::answerDelayMs now, and the most held at once.
+    int pendingAnswers = 0;
+    int maxPendingAnswers = 0;
 
     // The page a protected route answers without the session.
     static QByteArray loginPageBody();
