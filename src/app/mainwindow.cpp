@@ -16,6 +16,7 @@
 #include "engine/downloadtask.h"
 #include "engine/http/hostlogins.h"
 #include "engine/http/proxysettings.h"
+#include "engine/http/retryschedule.h"
 #include "engine/http/trustedcertificates.h"
 #include "language/translation.h"
 #include "views/appicon.h"
@@ -228,6 +229,7 @@ void MainWindow::applyDownloadPreferences(const DownloadPreferences &chosen)
     limiter->setLimit(chosen.speedLimit);
     notices->setEnabled(chosen.notices);
     ProxySettings::setCurrent(chosen.proxy);
+    setGiveUpAfterMs(qint64(chosen.giveUpMinutes) * 60 * 1000);
 }
 
 // ---- Links handed over

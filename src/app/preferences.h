@@ -15,12 +15,16 @@ struct DownloadPreferences {
     // The proxy of every download; its password is not kept in the preferences file but in the
     // private sessions file (SessionStore).
     ProxySettings proxy;
+    // How long a download waits out an outage of its server or network before it ends in error;
+    // 0 waits for ever.
+    int giveUpMinutes = 10;
 
     static constexpr int kMaxRunning = 10;
+    static constexpr int kMaxGiveUpMinutes = 24 * 60;
     bool operator==(const DownloadPreferences &o) const
     {
         return folder == o.folder && maxRunning == o.maxRunning && speedLimit == o.speedLimit &&
-               notices == o.notices && proxy == o.proxy;
+               notices == o.notices && proxy == o.proxy && giveUpMinutes == o.giveUpMinutes;
     }
 };
 

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
@@ -109,6 +110,7 @@ PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget
     mainLayout->addWidget(form);
     addNetworkBlock(mainLayout);
     addProxyBlock(mainLayout, current.proxy);
+    addOutageBlock(mainLayout, current.giveUpMinutes);
 
     errorLbl = new QLabel(form);
     errorLbl->setObjectName(QStringLiteral("errorLbl"));
@@ -141,6 +143,27 @@ void PreferencesDialog::addProxyBlock(QBoxLayout *layout, const ProxySettings &c
 {
     proxyBox = new ProxyBox(current, this);
     layout->addWidget(proxyBox);
+}
+
+// A server or network that is away is waited out; this is how long before the download ends in
+// error (and waits for Retry).
+void PreferencesDialog::addOutageBlock(QBoxLayout *layout, int giveUpMinutes)
+{
+    auto *block = new QFrame(this);
+    block->setObjectName(QStringLiteral("InfoFrame"));
+    auto *row = new QHBoxLayout(block);
+    row->setContentsMargins(15, 10, 15, 10);
+    giveUpSpin = new QSpinBox(block);
+    giveUpSpin->setObjectName(QStringLiteral("giveUpSpin"));
+    giveUpSpin->setRange(0, DownloadPreferences::kMaxGiveUpMinutes);
+    giveUpSpin->setValue(giveUpMinutes);
+    giveUpSpin->setSpecialValueText(T(QStringLiteral("Never")));
+    row->addWidget(new QLabel(T(QStringLiteral("When the server is unreachable, give up after:")),
+                              block));
+    row->addWidget(giveUpSpin);
+    row->addWidget(new QLabel(T(QStringLiteral("minutes")), block));
+    row->addStretch();
+    layout->addWidget(block);
 }
 
 void PreferencesDialog::updateLimitFields()
@@ -188,6 +211,7 @@ DownloadPreferences PreferencesDialog::values() const
         prefs.speedLimit = limitEdit->text().toLongLong() * limitUnit->currentData().toLongLong();
     prefs.notices = noticesCheck->isChecked();
     prefs.proxy = proxyBox->values();
+    prefs.giveUpMinutes = giveUpSpin->value();
     return prefs;
 }
 

@@ -10,11 +10,12 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class ProxyBox;
 
 // The preferences the user sets by hand: the download folder, how many downloads run at once,
-// a speed limit for all of them together, whether a tray notice tells of a download's end, and
-// the proxy.
+// a speed limit for all of them together, whether a tray notice tells of a download's end, the
+// proxy, and how long an outage is waited out.
 // Language and theme have their own toolbar buttons and are remembered from there.
 class PreferencesDialog : public QDialog {
     Q_OBJECT
@@ -34,6 +35,7 @@ private:
     void save();
     void updateLimitFields();
     void addProxyBlock(QBoxLayout *layout, const ProxySettings &current);
+    void addOutageBlock(QBoxLayout *layout, int giveUpMinutes);
 
     QLineEdit *folderEdit;
     QComboBox *atOnceCombo;
@@ -42,6 +44,7 @@ private:
     QComboBox *limitUnit;
     QCheckBox *noticesCheck;
     ProxyBox *proxyBox = nullptr;
+    QSpinBox *giveUpSpin = nullptr;
     QCheckBox *remoteCheck = nullptr;
     QLabel *errorLbl;
 };

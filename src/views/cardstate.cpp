@@ -15,6 +15,14 @@ CardState cardStateOf(const DownloadTask &task, bool fileMissing)
         s.toggleTip = QStringLiteral("Pause");
         s.cancel = s.toggle = true;
         s.bar = QStringLiteral("downloading");
+        if (task.retryInSeconds >= 0) {
+            // Still running: the outage is waited out, the countdown and the reason shown.
+            s.word = QStringLiteral("Waiting for the server — retrying in %1 s");
+            s.wordArg = QString::number(task.retryInSeconds);
+            s.showsRate = false;
+            s.eta = CardState::Eta::Reason;
+            s.bar = QStringLiteral("paused");
+        }
         break;
     case 0:
         // Waiting in the queue for a free slot, Pause takes it out of the line.
