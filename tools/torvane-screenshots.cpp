@@ -1,7 +1,7 @@
 // Test-only driver: starts the main window on a seeded task list (every state, a media task with a
-// long tool message, a download waiting for its server, sizes above 4 GiB) and saves PNG pictures of it in both languages and both
-// themes, with the Preferences dialog's proxy block and the login question beside each.
-// scripts/screenshots.sh runs it under Xvfb with a throw-away home folder.
+// long tool message, a download waiting for its server, sizes above 4 GiB) and saves PNG pictures
+// of it in both languages and both themes, with the Preferences dialog's proxy block and the login
+// question beside each. scripts/screenshots.sh runs it under Xvfb with a throw-away home folder.
 #include "app/mainwindow.h"
 #include "app/preferencesdialog.h"
 #include "engine/downloadtask.h"
@@ -171,8 +171,8 @@ int main(int argc, char **argv)
         if (dark != shot.dark)
             buttonStartingWith(&window, dark ? QStringLiteral("☀️") : QStringLiteral("🌙"))
                 ->click();
-        archive->lastDlpMessage = T(QStringLiteral("Connection failed: %1"))
-                                      .arg(QStringLiteral("Connection refused"));
+        archive->lastDlpMessage =
+            T(QStringLiteral("Connection failed: %1")).arg(QStringLiteral("Connection refused"));
         for (DownloadTask *task : tasks)
             emit task->progressUpdated();
         wait(400);

@@ -158,8 +158,8 @@ void PreferencesDialog::addOutageBlock(QBoxLayout *layout, int giveUpMinutes)
     giveUpSpin->setRange(0, DownloadPreferences::kMaxGiveUpMinutes);
     giveUpSpin->setValue(giveUpMinutes);
     giveUpSpin->setSpecialValueText(T(QStringLiteral("Never")));
-    row->addWidget(new QLabel(T(QStringLiteral("When the server is unreachable, give up after:")),
-                              block));
+    row->addWidget(
+        new QLabel(T(QStringLiteral("When the server is unreachable, give up after:")), block));
     row->addWidget(giveUpSpin);
     row->addWidget(new QLabel(T(QStringLiteral("minutes")), block));
     row->addStretch();

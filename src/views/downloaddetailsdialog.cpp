@@ -409,8 +409,8 @@ void DownloadDetailsDialog::updateUI()
     switch (m_task->status) {
     case 1:
         if (m_task->retryInSeconds >= 0)
-            setTextIfChanged(statusLbl, waitingText(m_task->retryInSeconds) +
-                                            QStringLiteral("\n") + m_task->lastDlpMessage);
+            setTextIfChanged(statusLbl, waitingText(m_task->retryInSeconds) + QStringLiteral("\n") +
+                                            m_task->lastDlpMessage);
         else
             setTextIfChanged(statusLbl, T(m_task->checking ? QStringLiteral("Verifying...")
                                                            : QStringLiteral("Downloading...")));

@@ -818,7 +818,8 @@ private slots:
         QVERIFY(readFile(image) == now.body);
         QVERIFY(!QFile::exists(Checkpoint::pathFor(image)));
         if (change == "none") // no probe, and only the overlaps asked twice
-            QCOMPARE(TestHttpServer::bytesAskedFor(server->requests.mid(requestsBefore)), resumeCost(claimed));
+            QCOMPARE(TestHttpServer::bytesAskedFor(server->requests.mid(requestsBefore)),
+                     resumeCost(claimed));
     }
 
     // Files that someone else put where the checkpoint goes, as in a folder shared with other
@@ -937,7 +938,8 @@ private slots:
         QCOMPARE(t.status, 2);
         QVERIFY(readFile(path) == r.body);
         // Each part continued where its last write ended, looking back at most an overlap.
-        const qint64 again = TestHttpServer::bytesAskedFor(server->requests.mid(requests)) - (r.body.size() - kept);
+        const qint64 again =
+            TestHttpServer::bytesAskedFor(server->requests.mid(requests)) - (r.body.size() - kept);
         if (diskFull)
             QVERIFY(again >= 0 && again <= 8 * PartConnections::ResumeOverlap);
     }

@@ -41,10 +41,7 @@ class TstOutages : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        g_lang = QStringLiteral("en");
-    }
+    void initTestCase() { g_lang = QStringLiteral("en"); }
     void init()
     {
         // A request's failure reported twice (an abort on top of its own error).
@@ -73,8 +70,8 @@ private slots:
         QTest::newRow("absent") << QByteArray() << qint64(-1);
         QTest::newRow("words") << QByteArray("soon") << qint64(-1);
         QTest::newRow("IMF date") << QByteArray("Mon, 07 Dec 2026 12:00:30 GMT") << qint64(30000);
-        QTest::newRow("RFC 850 date") << QByteArray("Monday, 07-Dec-26 12:01:00 GMT")
-                                      << qint64(60000);
+        QTest::newRow("RFC 850 date")
+            << QByteArray("Monday, 07-Dec-26 12:01:00 GMT") << qint64(60000);
         QTest::newRow("asctime date") << QByteArray("Mon Dec  7 12:00:10 2026") << qint64(10000);
         QTest::newRow("date gone by") << QByteArray("Sun, 06 Dec 2026 12:00:00 GMT") << qint64(0);
         QTest::newRow("date past the cap")

@@ -53,9 +53,9 @@ void TestDownloadCard::drawsEachState()
         "2v 5120 5120 0 0 -|Verified (SHA-256)||5120.00 MB|100%|done|100|00111",
         "1c 700 700 0 0 -|Verifying...|--:--|700.00 / 700.00 MB|100%|downloading|100|11011",
         "3 10 3 0 0 -|Error||3.00 / 10.00 MB|30%|error|30|10011",
-        // Waiting out an outage: the countdown instead of the speed, and why.
-        "1w 700 12.5 0 8 -|Waiting for the server — retrying in 8 s|xxxxxxxx|12.50 / 700.00 MB|1%|"
-        "paused|1|11011",
+        // Waiting out an outage: the countdown instead of the speed and the remaining time.
+        "1w 700 12.5 0 8 -|Waiting for the server — retrying in 8 s||12.50 / 700.00 MB|1%|paused|1|"
+        "11011",
         // Why it failed, cut the same way.
         "3 10 3 0 41 -|Error|" + QString(37, 'x') + "...|3.00 / 10.00 MB|30%|error|30|10011",
         "4 10 1 0 0 -|Canceled||1.00 / 10.00 MB|10%|error|10|10011",
