@@ -235,7 +235,8 @@ void HttpTransfer::retryPart(int index, bool madeProgress)
         fail(connections->failureReason());
         return;
     }
-    connections->retryAfter(index, madeProgress ? 0 : retryBaseDelayMs << (part.tries - 1));
+    // Half the outage's first wait: these few tries are over in about fifteen seconds.
+    connections->retryAfter(index, madeProgress ? 0 : (retryBaseDelayMs / 2) << (part.tries - 1));
 }
 
 // The probe found the server away: asked again after the same growing waits as a part.
