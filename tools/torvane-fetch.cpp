@@ -17,6 +17,11 @@
 //
 // --limit-rate RATE keeps the download at or below RATE bytes per second, in curl's units.
 //
+// An outage (the server restarting, the network dropping, HTTP 503 and the like) is waited out:
+// the progress line says that it waits, for how long and why, and the download continues from the
+// bytes it has once the server answers. --retry-for SECONDS (600 unless given, 0 for ever) is how
+// long an outage may last before the tool gives up with exit code 1.
+//
 // -u user:password answers a server that asks for a login (HTTP Basic or Digest): the link's own
 // server only, never another host a redirect leads to.
 //
@@ -30,6 +35,7 @@
 #include "engine/downloadtask.h"
 #include "engine/http/hostlogins.h"
 #include "engine/http/proxysettings.h"
+#include "engine/http/retryschedule.h"
 #include "engine/http/trustedcertificates.h"
 #include "engine/ratetext.h"
 #include "engine/storage/checksumtext.h"
@@ -109,6 +115,12 @@ int main(int argc, char **argv)
                        "or G suffix counts 1024, 1024^2 or 1024^3 bytes; 0 means no limit."),
         QStringLiteral("RATE"));
     parser.addOption(limitRate);
+    const QCommandLineOption retryFor(
+        QStringLiteral("retry-for"),
+        QStringLiteral("Wait out an outage of the server or the network for up to SECONDS before "
+                       "giving up (600 unless given; 0 waits for ever)."),
+        QStringLiteral("SECONDS"));
+    parser.addOption(retryFor);
     const QCommandLineOption proxy(
         {QStringLiteral("x"), QStringLiteral("proxy")},
         QStringLiteral("Go through this proxy instead of the system's (like curl): "
@@ -156,6 +168,17 @@ int main(int argc, char **argv)
         printLine(QStringLiteral("torvane-fetch: --limit-rate: not a rate: ") +
                   parser.value(limitRate));
         return 1;
+    }
+
+    if (parser.isSet(retryFor)) {
+        bool number = false;
+        const qint64 seconds = parser.value(retryFor).toLongLong(&number);
+        if (!number || seconds < 0) {
+            printLine(QStringLiteral("torvane-fetch: --retry-for: not a number of seconds: ") +
+                      parser.value(retryFor));
+            return 1;
+        }
+        setGiveUpAfterMs(seconds * 1000);
     }
 
     ProxySettings chosenProxy;
@@ -213,6 +236,13 @@ int main(int argc, char **argv)
             return;
         reported = true;
         lastReport.start();
+        if (task.retryInSeconds >= 0) {
+            printLine(QStringLiteral("%1 / %2 bytes  %3: %4")
+                          .arg(task.downloadedSize)
+                          .arg(task.totalSize)
+                          .arg(waitingText(task.retryInSeconds), task.lastDlpMessage));
+            return;
+        }
         std::fprintf(stderr, "%lld / %lld bytes  %.2f MiB/s%s%s\n",
                      static_cast<long long>(task.downloadedSize),
                      static_cast<long long>(task.totalSize), task.currentSpeed / 1048576.0,

@@ -1,8 +1,8 @@
 // Test-only driver: starts the main window on a seeded task list (every state, a media task with a
-// long tool message, sizes above 4 GiB) and saves PNG pictures of it in both languages and both
-// themes, with the Preferences dialog (its proxy block, its Schedule page, and its check and combo
-// boxes in both states), the add-download dialog with one link and with several, a paused
-// download's details and the login question beside each.
+// long tool message, a download waiting for its server, sizes above 4 GiB) and saves PNG pictures
+// of it in both languages and both themes, with the Preferences dialog (its proxy block, its
+// Schedule page, and its check and combo boxes in both states), the add-download dialog with one
+// link and with several, a paused download's details and the login question beside each.
 // scripts/screenshots.sh runs it under Xvfb with a throw-away home folder.
 #include "adding/addurldialog.h"
 #include "app/mainwindow.h"
@@ -219,9 +219,10 @@ int main(int argc, char **argv)
     media->currentSpeed = 3.4 * MiB;
     media->lastDlpMessage = QStringLiteral(
         "[youtube] dQw4w9WgXcQ: Downloading webpage and extracting the player configuration");
+    // Its server is away for now: the card counts down to the next try and says why.
     DownloadTask *archive = tasks[7];
     archive->status = 1;
-    archive->currentSpeed = 42.5 * MiB;
+    archive->retryInSeconds = 8;
     window.taskList()->setSelected(tasks[4], true);
     tasks[4]->setSpeedLimit(500 * 1024);
 
@@ -239,6 +240,8 @@ int main(int argc, char **argv)
         if (dark != shot.dark)
             buttonStartingWith(&window, dark ? QStringLiteral("☀️") : QStringLiteral("🌙"))
                 ->click();
+        archive->lastDlpMessage =
+            T(QStringLiteral("Connection failed: %1")).arg(QStringLiteral("Connection refused"));
         for (DownloadTask *task : tasks)
             emit task->progressUpdated();
         wait(400);

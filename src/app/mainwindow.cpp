@@ -18,6 +18,7 @@
 #include "engine/downloadtask.h"
 #include "engine/http/hostlogins.h"
 #include "engine/http/proxysettings.h"
+#include "engine/http/retryschedule.h"
 #include "engine/http/trustedcertificates.h"
 #include "language/translation.h"
 #include "views/appicon.h"
@@ -247,6 +248,7 @@ void MainWindow::applyDownloadPreferences(const DownloadPreferences &chosen)
     if (automation)
         automation->apply(chosen);
     ProxySettings::setCurrent(chosen.proxy);
+    setGiveUpAfterMs(qint64(chosen.giveUpMinutes) * 60 * 1000);
 }
 
 // ---- Links handed over

@@ -14,6 +14,7 @@ const QString kFolder = QStringLiteral("downloads/folder");
 const QString kAtOnce = QStringLiteral("downloads/atOnce");
 const QString kSpeedLimit = QStringLiteral("downloads/speedLimit");
 const QString kNotices = QStringLiteral("downloads/notices");
+const QString kGiveUp = QStringLiteral("downloads/giveUpAfterMinutes");
 const QString kProxyMode = QStringLiteral("proxy/mode");
 const QString kProxyType = QStringLiteral("proxy/type");
 const QString kProxyHost = QStringLiteral("proxy/host");
@@ -94,6 +95,9 @@ DownloadPreferences Preferences::downloads() const
     const QString notices = settings.value(kNotices).toString();
     if (notices == QLatin1String("false"))
         prefs.notices = false;
+    const int giveUp = settings.value(kGiveUp).toString().trimmed().toInt(&ok);
+    if (ok && giveUp >= 0 && giveUp <= DownloadPreferences::kMaxGiveUpMinutes)
+        prefs.giveUpMinutes = giveUp;
     prefs.proxy = proxy();
     prefs.watchClipboard = settings.value(kWatchClipboard).toString() == QLatin1String("true");
     prefs.schedule = schedule();
@@ -189,6 +193,7 @@ void Preferences::setDownloads(const DownloadPreferences &prefs)
     settings.setValue(kFolder, prefs.folder);
     settings.setValue(kAtOnce, QString::number(prefs.maxRunning));
     settings.setValue(kSpeedLimit, rateText(qMax<qint64>(0, prefs.speedLimit)));
+    settings.setValue(kGiveUp, QString::number(prefs.giveUpMinutes));
     setProxy(prefs.proxy);
     settings.setValue(kWatchClipboard, prefs.watchClipboard);
     setSchedule(prefs.schedule);

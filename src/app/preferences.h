@@ -24,14 +24,19 @@ struct DownloadPreferences {
     Schedule schedule;
     AfterQueue afterQueue = AfterQueue::Nothing;
     QString afterCommand; // program and arguments, for AfterQueue::Command
+    // How long a download waits out an outage of its server or network before it ends in error;
+    // 0 waits for ever.
+    int giveUpMinutes = 10;
 
     static constexpr int kMaxRunning = 10;
+    static constexpr int kMaxGiveUpMinutes = 24 * 60;
     bool operator==(const DownloadPreferences &o) const
     {
         return folder == o.folder && maxRunning == o.maxRunning && speedLimit == o.speedLimit &&
                notices == o.notices && proxy == o.proxy && watchClipboard == o.watchClipboard &&
                schedule == o.schedule && afterQueue == o.afterQueue &&
-               afterCommand == o.afterCommand;
+               afterCommand == o.afterCommand &&
+               giveUpMinutes == o.giveUpMinutes;
     }
 };
 

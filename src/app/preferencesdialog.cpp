@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -129,6 +130,7 @@ PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget
     generalLayout->addStretch();
     addNetworkBlock(connectionLayout);
     addProxyBlock(connectionLayout, current.proxy);
+    addOutageBlock(connectionLayout, current.giveUpMinutes);
     connectionLayout->addStretch();
     scheduleBox = new ScheduleBox(current, tabs);
     tabs->addTab(scheduleBox, T(QStringLiteral("Schedule")));
@@ -164,6 +166,27 @@ void PreferencesDialog::addProxyBlock(QBoxLayout *layout, const ProxySettings &c
 {
     proxyBox = new ProxyBox(current, this);
     layout->addWidget(proxyBox);
+}
+
+// A server or network that is away is waited out; this is how long before the download ends in
+// error (and waits for Retry).
+void PreferencesDialog::addOutageBlock(QBoxLayout *layout, int giveUpMinutes)
+{
+    auto *block = new QFrame(this);
+    block->setObjectName(QStringLiteral("InfoFrame"));
+    auto *row = new QHBoxLayout(block);
+    row->setContentsMargins(15, 10, 15, 10);
+    giveUpSpin = new QSpinBox(block);
+    giveUpSpin->setObjectName(QStringLiteral("giveUpSpin"));
+    giveUpSpin->setRange(0, DownloadPreferences::kMaxGiveUpMinutes);
+    giveUpSpin->setValue(giveUpMinutes);
+    giveUpSpin->setSpecialValueText(T(QStringLiteral("Never")));
+    row->addWidget(
+        new QLabel(T(QStringLiteral("When the server is unreachable, give up after:")), block));
+    row->addWidget(giveUpSpin);
+    row->addWidget(new QLabel(T(QStringLiteral("minutes")), block));
+    row->addStretch();
+    layout->addWidget(block);
 }
 
 void PreferencesDialog::updateLimitFields()
@@ -215,6 +238,7 @@ DownloadPreferences PreferencesDialog::values() const
     prefs.proxy = proxyBox->values();
     prefs.watchClipboard = clipboardCheck->isChecked();
     scheduleBox->fill(prefs);
+    prefs.giveUpMinutes = giveUpSpin->value();
     return prefs;
 }
 

@@ -10,13 +10,14 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class ProxyBox;
 class ScheduleBox;
 
 // The preferences the user sets by hand: the download folder, how many downloads run at once,
 // a speed limit for all of them together, whether a tray notice tells of a download's end, the
-// clipboard watch (General); links from other devices and the proxy (Connection); when the queue
-// starts and stops and what follows its end (Schedule).
+// clipboard watch (General); links from other devices, the proxy and how long an outage is
+// waited out (Connection); when the queue starts and stops and what follows its end (Schedule).
 // Language and theme have their own toolbar buttons and are remembered from there.
 class PreferencesDialog : public QDialog {
     Q_OBJECT
@@ -36,6 +37,7 @@ private:
     void save();
     void updateLimitFields();
     void addProxyBlock(QBoxLayout *layout, const ProxySettings &current);
+    void addOutageBlock(QBoxLayout *layout, int giveUpMinutes);
 
     QLineEdit *folderEdit;
     QComboBox *atOnceCombo;
@@ -46,6 +48,7 @@ private:
     QCheckBox *clipboardCheck;
     ScheduleBox *scheduleBox = nullptr;
     ProxyBox *proxyBox = nullptr;
+    QSpinBox *giveUpSpin = nullptr;
     QCheckBox *remoteCheck = nullptr;
     QLabel *errorLbl;
 };

@@ -284,7 +284,7 @@ HttpTransfer *DownloadTask::httpTransfer()
 
 TransferFigures DownloadTask::figures()
 {
-    return {totalSize, downloadedSize, currentSpeed, lastDlpMessage, dlpEtaStr};
+    return {totalSize, downloadedSize, currentSpeed, lastDlpMessage, dlpEtaStr, retryInSeconds};
 }
 
 MediaRun *DownloadTask::mediaRun()

@@ -45,6 +45,9 @@ public:
     // download failed.
     QString lastDlpMessage;
     QString dlpEtaStr;
+    // The server or the network is away and the download waits it out, still running: seconds
+    // until it asks again (0 while it is asking), with lastDlpMessage saying why; -1 otherwise.
+    int retryInSeconds = -1;
     // The server certificate that ended the latest run in error, which the user may trust; null
     // when the run did not end that way.
     RefusedCertificate refusedCertificate;
@@ -125,7 +128,8 @@ public:
     // pause() takes a waiting task out of the line. Without one (the default) it runs at once.
     void setQueue(TaskGate *queue);
 
-    // Per-part stall timeout and the first wait before a part is asked again; tests shorten them.
+    // Per-part stall timeout and the first wait before a part is asked again (doubling while the
+    // server stays away); tests shorten them.
     void setStallTimeoutMs(int ms);
     void setRetryBaseDelayMs(int ms);
 
@@ -164,7 +168,7 @@ private:
     HttpTransfer *http = nullptr; // at most one of the two, by the mode, made when first needed
     MediaRun *media = nullptr;
     int stallTimeoutMs = 30000;
-    int retryBaseDelayMs = 500;
+    int retryBaseDelayMs = 1000;
     QPointer<BandwidthLimiter> limiter;
     BandwidthLimiter *ownLimiter = nullptr; // for a limit of its own without a shared one
     qint64 ownLimit = 0;

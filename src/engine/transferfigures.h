@@ -14,4 +14,7 @@ struct TransferFigures {
     // download failed.
     QString &lastDlpMessage;
     QString &dlpEtaStr;
+    // Waiting out an outage: seconds until the next try (0 while one is under way), with
+    // lastDlpMessage saying why; -1 otherwise.
+    int &retryInSeconds;
 };

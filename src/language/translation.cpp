@@ -80,6 +80,11 @@ const std::pair<const char *, const char *> kTable[] = {
     {"Connection failed: %1", "فشل الاتصال: %1"},
     {"The connection ended early", "انقطع الاتصال قبل اكتمال البيانات"},
     {"No data from the server", "لا توجد بيانات من الخادم"},
+    // A download that waits out an outage, on its card and in its details.
+    {"Waiting for the server — retrying in %1 s", "في انتظار الخادم — إعادة المحاولة خلال %1 ث"},
+    {"When the server is unreachable, give up after:", "عند تعذر الوصول إلى الخادم، التوقف بعد:"},
+    {"minutes", "دقيقة"},
+    {"Never", "أبداً"},
     {"The file keeps changing on the server", "الملف يتغير باستمرار على الخادم"},
     {"Cannot open the file", "تعذر فتح الملف"},
     {"Cannot write the file", "تعذرت الكتابة في الملف"},

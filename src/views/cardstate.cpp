@@ -15,6 +15,15 @@ CardState cardStateOf(const DownloadTask &task, bool fileMissing)
         s.toggleTip = QStringLiteral("Pause");
         s.cancel = s.toggle = true;
         s.bar = QStringLiteral("downloading");
+        if (task.retryInSeconds >= 0) {
+            // Still running: the outage is waited out, with a countdown. The reason would not fit
+            // beside it and the sizes; the details show it.
+            s.word = QStringLiteral("Waiting for the server — retrying in %1 s");
+            s.wordArg = QString::number(task.retryInSeconds);
+            s.showsRate = false;
+            s.eta = CardState::Eta::Empty;
+            s.bar = QStringLiteral("paused");
+        }
         break;
     case 0:
         // Waiting in the queue for a free slot, Pause takes it out of the line.

@@ -437,7 +437,7 @@ void DownloadCard::updateCardUI()
         setProgress(prog, 0, 0, 0);
         setTextIfChanged(percentLbl, QStringLiteral("..."));
         setTextIfChanged(etaLbl, QStringLiteral("--:--"));
-        if (!t.lastDlpMessage.isEmpty())
+        if (!t.lastDlpMessage.isEmpty() && t.retryInSeconds < 0) // a wait shows it once, below
             setTextIfChanged(sizeLbl, shortMessage(t.lastDlpMessage));
     }
 

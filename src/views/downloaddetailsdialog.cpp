@@ -1,6 +1,7 @@
 #include "views/downloaddetailsdialog.h"
 
 #include "engine/downloadtask.h"
+#include "engine/http/retryschedule.h"
 #include "engine/http/trustedcertificates.h"
 #include "engine/ratetext.h"
 #include "engine/storage/checksumtext.h"
@@ -436,8 +437,12 @@ void DownloadDetailsDialog::updateUI()
 
     switch (m_task->status) {
     case 1:
-        setTextIfChanged(statusLbl, T(m_task->checking ? QStringLiteral("Verifying...")
-                                                       : QStringLiteral("Downloading...")));
+        if (m_task->retryInSeconds >= 0)
+            setTextIfChanged(statusLbl, waitingText(m_task->retryInSeconds) + QStringLiteral("\n") +
+                                            m_task->lastDlpMessage);
+        else
+            setTextIfChanged(statusLbl, T(m_task->checking ? QStringLiteral("Verifying...")
+                                                           : QStringLiteral("Downloading...")));
         setTextIfChanged(btnPauseResume, T(QStringLiteral("Pause")));
         break;
     case 0:

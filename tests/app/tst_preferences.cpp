@@ -16,27 +16,29 @@ private slots:
     void readsAndKeepsChoices_data()
     {
         QTest::addColumn<QByteArray>("ini");
-        // language|theme|folder?|at once|limit|notices|proxy
+        // language|theme|folder?|at once|limit|notices|proxy|give up after (minutes)
         QTest::addColumn<QString>("summary");
-        QTest::newRow("no file") << QByteArray() << "|light|-|0|0|1|system";
+        QTest::newRow("no file") << QByteArray() << "|light|-|0|0|1|system|10";
         QTest::newRow("binary garbage")
-            << QByteArray("\x00\xff\x13[[[=\n\x7f=\x01\n", 12) << "|light|-|0|0|1|system";
+            << QByteArray("\x00\xff\x13[[[=\n\x7f=\x01\n", 12) << "|light|-|0|0|1|system|10";
         QTest::newRow("each value bad, theme good")
             << QByteArray("language=fr\ntheme=dark\n[window]\ngeometry=not bytes\n[downloads]\n"
                           "folder=/no/such/folder\natOnce=-3\nspeedLimit=fast\nnotices=maybe\n"
+                          "giveUpAfterMinutes=soon\n"
                           "[proxy]\nmode=manual\ntype=socks4\nhost=proxy.test\nport=1080\n")
-            << "|dark|-|0|0|1|system";
+            << "|dark|-|0|0|1|system|10";
         QTest::newRow("out of range")
             << QByteArray("language=AR\n[downloads]\nfolder=relative/path\natOnce=11\n"
-                          "speedLimit=-5M\n[proxy]\nmode=manual\ntype=http\nhost=proxy.test\n"
-                          "port=65536\n")
-            << "|light|-|0|0|1|system";
+                          "speedLimit=-5M\ngiveUpAfterMinutes=1441\n[proxy]\nmode=manual\n"
+                          "type=http\nhost=proxy.test\nport=65536\n")
+            << "|light|-|0|0|1|system|10";
         QTest::newRow("all good") << QByteArray("language=ar\ntheme=light\n[downloads]\n"
                                                 "folder=@DIR@\natOnce=10\nspeedLimit=2M\n"
-                                                "notices=false\n[proxy]\nmode=manual\n"
+                                                "notices=false\ngiveUpAfterMinutes=0\n"
+                                                "[proxy]\nmode=manual\n"
                                                 "type=socks5\nhost=proxy.test\nport=1080\n"
                                                 "user=alice\n")
-                                  << "ar|light|+|10|2097152|0|socks5h://alice@proxy.test:1080";
+                                  << "ar|light|+|10|2097152|0|socks5h://alice@proxy.test:1080|0";
     }
     // Whatever the file held, the choices made now come back in the next run.
     void readsAndKeepsChoices()
@@ -58,7 +60,8 @@ private slots:
                                    true,
                                    {false, QTime(23, 30), true, QTime(7, 5), 0x15},
                                    AfterQueue::Command,
-                                   QStringLiteral("shutdown /s")};
+                                   QStringLiteral("shutdown /s"),
+                                   30};
         {
             Preferences prefs(path);
             const DownloadPreferences d = prefs.downloads();
@@ -71,7 +74,8 @@ private slots:
                                      QString::number(d.speedLimit),
                                      QString::number(d.notices),
                                      d.proxy.mode == ProxySettings::Mode::System ? "system"
-                                                                                 : d.proxy.toUrl()};
+                                                                                 : d.proxy.toUrl(),
+                                     QString::number(d.giveUpMinutes)};
             QCOMPARE(got.join(QLatin1Char('|')), summary);
             QVERIFY(prefs.windowGeometry().isEmpty());
             prefs.setLanguage(QStringLiteral("en"));

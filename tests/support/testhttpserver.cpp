@@ -109,6 +109,23 @@ bool TestHttpServer::start(const QHostAddress &address)
     return listen(address, 0);
 }
 
+void TestHttpServer::goAway(int ms)
+{
+    const QHostAddress address = serverAddress();
+    const quint16 port = serverPort();
+    ++outages;
+    close();
+    for (QTcpSocket *socket : findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly))
+        socket->abort();
+    QTimer::singleShot(ms, this, [this, address, port] { listen(address, port); });
+}
+
+void TestHttpServer::goAwayAfterBytes(qint64 bytes, int ms)
+{
+    outageAtBytes = bytes;
+    outageMs = ms;
+}
+
 bool TestHttpServer::useTls()
 {
     return useTls(TestCertificates().selfSigned());
@@ -159,6 +176,16 @@ QByteArray TestHttpServer::loginPageBody()
     return "<!doctype html><html><head><title>Sign in</title></head><body><form method=\"post\">"
            "<input name=\"user\"><input name=\"password\" type=\"password\"></form></body>"
            "</html>\n";
+}
+
+qint64 TestHttpServer::bytesAskedFor(const QList<Request> &requests)
+{
+    qint64 sum = 0;
+    for (const Request &r : requests) {
+        const QList<QByteArray> ab = r.headers.value("range").mid(6).split('-');
+        sum += ab.size() == 2 ? ab[1].toLongLong() - ab[0].toLongLong() + 1 : 0;
+    }
+    return sum;
 }
 
 QByteArray TestHttpServer::randomBody(qint64 length, quint32 seed)
@@ -274,6 +301,8 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
     } else if (r->failRequests.contains(number)) {
         status = r->failStatus;
         payload = r->failBody;
+        if (!r->failRetryAfter.isEmpty())
+            headers += "Retry-After: " + r->failRetryAfter + "\r\n";
     } else if (!r->loginUser.isEmpty() && !loggedIn(request, *r)) {
         status = 401;
         payload = "login required";
@@ -392,6 +421,11 @@ void TestHttpServer::sendBody(Connection *c)
     const qint64 head = qMin(n, c->headLeft);
     c->headLeft -= head;
     bytesServed += n - head;
+    if (outageAtBytes >= 0 && bytesServed >= outageAtBytes) {
+        outageAtBytes = -1;
+        // Not from inside this connection's own write.
+        QTimer::singleShot(0, this, [this] { goAway(outageMs); });
+    }
     if (c->out.isEmpty() && c->trickle)
         c->trickle->stop();
     if (c->out.isEmpty() && c->socket->bytesToWrite() == 0)

@@ -39,6 +39,7 @@ public:
         QSet<int> failRequests;   // 1-based request numbers on this path that get a 503
         int failStatus = 503;
         QByteArray failBody = "server error page";
+        QByteArray failRetryAfter;  // Retry-After on those answers, when not empty
         qint64 dropAtByte = -1;     // close the connection before sending this file offset...
         int dropTimes = 0;          // ...this many times in all
         qint64 stallAtByte = -1;    // stop sending (keep the connection) at this file offset...
@@ -76,6 +77,13 @@ public:
 
     // Listens on 127.0.0.1 (or the given loopback address) and a free port.
     bool start(const QHostAddress &address = QHostAddress::LocalHost);
+    // Goes away as a restarting server does: stops listening and cuts every connection, so that
+    // new ones are refused, and listens on the same address and port again after `ms`.
+    void goAway(int ms);
+    // Goes away for `ms` once this many body bytes have been served in all.
+    void goAwayAfterBytes(qint64 bytes, int ms);
+    int outages = 0; // times it went away
+
     // Makes a self-signed certificate with openssl and answers with TLS from then on.
     bool useTls();
     // Answers with TLS and this certificate from the next connection on.
@@ -97,6 +105,8 @@ public:
 
     // The page a protected route answers without the session.
     static QByteArray loginPageBody();
+    // Bytes the requests asked for with their ranges (the probe's one byte included).
+    static qint64 bytesAskedFor(const QList<Request> &requests);
     // Random bytes of a given length, the same for the same seed.
     static QByteArray randomBody(qint64 length, quint32 seed = 1);
 
@@ -117,4 +127,6 @@ private:
     QSslKey key;
     QString scheme = QStringLiteral("http");
     int nextConnectionId = 1;
+    qint64 outageAtBytes = -1;
+    int outageMs = 0;
 };

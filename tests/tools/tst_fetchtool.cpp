@@ -44,6 +44,7 @@ private slots:
     void logins();
     void killedAndRunAgain();
     void fullDiskEndsAndRunsAgain();
+    void outageIsWaitedOut();
 
 private:
     // Runs the program to its end with the server's event loop turning; false if it hung.
@@ -479,6 +480,24 @@ void TestFetchTool::fullDiskEndsAndRunsAgain()
     QCOMPARE(fetch.exitCode(), 0);
     QVERIFY(readFile(out) == r.body);
     QCOMPARE(QDir(disk.path()).entryList(QDir::Files), QStringList{"full.bin"});
+}
+
+// The server goes away in the middle for two seconds, as a restart would: the tool says it waits
+// and why, and finishes byte-exact on its own.
+void TestFetchTool::outageIsWaitedOut()
+{
+    const TestHttpServer::Route r = throttled(256 * 1024, 2048, 14);
+    server.setRoute("/outage.bin", r);
+    server.goAwayAfterBytes(server.bytesServed + r.body.size() / 3, 2000);
+    const QString out = dir.filePath("outage/outage.bin");
+    QProcess fetch;
+    QVERIFY(run(fetch, {"--retry-for", "60", server.url("/outage.bin").toString(), out}));
+    const QString errors = QString::fromUtf8(fetch.readAllStandardError());
+    QVERIFY2(fetch.exitCode() == 0 && readFile(out) == r.body, qPrintable(errors));
+    QVERIFY2(errors.contains(QStringLiteral("Waiting for the server — retrying in ")) &&
+                 errors.contains(QStringLiteral("Connection failed: Connection refused")),
+             qPrintable(errors));
+    QVERIFY2(!errors.contains("must only be called once"), qPrintable(errors));
 }
 
 QTEST_GUILESS_MAIN(TestFetchTool)

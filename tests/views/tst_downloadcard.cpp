@@ -46,7 +46,8 @@ private:
 
 void TestDownloadCard::drawsEachState()
 {
-    // Task: status (with "v": its file verified, "c": being checked), total and done (MiB), speed
+    // Task: status (with "v": its file verified, "c": being checked, "w": waiting 8 s for its
+    // server), total and done (MiB), speed
     // (MiB/s), tool line length, tool eta. Card: speed|
     // eta|size|percent|bar state|bar value|buttons shown (cancel, toggle, play, folder, delete).
     const QStringList rows = {
@@ -56,6 +57,9 @@ void TestDownloadCard::drawsEachState()
         "2v 5120 5120 0 0 -|Verified (SHA-256)||5120.00 MB|100%|done|100|00111",
         "1c 700 700 0 0 -|Verifying...|--:--|700.00 / 700.00 MB|100%|downloading|100|11011",
         "3 10 3 0 0 -|Error||3.00 / 10.00 MB|30%|error|30|10011",
+        // Waiting out an outage: the countdown instead of the speed and the remaining time.
+        "1w 700 12.5 0 8 -|Waiting for the server — retrying in 8 s||12.50 / 700.00 MB|1%|paused|1|"
+        "11011",
         // Why it failed, cut the same way.
         "3 10 3 0 41 -|Error|" + QString(37, 'x') + "...|3.00 / 10.00 MB|30%|error|30|10011",
         "4 10 1 0 0 -|Canceled||1.00 / 10.00 MB|10%|error|10|10011",
@@ -74,6 +78,7 @@ void TestDownloadCard::drawsEachState()
         DownloadTask *t = card->getTask();
         t->status = in[0].left(1).toInt();
         t->checking = in[0].endsWith('c');
+        t->retryInSeconds = in[0].endsWith('w') ? 8 : -1;
         if (in[0].endsWith('v'))
             t->checksum.state = ChecksumResult::Verified;
         t->totalSize = qint64(in[1].toDouble() * 1048576);

@@ -59,6 +59,14 @@ private slots:
         QCOMPARE(toggle->text(), QStringLiteral("Resume"));
         QTRY_COMPARE(child(&d, "statusLbl")->text(), QStringLiteral("Paused"));
 
+        t->status = 1; // waiting out an outage: the countdown, and why
+        t->retryInSeconds = 4;
+        t->lastDlpMessage = QStringLiteral("Connection failed: Connection refused");
+        QTRY_COMPARE(child(&d, "statusLbl")->text(),
+                     QStringLiteral("Waiting for the server — retrying in 4 s\n") +
+                         t->lastDlpMessage);
+        t->retryInSeconds = -1;
+
         t->status = 3;
         t->lastDlpMessage = QStringLiteral("ERROR: HTTP Error 404");
         QTRY_COMPARE(child(&d, "statusLbl")->text(), QStringLiteral("ERROR: HTTP Error 404"));

@@ -2,7 +2,9 @@
 
 #include "engine/http/httpheaders.h"
 #include "engine/http/httpsession.h"
+#include "engine/http/retryschedule.h"
 #include "engine/requestpacer.h"
+#include "language/translation.h"
 
 #include <QNetworkReply>
 
@@ -35,17 +37,9 @@ void HttpProbe::cancel()
         return;
     QNetworkReply *dropped = reply;
     reply = nullptr;
-    disconnect(dropped, nullptr, this, nullptr);
-    // Queued: aborted from inside its own metaDataChanged, an error answer would go on to report
-    // its HTTP error on top of the cancellation. The abort closes the connection, so that an
+    // Deleted, not aborted (see HttpSession::drop): that closes the connection too, so that an
     // error page or a whole file sent after the headers is not received.
-    QMetaObject::invokeMethod(
-        dropped,
-        [dropped] {
-            dropped->abort();
-            dropped->deleteLater();
-        },
-        Qt::QueuedConnection);
+    HttpSession::drop(dropped, this);
 }
 
 // Repr-Digest describes the whole file whatever part of it an answer carries, and so does the
@@ -100,6 +94,17 @@ void HttpProbe::onReply()
         answer.contentDisposition = reply->rawHeader("Content-Disposition");
     answer.refused = HttpSession::refusalOf(reply);
     answer.login = HttpSession::loginAskedBy(reply);
+    // A probe dropped by its own timeout ends as canceled; every other cancel disconnects first.
+    const QNetworkReply::NetworkError error = reply->error();
+    answer.transient = error == QNetworkReply::OperationCanceledError ||
+                       (answer.refused.isNull() && isTransientFailure(error, status));
+    if (answer.transient) {
+        answer.problem = status == 0
+                             ? T(QStringLiteral("Connection failed: %1")).arg(reply->errorString())
+                             : T(QStringLiteral("Server error: HTTP %1")).arg(status);
+        answer.retryAfterMs =
+            retryAfterMs(reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
+    }
     answer.finalUrl = reply->url();
     if (answer.finalUrl.isEmpty())
         answer.finalUrl = url;

@@ -26,6 +26,12 @@ struct ProbeAnswer {
     // The file's digest as the server gave it (Repr-Digest, Digest, or Content-Digest of a whole
     // answer); invalid when it gave none.
     ExpectedChecksum digest;
+    // No answer worth planning with, because the server or the network is away for now (see
+    // isTransientFailure): why, in the user's words, and the wait the server asked for with
+    // Retry-After (-1 when it named none).
+    bool transient = false;
+    QString problem;
+    qint64 retryAfterMs = -1;
 };
 
 // Asks for the first byte of a link to learn the file's size, its validators and where the

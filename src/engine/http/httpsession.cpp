@@ -235,9 +235,9 @@ int HttpSession::statusOf(const QNetworkReply *reply)
 void HttpSession::drop(QNetworkReply *reply, QObject *receiver)
 {
     QObject::disconnect(reply, nullptr, receiver, nullptr);
-    // A reply that already carries an error status is about to fail on its own, and aborting it
-    // would race that report; deleting it stops its request just as well.
-    if (reply->error() == QNetworkReply::NoError && statusOf(reply) < 400)
-        reply->abort();
+    // Never abort(): it reports an error of its own, and a reply whose connection has just failed
+    // (every part, when the server goes away) has that failure on its way from Qt's network
+    // thread, which abort() cannot see yet; Qt then reports twice ("this method must only be
+    // called once"). Deleting the reply stops its request and closes its connection just as well.
     reply->deleteLater();
 }

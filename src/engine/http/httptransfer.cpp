@@ -6,10 +6,14 @@
 #include "engine/http/httpprobe.h"
 #include "engine/http/httpsession.h"
 #include "engine/http/partconnections.h"
+#include "engine/http/retryschedule.h"
 #include "engine/http/webpageanswer.h"
+#include "engine/networkwatch.h"
 #include "language/translation.h"
 
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTimer>
 
 namespace {
 
@@ -32,8 +36,16 @@ HttpTransfer::HttpTransfer(const QUrl &link, const QString &savePath,
     : QObject(parent), link(link), savePath(savePath), figures(figures),
       session(new HttpSession(this)), probe(new HttpProbe(session, this)), file(savePath),
       checkpoint(savePath), connections(new PartConnections(session, file, figures, this)),
-      check(new CompletionCheck(session, this))
+      check(new CompletionCheck(session, this)), probeRetry(new QTimer(this))
 {
+    probeRetry->setSingleShot(true);
+    connect(probeRetry, &QTimer::timeout, this, [this] {
+        if (running())
+            probe->send(this->link, stallTimeoutMs);
+    });
+    connect(NetworkWatch::shared(), &NetworkWatch::regained, this, &HttpTransfer::retryNow);
+    // Data again: whatever was down is back.
+    connect(connections, &PartConnections::progressed, this, &HttpTransfer::endWaiting);
     connect(check, &CompletionCheck::finished, this, &HttpTransfer::checked);
     connections->fileName = QFileInfo(savePath).fileName();
     connect(connections, &PartConnections::progressed, this, &HttpTransfer::progressed);
@@ -95,6 +107,7 @@ void HttpTransfer::start()
 void HttpTransfer::beginRun()
 {
     restarts = 0;
+    endWaiting();
     connections->active = true;
     figures.lastDlpMessage.clear();
     result = ChecksumResult();
@@ -132,6 +145,10 @@ void HttpTransfer::beginTransfer(const ProbeAnswer &answer)
     }
     if (!answer.login.isNull()) {
         askLogin(answer.login);
+        return;
+    }
+    if (answer.transient) {
+        waitOutProbe(answer);
         return;
     }
     // A login page is no file; only the user, told so when adding the link, may take it.
@@ -204,23 +221,112 @@ void HttpTransfer::fetchOverOneConnection()
 }
 
 // A part that made progress is asked again at once; one that did not waits twice as long on every
-// try, and the run gives up on it after a few.
+// try. An outage is waited out for as long as the user allows; any other failure is given up
+// after a few tries.
 void HttpTransfer::retryPart(int index, bool madeProgress)
 {
     if (!running())
         return;
     PartConnections::Part &part = connections->parts[index];
+    if (part.transient) {
+        part.waits = madeProgress ? 0 : part.waits + 1;
+        if (!outageGoesOn(connections->failureReason()))
+            return;
+        qint64 wait = 0;
+        if (!madeProgress)
+            wait = part.retryAfterMs >= 0
+                       ? part.retryAfterMs
+                       : backoffDelayMs(part.waits - 1, retryBaseDelayMs,
+                                        QRandomGenerator::global()->generateDouble());
+        connections->retryAfter(index, int(withinOutage(wait)));
+        showWaiting();
+        return;
+    }
     part.tries = madeProgress ? 0 : part.tries + 1;
     if (part.tries >= kMaxTriesPerPart) {
         fail(connections->failureReason());
         return;
     }
-    connections->retryAfter(index, madeProgress ? 0 : retryBaseDelayMs << (part.tries - 1));
+    // Half the outage's first wait: these few tries are over in about fifteen seconds.
+    connections->retryAfter(index, madeProgress ? 0 : (retryBaseDelayMs / 2) << (part.tries - 1));
+}
+
+// The probe found the server away: asked again after the same growing waits as a part.
+void HttpTransfer::waitOutProbe(const ProbeAnswer &answer)
+{
+    if (!outageGoesOn(answer.problem))
+        return;
+    const qint64 wait = answer.retryAfterMs >= 0
+                            ? answer.retryAfterMs
+                            : backoffDelayMs(probeWaits++, retryBaseDelayMs,
+                                             QRandomGenerator::global()->generateDouble());
+    probeRetry->start(int(withinOutage(wait)));
+    emit transferring(); // the refresh tick counts down
+    showWaiting();
+}
+
+// Counts a failure of the outage that ended data's flow; false, with the run ended in error for
+// `reason`, once the outage has lasted as long as the user allows.
+bool HttpTransfer::outageGoesOn(const QString &reason)
+{
+    const qint64 now = clock.elapsed();
+    if (outageSince < 0)
+        outageSince = now;
+    outageReason = reason;
+    const qint64 limit = giveUpAfterMs();
+    if (limit > 0 && now - outageSince >= limit) {
+        fail(reason);
+        return false;
+    }
+    return true;
+}
+
+// A wait cut short at the moment the run gives up, so that its last try comes then.
+qint64 HttpTransfer::withinOutage(qint64 waitMs) const
+{
+    const qint64 limit = giveUpAfterMs();
+    if (limit <= 0)
+        return waitMs;
+    return qBound<qint64>(0, waitMs, outageSince + limit - clock.elapsed());
+}
+
+void HttpTransfer::showWaiting()
+{
+    if (outageSince < 0 || !running())
+        return;
+    const int next =
+        probeRetry->isActive() ? probeRetry->remainingTime() : connections->nextRetryInMs();
+    figures.retryInSeconds = next <= 0 ? 0 : (next + 999) / 1000;
+    figures.lastDlpMessage = outageReason;
+}
+
+void HttpTransfer::endWaiting()
+{
+    if (outageSince < 0)
+        return;
+    outageSince = -1;
+    probeWaits = 0;
+    outageReason.clear();
+    if (figures.retryInSeconds >= 0) {
+        figures.retryInSeconds = -1;
+        figures.lastDlpMessage.clear();
+    }
+}
+
+// The network is back: every wait ends now.
+void HttpTransfer::retryNow()
+{
+    if (!running() || outageSince < 0)
+        return;
+    if (probeRetry->isActive())
+        probeRetry->start(0);
+    connections->retryNow();
 }
 
 void HttpTransfer::onTick()
 {
     connections->checkStalls(stallTimeoutMs);
+    showWaiting();
     if (!running() || clock.elapsed() < nextCheckpoint)
         return;
     // What no write reports: a file removed under the transfer (on Unix the writes go on, into
@@ -336,7 +442,7 @@ void HttpTransfer::resumeParts()
     connections->url = link;
     QVector<PartConnections::Part> &parts = connections->parts;
     for (PartConnections::Part &part : parts) {
-        part.tries = part.redirects = 0;
+        part.tries = part.waits = part.redirects = 0;
         if (!part.done())
             part.verify = qMin(PartConnections::ResumeOverlap, part.offset - part.start);
     }
@@ -446,6 +552,7 @@ void HttpTransfer::checked(const ChecksumResult &outcome)
 void HttpTransfer::fail(const QString &reason, bool keepCheckpoint)
 {
     stop();
+    endWaiting();
     if (keepCheckpoint)
         saveCheckpoint();
     else
@@ -462,6 +569,7 @@ void HttpTransfer::pause()
 {
     connections->active = false;
     stop();
+    endWaiting();
     saveCheckpoint();
 }
 
@@ -480,6 +588,7 @@ void HttpTransfer::askLogin(const LoginRequest &request)
 void HttpTransfer::stop()
 {
     probe->cancel();
+    probeRetry->stop();
     connections->stop();
     check->stop();
 }

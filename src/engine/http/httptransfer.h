@@ -17,6 +17,7 @@ class CompletionCheck;
 class HttpProbe;
 class HttpSession;
 class PartConnections;
+class QTimer;
 struct LoginRequest;
 struct ProbeAnswer;
 struct RefusedCertificate;
@@ -26,7 +27,10 @@ struct RefusedCertificate;
 // file. Every part answer is checked against what was asked; a server that ignores ranges is
 // followed with one connection, transport failures are retried per part, a part that gets no data
 // for a while is asked again, a connection whose range is done takes over half of the slowest part,
-// and a changed file on the server starts the transfer over. Once every byte is in, the file is
+// and a changed file on the server starts the transfer over. An outage (the server or the network
+// away for a while) is waited out with growing pauses between tries, shown as a countdown, until
+// it lasts longer than the user allows (see retryschedule.h); the network coming back
+// (NetworkWatch) ends the wait at once. Once every byte is in, the file is
 // compared with the digest the server or the user gave (CompletionCheck) before the run completes.
 //
 // The requests themselves, with their checks and writes, are PartConnections'. This class plans
@@ -80,16 +84,17 @@ public:
     bool adoptCheckpoint(const TransferProgress &saved);
     void discardCheckpoint();
 
-    // Tries in a row a part gets without progress; how long a part may stay silent, and the first
-    // wait before it is asked again (tests shorten those two).
+    // Tries in a row a part gets without progress, unless it failed for an outage; how long a part
+    // may stay silent, and the first wait before it is asked again (tests shorten those two).
     static constexpr int kMaxTriesPerPart = 6;
     int stallTimeoutMs = 30000;
-    int retryBaseDelayMs = 500;
+    int retryBaseDelayMs = 1000;
 
 signals:
     // The figures changed: data arrived, or the transfer starts over.
     void progressed();
-    // Data flows from now on: the owner's refresh tick runs, and its speed counts from here.
+    // Data flows from now on, or the run waits for the server: the owner's refresh tick runs
+    // (and shows the countdown), and its speed counts from here.
     void transferring();
     // The transfer starts over from its probe; no data flows until transferring() again.
     void restarting();
@@ -117,6 +122,12 @@ private:
     void restartFromScratch();
     void fetchOverOneConnection();
     void retryPart(int index, bool madeProgress);
+    void waitOutProbe(const ProbeAnswer &answer);
+    bool outageGoesOn(const QString &reason);
+    qint64 withinOutage(qint64 waitMs) const;
+    void showWaiting();
+    void endWaiting();
+    void retryNow();
 
     void saveCheckpoint();
     void resumeParts();
@@ -151,5 +162,11 @@ private:
     PartsFrom partsFrom = PartsFrom::Nothing;
     qint64 nextCheckpoint = 0; // clock.elapsed() when the next timed one is due
     int restarts = 0;
+    // The outage under way: clock.elapsed() at its first failure since data last came (-1 for
+    // none), why its latest try failed, and the probe's own tries and pending retry.
+    qint64 outageSince = -1;
+    QString outageReason;
+    int probeWaits = 0;
+    QTimer *probeRetry;
     QElapsedTimer clock;
 };

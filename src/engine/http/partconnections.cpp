@@ -3,6 +3,7 @@
 #include "engine/bandwidthlimiter.h"
 #include "engine/http/httpheaders.h"
 #include "engine/http/httpsession.h"
+#include "engine/http/retryschedule.h"
 #include "engine/http/webpageanswer.h"
 #include "engine/requestpacer.h"
 #include "engine/storage/partfile.h"
@@ -164,6 +165,7 @@ bool PartConnections::checkAnswer(QNetworkReply *reply, int index)
 void PartConnections::refuseContent(QNetworkReply *reply, int index, const QString &problem)
 {
     lastProblem = contentProblem = problem;
+    parts[index].transient = false;
     parts[index].reply = nullptr;
     HttpSession::drop(reply, this);
     emit partBroken(index, false);
@@ -184,6 +186,9 @@ void PartConnections::settleFailedAnswer(QNetworkReply *reply, int index)
                   : !login.isNull()       ? loginRequiredText(login)
                   : code == 0             ? reply->errorString()
                                           : T(QStringLiteral("Server error: HTTP %1")).arg(code);
+    parts[index].transient = isTransientFailure(error, code);
+    parts[index].retryAfterMs =
+        retryAfterMs(reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
     parts[index].reply = nullptr;
     HttpSession::drop(reply, this);
     // A link that no request can serve fails at once instead of after every retry; asking the
@@ -359,7 +364,7 @@ void PartConnections::splitLargestPart(int idle)
     parts[idle].end = parts[largest].end;
     // The running request of the split part keeps going; its writes stop at the new end.
     parts[largest].end = middle - 1;
-    parts[idle].tries = 0;
+    parts[idle].tries = parts[idle].waits = 0;
     request(idle);
 }
 
@@ -406,6 +411,8 @@ void PartConnections::endPart(QNetworkReply *reply)
     parts[part].reply = nullptr;
     const bool clean = reply->error() == QNetworkReply::NoError;
     lastProblem = clean ? T(QStringLiteral("The connection ended early")) : reply->errorString();
+    parts[part].transient = !clean && isTransientFailure(reply->error(), 0);
+    parts[part].retryAfterMs = -1;
     const bool progressed = parts[part].offset > reply->property("startOffset").toLongLong();
     disconnect(reply, nullptr, this, nullptr);
     reply->deleteLater();
@@ -436,6 +443,26 @@ void PartConnections::retryAfter(int index, int delayMs)
     timer->start(delayMs);
 }
 
+int PartConnections::nextRetryInMs() const
+{
+    int soonest = -1;
+    for (const Part &part : parts) {
+        if (part.retryTimer && part.retryTimer->isActive()) {
+            const int left = qMax(0, part.retryTimer->remainingTime());
+            soonest = soonest < 0 ? left : qMin(soonest, left);
+        }
+    }
+    return soonest;
+}
+
+void PartConnections::retryNow()
+{
+    for (const Part &part : parts) {
+        if (part.retryTimer && part.retryTimer->isActive())
+            part.retryTimer->start(0);
+    }
+}
+
 void PartConnections::checkStalls(int timeoutMs)
 {
     const qint64 now = clock.elapsed();
@@ -454,6 +481,8 @@ void PartConnections::checkStalls(int timeoutMs)
         }
         const bool progressed = parts[i].offset > reply->property("startOffset").toLongLong();
         lastProblem = T(QStringLiteral("No data from the server"));
+        parts[i].transient = true; // a network that went away without a word
+        parts[i].retryAfterMs = -1;
         parts[i].reply = nullptr;
         HttpSession::drop(reply, this);
         emit partBroken(i, progressed);

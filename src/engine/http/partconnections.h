@@ -39,6 +39,7 @@ public:
         qint64 end = -1;     // last byte, inclusive; -1 while the size is unknown
         qint64 offset = 0;   // the next byte to write
         int tries = 0;       // failed tries in a row without progress
+        int waits = 0;       // tries in a row that met an outage
         int redirects = 0;   // redirects followed by hand in this run
         qint64 lastData = 0; // clock.elapsed() at the last data or request
         QNetworkReply *reply = nullptr;
@@ -47,6 +48,10 @@ public:
         // Bytes before `offset`, already on the disk, that the next request asks for again and
         // compares with the file before it writes (see ResumeOverlap).
         qint64 verify = 0;
+        // Why the latest request failed: an outage worth waiting out (see isTransientFailure),
+        // and the wait the server asked for with Retry-After (-1 when it named none).
+        bool transient = false;
+        qint64 retryAfterMs = -1;
 
         bool done() const { return end >= 0 && offset > end; }
     };
@@ -86,6 +91,10 @@ public:
     // Asks for part `index` again after `delayMs`, unless the run ends or the part is done by
     // then.
     void retryAfter(int index, int delayMs);
+    // Milliseconds until the first pending retry is sent; -1 when none is pending.
+    int nextRetryInMs() const;
+    // Sends every pending retry now (the network is back).
+    void retryNow();
     // Drops the request of every part that has had no data for `timeoutMs` and reports it broken.
     void checkStalls(int timeoutMs);
     // One part for the whole file, of `length` bytes (unknown when 0 or less), from its first byte:
