@@ -8,6 +8,7 @@
 #include "language/translation.h"
 #include "views/logindialog.h"
 #include "views/tasklist.h"
+#include "views/updatelinkdialog.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -17,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -52,9 +54,10 @@ QPushButton *buttonStartingWith(QWidget *window, const QString &prefix)
     return nullptr;
 }
 
-// The dialogs of a proxy and of a server's login, as a user meets them, saved as
-// "<name>-<lang>-<theme>.png".
-bool grabDialogs(QWidget *window, const QString &outDir, const QString &suffix)
+// The dialogs of a proxy, of a server's login and of a fresh link for a failed download, as a
+// user meets them, saved as "<name>-<lang>-<theme>.png".
+bool grabDialogs(QWidget *window, DownloadTask *failed, const QString &outDir,
+                 const QString &suffix)
 {
     DownloadPreferences prefs;
     prefs.proxy.mode = ProxySettings::Mode::Manual;
@@ -70,8 +73,13 @@ bool grabDialogs(QWidget *window, const QString &outDir, const QString &suffix)
     request.refused = true;
     HostLogins::shared().set(request.url, Login{QStringLiteral("alice"), QString()}, true);
     LoginDialog login(request, window);
+    UpdateLinkDialog update(failed, window);
+    update.findChild<QLineEdit *>(QStringLiteral("newLink"))
+        ->setText(QStringLiteral(
+            "https://files.example.org/project-report-final.pdf?expires=1796000000&token=9f2c41"));
     const std::pair<QDialog *, QString> dialogs[] = {{&preferences, QStringLiteral("proxy")},
-                                                     {&login, QStringLiteral("login")}};
+                                                     {&login, QStringLiteral("login")},
+                                                     {&update, QStringLiteral("updatelink")}};
     for (const auto &[dialog, name] : dialogs) {
         dialog->show();
         wait(300);
@@ -155,6 +163,8 @@ int main(int argc, char **argv)
     archive->status = 1;
     archive->currentSpeed = 42.5 * MiB;
     window.taskList()->setSelected(tasks[4], true);
+    // The failed one came from a page, where a fresh link is found.
+    tasks[1]->browserSession.referrer = QStringLiteral("https://files.example.org/reports/");
 
     window.show();
     // Keep the pointer off the cards so that no hover frame shows.
@@ -180,7 +190,7 @@ int main(int argc, char **argv)
         if (!window.grab().save(path))
             return 1;
         QTextStream(stdout) << path << "\n";
-        if (!grabDialogs(&window, outDir,
+        if (!grabDialogs(&window, tasks[1], outDir,
                          QStringLiteral("-%1-%2.png")
                              .arg(QLatin1String(shot.lang),
                                   shot.dark ? QStringLiteral("dark") : QStringLiteral("light"))))

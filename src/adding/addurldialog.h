@@ -36,6 +36,8 @@ public:
     BrowserSession getSession() const;
     // The information line told that the server sends a web page for the link as it now reads.
     bool warnedOfWebPage() const;
+    // The file's size as the browser announced it or the probe learned it; 0 when unknown.
+    qint64 fileSize() const { return probedSize > 0 ? probedSize : m_extSize; }
 
 private:
     QString getCategoryFolder(const QString &fileName);

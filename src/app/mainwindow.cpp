@@ -23,6 +23,7 @@
 #include "views/downloadcard.h"
 #include "views/duplicatequestion.h"
 #include "views/tasklist.h"
+#include "views/updatelinkdialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -35,6 +36,8 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 quint16 MainWindow::bridgePort = BridgePort;
 
@@ -259,11 +262,13 @@ void MainWindow::openAddDialog(const LinkOffer &offer)
         // The name and size describe the first link; its session's cookie is for its host alone.
         const bool first = i == 0;
         const bool sameHost = sameCookieHost(QUrl(urls.at(i)), QUrl(urls.first()));
+        const BrowserSession session = sameHost ? offer.session : offer.session.withoutCookie();
         setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
         raise();
         activateWindow();
-        runAddDialog(urls.at(i), first ? offer.name : QString(), first ? offer.size : 0,
-                     sameHost ? offer.session : offer.session.withoutCookie());
+        if (first && offerToWaitingDownload(urls.at(i), offer.name, offer.size, session))
+            continue;
+        runAddDialog(urls.at(i), first ? offer.name : QString(), first ? offer.size : 0, session);
     }
 }
 
@@ -279,6 +284,12 @@ void MainWindow::runAddDialog(const QString &url, const QString &name, qint64 si
 {
     AddUrlDialog dialog(url, name, size, this, session);
     if (dialog.exec() != QDialog::Accepted || dialog.getUrl().isEmpty())
+        return;
+    // The probe may have learned the name and size that the hand-over did not tell; a question
+    // already answered No for the same name and size is not asked again.
+    const QString chosenName = QFileInfo(dialog.getSavePath()).fileName();
+    if ((chosenName != name || dialog.fileSize() != size) &&
+        offerToWaitingDownload(dialog.getUrl(), chosenName, dialog.fileSize(), dialog.getSession()))
         return;
     addDownload(dialog.getUrl(), dialog.getSavePath(), dialog.getQuality(), dialog.isQueued(),
                 dialog.getSession(), dialog.warnedOfWebPage());
@@ -300,6 +311,23 @@ void MainWindow::addDownload(const QString &url, const QString &savePath, const 
         task->start();
     listView->showDetails(task);
     saveTasks();
+}
+
+bool MainWindow::offerToWaitingDownload(const QString &url, const QString &name, qint64 size,
+                                        const BrowserSession &session)
+{
+    if (name.isEmpty() || size <= 0)
+        return false;
+    const QList<DownloadTask *> all = listView->tasks();
+    const auto found = std::find_if(all.cbegin(), all.cend(), [&](const DownloadTask *task) {
+        return task->waitsForNewLink() && task->fileName == name && task->totalSize == size &&
+               task->url() != QUrl(url);
+    });
+    if (found == all.cend() || !UpdateLinkDialog::askContinue(name, this))
+        return false;
+    listView->scrollToTask(*found);
+    UpdateLinkDialog::run(*found, this, url, session);
+    return true;
 }
 
 // A name is taken when a file is there or a listed download goes to it: the list leaves the

@@ -83,6 +83,11 @@ private:
     void addDownload(const QString &url, const QString &savePath, const QString &quality,
                      bool queued, const BrowserSession &session = BrowserSession(),
                      bool pageAccepted = false);
+    // A link handed over or added for the file of a download that waits for a new link (the same
+    // name and size): asks whether that download continues with it, and on Yes checks the link
+    // and continues it. True when the link went to that download and nothing is to be added.
+    bool offerToWaitingDownload(const QString &url, const QString &name, qint64 size,
+                                const BrowserSession &session);
     void listTask(DownloadTask *task, bool restored = false);
     void removeTask(DownloadTask *task);
     void scheduleToolbarUpdate();

@@ -75,6 +75,7 @@ QHash<QString, BrowserSession> SessionStore::read()
         session.referrer = entry.value(QLatin1String("referrer")).toString();
         session.userAgent = entry.value(QLatin1String("userAgent")).toString();
         session.cookie = entry.value(QLatin1String("cookie")).toString();
+        session.page = entry.value(QLatin1String("page")).toString();
         if (!session.isEmpty())
             sessions.insert(taskKey(entry.value(QLatin1String("url")).toString(),
                                     entry.value(QLatin1String("savePath")).toString()),
@@ -123,6 +124,8 @@ bool SessionStore::save(const QList<DownloadTask *> &tasks)
         entry.insert(QLatin1String("referrer"), task->browserSession.referrer);
         entry.insert(QLatin1String("userAgent"), task->browserSession.userAgent);
         entry.insert(QLatin1String("cookie"), task->browserSession.cookie);
+        if (!task->browserSession.page.isEmpty())
+            entry.insert(QLatin1String("page"), task->browserSession.page);
         entries.append(entry);
     }
     if (!secretsRead)
