@@ -49,6 +49,8 @@ LinkVerdict judgeNewLink(const LinkFacts &facts, const LinkAnswer &answer)
         return LinkVerdict::NoAnswer;
     if (isPageInsteadOfFile(answer.contentType, facts.fileName))
         return LinkVerdict::WebPage;
+    if (facts.totalSize <= 0)
+        return LinkVerdict::Same; // of unknown size: the download begins anew from any link
     if (answer.total != facts.totalSize)
         return LinkVerdict::SizeDiffers;
     const auto differ = [](const QByteArray &ours, const QByteArray &theirs) {

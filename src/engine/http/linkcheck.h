@@ -54,7 +54,8 @@ Q_DECLARE_METATYPE(LinkVerdict)
 // The checks, on what was asked and what came: a usable answer; no web page for the file; the same
 // total size; the same ETag and the same Last-Modified where both sides have one; and the bytes
 // of the answer equal to the sample where they overlap, all of the sample being covered. A server
-// that ignored the range and sent the file from its start is compared from there.
+// that ignored the range and sent the file from its start is compared from there. A download of
+// unknown size keeps nothing (it begins anew), so only the first two checks apply to it.
 LinkVerdict judgeNewLink(const LinkFacts &facts, const LinkAnswer &answer);
 // The verdict in the user's words (translated); empty for Same.
 QString linkVerdictText(LinkVerdict verdict, const LinkFacts &facts, const LinkAnswer &answer);
