@@ -12,6 +12,7 @@
 #include "views/downloaddetailsdialog.h"
 #include "views/logindialog.h"
 #include "views/tasklist.h"
+#include "views/updatelinkdialog.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -21,6 +22,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTabWidget>
@@ -98,9 +100,11 @@ QStringList sampleLinks(const SizeServer &server)
     return links;
 }
 
-// The dialogs of a proxy and of a server's login, the Schedule page and the add dialog with
-// several links, as a user meets them, saved as "<name>-<lang>-<theme>.png".
-bool grabDialogs(QWidget *window, const QString &outDir, const QString &suffix)
+// The dialogs of a proxy, of a server's login and of a fresh link for a failed download, the
+// Schedule page and the add dialog with several links, as a user meets them, saved as
+// "<name>-<lang>-<theme>.png".
+bool grabDialogs(QWidget *window, DownloadTask *failed, const QString &outDir,
+                 const QString &suffix)
 {
     DownloadPreferences prefs;
     prefs.proxy.mode = ProxySettings::Mode::Manual;
@@ -133,13 +137,18 @@ bool grabDialogs(QWidget *window, const QString &outDir, const QString &suffix)
     schedule.findChild<QTabWidget *>(QStringLiteral("prefsTabs"))->setCurrentIndex(2);
     static SizeServer server;
     AddUrlDialog links(sampleLinks(server).join(QLatin1Char('\n')), QString(), 0, window);
+    UpdateLinkDialog update(failed, window);
+    update.findChild<QLineEdit *>(QStringLiteral("newLink"))
+        ->setText(QStringLiteral(
+            "https://files.example.org/project-report-final.pdf?expires=1796000000&token=9f2c41"));
     const std::pair<QDialog *, QString> dialogs[] = {
         {&preferences, QStringLiteral("proxy")},
         {&login, QStringLiteral("login")},
         {&generalPreferences, QStringLiteral("preferences")},
         {&add, QStringLiteral("add")},
         {&schedule, QStringLiteral("schedule")},
-        {&links, QStringLiteral("links")}};
+        {&links, QStringLiteral("links")},
+        {&update, QStringLiteral("updatelink")}};
     for (const auto &[dialog, name] : dialogs) {
         dialog->show();
         wait(300);
@@ -225,6 +234,8 @@ int main(int argc, char **argv)
     archive->retryInSeconds = 8;
     window.taskList()->setSelected(tasks[4], true);
     tasks[4]->setSpeedLimit(500 * 1024);
+    // The failed one came from a page, where a fresh link is found.
+    tasks[1]->browserSession.referrer = QStringLiteral("https://files.example.org/reports/");
 
     window.show();
     // Keep the pointer off the cards so that no hover frame shows.
@@ -256,7 +267,7 @@ int main(int argc, char **argv)
             QStringLiteral("-%1-%2.png")
                 .arg(QLatin1String(shot.lang),
                      shot.dark ? QStringLiteral("dark") : QStringLiteral("light"));
-        if (!grabDialogs(&window, outDir, suffix))
+        if (!grabDialogs(&window, tasks[1], outDir, suffix))
             return 1;
         // A paused download in detail, with a speed limit of its own.
         window.taskList()->showDetails(tasks[4]);

@@ -46,6 +46,8 @@ public:
     BrowserSession getSession() const;
     // The information line told that the server sends a web page for the link as it now reads.
     bool warnedOfWebPage() const;
+    // The file's size as the browser announced it or the probe learned it; 0 when unknown.
+    qint64 fileSize() const { return probedSize > 0 ? probedSize : m_extSize; }
 
     // Whether the dialog lists several links; then chosenLinks() holds what to add, and getUrl()
     // and getSavePath() are empty.

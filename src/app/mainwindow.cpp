@@ -26,6 +26,7 @@
 #include "views/downloadcard.h"
 #include "views/duplicatequestion.h"
 #include "views/tasklist.h"
+#include "views/updatelinkdialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -38,6 +39,8 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 quint16 MainWindow::bridgePort = BridgePort;
 
@@ -281,6 +284,9 @@ void MainWindow::openAddDialog(const LinkOffer &offer)
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     raise();
     activateWindow();
+    // One link for the file of a download that waits for a new link may continue that download.
+    if (urls.size() == 1 && offerToWaitingDownload(urls.first(), offer.name, offer.size, offer.session))
+        return;
     // Several links come as one list in one dialog; the name and size describe the first link,
     // and the session's cookie is for its host alone (the dialog sees to that per link).
     runAddDialog(urls.join(QLatin1Char('\n')), offer.name, offer.size, offer.session);
@@ -304,6 +310,12 @@ void MainWindow::runAddDialog(const QString &url, const QString &name, qint64 si
         return;
     }
     if (dialog.getUrl().isEmpty())
+        return;
+    // The probe may have learned the name and size that the hand-over did not tell; a question
+    // already answered No for the same name and size is not asked again.
+    const QString chosenName = QFileInfo(dialog.getSavePath()).fileName();
+    if ((chosenName != name || dialog.fileSize() != size) &&
+        offerToWaitingDownload(dialog.getUrl(), chosenName, dialog.fileSize(), dialog.getSession()))
         return;
     addDownload(dialog.getUrl(), dialog.getSavePath(), dialog.getQuality(), dialog.isQueued(),
                 dialog.getSession(), dialog.warnedOfWebPage());
@@ -353,6 +365,23 @@ void MainWindow::addDownloads(const AddUrlDialog &dialog)
             task->start();
     }
     saveTasks();
+}
+
+bool MainWindow::offerToWaitingDownload(const QString &url, const QString &name, qint64 size,
+                                        const BrowserSession &session)
+{
+    if (name.isEmpty() || size <= 0)
+        return false;
+    const QList<DownloadTask *> all = listView->tasks();
+    const auto found = std::find_if(all.cbegin(), all.cend(), [&](const DownloadTask *task) {
+        return task->waitsForNewLink() && task->fileName == name && task->totalSize == size &&
+               task->url() != QUrl(url);
+    });
+    if (found == all.cend() || !UpdateLinkDialog::askContinue(name, this))
+        return false;
+    listView->scrollToTask(*found);
+    UpdateLinkDialog::run(*found, this, url, session);
+    return true;
 }
 
 // A name is taken when a file is there or a listed download goes to it: the list leaves the

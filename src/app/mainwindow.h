@@ -89,6 +89,11 @@ private:
                              const BrowserSession &session);
     void addDownloads(const AddUrlDialog &dialog);
     std::function<bool(const QString &)> nameTaken() const;
+    // A link handed over or added for the file of a download that waits for a new link (the same
+    // name and size): asks whether that download continues with it, and on Yes checks the link
+    // and continues it. True when the link went to that download and nothing is to be added.
+    bool offerToWaitingDownload(const QString &url, const QString &name, qint64 size,
+                                const BrowserSession &session);
     void listTask(DownloadTask *task, bool restored = false);
     void removeTask(DownloadTask *task);
     void scheduleToolbarUpdate();

@@ -75,6 +75,7 @@ QHash<QString, TaskSession> SessionStore::read()
         session.browser.referrer = entry.value(QLatin1String("referrer")).toString();
         session.browser.userAgent = entry.value(QLatin1String("userAgent")).toString();
         session.browser.cookie = entry.value(QLatin1String("cookie")).toString();
+        session.browser.page = entry.value(QLatin1String("page")).toString();
         session.speedLimit = qMax<qint64>(0, entry.value(QLatin1String("speedLimit")).toInteger());
         if (!session.browser.isEmpty() || session.speedLimit > 0)
             sessions.insert(taskKey(entry.value(QLatin1String("url")).toString(),
@@ -126,6 +127,8 @@ bool SessionStore::save(const QList<DownloadTask *> &tasks)
         entry.insert(QLatin1String("cookie"), task->browserSession.cookie);
         if (task->speedLimit() > 0)
             entry.insert(QLatin1String("speedLimit"), task->speedLimit());
+        if (!task->browserSession.page.isEmpty())
+            entry.insert(QLatin1String("page"), task->browserSession.page);
         entries.append(entry);
     }
     if (!secretsRead)

@@ -39,6 +39,70 @@ QString DownloadTask::savePath() const
     return m_savePath;
 }
 
+QString DownloadTask::sourcePage() const
+{
+    if (!browserSession.page.isEmpty())
+        return browserSession.page;
+    if (!browserSession.referrer.isEmpty())
+        return browserSession.referrer;
+    return m_url.toString();
+}
+
+bool DownloadTask::mayChangeLink() const
+{
+    return !mediaMode && ((status == 0 && !queued) || status == 3);
+}
+
+bool DownloadTask::waitsForNewLink() const
+{
+    const int gone = failedHttpStatus;
+    return mayChangeLink() && totalSize > 0 &&
+           (status == 0 || gone == 403 || gone == 404 || gone == 410);
+}
+
+LinkFacts DownloadTask::linkFacts()
+{
+    adoptCheckpoint(); // a restored download knows its parts from its checkpoint
+    const TransferProgress progress = http ? http->progress() : TransferProgress();
+    if (progress.isValid())
+        return linkFactsOf(fileName, m_savePath, progress);
+    LinkFacts facts; // nothing known to be on the disk: the size alone
+    facts.fileName = fileName;
+    facts.totalSize = totalSize;
+    return facts;
+}
+
+void DownloadTask::continueWithLink(const QUrl &link, const BrowserSession &session,
+                                    const LinkAnswer &answer)
+{
+    if (!mayChangeLink())
+        return;
+    adoptCheckpoint(); // read under the old link, which the checkpoint names
+    changeLink(link, session);
+    httpTransfer()->moveLink(link, answer.etag, answer.lastModified, answer.contentType);
+    resume();
+}
+
+void DownloadTask::startOverWithLink(const QUrl &link, const BrowserSession &session)
+{
+    if (!mayChangeLink())
+        return;
+    discardCheckpoint();
+    changeLink(link, session);
+    httpTransfer()->moveLink(link, {}, {}, {});
+    countFrom(0);
+    start();
+}
+
+void DownloadTask::changeLink(const QUrl &link, const BrowserSession &session)
+{
+    BrowserSession next = session;
+    next.page = sourcePage();
+    m_url = link;
+    browserSession = next;
+    failedHttpStatus = 0;
+}
+
 void DownloadTask::start()
 {
     if (status == 1 || status == 2 || !mayRun())
@@ -276,6 +340,7 @@ HttpTransfer *DownloadTask::httpTransfer()
     });
     connect(http, &HttpTransfer::failed, this, [this] {
         checking = false;
+        failedHttpStatus = http->failedStatus();
         checksum = http->checksum();
         setStatus(3);
     });

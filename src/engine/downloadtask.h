@@ -2,6 +2,7 @@
 
 #include "engine/http/browsersession.h"
 #include "engine/http/hostlogins.h"
+#include "engine/http/linkcheck.h"
 #include "engine/http/trustedcertificates.h"
 #include "engine/storage/checksumtext.h"
 #include "engine/storage/transferprogress.h"
@@ -55,6 +56,8 @@ public:
     // the user (loginRequired()), and a resume with the login given continues. Null when the run
     // did not end that way.
     LoginRequest loginRequest;
+    // The HTTP status of the error answer that ended the latest run in error; 0 when none did.
+    int failedHttpStatus = 0;
     qint64 totalSize = 0;
     qint64 downloadedSize = 0;
     double currentSpeed = 0.0;
@@ -87,6 +90,25 @@ public:
     void downloadAgain();
     QUrl url() const;
     QString savePath() const;
+
+    // The page the download came from: the one kept from before its link was replaced, else the
+    // Referer the browser gave, else the link itself.
+    QString sourcePage() const;
+    // A paused or failed segmented download may go on from another link to the same file.
+    bool mayChangeLink() const;
+    // One of known size that waits for a new link: paused, or failed because its link no longer
+    // serves the file (403, 404, 410), as when a signed link has expired.
+    bool waitsForNewLink() const;
+    // What a new link must serve unchanged (see LinkCheck): the size, the validators and a sample
+    // of the bytes on the disk.
+    LinkFacts linkFacts();
+    // Goes on from `link`, which LinkCheck found serving the same file (`answer`): the link and
+    // the browser session are replaced (the source page is kept), and every part continues from
+    // the bytes on the disk.
+    void continueWithLink(const QUrl &link, const BrowserSession &session,
+                          const LinkAnswer &answer);
+    // Fetches the file anew from `link` into the same file; nothing on the disk is kept.
+    void startOverWithLink(const QUrl &link, const BrowserSession &session);
 
     bool isMediaTask() const { return mediaMode; }
     // Running, or waiting in the queue to run: what pause() stops.
@@ -161,6 +183,7 @@ private:
     void stopTick();
     void countFrom(qint64 bytes);
     void recount();
+    void changeLink(const QUrl &link, const BrowserSession &session);
 
     QUrl m_url;
     QString m_savePath;

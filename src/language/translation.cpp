@@ -220,6 +220,28 @@ const std::pair<const char *, const char *> kTable[] = {
     {"Quit now", "إغلاق الآن"},
     {"Run now", "تشغيل الآن"},
     {"The command could not be run: %1", "تعذر تشغيل الأمر: %1"},
+    // A fresh link for a download whose link expired, checked to be the same file first.
+    {"Update link…", "تحديث الرابط…"},
+    {"Continue %1 with this new link?", "متابعة %1 بهذا الرابط الجديد؟"},
+    {"Paste a new link to %1. It is checked to be the same file before the download continues "
+     "from the bytes already on the disk.",
+     "الصق رابطاً جديداً إلى %1. يُتحقَّق أولاً من أنه الملف نفسه، ثم يُستكمل التحميل من البايتات "
+     "الموجودة على القرص."},
+    {"Came from:", "المصدر:"},
+    {"Open page", "فتح الصفحة"},
+    {"New link:", "الرابط الجديد:"},
+    {"Continue", "متابعة"},
+    {"Start over", "البدء من جديد"},
+    {"Not a web link (http or https)", "ليس رابط ويب (http أو https)"},
+    {"Checking the new link...", "جاري فحص الرابط الجديد..."},
+    {"Not the same file: %1", "ليس الملف نفسه: %1"},
+    {"The new link does not work: %1", "الرابط الجديد لا يعمل: %1"},
+    {"The new link leads to a web page", "الرابط الجديد يؤدي إلى صفحة ويب"},
+    {"The new link does not tell the file's size", "الرابط الجديد لا يذكر حجم الملف"},
+    {"Another size: %1 bytes instead of %2", "حجم آخر: %1 بايت بدلاً من %2"},
+    {"Another version of the file (ETag or Last-Modified)",
+     "نسخة أخرى من الملف (ETag أو Last-Modified)"},
+    {"Its first bytes differ from those on the disk", "أول بايتاته تختلف عمّا على القرص"},
 };
 
 } // namespace

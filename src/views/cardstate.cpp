@@ -68,5 +68,6 @@ CardState cardStateOf(const DownloadTask &task, bool fileMissing)
         break;
     default: s.known = false; break;
     }
+    s.updateLink = task.mayChangeLink();
     return s;
 }

@@ -22,6 +22,7 @@ struct CardState {
     bool toggle = false;
     bool play = false;
     bool playEnabled = true; // false: offered, but there is no file to open
+    bool updateLink = false; // "Update link…": a paused or failed download may take a fresh link
     QString bar;             // the progress bar's "status" property
 };
 

@@ -8,6 +8,7 @@
 #include "views/deletequestion.h"
 #include "views/downloaddetailsdialog.h"
 #include "views/sizetext.h"
+#include "views/updatelinkdialog.h"
 #include "views/widgetstyles.h"
 
 #include <QCheckBox>
@@ -238,7 +239,10 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
     btnPlay = makeIconButton(QStringLiteral("play.png"), QStyle::SP_MediaPlay, body);
     btnFolder = makeIconButton(QStringLiteral("folder.png"), QStyle::SP_DirIcon, body);
     btnDelete = makeIconButton(QStringLiteral("delete.png"), QStyle::SP_TrashIcon, body);
-    for (QPushButton *button : {btnCancel, btnToggle, btnPlay, btnFolder, btnDelete})
+    btnLink = makeIconButton(QStringLiteral("link.png"), QStyle::SP_BrowserReload, body);
+    btnLink->setObjectName(QStringLiteral("btnUpdateLink"));
+    btnLink->hide();
+    for (QPushButton *button : {btnLink, btnCancel, btnToggle, btnPlay, btnFolder, btnDelete})
         controls->addWidget(button);
     layout->addLayout(controls);
 
@@ -254,6 +258,8 @@ DownloadCard::DownloadCard(DownloadTask *task, QWidget *parent) : QWidget(parent
     connect(btnFolder, &QPushButton::clicked, this, &DownloadCard::openFolder);
     connect(btnPlay, &QPushButton::clicked, this, &DownloadCard::openFile);
     connect(btnDelete, &QPushButton::clicked, this, &DownloadCard::askDelete);
+    connect(btnLink, &QPushButton::clicked, this,
+            [this] { UpdateLinkDialog::run(m_task, window()); });
     showTask(task, task ? task->fileName : QString(), false, false);
 }
 
@@ -313,6 +319,7 @@ void DownloadCard::updateTooltips()
     setToolTipIfChanged(btnFolder, T(QStringLiteral("Open Folder")));
     setToolTipIfChanged(btnDelete, T(QStringLiteral("Delete")));
     setToolTipIfChanged(btnPlay, T(QStringLiteral("Play")));
+    setToolTipIfChanged(btnLink, T(QStringLiteral("Update link…")));
     setToolTipIfChanged(btnToggle, T(m_task && m_task->isActive() ? QStringLiteral("Pause")
                                                                   : QStringLiteral("Resume")));
 }
@@ -367,6 +374,7 @@ void DownloadCard::showNewCardLook()
     setToggleIcon(QStringLiteral("pause.png"));
     for (QPushButton *button : {btnCancel, btnToggle, btnPlay, btnFolder, btnDelete})
         setShown(button, true);
+    setShown(btnLink, false);
 }
 
 // The file icon is looked up for a new task and once more when its download completes, as the
@@ -470,6 +478,7 @@ void DownloadCard::showTaskState(int status)
         setShown(btnCancel, state.cancel);
         setShown(btnToggle, state.toggle);
         setShown(btnPlay, state.play);
+        setShown(btnLink, state.updateLink);
         if (btnPlay->isEnabled() != state.playEnabled)
             btnPlay->setEnabled(state.playEnabled);
         setShown(btnFolder, true);

@@ -83,6 +83,7 @@ private:
     QPushButton *btnFolder;
     QPushButton *btnPlay;
     QPushButton *btnDelete;
+    QPushButton *btnLink; // "Update link…"
     QCheckBox *chkSelect;
     DownloadDetailsDialog *detailsDialog = nullptr;
     QMetaObject::Connection progressConnection;

@@ -8,6 +8,7 @@
 #include "language/translation.h"
 #include "views/checksumpanel.h"
 #include "views/sizetext.h"
+#include "views/updatelinkdialog.h"
 #include "views/widgetstyles.h"
 
 #include <QDesktopServices>
@@ -147,7 +148,9 @@ DownloadDetailsDialog::DownloadDetailsDialog(DownloadTask *task, QWidget *parent
         m_task->isActive() ? T(QStringLiteral("Pause")) : T(QStringLiteral("Resume")), this);
     btnCancel = new QPushButton(T(QStringLiteral("Cancel")), this);
     btnHide = new QPushButton(T(QStringLiteral("Hide")), this);
-    downLayout->addWidget(buttonFrame(downloadingWidget, {btnPauseResume, btnCancel, btnHide}));
+    btnUpdateLink = new QPushButton(T(QStringLiteral("Update link…")), this);
+    downLayout->addWidget(
+        buttonFrame(downloadingWidget, {btnPauseResume, btnUpdateLink, btnCancel, btnHide}));
 
     // Completed view.
     completedWidget = new QWidget(this);
@@ -196,10 +199,10 @@ DownloadDetailsDialog::DownloadDetailsDialog(DownloadTask *task, QWidget *parent
     btnCloseComp = new QPushButton(T(QStringLiteral("Close")), this);
     compLayout->addWidget(buttonFrame(completedWidget, {btnOpenFile, btnOpenFolder, btnCloseComp}));
 
-    const QList<QPushButton *> buttons = {btnPauseResume, btnCancel,    btnHide, btnOpenFile,
-                                          btnOpenFolder,  btnCloseComp, btnTrust};
-    const char *buttonNames[] = {"btnPauseResume", "btnCancel",    "btnHide", "btnOpenFile",
-                                 "btnOpenFolder",  "btnCloseComp", "btnTrust"};
+    const QList<QPushButton *> buttons = {btnPauseResume, btnCancel,    btnHide,  btnOpenFile,
+                                          btnOpenFolder,  btnCloseComp, btnTrust, btnUpdateLink};
+    const char *buttonNames[] = {"btnPauseResume", "btnCancel",    "btnHide",  "btnOpenFile",
+                                 "btnOpenFolder",  "btnCloseComp", "btnTrust", "btnUpdateLink"};
     for (int i = 0; i < buttons.size(); ++i) {
         buttons[i]->setObjectName(QLatin1String(buttonNames[i]));
         buttons[i]->setStyleSheet(QLatin1String(DialogButtonStyle));
@@ -219,6 +222,10 @@ DownloadDetailsDialog::DownloadDetailsDialog(DownloadTask *task, QWidget *parent
         accept();
     });
     connect(btnHide, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnUpdateLink, &QPushButton::clicked, this, [this] {
+        UpdateLinkDialog::run(m_task, this);
+        updateUI();
+    });
     connect(btnOpenFile, &QPushButton::clicked, this,
             [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(m_task->savePath())); });
     connect(btnOpenFolder, &QPushButton::clicked, this, [this] {
@@ -363,10 +370,18 @@ void DownloadDetailsDialog::updateUI()
         limitEdit->setPlaceholderText(T(QStringLiteral("None (500K, 2M...)")));
     setTextIfChanged(btnCancel, T(QStringLiteral("Cancel")));
     setTextIfChanged(btnHide, T(QStringLiteral("Hide")));
+    setTextIfChanged(btnUpdateLink, T(QStringLiteral("Update link…")));
+    if (btnUpdateLink->isHidden() == m_task->mayChangeLink())
+        btnUpdateLink->setVisible(m_task->mayChangeLink());
     setTextIfChanged(btnOpenFile, T(QStringLiteral("Open File")));
     setTextIfChanged(btnOpenFolder, T(QStringLiteral("Open Folder")));
     setTextIfChanged(btnCloseComp, T(QStringLiteral("Close")));
     setTextIfChanged(lblSrcTitle, QStringLiteral("URL:"));
+    const QString link = m_task->url().toString(); // replaced by "Update link…"
+    if (srcEdit->text() != link) {
+        srcEdit->setText(link);
+        srcEdit->setCursorPosition(0);
+    }
     setTextIfChanged(lblDstTitle, T(QStringLiteral("Save As:")));
 
     // ::isRightToLeft, not QWidget::isRightToLeft (the widget's own current direction).

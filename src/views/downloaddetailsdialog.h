@@ -65,6 +65,7 @@ private:
     QPushButton *btnPauseResume = nullptr;
     QPushButton *btnCancel = nullptr;
     QPushButton *btnHide = nullptr;
+    QPushButton *btnUpdateLink = nullptr; // a paused or failed download may take a fresh link
     QWidget *completedWidget = nullptr;
     QLabel *compIconLbl = nullptr;
     QLabel *compNameLbl = nullptr;

@@ -23,6 +23,7 @@
 #include "views/downloaddetailsdialog.h"
 #include "views/sizetext.h"
 #include "views/tasklist.h"
+#include "views/updatelinkdialog.h"
 #include "views/widgetstyles.h"
 
 #include <QAction>
@@ -78,6 +79,7 @@ private slots:
     void manyLinksStartUnderTheLimit();
     void missedStartAndTheQueuesEnd_data();
     void missedStartAndTheQueuesEnd();
+    void expiredLinkIsRefreshedOnTheSameCard();
 
 public:
     // The window of killedWindowResumesFromTheCheckpoint(), in a child process of the test.
@@ -668,6 +670,59 @@ void TestMainWindow::runningDownloadsAskForTheirLogin()
     QTest::qWait(50);
     QCOMPARE(cancelled->status, 3);
     QCOMPARE(cancelled->lastDlpMessage, T("Login required"));
+}
+
+// A signed link expires mid-download. The browser hands over links with the file's name and size:
+// the download waiting for a new link is offered each; one to another file is refused with the
+// check that failed, the fresh one continues the same card to the served bytes.
+void TestMainWindow::expiredLinkIsRefreshedOnTheSameCard()
+{
+    TestHttpServer server;
+    QVERIFY(server.start());
+    TestHttpServer::Route file;
+    file.body = TestHttpServer::randomBody(512 * 1024 + 3, 40);
+    file.tokens = {{"old", 9}, {"new", -1}}; // the probe and the eight parts
+    file.dropAtByte = 300 * 1024;            // asked again once its link has expired
+    file.dropTimes = 1;
+    server.setRoute("/f.bin", file);
+    TestHttpServer::Route other;
+    other.body = TestHttpServer::randomBody(file.body.size(), 41);
+    server.setRoute("/other/f.bin", other);
+    MainWindow w;
+    const QUrl oldLink = server.url("/f.bin?token=old");
+    w.addDownload(oldLink.toString(), downloads->path() + "/f.bin", {}, false);
+    DownloadTask *task = tasks(w).first();
+    QTRY_COMPARE_WITH_TIMEOUT(task->status, 3, 20000);
+    QVERIFY(card(w, 0)->findChild<QPushButton *>("btnUpdateLink")->isVisibleTo(card(w, 0)));
+
+    LinkOffer offer{{server.url("/other/f.bin").toString()}, "f.bin", file.body.size(), {}};
+    QString asked;
+    QString refusal;
+    answerNextMessageBox(QStringLiteral("نعم"), &asked);
+    answerNextDialog<UpdateLinkDialog>([&refusal](UpdateLinkDialog *dialog) {
+        auto *startOver = dialog->findChild<QPushButton *>("btnStartOver");
+        if (QTest::qWaitFor([&] { return !startOver->isHidden(); }, 10000))
+            refusal = dialog->findChild<QLabel *>("linkCheckLine")->text();
+        dialog->reject();
+    });
+    w.openAddDialog(offer);
+    QCOMPARE(
+        asked,
+        T("Continue %1 with this new link?").arg(QChar(0x2068) + QString("f.bin") + QChar(0x2069)));
+    QCOMPARE(refusal,
+             T("Not the same file: %1").arg(T("Its first bytes differ from those on the disk")));
+    QCOMPARE(task->status, 3);
+    QCOMPARE(task->url(), oldLink);
+
+    asked.clear();
+    answerNextMessageBox(QStringLiteral("نعم"), &asked);
+    offer.urls = QStringList{server.url("/f.bin?token=new").toString()};
+    w.openAddDialog(offer); // checked, then continued at once
+    QVERIFY(!asked.isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 20000);
+    QCOMPARE(tasks(w).size(), 1);
+    QVERIFY(readFile(task->savePath()) == file.body);
+    QCOMPARE(savedList().at(0).toObject().value("url").toString(), offer.urls.first());
 }
 
 int main(int argc, char **argv)

@@ -128,7 +128,8 @@ void TestTaskStore::sessionsStayPrivate()
         tasks.last()->status = status;
         if (status != 0)
             tasks.last()->browserSession = {"http://example.org/page", "Browser/1",
-                                            QStringLiteral("sid=secret%1").arg(status)};
+                                            QStringLiteral("sid=secret%1").arg(status),
+                                            "http://example.org/expired-link"};
     }
 #ifdef Q_OS_UNIX
     ::umask(022); // what a file made plainly would get
@@ -139,6 +140,7 @@ void TestTaskStore::sessionsStayPrivate()
         QFile::setPermissions(sessions, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
     QVERIFY(store.save(tasks));
     QVERIFY(!readFile(store.listPath()).contains("secret"));
+    QVERIFY(!readFile(store.listPath()).contains("expired-link"));
     QVERIFY(isPrivate());
     const QByteArray kept = readFile(sessions);
     QVERIFY(kept.contains("sid=secret1") && !kept.contains("sid=secret2")); // a done task's goes

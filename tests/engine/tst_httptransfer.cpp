@@ -2,6 +2,7 @@
 // with the served bytes.
 #include "engine/downloadtask.h"
 #include "engine/http/httpheaders.h"
+#include "engine/http/linkcheck.h"
 #include "engine/http/partconnections.h"
 #include "engine/http/webpageanswer.h"
 #include "engine/storage/checkpoint.h"
@@ -886,6 +887,81 @@ private slots:
             TestHttpServer::bytesAskedFor(server->requests.mid(requests)) - (r.body.size() - kept);
         if (diskFull)
             QVERIFY(again >= 0 && again <= 8 * PartConnections::ResumeOverlap);
+    }
+
+    // A signed link expires mid-download (its token is spent: 403). A new link is checked before
+    // the download takes it: only the same file continues, from the bytes on the disk; any other
+    // is refused with the check that failed, and the download and its file stay as they were.
+    void expiredLinkContinuesOnlyWithTheSameFile_data()
+    {
+        QTest::addColumn<QByteArray>("newLink");
+        QTest::addColumn<LinkVerdict>("verdict");
+        QTest::newRow("fresh token") << QByteArray("/file.bin?token=new") << LinkVerdict::Same;
+        QTest::newRow("expired token")
+            << QByteArray("/file.bin?token=old") << LinkVerdict::NoAnswer;
+        QTest::newRow("web page") << QByteArray("/page.bin") << LinkVerdict::WebPage;
+        QTest::newRow("other size") << QByteArray("/bigger.bin") << LinkVerdict::SizeDiffers;
+        QTest::newRow("other ETag") << QByteArray("/etag.bin") << LinkVerdict::ValidatorsDiffer;
+        QTest::newRow("other date") << QByteArray("/date.bin") << LinkVerdict::ValidatorsDiffer;
+        QTest::newRow("other bytes") << QByteArray("/other.bin") << LinkVerdict::ContentDiffers;
+    }
+
+    void expiredLinkContinuesOnlyWithTheSameFile()
+    {
+        QFETCH(QByteArray, newLink);
+        QFETCH(LinkVerdict, verdict);
+        const QByteArray date = "Mon, 07 Dec 2026 10:00:00 GMT";
+        TestHttpServer::Route file = routeOf(512 * 1024, 31);
+        file.headers = {{"ETag", "\"v1\""}, {"Last-Modified", date}};
+        file.tokens = {{"old", 9}, {"new", -1}}; // the probe and the eight parts
+        file.dropAtByte = 300 * 1024; // the part asked again after this finds its link expired
+        file.dropTimes = 1;
+        server->setRoute("/file.bin", file);
+        TestHttpServer::Route other = file;
+        other.tokens.clear();
+        other.dropTimes = 0;
+        other.headers = {{"ETag", "\"v2\""}};
+        server->setRoute("/etag.bin", other);
+        other.headers = {{"ETag", "\"v1\""}, {"Last-Modified", "Tue, 08 Dec 2026 10:00:00 GMT"}};
+        server->setRoute("/date.bin", other);
+        other.headers = {{"Content-Type", "text/html"}};
+        server->setRoute("/page.bin", other);
+        other.headers.clear();
+        other.body += 'x';
+        server->setRoute("/bigger.bin", other);
+        server->setRoute("/other.bin", routeOf(file.body.size(), 32));
+
+        auto t = std::make_unique<DownloadTask>(server->url("/file.bin?token=old"), out(), "");
+        t->start();
+        QVERIFY(waitForEnd(*t));
+        QCOMPARE(t->status, 3);
+        QCOMPARE(t->failedHttpStatus, 403);
+        QVERIFY(t->waitsForNewLink());
+        const LinkFacts facts = t->linkFacts();
+        QVERIFY(!facts.sample.isEmpty());
+        QVERIFY(facts.sample == file.body.mid(facts.sampleStart, facts.sample.size()));
+        const QByteArray before = readFile(out());
+
+        LinkCheck check;
+        QSignalSpy checked(&check, &LinkCheck::finished);
+        check.start(server->url(newLink), BrowserSession(), facts);
+        QVERIFY(checked.wait(10000));
+        QCOMPARE(checked.at(0).at(0).value<LinkVerdict>(), verdict);
+        QCOMPARE(checked.at(0).at(1).toString().isEmpty(), verdict == LinkVerdict::Same);
+        if (verdict != LinkVerdict::Same) {
+            QVERIFY(readFile(out()) == before);
+            return;
+        }
+        const int asked = server->requests.size();
+        t->continueWithLink(server->url(newLink), BrowserSession(),
+                            checked.at(0).at(2).value<LinkAnswer>());
+        QCOMPARE(t->sourcePage(), server->url("/file.bin?token=old").toString());
+        QVERIFY(waitForEnd(*t));
+        QCOMPARE(t->status, 2);
+        QVERIFY(readFile(out()) == file.body);
+        QCOMPARE(t->url(), server->url(newLink));
+        // Only what the disk lacked (and each part's look back) was fetched again.
+        QVERIFY(bytesAskedFor(server->requests.mid(asked)) < file.body.size());
     }
 };
 

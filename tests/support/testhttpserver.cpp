@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QSslSocket>
 #include <QTimer>
+#include <QUrlQuery>
 
 struct TestHttpServer::Connection {
     QTcpSocket *socket = nullptr;
@@ -278,6 +279,13 @@ void TestHttpServer::onReadyRead(Connection *c)
     }
 }
 
+static QByteArray tokenOf(const QByteArray &path)
+{
+    return QUrlQuery(QString::fromLatin1(path.mid(path.indexOf('?') + 1)))
+        .queryItemValue(QStringLiteral("token"))
+        .toLatin1();
+}
+
 void TestHttpServer::handleRequest(Connection *c, const Request &request)
 {
     const QByteArray path = request.path.split('?').value(0);
@@ -298,6 +306,9 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
     if (!r) {
         status = 404;
         payload = "no such path";
+    } else if (!r->tokens.isEmpty() && r->tokens.value(tokenOf(request.path)) == 0) {
+        status = 403;
+        payload = "link expired";
     } else if (r->failRequests.contains(number)) {
         status = r->failStatus;
         payload = r->failBody;
@@ -322,6 +333,8 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
     } else {
         if (r->sessionAnswers > 0)
             --r->sessionAnswers;
+        if (r->tokens.value(tokenOf(request.path)) > 0)
+            --r->tokens[tokenOf(request.path)];
         status = r->status;
         payload = r->body;
         chunked = r->chunked;

@@ -58,6 +58,9 @@ public:
         QByteArray needReferer;
         bool loginPage = false;
         int sessionAnswers = -1; // the session expires after this many answers; -1 never
+        // Signed links: a request must carry "token=" one of these in its query, and the token
+        // serves that many answers more (-1: no end); an unknown or spent one gets 403.
+        QHash<QByteArray, int> tokens;
         // A file behind an HTTP login: a request without this user and password gets 401 with a
         // Basic challenge, or with `digest` a Digest one (MD5, qop "auth"), realm "Torvane test".
         QByteArray loginUser;

@@ -14,11 +14,20 @@ struct BrowserSession {
     QString referrer;
     QString userAgent;
     QString cookie;
+    // The page a download came from, kept when its link is replaced by a fresh one (an expired
+    // signed link): where the user finds the link again. Empty while it is the Referer, or the
+    // link itself for a link typed in. Never sent. (Its initializer lets a brace list give the
+    // three above alone.)
+    QString page = QString();
 
-    bool isEmpty() const { return referrer.isEmpty() && userAgent.isEmpty() && cookie.isEmpty(); }
+    bool isEmpty() const
+    {
+        return referrer.isEmpty() && userAgent.isEmpty() && cookie.isEmpty() && page.isEmpty();
+    }
     bool operator==(const BrowserSession &other) const
     {
-        return referrer == other.referrer && userAgent == other.userAgent && cookie == other.cookie;
+        return referrer == other.referrer && userAgent == other.userAgent &&
+               cookie == other.cookie && page == other.page;
     }
     bool operator!=(const BrowserSession &other) const { return !(*this == other); }
 

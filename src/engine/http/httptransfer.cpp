@@ -421,6 +421,23 @@ void HttpTransfer::discardCheckpoint()
     checkpoint.remove();
 }
 
+void HttpTransfer::moveLink(const QUrl &newLink, const QByteArray &etag,
+                            const QByteArray &lastModified, const QByteArray &contentType)
+{
+    if (running())
+        return;
+    link = newLink;
+    connections->url = newLink;
+    connections->etag = etag;
+    connections->lastModified = lastModified;
+    connections->probeType = contentType;
+}
+
+int HttpTransfer::failedStatus() const
+{
+    return connections->lastStatus;
+}
+
 void HttpTransfer::resume()
 {
     beginRun();

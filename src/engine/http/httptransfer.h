@@ -83,6 +83,13 @@ public:
     // The same with a checkpoint's progress already read; false when it took nothing.
     bool adoptCheckpoint(const TransferProgress &saved);
     void discardCheckpoint();
+    // Between runs: the link moved (an expired link replaced by a fresh one to the same file, see
+    // LinkCheck). The next resume asks it for the parts, judged by the validators and the type
+    // it gave, and the checkpoint records it from then on.
+    void moveLink(const QUrl &newLink, const QByteArray &etag, const QByteArray &lastModified,
+                  const QByteArray &contentType);
+    // The HTTP status of the latest error answer of the run; 0 when there was none.
+    int failedStatus() const;
 
     // Tries in a row a part gets without progress, unless it failed for an outage; how long a part
     // may stay silent, and the first wait before it is asked again (tests shorten those two).

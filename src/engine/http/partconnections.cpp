@@ -182,6 +182,7 @@ void PartConnections::settleFailedAnswer(QNetworkReply *reply, int index)
     const RefusedCertificate refusal = HttpSession::refusalOf(reply);
     const QString proxyProblem = HttpSession::proxyProblem(reply);
     const LoginRequest login = HttpSession::loginAskedBy(reply);
+    lastStatus = code;
     lastProblem = !proxyProblem.isEmpty() ? proxyProblem
                   : !login.isNull()       ? loginRequiredText(login)
                   : code == 0             ? reply->errorString()
@@ -497,6 +498,7 @@ QString PartConnections::failureReason() const
 
 void PartConnections::clearProblems()
 {
+    lastStatus = 0;
     lastProblem.clear();
     contentProblem.clear();
 }

@@ -85,6 +85,8 @@ public:
     QByteArray etag;
     QByteArray lastModified;
     QByteArray probeType;
+    // The HTTP status of the latest error answer a part got; 0 when none did.
+    int lastStatus = 0;
 
     // Asks for the rest of part `index`; the request goes out in a later pass of the event loop.
     void request(int index);
