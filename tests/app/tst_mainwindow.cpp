@@ -1,4 +1,3 @@
-#include "adding/addurldialog.h"
 #include "adding/categoryfolder.h"
 #include "app/afterqueuenotice.h"
 #include "app/mainwindow.h"
@@ -39,6 +38,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -67,12 +67,10 @@ private slots:
     void cleanup() { QDir(dataDir).removeRecursively(); }
 
     void closeHidesAndTrayQuitSaves();
-    void filtersAndCardRefresh();
     void toolbarToggleAndDelete();
     void duplicateAddAsksFirst();
     void killedWindowResumesFromTheCheckpoint_data();
     void killedWindowResumesFromTheCheckpoint();
-    void addedThroughTheDialogLandsInItsFolder();
     void choicesListAndQueueSurviveRestart();
     void noticeOncePerEndWhileAway();
     void runningDownloadsAskForTheirLogin();
@@ -164,55 +162,6 @@ void TestMainWindow::closeHidesAndTrayQuitSaves()
     w.show();
     w.close();
     QVERIFY(w.isVisible() && (w.windowState() & Qt::WindowMinimized));
-}
-
-void TestMainWindow::filtersAndCardRefresh()
-{
-    MainWindow w;
-    w.show();
-    int added = 0;
-    for (const char *name : {"a.zip", "b.mp4", "c.pdf", "d.exe", "e.mp3"})
-        addCard(w, QString::fromLatin1(name), added++, 1LL << 33);
-    const QList<DownloadTask *> all = tasks(w);
-    const QList<QPushButton *> buttons =
-        QList<QPushButton *>{w.sidebar->btnAll, w.sidebar->btnProc, w.sidebar->btnQueued,
-                             w.sidebar->btnComp} +
-        w.sidebar->filterBtns;
-    // Categories (Programs 6, Documents 8) compare English names, also in the Arabic interface.
-    const QList<QPair<int, QString>> steps = {{3, "2|3"}, {1, "1|1"}, {2, "0|2"},
-                                              {8, "2|8"}, {6, "3|6"}, {0, "01234|0"}};
-    for (const auto &[button, expected] : steps) {
-        buttons[button]->click();
-        QString state; // the statuses of the cards shown, then the highlighted buttons
-        for (DownloadTask *t : all) {
-            DownloadCard *c = w.listView->cardFor(t);
-            state += c && c->isVisible() ? QString::number(t->status) : QString();
-        }
-        state += QLatin1Char('|');
-        for (int i = 0; i < buttons.size(); ++i)
-            state += buttons[i]->property("active").toBool() ? QString::number(i) : QString();
-        QCOMPARE(state, expected);
-    }
-
-    // A refresh must not reach the list's layout, or each tick would lay out all cards again.
-    struct LayoutCounter : QObject {
-        int requests = 0;
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            requests += event->type() == QEvent::LayoutRequest;
-            return false;
-        }
-    } counter;
-    QTest::qWait(50);
-    w.listView->viewport()->installEventFilter(&counter);
-    DownloadTask *running = all[1];
-    for (int i = 0; i < 200; ++i) {
-        running->downloadedSize += 12345678;
-        running->currentSpeed = 1000.0 * i;
-        emit running->progressUpdated();
-        QCoreApplication::processEvents();
-    }
-    QCOMPARE(counter.requests, 0);
 }
 
 void TestMainWindow::toolbarToggleAndDelete()
@@ -392,42 +341,6 @@ void TestMainWindow::killedWindowResumesFromTheCheckpoint()
     QVERIFY(twice <= 2 * bytesPerSecond);
     // Saved on the change of status, with no save point of the list in between.
     QTRY_COMPARE(savedList().at(0)["status"].toInt(), 2);
-}
-
-// The whole road of a link: the dialog works out the name, Start adds a card, the file lands
-// byte-exact in its category folder and the details dialog ends in its completed view.
-void TestMainWindow::addedThroughTheDialogLandsInItsFolder()
-{
-    TestHttpServer server;
-    QVERIFY(server.start());
-    TestHttpServer::Route r;
-    r.body = TestHttpServer::randomBody(300 * 1024, 5);
-    r.headers = {{"Content-Disposition", "attachment; filename=\"report 2026.pdf\""}};
-    server.setRoute("/get", r);
-
-    MainWindow w;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, this, [&] {
-        auto *dialog = w.findChild<AddUrlDialog *>();
-        if (dialog && dialog->isVisible() &&
-            !dialog->findChild<QLineEdit *>("pathInput")->text().isEmpty())
-            dialog->findChild<QPushButton *>("btnStart")->click();
-    });
-    poll.start(20);
-    w.openAddDialog(LinkOffer{{server.url("/get").toString()}, {}, 0, {}});
-    poll.stop();
-
-    QCOMPARE(tasks(w).size(), 1);
-    DownloadTask *task = tasks(w).first();
-    QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 20000);
-    const QString expected = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation) +
-                             "/Torvane/Documents/report 2026.pdf";
-    QVERIFY(expected.startsWith(home.path()));
-    QCOMPARE(task->savePath(), expected);
-    QVERIFY(readFile(expected) == r.body);
-    auto *details = w.listView->findChild<DownloadDetailsDialog *>();
-    QVERIFY(details && details->isVisible());
-    QTRY_VERIFY(details->findChild<QLabel *>("CompName")->isVisible());
 }
 
 // What the user chose comes back after a restart: language, theme, the window's place and the

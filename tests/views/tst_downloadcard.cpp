@@ -111,17 +111,6 @@ void TestDownloadCard::placeholderSelectionAndDelete()
     const QFileInfo made(cards[0]->getTask()->savePath());
     QVERIFY(made.exists() && made.size() == 0);
 
-    auto click = [&](int i, Qt::KeyboardModifiers modifiers) {
-        QTest::mouseClick(cards[i], Qt::LeftButton, modifiers);
-        QString selected;
-        for (DownloadCard *c : cards)
-            selected += c->isSelected() ? '1' : '0';
-        return selected;
-    };
-    // A plain click selects one card alone; Ctrl adds to the selection.
-    const QStringList steps = {click(0, {}), click(1, {}), click(0, Qt::ControlModifier)};
-    QCOMPARE(steps, QStringList({"100", "010", "110"}));
-
     // Delete: the answer, then whether the file is still there, the delete requests and the
     // task's status (the transfer is stopped before its file goes).
     const QList<QPair<QString, QList<int>>> rows = {{"Delete List & File", {0, 1, 4}},

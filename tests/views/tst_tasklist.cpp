@@ -243,7 +243,7 @@ void TestTaskList::addingAndRemovingAtEitherEndKeepsOrder()
 }
 
 // A card shows its task's figures of now: progress reported while it was out of view, and
-// nothing left over from the task the recycled card showed before.
+// nothing left over from the task the recycled card showed before; refreshing it lays out nothing.
 void TestTaskList::cardScrolledBackShowsCurrentFigures()
 {
     DownloadTask *top = made.last();
@@ -276,6 +276,26 @@ void TestTaskList::cardScrolledBackShowsCurrentFigures()
     QVERIFY(list->cardFor(top)->findChild<QProgressBar *>()->updatesEnabled());
     QCOMPARE(cardTexts(other), other->fileName + "|Done|1000.00 MB|100%");
     QCOMPARE(cardTexts(fresh), QStringLiteral("new.bin|Wait...|0%"));
+
+    // A refresh must not reach the list's layout, or each tick would lay out all cards again.
+    struct LayoutCounter : QObject {
+        int requests = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            requests += event->type() == QEvent::LayoutRequest;
+            return false;
+        }
+    } counter;
+    QTest::qWait(50);
+    list->viewport()->installEventFilter(&counter);
+    for (int i = 0; i < 200; ++i) {
+        top->downloadedSize += 1048576;
+        top->currentSpeed = 1000.0 * i;
+        emit top->progressUpdated();
+        QCoreApplication::processEvents();
+    }
+    QVERIFY(list->cardFor(top));
+    QCOMPARE(counter.requests, 0);
 }
 
 QTEST_MAIN(TestTaskList)
