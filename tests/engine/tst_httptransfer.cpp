@@ -961,7 +961,7 @@ private slots:
         QVERIFY(readFile(out()) == file.body);
         QCOMPARE(t->url(), server->url(newLink));
         // Only what the disk lacked (and each part's look back) was fetched again.
-        QVERIFY(bytesAskedFor(server->requests.mid(asked)) < file.body.size());
+        QVERIFY(TestHttpServer::bytesAskedFor(server->requests.mid(asked)) < file.body.size());
     }
 };
 
