@@ -18,7 +18,6 @@ struct TestHttpServer::Connection {
     bool closeAfter = false; // close once `out` is sent
     bool stallAfter = false; // send nothing more once `out` is sent
     int trickleBytes = 0;
-    int id = 0;
 };
 
 namespace {
@@ -28,13 +27,11 @@ QByteArray reasonFor(int status)
     switch (status) {
     case 200: return "OK";
     case 206: return "Partial Content";
-    case 301: return "Moved Permanently";
     case 302: return "Found";
     case 401: return "Unauthorized";
     case 403: return "Forbidden";
     case 404: return "Not Found";
     case 416: return "Range Not Satisfiable";
-    case 500: return "Internal Server Error";
     case 503: return "Service Unavailable";
     default: return "Status";
     }
@@ -172,7 +169,6 @@ QByteArray TestHttpServer::randomBody(qint64 length, quint32 seed)
 void TestHttpServer::incomingConnection(qintptr handle)
 {
     auto *c = new Connection;
-    c->id = nextConnectionId++;
     if (tls) {
         auto *ssl = new QSslSocket(this);
         ssl->setSocketDescriptor(handle);
@@ -222,7 +218,6 @@ void TestHttpServer::onReadyRead(Connection *c)
         Request r;
         r.method = first.value(0);
         r.path = first.value(1);
-        r.connectionId = c->id;
         for (int i = 1; i < lines.size(); ++i) {
             const int colon = lines[i].indexOf(':');
             if (colon > 0)
@@ -255,7 +250,7 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
         status = 404;
         payload = "no such path";
     } else if (r->failRequests.contains(number)) {
-        status = r->failStatus;
+        status = 503;
         payload = r->failBody;
     } else if (!r->loginUser.isEmpty() && !loggedIn(request, *r)) {
         status = 401;
@@ -271,7 +266,7 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
         payload = loginPageBody();
         headers += "Content-Type: text/html; charset=utf-8\r\n";
     } else if (!r->redirectTo.isEmpty()) {
-        status = r->redirectStatus;
+        status = 302;
         headers += "Location: " + r->redirectTo + "\r\n";
     } else {
         if (r->sessionAnswers > 0)

@@ -28,16 +28,14 @@ class TestHttpServer : public QTcpServer {
 public:
     struct Route {
         QByteArray body;
-        int status = 200;        // status of a plain answer (404 with a body, ...)
-        bool honourRange = true; // false: a ranged request gets 200 and the whole body
-        bool starTotal = false;  // Content-Range ".../*" on 206 answers
-        bool chunked = false;    // chunked transfer encoding, no Content-Length
-        bool noLength = false;   // neither length nor chunking: body ends at close
-        QByteArray redirectTo;   // answer 302 with this Location
-        int redirectStatus = 302;
+        int status = 200;         // status of a plain answer (404 with a body, ...)
+        bool honourRange = true;  // false: a ranged request gets 200 and the whole body
+        bool starTotal = false;   // Content-Range ".../*" on 206 answers
+        bool chunked = false;     // chunked transfer encoding, no Content-Length
+        bool noLength = false;    // neither length nor chunking: body ends at close
+        QByteArray redirectTo;    // answer 302 with this Location
         QSet<int> silentRequests; // 1-based request numbers on this path never answered
         QSet<int> failRequests;   // 1-based request numbers on this path that get a 503
-        int failStatus = 503;
         QByteArray failBody = "server error page";
         qint64 dropAtByte = -1;     // close the connection before sending this file offset...
         int dropTimes = 0;          // ...this many times in all
@@ -67,7 +65,6 @@ public:
         QByteArray method;
         QByteArray path;                      // path with query, as requested
         QMap<QByteArray, QByteArray> headers; // lower-case names
-        int connectionId = 0;
     };
 
     explicit TestHttpServer(QObject *parent = nullptr);
@@ -112,5 +109,4 @@ private:
     QSslCertificate certificate;
     QSslKey key;
     QString scheme = QStringLiteral("http");
-    int nextConnectionId = 1;
 };
