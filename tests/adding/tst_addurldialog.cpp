@@ -153,9 +153,8 @@ private slots:
         }
     }
 
-    // A certificate that fails verification is named instead of a size    // A certificate that
-    // fails verification is named instead of a size; once the user trusted it for the host, the
-    // size is read again.
+    // A certificate that fails verification is named instead of a size; once the user trusted it
+    // for the host, the size is read again.
     void refusedCertificate()
     {
         TrustedCertificates::shared().useDirectory(QString());

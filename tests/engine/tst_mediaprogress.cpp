@@ -8,7 +8,6 @@ class TestMediaProgress : public QObject {
 private slots:
     void lines_data();
     void lines();
-    void splitter();
 };
 
 void TestMediaProgress::lines_data()
@@ -72,18 +71,6 @@ void TestMediaProgress::lines()
     if (speed >= 0)
         QCOMPARE(info.speed, speed);
     QCOMPARE(info.eta, eta);
-}
-
-// A UTF-8 character cut between two reads comes out whole; "\r" stays for the trim to remove.
-void TestMediaProgress::splitter()
-{
-    QByteArray pending;
-    const QByteArray arabic = QString::fromUtf8("[info] \u0641\u064a\u062f\u064a\u0648").toUtf8();
-    QCOMPARE(takeCompleteLines(pending, "[download]  45.0% of ~ 10"), QList<QByteArray>());
-    QCOMPARE(takeCompleteLines(pending, ".00MiB\r\n\n" + arabic.left(9)),
-             QList<QByteArray>({"[download]  45.0% of ~ 10.00MiB\r", ""}));
-    QCOMPARE(takeCompleteLines(pending, arabic.mid(9) + "\n"), QList<QByteArray>({arabic}));
-    QVERIFY(pending.isEmpty());
 }
 
 QTEST_APPLESS_MAIN(TestMediaProgress)

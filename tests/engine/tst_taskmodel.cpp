@@ -1,11 +1,10 @@
-// The task's life-cycle guards and signal counts, the speed sample, and the rules the task is
-// built on: categories, media hosts, header parsing and saved part progress.
+// The task's life-cycle guards and signal counts, and the rules the task is built on: categories,
+// media hosts, header parsing and saved part progress.
 #include "engine/categories.h"
 #include "engine/downloadtask.h"
 #include "engine/http/httpheaders.h"
 #include "engine/storage/transferprogress.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -81,28 +80,6 @@ private slots:
         QCOMPARE(doneSpy.count(), 0);
         done.cancel();
         QCOMPARE(done.status, 4);
-    }
-
-    // The window of the shown speed is tested on its own; here the task's tick feeds it. The
-    // figure is 500 bytes over the time between the two ticks, which the clocks here bracket.
-    void firstSpeedSampleIsTheRateOfItsInterval()
-    {
-        DownloadTask task(QUrl("http://127.0.0.1:9/s.bin"), dir.filePath("s.bin"), "best");
-        task.status = 1; // sampled as if running, without any network
-        task.downloadedSize = 300;
-        QElapsedTimer outer;
-        outer.start();
-        QMetaObject::invokeMethod(&task, "updateSpeed");
-        QElapsedTimer inner;
-        inner.start();
-        QTest::qWait(500);
-        task.downloadedSize = 800;
-        const qint64 shortest = inner.elapsed();
-        QMetaObject::invokeMethod(&task, "updateSpeed");
-        const qint64 longest = outer.elapsed() + 2; // each reading is truncated to the ms
-        QVERIFY2(task.currentSpeed >= 500.0 * 1000 / longest &&
-                     task.currentSpeed <= 500.0 * 1000 / qMax<qint64>(shortest - 1, 1),
-                 qPrintable(QString::number(task.currentSpeed)));
     }
 
     void headerParsing()

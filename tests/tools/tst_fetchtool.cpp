@@ -1,11 +1,10 @@
 // torvane-fetch run as a user or a benchmark runs it, each outcome checked on disk and by the
 // exit code: plain, media, missing and login-bound files, a speed limit, certificates, proxies,
-// servers that ask for a login, and runs killed or stopped by a full disk that a later run finishes
-// byte-exact.
+// servers that ask for a login, and runs killed on the way that a later run finishes byte-exact
+// (a full disk is the transfer tests' own).
 
 #include "engine/storage/checkpoint.h"
 #include "localdaemon.h"
-#include "smalldisk.h"
 #include "testcertificates.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
@@ -43,7 +42,6 @@ private slots:
     void logins_data();
     void logins();
     void killedAndRunAgain();
-    void fullDiskEndsAndRunsAgain();
     void outageIsWaitedOut();
 
 private:
@@ -450,36 +448,6 @@ void TestFetchTool::killedAndRunAgain()
     qInfo("fetched twice after %d kills: %lld bytes (%.2f s of transfer)", int(killPoints.size()),
           twice, double(twice) / bytesPerSecond);
     QVERIFY(twice <= killPoints.size() * 2 * bytesPerSecond);
-}
-
-// Onto a disk that fills up: exit 1 with the reason within seconds, and once there is room, run
-// again, continued from the checkpoint to a byte-exact file.
-void TestFetchTool::fullDiskEndsAndRunsAgain()
-{
-    SmallDisk disk(3 * 1024 * 1024);
-    if (!disk.isMounted())
-        QSKIP(qPrintable("needs a small tmpfs, which needs root: " + disk.error()));
-    // Full after some seconds, with a few checkpoints before.
-    const TestHttpServer::Route r = throttled(768 * 1024, 1024, 12);
-    server.setRoute("/full.bin", r);
-    const QString out = disk.filePath("full.bin");
-    const QStringList arguments{server.url("/full.bin").toString(), out};
-    QProcess fetch;
-    fetch.start(program, arguments);
-    QVERIFY(QTest::qWaitFor([&] { return fetch.state() == QProcess::NotRunning; }, 20000));
-    QCOMPARE(fetch.exitCode(), 1);
-    QVERIFY(QString::fromUtf8(fetch.readAllStandardError()).contains("torvane-fetch: Disk full\n"));
-    const qint64 kept = Checkpoint::read(out, QUrl(arguments[0])).downloadedBytes();
-    QVERIFY(kept > 0);
-
-    QVERIFY(disk.resize(8 * 1024 * 1024));
-    server.route("/full.bin").trickleBytes = 0;
-    QVERIFY(run(fetch, arguments));
-    QVERIFY(QString::fromUtf8(fetch.readAllStandardError())
-                .startsWith(QStringLiteral("torvane-fetch: resuming from %1 ").arg(kept)));
-    QCOMPARE(fetch.exitCode(), 0);
-    QVERIFY(readFile(out) == r.body);
-    QCOMPARE(QDir(disk.path()).entryList(QDir::Files), QStringList{"full.bin"});
 }
 
 // The server goes away in the middle for two seconds, as a restart would: the tool says it waits
