@@ -110,6 +110,10 @@ void TestDownloadCard::placeholderSelectionAndDelete()
                                          newCard(QStringLiteral("f.zip"))};
     const QFileInfo made(cards[0]->getTask()->savePath());
     QVERIFY(made.exists() && made.size() == 0);
+    // Outside the list too, a plain click selects one card alone.
+    QTest::mouseClick(cards[0], Qt::LeftButton);
+    QTest::mouseClick(cards[1], Qt::LeftButton);
+    QVERIFY(!cards[0]->isSelected() && cards[1]->isSelected());
 
     // Delete: the answer, then whether the file is still there, the delete requests and the
     // task's status (the transfer is stopped before its file goes).
