@@ -25,7 +25,8 @@ sizes=${2-1 1000 10000}
 downloads=${3:-50}
 rate=${4:-256k}
 # CARDBENCH names another build of the driver (say, of an older commit) to measure instead, and
-# CARDBENCH_SEED the one that writes the lists (by default the same), so both read the same lists.
+# CARDBENCH_SEED the one that writes the lists (by default the same), so both read the same lists;
+# both must be named torvane-cardbench, as the data folder follows the program's name.
 bin=${CARDBENCH:-./build/torvane-cardbench}
 seeder=${CARDBENCH_SEED:-$bin}
 [ -n "${CARDBENCH:-}" ] || ./scripts/build.sh torvane-cardbench >/dev/null
