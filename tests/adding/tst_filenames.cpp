@@ -85,7 +85,8 @@ private slots:
         };
         for (const auto &row : headers) {
             // Qt without ICU (the Windows build) decodes only Unicode and Latin-1 by name.
-            if (QByteArray(row[0]).contains("Shift_JIS") && !QStringDecoder("Shift_JIS").isValid()) {
+            if (QByteArray(row[0]).contains("Shift_JIS") &&
+                !QStringDecoder("Shift_JIS").isValid()) {
                 qInfo("skipped: this Qt has no Shift_JIS decoder (built without ICU)");
                 continue;
             }

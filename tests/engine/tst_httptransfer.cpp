@@ -859,6 +859,15 @@ private slots:
         t.start();
         if (!diskFull) {
             QVERIFY(QTest::qWaitFor([&] { return t.downloadedSize > 256 * 1024; }, 10000));
+#ifdef Q_OS_WIN
+            // Windows removes no file that is open: the download goes on and completes.
+            QVERIFY(!QFile::remove(path));
+            server->route("/w.bin").trickleBytes = 0;
+            QVERIFY(waitForEnd(t));
+            QCOMPARE(t.status, 2);
+            QVERIFY(readFile(path) == r.body);
+            return;
+#endif
             QVERIFY(QFile::remove(path));
         }
         QVERIFY(QTest::qWaitFor([&] { return t.status != 1; }, 10000));

@@ -74,16 +74,22 @@ bool replaceFile(const QString &from, const QString &to)
 // rename replaces whatever is at the record's name instead of writing through it.
 bool writeRecord(const QString &path, const QByteArray &record)
 {
-    QTemporaryFile file(path + kTemporarySuffix);
-    if (!file.open())
-        return false;
-    file.setAutoRemove(false);
-    const bool synced = file.write(record) == record.size() && file.flush() &&
-                        PartFile::flushFile(file) == PartFile::Problem::None;
-    file.close();
-    if (synced && replaceFile(file.fileName(), path))
+    QString temporary;
+    bool synced = false;
+    // The file is closed before the rename: QTemporaryFile::close() keeps its handle open (only
+    // its end closes it), and Windows neither renames nor removes an open file.
+    {
+        QTemporaryFile file(path + kTemporarySuffix);
+        if (!file.open())
+            return false;
+        file.setAutoRemove(false);
+        temporary = file.fileName();
+        synced = file.write(record) == record.size() && file.flush() &&
+                 PartFile::flushFile(file) == PartFile::Problem::None;
+    }
+    if (synced && replaceFile(temporary, path))
         return true;
-    QFile::remove(file.fileName());
+    QFile::remove(temporary);
     return false;
 }
 
