@@ -1,4 +1,5 @@
 #include "adding/categoryfolder.h"
+#include "adding/addurldialog.h"
 #include "app/afterqueuenotice.h"
 #include "app/mainwindow.h"
 #include "app/preferences.h"
