@@ -8,10 +8,16 @@
 
 bool askDownloadAsNewFile(QWidget *parent)
 {
+    return askYesNo(parent, T(QStringLiteral("File Exists")),
+                    T(QStringLiteral("File already exists. Download as a new file?")));
+}
+
+bool askYesNo(QWidget *parent, const QString &title, const QString &text)
+{
     QMessageBox box(parent);
     box.setWindowFlags(box.windowFlags() | Qt::WindowStaysOnTopHint);
-    box.setWindowTitle(T(QStringLiteral("File Exists")));
-    box.setText(T(QStringLiteral("File already exists. Download as a new file?")));
+    box.setWindowTitle(title);
+    box.setText(text);
     const bool arabic = g_lang == QLatin1String("ar");
     QPushButton *yes =
         box.addButton(arabic ? QStringLiteral("نعم") : QStringLiteral("Yes"), QMessageBox::YesRole);

@@ -3,6 +3,7 @@
 #include "engine/downloadtask.h"
 #include "engine/http/weblink.h"
 #include "language/translation.h"
+#include "views/duplicatequestion.h"
 #include "views/widgetstyles.h"
 
 #include <QDesktopServices>
@@ -11,7 +12,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -197,20 +197,6 @@ bool UpdateLinkDialog::run(DownloadTask *task, QWidget *parent, const QString &l
 
 bool UpdateLinkDialog::askContinue(const QString &name, QWidget *parent)
 {
-    QMessageBox box(parent);
-    box.setWindowFlags(box.windowFlags() | Qt::WindowStaysOnTopHint);
-    box.setWindowTitle(T(QStringLiteral("Update link…")));
-    box.setText(T(QStringLiteral("Continue %1 with this new link?")).arg(isolated(name)));
-    const bool arabic = g_lang == QLatin1String("ar");
-    QPushButton *yes =
-        box.addButton(arabic ? QStringLiteral("نعم") : QStringLiteral("Yes"), QMessageBox::YesRole);
-    QPushButton *no =
-        box.addButton(arabic ? QStringLiteral("لا") : QStringLiteral("No"), QMessageBox::NoRole);
-    for (QPushButton *button : {yes, no})
-        button->setStyleSheet(QString::fromLatin1(MessageBoxButtonStyle));
-    box.setEscapeButton(no);
-    if (arabic)
-        box.setLayoutDirection(Qt::RightToLeft);
-    box.exec();
-    return box.clickedButton() == yes;
+    return askYesNo(parent, T(QStringLiteral("Update link…")),
+                    T(QStringLiteral("Continue %1 with this new link?")).arg(isolated(name)));
 }
