@@ -12,4 +12,7 @@ trap wine_env_end EXIT
 # Wine hands the Unix environment to Windows programs; Qt Test writes its log to stderr (which
 # CTest shows) only when told to.
 export QT_FORCE_STDERR_LOGGING=1 QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
+# No openssl runs under Wine: the tests' certificates are made here beforehand.
+export TORVANE_TEST_CERTIFICATES=$WINEPREFIX/test-certificates
+"$root/scripts/windows/make-test-certificates.sh" "$TORVANE_TEST_CERTIFICATES"
 ctest --test-dir build-windows --output-on-failure --timeout 900 "$@"

@@ -352,7 +352,9 @@ void TestSingleInstance::lockOfAKilledCopyIsTakenOver()
     QVERIFY(waitForLine("shown"));
     const QString lock = home->path() + "/run/torvane.lock";
     QVERIFY(QFileInfo::exists(lock));
+#ifndef Q_OS_WIN // there the socket is a named pipe, no file
     QVERIFY(QFileInfo::exists(home->path() + "/run/torvane.socket"));
+#endif
     firstCopy->kill();
     QVERIFY(firstCopy->waitForFinished(5000));
     QVERIFY(QFileInfo::exists(lock));

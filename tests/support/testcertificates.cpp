@@ -2,6 +2,7 @@
 
 #include "testfiles.h"
 
+#include <QFile>
 #include <QHostAddress>
 #include <QProcess>
 #include <QSslConfiguration>
@@ -26,6 +27,23 @@ QByteArray config(const QString &host, bool authority)
 } // namespace
 
 TestCertificates::TestCertificates() = default;
+
+// Where no openssl runs (the Windows build under Wine), the certificates come from a folder made
+// beforehand on the build machine (scripts/windows/make-test-certificates.sh): self1..self4 for
+// 127.0.0.1, the authority "ca" and its leaf-<host> certificates.
+bool TestCertificates::fromPool(const QString &pooled, const QString &name)
+{
+    const QString pool = qEnvironmentVariable("TORVANE_TEST_CERTIFICATES");
+    for (const char *suffix : {".pem", ".key"})
+        if (!QFile::copy(pool + '/' + pooled + suffix, dir.filePath(name + suffix)))
+            return false;
+    return true;
+}
+
+bool TestCertificates::usePool()
+{
+    return qEnvironmentVariableIsSet("TORVANE_TEST_CERTIFICATES");
+}
 
 bool TestCertificates::run(const QStringList &arguments)
 {
@@ -65,6 +83,9 @@ QStringList TestCertificates::request(const QString &kind, const QString &subjec
 TlsIdentity TestCertificates::selfSigned(const QString &host)
 {
     const QString name = QStringLiteral("self%1").arg(++serial);
+    if (usePool())
+        return fromPool(QStringLiteral("self%1").arg((serial - 1) % 4 + 1), name) ? load(name)
+                                                                                  : TlsIdentity();
     if (!writeFile(dir.filePath(name + ".cnf"), config(host, false)) ||
         !run(request("-x509", "/CN=" + host, name, ".pem")))
         return TlsIdentity();
@@ -73,6 +94,8 @@ TlsIdentity TestCertificates::selfSigned(const QString &host)
 
 bool TestCertificates::makeAuthority()
 {
+    if (!haveAuthority && usePool())
+        haveAuthority = fromPool(QStringLiteral("ca"), QStringLiteral("ca"));
     if (!haveAuthority)
         haveAuthority = writeFile(dir.filePath("ca.cnf"), config(QString(), true)) &&
                         run(request("-x509", "/CN=Torvane test authority", "ca", ".pem"));
@@ -82,6 +105,8 @@ bool TestCertificates::makeAuthority()
 TlsIdentity TestCertificates::issued(const QString &host)
 {
     const QString name = QStringLiteral("leaf%1").arg(++serial);
+    if (usePool())
+        return makeAuthority() && fromPool("leaf-" + host, name) ? load(name) : TlsIdentity();
     if (!makeAuthority() || !writeFile(dir.filePath(name + ".cnf"), config(host, false)) ||
         !run(request("-new", "/CN=" + host, name, ".csr")) ||
         !run(words(QStringLiteral("x509 -req -in %1.csr -CA ca.pem -CAkey ca.key -set_serial %2 "

@@ -37,6 +37,8 @@ private:
     static QStringList request(const QString &kind, const QString &subject, const QString &name,
                                const QString &suffix);
     bool makeAuthority();
+    static bool usePool();
+    bool fromPool(const QString &pooled, const QString &name);
     TlsIdentity load(const QString &name);
 
     QTemporaryDir dir;
