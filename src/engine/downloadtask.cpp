@@ -11,8 +11,6 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include <utility>
-
 DownloadTask::DownloadTask(QUrl url, QString savePath, QString format, QObject *parent)
     : QObject(parent), m_format(std::move(format)), m_url(std::move(url)),
       m_savePath(std::move(savePath))
@@ -204,9 +202,9 @@ qint64 DownloadTask::adoptCheckpoint()
 {
     if (mediaMode || status == 1 || status == 2)
         return -1;
-    if (!http && shownCheckpoint.isValid()) {
-        const TransferProgress shown = std::exchange(shownCheckpoint, TransferProgress());
-        return httpTransfer()->adoptCheckpoint(shown) ? downloadedSize : -1;
+    if (!http && shownCheckpoint) {
+        const std::unique_ptr<TransferProgress> shown = std::move(shownCheckpoint);
+        return httpTransfer()->adoptCheckpoint(*shown) ? downloadedSize : -1;
     }
     return httpTransfer()->adoptCheckpoint();
 }
@@ -230,11 +228,12 @@ void DownloadTask::showCheckpoint()
         if (http->adoptCheckpoint() < 0)
             return;
     } else {
-        shownCheckpoint = Checkpoint::read(m_savePath, m_url);
-        if (!shownCheckpoint.isValid())
+        TransferProgress saved = Checkpoint::read(m_savePath, m_url);
+        if (!saved.isValid())
             return;
-        totalSize = shownCheckpoint.totalSize;
-        downloadedSize = shownCheckpoint.downloadedBytes();
+        totalSize = saved.totalSize;
+        downloadedSize = saved.downloadedBytes();
+        shownCheckpoint = std::make_unique<TransferProgress>(std::move(saved));
     }
     emit progressUpdated();
 }

@@ -196,7 +196,9 @@ private:
     BandwidthLimiter *ownLimiter = nullptr; // for a limit of its own without a shared one
     qint64 ownLimit = 0;
     bool checkpointShown = false;
-    TransferProgress shownCheckpoint; // read by showCheckpoint(), for resume() to continue from
+    // Read by showCheckpoint(), for resume() to continue from; held apart, as most tasks of a
+    // long list never have one.
+    std::unique_ptr<TransferProgress> shownCheckpoint;
     QPointer<TaskGate> queue;
     QTimer *uiTimer = nullptr;
     QElapsedTimer speedTimer; // runs from construction; the clock of the speed samples
