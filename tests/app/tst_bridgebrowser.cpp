@@ -8,6 +8,7 @@
 #include "language/translation.h"
 #include "marionettebrowser.h"
 #include "testfiles.h"
+#include "testhome.h"
 #include "testhttpserver.h"
 #include "views/tasklist.h"
 
@@ -70,8 +71,6 @@ private slots:
     void init();
     void cleanup() { poll.stop(), poll.disconnect(); }
     void pageFetchReadsNothingAndOpensNothing();
-    void keptInTheBrowser_data();
-    void keptInTheBrowser();
     void protectedDownloadCompletesThroughTheWindow_data();
     void protectedDownloadCompletesThroughTheWindow();
 
@@ -80,12 +79,10 @@ private:
     // shows and closes it, or presses Start.
     void watchForDialog(MainWindow &window, bool start = false);
     // Starts the browser with the shipped extension (talking to `port`), set to take the
-    // browser's downloads over, and opens `page` in it; false when that failed.
-    // In Chromium, `settings` are stored for the extension as they are (a script object); the
+    // browser's downloads over, and opens `page` in it; false when that failed. In Chromium the
     // session of the tab, empty on failure.
     QString startTakingOver(DevToolsBrowser &browser, quint16 port, bool native,
-                            const QString &page,
-                            const QString &settings = "{interceptDownloads: true}");
+                            const QString &page);
     bool startTakingOver(MarionetteBrowser &browser, quint16 port, bool native,
                          const QString &page);
 
@@ -99,13 +96,10 @@ void TestBridgeBrowser::init()
 {
     QStandardPaths::setTestModeEnabled(true);
     home = std::make_unique<QTemporaryDir>();
-    qputenv("HOME", home->path().toUtf8());
     // torvane-host, started by the browser with this environment, finds the window's socket here.
-    QVERIFY(QDir().mkpath(home->path() + "/run"));
-    QVERIFY(QFile::setPermissions(home->path() + "/run", QFileDevice::ReadOwner |
-                                                             QFileDevice::WriteOwner |
-                                                             QFileDevice::ExeOwner));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home->path() + "/run"));
+    const QProcessEnvironment env = privateHome(home->path());
+    for (const char *name : {"HOME", "XDG_RUNTIME_DIR"})
+        qputenv(name, env.value(name).toUtf8());
     g_lang = QStringLiteral("en");
     MainWindow::bridgePort = 0;
     dialogs = 0;
@@ -135,7 +129,7 @@ void TestBridgeBrowser::watchForDialog(MainWindow &window, bool start)
 }
 
 QString TestBridgeBrowser::startTakingOver(DevToolsBrowser &browser, quint16 port, bool native,
-                                           const QString &page, const QString &settings)
+                                           const QString &page)
 {
     const QString extension = browser.extensionForPort(QStringLiteral(TORVANE_EXTENSION_DIR), port);
     if (native && !installNativeHost(browser.userDataFolder() + "/NativeMessagingHosts", false))
@@ -148,7 +142,8 @@ QString TestBridgeBrowser::startTakingOver(DevToolsBrowser &browser, quint16 por
         !browser.waitFor(worker, QStringLiteral("globalThis.chrome && chrome.storage")))
         return {};
     const QJsonValue set = browser.evaluate(
-        worker, QStringLiteral("chrome.storage.local.set(%1).then(() => 1)").arg(settings));
+        worker,
+        QStringLiteral("chrome.storage.local.set({interceptDownloads: true}).then(() => 1)"));
     if (set != QJsonValue(1))
         return {};
     browser.call(QStringLiteral("Browser.setDownloadBehavior"),
@@ -245,60 +240,6 @@ void TestBridgeBrowser::pageFetchReadsNothingAndOpensNothing()
     QTest::qWait(300);
     QCOMPARE(dialogs, 0);
     QVERIFY(window.findChild<AddUrlDialog *>() == nullptr);
-}
-
-void TestBridgeBrowser::keptInTheBrowser_data()
-{
-    QTest::addColumn<int>("modifiers"); // of the click, as the DevTools protocol counts them
-    QTest::addColumn<QString>("settings");
-    QTest::newRow("Alt held") << 1 << "{interceptDownloads: true}";
-    QTest::newRow("Ctrl chosen and held")
-        << 2 << "{interceptDownloads: true, keepModifier: 'ctrl'}";
-    QTest::newRow("site never handed over")
-        << 0 << "{interceptDownloads: true, neverHandOver: ['127.0.0.1']}";
-}
-
-// With the take-over on, a click with the chosen key held, or a link of a site on the "never hand
-// over" list, leaves the download to the browser: no dialog, the file in the browser's folder.
-void TestBridgeBrowser::keptInTheBrowser()
-{
-    QFETCH(int, modifiers);
-    QFETCH(QString, settings);
-    if (DevToolsBrowser::chromiumPath().isEmpty())
-        QSKIP("no Chromium on this machine");
-    MainWindow::bridgePort = 0;
-    MainWindow window;
-    watchForDialog(window, true);
-    TestHttpServer site;
-    QVERIFY(site.start());
-    TestHttpServer::Route page, file;
-    page.body = "<!doctype html><a id=l href='/kept.zip' style='position:fixed;left:0;top:0;"
-                "width:100px;height:40px;display:block'>get</a>";
-    page.headers = {{"Content-Type", "text/html"}};
-    file.body = TestHttpServer::randomBody(64 * 1024, 3);
-    file.headers = {{"Content-Type", "application/zip"},
-                    {"Content-Disposition", "attachment; filename=\"kept.zip\""}};
-    site.setRoute("/page.html", page);
-    site.setRoute("/kept.zip", file);
-
-    DevToolsBrowser browser;
-    const QString tab = startTakingOver(browser, window.findChild<BrowserBridge *>()->serverPort(),
-                                        false, site.url("/page.html").toString(), settings);
-    QVERIFY2(!tab.isEmpty(), qPrintable(browser.output()));
-    QVERIFY(browser.waitFor(tab, QStringLiteral("document.getElementById('l')")));
-    for (const char *type : {"mousePressed", "mouseReleased"})
-        browser.call(QStringLiteral("Input.dispatchMouseEvent"),
-                     {{"type", type},
-                      {"x", 20},
-                      {"y", 20},
-                      {"button", "left"},
-                      {"clickCount", 1},
-                      {"modifiers", modifiers}},
-                     tab);
-    const QString saved = browser.downloadFolder() + "/kept.zip";
-    QTRY_VERIFY2_WITH_TIMEOUT(readFile(saved) == file.body, qPrintable(browser.output()), 30000);
-    QTest::qWait(300);
-    QCOMPARE(dialogs, 0);
 }
 
 void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow_data()

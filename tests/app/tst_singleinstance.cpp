@@ -4,6 +4,7 @@
 #include "app/singleinstance.h"
 #include "app/startup.h"
 #include "testfiles.h"
+#include "testhome.h"
 #include "testhttpserver.h"
 
 #include <QApplication>
@@ -187,20 +188,7 @@ void TestSingleInstance::init()
     // runs on one machine never meet.
     home = std::make_unique<QTemporaryDir>();
     QVERIFY(home->isValid());
-    const QString root = home->path();
-    QVERIFY(QDir().mkpath(root + "/run"));
-    QVERIFY(QFile::setPermissions(root + "/run", QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                     QFileDevice::ExeOwner));
-    environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", root);
-    environment.insert("XDG_RUNTIME_DIR", root + "/run");
-    for (const char *name : {"TEMP", "TMP"}) // where the lock lives on Windows
-        environment.insert(name, root + "/run");
-    environment.insert("XDG_DATA_HOME", root + "/data");
-    environment.insert("XDG_CONFIG_HOME", root + "/config");
-    environment.insert("XDG_CACHE_HOME", root + "/cache");
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.remove("XDG_DOWNLOAD_DIR");
+    environment = privateHome(home->path());
     firstCopyLines.clear();
 }
 
