@@ -565,10 +565,14 @@ void TestMainWindow::runningDownloadsAskForTheirLogin()
     HostLogins::shared().set(server.url("/"), Login(), false);
     MainWindow w;
     QStringList reasons;
-    answerLogins({"wrong", "s3cret"}, &reasons, true);
     for (const char *name : {"/a.bin", "/b.bin"})
         w.addDownload(server.url("/locked.bin").toString(), downloads->path() + name, {}, false);
     const QList<DownloadTask *> both = tasks(w);
+    answerLogins({"wrong", "s3cret"}, &reasons, true, [&both] {
+        return std::all_of(both.cbegin(), both.cend(), [](const DownloadTask *t) {
+            return t->status == 3 && !t->loginRequest.isNull();
+        });
+    });
     QTRY_VERIFY_WITH_TIMEOUT(both[0]->status == 2 && both[1]->status == 2, 20000);
     QCOMPARE(reasons, (QStringList{"", T("The user name or password was not accepted")}));
     for (const DownloadTask *task : both)
