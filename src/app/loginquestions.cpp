@@ -29,6 +29,14 @@ void LoginQuestions::add(DownloadTask *task)
 void LoginQuestions::askNext()
 {
     waiting.removeIf([](const QPointer<DownloadTask> &task) { return !stoppedForLogin(task); });
+    waiting.removeIf([this](const QPointer<DownloadTask> &task) {
+        const int latest = givenLogins.value(HostLogins::originOf(task->loginRequest.url));
+        if (latest == 0 || triedLogin.value(task.data()) >= latest)
+            return false;
+        triedLogin.insert(task.data(), latest);
+        task->resume();
+        return true;
+    });
     if (asking || waiting.isEmpty())
         return;
     const LoginRequest request = waiting.first()->loginRequest;
@@ -46,8 +54,11 @@ void LoginQuestions::askNext()
         return !task || answered.contains(task.data());
     });
     if (given) {
-        for (DownloadTask *task : std::as_const(answered))
+        const int latest = ++givenLogins[server];
+        for (DownloadTask *task : std::as_const(answered)) {
+            triedLogin.insert(task, latest);
             task->resume();
+        }
     }
     if (!waiting.isEmpty())
         QTimer::singleShot(0, this, &LoginQuestions::askNext);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -26,4 +27,9 @@ private:
     QWidget *window;
     QList<QPointer<DownloadTask>> waiting;
     bool asking = false;
+    // How many logins were given per server, and the latest of them each download was resumed
+    // with: a download refused with an older one (its request was on its way when the answer
+    // came) tries the newest before anyone is asked again.
+    QHash<QString, int> givenLogins;
+    QHash<const DownloadTask *, int> triedLogin;
 };
