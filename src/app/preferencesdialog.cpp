@@ -3,6 +3,7 @@
 #include "app/proxybox.h"
 #include "app/schedulebox.h"
 #include "language/translation.h"
+#include "views/dialogbutton.h"
 #include "views/widgetstyles.h"
 
 #include <QCheckBox>
@@ -31,14 +32,6 @@ QString systemDownloadFolder()
 {
     return QDir::fromNativeSeparators(
         QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
-}
-
-QPushButton *dialogButton(const QString &text, const char *name, QWidget *parent)
-{
-    auto *button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setStyleSheet(QLatin1String(DialogButtonStyle));
-    return button;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "views/logindialog.h"
 
 #include "language/translation.h"
+#include "views/dialogbutton.h"
 #include "views/widgetstyles.h"
 
 #include <QCheckBox>
@@ -13,14 +14,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QPushButton *dialogButton(const QString &text, const char *name, QWidget *parent)
-{
-    auto *button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setStyleSheet(QLatin1String(DialogButtonStyle));
-    return button;
-}
 
 // The server as the user knows it from the link: its host, and its port when not the usual one.
 QString serverName(const QUrl &url)

@@ -3,6 +3,7 @@
 #include "engine/downloadtask.h"
 #include "engine/http/weblink.h"
 #include "language/translation.h"
+#include "views/dialogbutton.h"
 #include "views/duplicatequestion.h"
 #include "views/widgetstyles.h"
 
@@ -16,14 +17,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QPushButton *dialogButton(const QString &text, const char *name, QWidget *parent)
-{
-    auto *button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setStyleSheet(QLatin1String(DialogButtonStyle));
-    return button;
-}
 
 // Links and names keep their own direction inside an Arabic sentence.
 QString isolated(const QString &text)
