@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <cstdint>
 
 #include <cstdio>
 #include <cstdlib>
@@ -68,4 +71,15 @@ inline void checkSafeName(const QString &name)
         const ushort d = stem.at(3).unicode();
         FUZZ_CHECK(!(d >= '0' && d <= '9') && d != 0xB9 && d != 0xB2 && d != 0xB3);
     }
+}
+
+// What one input must keep: each target defines it, in the one file of the target that includes
+// this header, and the entry point below hands it libFuzzer's bytes under the time limit.
+void fuzzOneInput(const QByteArray &bytes);
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
+    withinTimeLimit([&] { fuzzOneInput(bytes); });
+    return 0;
 }
