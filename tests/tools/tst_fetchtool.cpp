@@ -35,8 +35,6 @@ private slots:
     void initTestCase();
     void fetch_data();
     void fetch();
-    void certificates_data();
-    void certificates();
     void proxies_data();
     void proxies();
     void logins_data();
@@ -59,6 +57,11 @@ private:
     QString program;
     QTemporaryDir dir;
     TestHttpServer server;
+    TestCertificates certificates;
+    // The file over HTTPS, under a self-signed certificate and under one a throw-away authority
+    // issued.
+    TestHttpServer selfSigned;
+    TestHttpServer issued;
     QByteArray file;
     QByteArray video;
 };
@@ -90,53 +93,68 @@ void TestFetchTool::initTestCase()
         serveMediaFolder(server, dir.filePath("media"), "/");
     }
     QVERIFY(server.start());
+    QVERIFY(selfSigned.useTls(certificates.selfSigned()) && issued.useTls(certificates.issued()));
+    for (TestHttpServer *tls : {&selfSigned, &issued}) {
+        tls->setRoute("/data.bin", route);
+        QVERIFY(tls->start());
+    }
 }
 
 // What the command line adds to the engine's transfers: its options, what it says on stderr, the
 // summary line and the exit code (0 only when the task ended done, status 2).
 void TestFetchTool::fetch_data()
 {
+    QTest::addColumn<QString>("tls"); // the file from selfSigned or issued, else over plain HTTP
     QTest::addColumn<QByteArray>("path");
-    QTest::addColumn<QString>("name");
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("status");   // of the summary; -1: refused before it starts, no summary
     QTest::addColumn<QString>("said"); // on stderr
     QTest::addColumn<bool>("kept");    // the served bytes are on disk afterwards, else no file
     // The extension sends it to the media tool, which the program finds beside itself.
-    QTest::newRow("video") << QByteArray("/v.mp4") << "clip.mp4" << QStringList() << 2 << ""
-                           << true;
+    QTest::newRow("video") << QString() << QByteArray("/v.mp4") << QStringList() << 2 << "" << true;
     QTest::newRow("behind a login, with the session")
-        << QByteArray("/secret.zip") << "secret.zip"
+        << QString() << QByteArray("/secret.zip")
         << QStringList{"--cookie",          "theme=dark; sid=s3cret", "--referer",
                        "http://page.test/", "--user-agent",           "TestBrowser/1.0"}
         << 2 << "" << true;
     // Nobody to ask: the login page is refused, not saved as the archive.
     QTest::newRow("behind a login, without it")
-        << QByteArray("/secret.zip") << "login.zip" << QStringList() << 3
+        << QString() << QByteArray("/secret.zip") << QStringList() << 3
         << "torvane-fetch: The server sent a web page, not the file" << false;
     // The server's digest and the user's: checked before the run counts as done; a mismatch
     // keeps the file and says both digests.
     QTest::newRow("digest from the server")
-        << QByteArray("/digest.bin") << "digest.bin" << QStringList() << 2
+        << QString() << QByteArray("/digest.bin") << QStringList() << 2
         << "verified sha-256 (Repr-Digest)" << true;
     QTest::newRow("--checksum that does not match")
-        << QByteArray("/data.bin") << "data.bin"
+        << QString() << QByteArray("/data.bin")
         << QStringList{"--checksum", "md5:" + QString(32, '0')} << 3
         << "torvane-fetch: expected md5 000" << true;
     QTest::newRow("--checksum that is no digest")
-        << QByteArray("/data.bin") << "data.bin" << QStringList{"--checksum=sha256:0"} << -1
+        << QString() << QByteArray("/data.bin") << QStringList{"--checksum=sha256:0"} << -1
         << "torvane-fetch: --checksum: not sha256:HEX" << false;
-    QTest::newRow("speed limit") << QByteArray("/data.bin") << "data.bin"
+    QTest::newRow("speed limit") << QString() << QByteArray("/data.bin")
                                  << QStringList{"--limit-rate", "1M"} << 2 << "" << true;
     QTest::newRow("rate that is no rate")
-        << QByteArray("/data.bin") << "data.bin" << QStringList{"--limit-rate=2X"} << -1
+        << QString() << QByteArray("/data.bin") << QStringList{"--limit-rate=2X"} << -1
         << "torvane-fetch: --limit-rate: not a rate: 2X" << false;
+    // Certificates are verified, against the system's roots or those --cacert names, unless
+    // --insecure says to take any.
+    QTest::newRow("self-signed")
+        << "selfSigned" << QByteArray("/data.bin") << QStringList() << 3
+        << "torvane-fetch: Certificate not trusted: The certificate is self-signed, and untrusted"
+        << false;
+    QTest::newRow("self-signed, --insecure")
+        << "selfSigned" << QByteArray("/data.bin") << QStringList{"--insecure"} << 2 << "" << true;
+    QTest::newRow("issued by an authority given with --cacert")
+        << "issued" << QByteArray("/data.bin")
+        << QStringList{"--cacert", certificates.authorityFile()} << 2 << "" << true;
 }
 
 void TestFetchTool::fetch()
 {
+    QFETCH(QString, tls);
     QFETCH(QByteArray, path);
-    QFETCH(QString, name);
     QFETCH(QStringList, options);
     QFETCH(int, status);
     QFETCH(QString, said);
@@ -150,10 +168,11 @@ void TestFetchTool::fetch()
         QSKIP("no ffmpeg, or no media tool beside the program");
     }
 
-    const QString out = outPath(name);
+    TestHttpServer &from = tls == "selfSigned" ? selfSigned : tls == "issued" ? issued : server;
+    const QString out = outPath(QString::fromLatin1(path.mid(1)));
     QProcess fetch;
-    const int requestsBefore = server.requestsFor(path).size();
-    QVERIFY(run(fetch, options + QStringList{server.url(path).toString(), out}));
+    const int requestsBefore = from.requestsFor(path).size();
+    QVERIFY(run(fetch, options + QStringList{from.url(path).toString(), out}));
     const QString summary = QString::fromUtf8(fetch.readAllStandardOutput()).trimmed();
     const QString errors = QString::fromUtf8(fetch.readAllStandardError());
     QCOMPARE(fetch.exitCode(), status == 2 ? 0 : 1);
@@ -167,6 +186,8 @@ void TestFetchTool::fetch()
         QVERIFY(readFile(out) == (media ? video : file));
     else
         QVERIFY(!QFile::exists(out));
+    if (!kept && !tls.isEmpty()) // refused in the handshake, before a request
+        QCOMPARE(from.requestsFor(path).size(), requestsBefore);
     if (options.value(0) == QLatin1String("--limit-rate")) {
         // 1 MiB/s: never faster than the limit allows, nor much slower on a busy machine.
         const double seconds = summary.section(" seconds=", 1).section(' ', 0, 0).toDouble();
@@ -212,38 +233,6 @@ void TestFetchTool::fetchAndCheck(const QStringList &options, const QUrl &link, 
     QCOMPARE(fetch.exitCode(), 1);
     QVERIFY2(errors.contains("torvane-fetch: " + refusal.toUtf8() + '\n'), errors.constData());
     QCOMPARE(QFileInfo(out).size(), 0);
-}
-
-void TestFetchTool::certificates_data()
-{
-    QTest::addColumn<bool>("issued"); // by a throw-away authority, else self-signed
-    QTest::addColumn<QString>("option");
-    QTest::addColumn<QString>("refusal");
-    QTest::newRow("self-signed")
-        << false << QString()
-        << "Certificate not trusted: The certificate is self-signed, and untrusted";
-    QTest::newRow("self-signed, --insecure") << false << "--insecure" << QString();
-    QTest::newRow("issued by an authority given with --cacert") << true << "--cacert" << QString();
-}
-
-void TestFetchTool::certificates()
-{
-    QFETCH(bool, issued);
-    QFETCH(QString, option);
-    QFETCH(QString, refusal);
-    TestCertificates certificates;
-    TestHttpServer tls;
-    QVERIFY(tls.useTls(issued ? certificates.issued() : certificates.selfSigned()));
-    tls.setRoute("/f.bin", server.route("/data.bin"));
-    QVERIFY(tls.start());
-    QStringList options;
-    if (!option.isEmpty())
-        options << option;
-    if (issued)
-        options << certificates.authorityFile();
-    fetchAndCheck(options, tls.url("/f.bin"), outPath("f.bin"), file, refusal);
-    if (!refusal.isEmpty()) // refused in the handshake, before a request
-        QVERIFY(tls.requests.isEmpty());
 }
 
 void TestFetchTool::proxies_data()
