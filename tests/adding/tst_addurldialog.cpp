@@ -83,7 +83,6 @@ private slots:
             QString suggested, expected; // as the browser hands it in; "#" for a time stamp
         } rows[] = {
             {"/n1", cd + "=\"my report.pdf\"", "", "my report.pdf"},
-            {"/n2", cd + "=\"r%C3%A9sum%C3%A9.pdf\"", "", "résumé.pdf"},
             {"/go", "", "", "real name.mp3"},
             {"/get?filename=song.flac", "", "", "song.flac"},
             {"/get?response-content-disposition=attachment%3Bfilename%3Dd.docx", "", "", "d.docx"},
