@@ -62,6 +62,7 @@ private:
     // issued.
     TestHttpServer selfSigned;
     TestHttpServer issued;
+    TestHttpServer elsewhere; // another host, where a redirect leads
     QByteArray file;
     QByteArray video;
 };
@@ -88,6 +89,18 @@ void TestFetchTool::initTestCase()
     secret.loginPage = true;
     secret.headers = {{"Content-Type", "application/zip"}};
     server.setRoute("/secret.zip", secret);
+    TestHttpServer::Route locked = route;
+    locked.loginUser = "alice";
+    locked.loginPassword = "s3cret";
+    elsewhere.setRoute("/data.bin", locked);
+    QVERIFY(elsewhere.start());
+    QUrl there = elsewhere.url("/data.bin");
+    there.setHost("localhost"); // the same machine under another name
+    locked.redirectTo = there.toEncoded();
+    server.setRoute("/away.bin", locked);
+    locked.redirectTo.clear();
+    locked.digest = true;
+    server.setRoute("/digest-login.bin", locked);
     if (makeSampleMedia(dir.filePath("media"))) {
         video = readFile(dir.filePath("media/v.mp4"));
         serveMediaFolder(server, dir.filePath("media"), "/");
@@ -138,6 +151,14 @@ void TestFetchTool::fetch_data()
     QTest::newRow("rate that is no rate")
         << QString() << QByteArray("/data.bin") << QStringList{"--limit-rate=2X"} << -1
         << "torvane-fetch: --limit-rate: not a rate: 2X" << false;
+    // -u answers the link's server (Basic from a real server in logins()), never another host a
+    // redirect leads to.
+    QTest::newRow("-u, Digest") << QString() << QByteArray("/digest-login.bin")
+                                << QStringList{"-u", "alice:s3cret"} << 2 << "" << true;
+    QTest::newRow("-u, redirected to another host")
+        << QString() << QByteArray("/away.bin") << QStringList{"-u", "alice:s3cret"} << 3
+        << "torvane-fetch: Login required\n"
+        << false;
     // Certificates are verified, against the system's roots or those --cacert names, unless
     // --insecure says to take any.
     QTest::newRow("self-signed")
@@ -188,6 +209,11 @@ void TestFetchTool::fetch()
         QVERIFY(!QFile::exists(out));
     if (!kept && !tls.isEmpty()) // refused in the handshake, before a request
         QCOMPARE(from.requestsFor(path).size(), requestsBefore);
+    if (path == "/away.bin") {
+        QVERIFY(!elsewhere.requests.isEmpty());
+        for (const TestHttpServer::Request &r : std::as_const(elsewhere.requests))
+            QVERIFY2(!r.headers.contains("authorization"), r.headers.value("authorization"));
+    }
     if (options.value(0) == QLatin1String("--limit-rate")) {
         // 1 MiB/s: never faster than the limit allows, nor much slower on a busy machine.
         const double seconds = summary.section(" seconds=", 1).section(' ', 0, 0).toDouble();
@@ -323,65 +349,29 @@ void TestFetchTool::proxies()
 
 void TestFetchTool::logins_data()
 {
-    QTest::addColumn<QString>("by"); // nginx (Basic), or the in-process server
-    QTest::addColumn<bool>("digest");
-    QTest::addColumn<bool>("redirect"); // to another host, which asks for the same login
-    QTest::addColumn<QString>("user");  // -u, none when empty
+    QTest::addColumn<QString>("user"); // -u, none when empty
     QTest::addColumn<QString>("refusal");
-    QTest::newRow("nginx, Basic") << "nginx" << false << false << "alice:s3cret" << QString();
-    QTest::newRow("nginx, wrong password") << "nginx" << false << false << "alice:wrong"
+    QTest::newRow("nginx, Basic") << "alice:s3cret" << QString();
+    QTest::newRow("nginx, wrong password") << "alice:wrong"
                                            << "The user name or password was not accepted";
-    QTest::newRow("nginx, no login given") << "nginx" << false << false << ""
+    QTest::newRow("nginx, no login given") << ""
                                            << "Login required";
-    QTest::newRow("Digest") << "in-process" << true << false << "alice:s3cret" << QString();
-    QTest::newRow("redirected to another host") << "in-process" << false << true << "alice:s3cret"
-                                                << "Login required";
 }
 
-// Byte-exact after the login; a refusal says why; the login never reaches another host.
+// A real server's Basic login: byte-exact after it, and a refusal says why.
 void TestFetchTool::logins()
 {
-    QFETCH(QString, by);
-    QFETCH(bool, digest);
-    QFETCH(bool, redirect);
     QFETCH(QString, user);
     QFETCH(QString, refusal);
-    LocalDaemon nginx;
-    TestHttpServer asking;
-    TestHttpServer elsewhere;
-    QUrl link;
-    if (by == "nginx") {
 #ifdef Q_OS_WIN
-        QSKIP("tinyproxy, microsocks and nginx are Linux programs, out of a Windows test's reach");
+    QSKIP("tinyproxy, microsocks and nginx are Linux programs, out of a Windows test's reach");
 #endif
-        QVERIFY(QDir().mkpath(dir.filePath("www")) &&
-                writeFile(dir.filePath("www/data.bin"), file));
-        QVERIFY2(nginx.startNginx(dir.filePath("www"), "alice", "s3cret"),
-                 qPrintable(nginx.error()));
-        link = QUrl(QStringLiteral("http://127.0.0.1:%1/data.bin").arg(nginx.port()));
-    } else {
-        TestHttpServer::Route r = server.route("/data.bin");
-        r.loginUser = "alice";
-        r.loginPassword = "s3cret";
-        r.digest = digest;
-        if (redirect) {
-            elsewhere.setRoute("/data.bin", r);
-            QVERIFY(elsewhere.start());
-            QUrl there = elsewhere.url("/data.bin");
-            there.setHost("localhost"); // the same machine under another name
-            r.redirectTo = there.toEncoded();
-        }
-        asking.setRoute("/data.bin", r);
-        QVERIFY(asking.start());
-        link = asking.url("/data.bin");
-    }
-    fetchAndCheck(user.isEmpty() ? QStringList() : QStringList{"-u", user}, link,
+    LocalDaemon nginx;
+    QVERIFY(QDir().mkpath(dir.filePath("www")) && writeFile(dir.filePath("www/data.bin"), file));
+    QVERIFY2(nginx.startNginx(dir.filePath("www"), "alice", "s3cret"), qPrintable(nginx.error()));
+    fetchAndCheck(user.isEmpty() ? QStringList() : QStringList{"-u", user},
+                  QUrl(QStringLiteral("http://127.0.0.1:%1/data.bin").arg(nginx.port())),
                   outPath("data.bin"), file, refusal);
-    if (redirect) {
-        QVERIFY(!elsewhere.requests.isEmpty());
-        for (const TestHttpServer::Request &r : std::as_const(elsewhere.requests))
-            QVERIFY2(!r.headers.contains("authorization"), r.headers.value("authorization"));
-    }
 }
 
 // SIGKILL at several points of a throttled download, each time run again: every run continues
