@@ -1,7 +1,7 @@
 // torvane-fetch run as a user or a benchmark runs it, each outcome checked on disk and by the
-// exit code: plain, media, missing and login-bound files, a speed limit, certificates, proxies,
-// servers that ask for a login, and runs killed on the way that a later run finishes byte-exact
-// (a full disk is the transfer tests' own).
+// exit code: media and login-bound files, digests, a speed limit, certificates, proxies, servers
+// that ask for a login, an outage waited out, and runs killed on the way that a later run
+// finishes byte-exact (the transfers themselves, a full disk among them, are the engine tests').
 
 #include "engine/storage/checkpoint.h"
 #include "localdaemon.h"
