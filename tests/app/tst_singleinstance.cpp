@@ -17,6 +17,7 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -146,9 +147,9 @@ void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
     const QString firstLink = server.url("/first.zip").toString();
     const QString secondLink = server.url("/second.zip").toString();
 
-    // The running copy's list (this program's name picks its data folder), with one task in it.
+    // The running copy's list, with one task in it.
     const QString list =
-        home->path() + "/data/" + QCoreApplication::applicationName() + "/Torvane/tasks.json";
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/Torvane/tasks.json";
     const QJsonObject seeded{{"url", "https://example.invalid/seed.zip"},
                              {"savePath", home->path() + "/seed.zip"},
                              {"format", ""},
