@@ -13,7 +13,6 @@
 #include "views/tasklist.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>

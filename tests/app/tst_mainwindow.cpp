@@ -44,7 +44,6 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -70,6 +69,7 @@ private slots:
     void closeHidesAndTrayQuitSaves();
     void toolbarToggleAndDelete();
     void duplicateAddAsksFirst();
+    void killedWindowResumesFromTheCheckpoint_data();
     void killedWindowResumesFromTheCheckpoint();
     void choicesListAndQueueSurviveRestart();
     void noticeOncePerEndWhileAway();
@@ -268,9 +268,18 @@ int TestMainWindow::runChildWindow(const QString &url, const QString &path)
 // window: the card tells where the download stands from the checkpoint the killed one left,
 // although the list was last saved before the size was known, once it comes into view (rows out
 // of view read nothing), and so does the details dialog. Resume continues from there, and at
-// most about two seconds of transfer come twice.
+// most about two seconds of transfer come twice. Deleted instead, the task takes the checkpoint
+// with it, although it never made a transfer that would know of it.
+void TestMainWindow::killedWindowResumesFromTheCheckpoint_data()
+{
+    QTest::addColumn<bool>("resume");
+    QTest::newRow("resumed") << true;
+    QTest::newRow("deleted from the list") << false;
+}
+
 void TestMainWindow::killedWindowResumesFromTheCheckpoint()
 {
+    QFETCH(bool, resume);
     TestHttpServer::Route route;
     route.body = TestHttpServer::randomBody(8 * 512 * 1024, 8);
     route.trickleBytes = 1024; // every 20 ms on each of eight connections
@@ -317,6 +326,11 @@ void TestMainWindow::killedWindowResumesFromTheCheckpoint()
     QCOMPARE(details(w, task)->findChild<QLabel *>("downLbl")->text(),
              mbText(kept.downloadedBytes()) + QStringLiteral(" MB (%1%)").arg(percent));
     QVERIFY(QFile::exists(Checkpoint::pathFor(path)));
+    if (!resume) {
+        w.removeTask(task);
+        QVERIFY(!QFile::exists(Checkpoint::pathFor(path)));
+        return;
+    }
     task->resume();
     QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 30000);
     QVERIFY(readFile(path) == route.body);
