@@ -16,7 +16,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -53,59 +52,16 @@ class TestBridgeBrowser : public QObject {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup() { poll.stop(), poll.disconnect(); }
     void protectedDownloadCompletesThroughTheWindow_data();
     void protectedDownloadCompletesThroughTheWindow();
 
 private:
-    // Watches the window for the add dialog; once its probe has filled the path, notes what it
-    // shows and presses Start.
-    void watchForDialog(MainWindow &window);
     // Starts the browser with the shipped extension talking to `port` (and with torvane-host
     // registered when `native`), switches the take-over of downloads on as a user does, on the
     // options page, which also has to tell which way it reaches Torvane, and opens `page`.
     bool startTakingOver(TestBrowser &browser, bool firefox, quint16 port, bool native,
                          const QString &page);
-
-    QTimer poll;
-    std::unique_ptr<QTemporaryDir> home; // the task list and the download folder of each test
-    int dialogs = 0;
-    QString shownLink, shownPath, shownInfo;
 };
-
-void TestBridgeBrowser::init()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    home = std::make_unique<QTemporaryDir>();
-    // torvane-host, started by the browser with this environment, finds the window's socket here.
-    const QProcessEnvironment env = privateHome(home->path());
-    for (const char *name : {"HOME", "XDG_RUNTIME_DIR"})
-        qputenv(name, env.value(name).toUtf8());
-    g_lang = QStringLiteral("en");
-    MainWindow::bridgePort = 0;
-    dialogs = 0;
-    shownLink = shownPath = shownInfo = QString();
-}
-
-void TestBridgeBrowser::watchForDialog(MainWindow &window)
-{
-    poll.disconnect();
-    connect(&poll, &QTimer::timeout, this, [&window, this] {
-        auto *dialog = window.findChild<AddUrlDialog *>();
-        if (!dialog || !dialog->isVisible())
-            return;
-        const auto *path = dialog->findChild<QLineEdit *>("pathInput");
-        if (path->text().isEmpty())
-            return;
-        ++dialogs;
-        shownLink = dialog->findChild<QLineEdit *>("urlInput")->text();
-        shownPath = path->text();
-        shownInfo = dialog->findChild<QLabel *>("lblFileInfo")->text();
-        dialog->findChild<QPushButton *>("btnStart")->click();
-    });
-    poll.start(20);
-}
 
 bool TestBridgeBrowser::startTakingOver(TestBrowser &browser, bool firefox, quint16 port,
                                         bool native, const QString &page)
@@ -153,17 +109,39 @@ void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow()
     if (firefox ? MarionetteBrowser::firefoxPath().isEmpty()
                 : DevToolsBrowser::chromiumPath().isEmpty())
         QSKIP("no such browser on this machine");
+    // The task list and the download folder in a home of their own; torvane-host, started by the
+    // browser with this environment, finds the window's socket there.
+    QTemporaryDir home;
+    const QProcessEnvironment env = privateHome(home.path());
+    for (const char *name : {"HOME", "XDG_RUNTIME_DIR"})
+        qputenv(name, env.value(name).toUtf8());
+    QStandardPaths::setTestModeEnabled(true);
+    g_lang = QStringLiteral("en");
     QTcpServer holder;
     QVERIFY(holder.listen(QHostAddress::LocalHost));
     MainWindow::bridgePort = native ? holder.serverPort() : 0;
-    SingleInstance instance(home->path() + "/run");
+    SingleInstance instance(home.path() + "/run");
     QVERIFY(instance.claim());
     MainWindow window;
     receiveHandOvers(instance, window);
     auto *bridge = window.findChild<BrowserBridge *>();
     QCOMPARE(bridge == nullptr, native);
     const quint16 port = native ? holder.serverPort() : bridge->serverPort();
-    watchForDialog(window);
+    // Once the add dialog's probe has filled the path: what it shows, then Start.
+    int dialogs = 0;
+    QString shownLink, shownPath, shownInfo;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *dialog = window.findChild<AddUrlDialog *>();
+        if (!dialog || !dialog->isVisible() || dialog->getSavePath().isEmpty())
+            return;
+        ++dialogs;
+        shownLink = dialog->getUrl();
+        shownPath = dialog->getSavePath();
+        shownInfo = dialog->findChild<QLabel *>("lblFileInfo")->text();
+        dialog->findChild<QPushButton *>("btnStart")->click();
+    });
+    poll.start(20);
 
     TestHttpServer site;
     QVERIFY(site.start());
