@@ -386,9 +386,7 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
         QCOMPARE(qApp->styleSheet(), QString::fromUtf8(DarkStyleSheet));
         QCOMPARE(failed->styleSheet(), QString::fromLatin1(SelectedCardStyle));
         w.setGeometry(placed);
-        QTimer::singleShot(0, this, [&folder] {
-            auto *d = qobject_cast<PreferencesDialog *>(QApplication::activeModalWidget());
-            QVERIFY(d);
+        answerNextDialog<PreferencesDialog>([&folder](PreferencesDialog *d) {
             d->findChild<QLineEdit *>("folderEdit")->setText(folder.path());
             d->findChild<QComboBox *>("atOnceCombo")->setCurrentIndex(1);
             d->findChild<QCheckBox *>("limitCheck")->setChecked(true);
