@@ -1,7 +1,6 @@
 // Downloads against the in-process server: every test that finishes compares the file on disk
 // with the served bytes.
 #include "engine/downloadtask.h"
-#include "engine/http/httpheaders.h"
 #include "engine/http/linkcheck.h"
 #include "engine/http/partconnections.h"
 #include "engine/http/webpageanswer.h"
@@ -234,11 +233,11 @@ private slots:
     }
 
     // A file behind a login: the browser's session opens it, its cookie never leaves the link's
-    // host, and a login page (at once, or once the session expires) is never taken for the file.
+    // host, and a login page once the session expires is never taken for the file (one at once is
+    // pagesWhateverTheHeaders').
     void browserSession_data()
     {
         QTest::addColumn<int>("kind");
-        QTest::newRow("cookie and Referer open the file") << 0;
         QTest::newRow("a redirect to another host drops the cookie") << 1;
         QTest::newRow("the session expires on the way") << 3;
         QTest::newRow("a page the user chose to take") << 4;
