@@ -377,8 +377,9 @@ private slots:
         QTest::newRow("SHA256SUMS that does not match")
             << QByteArray("/pub/SHA256SUMS|RIGHT  other.iso\nWRONG *v.iso\n")
             << int(ChecksumResult::Mismatch) << "SHA256SUMS";
-        QTest::newRow("SHA256SUMS with comments, BSD style")
-            << QByteArray("/pub/SHA256SUMS|# sums\nWRONG  other.iso\nSHA256 (v.iso) = RIGHT\n")
+        QTest::newRow("SHA256SUMS with comments, markup, BSD style")
+            << QByteArray("/pub/SHA256SUMS|# sums\n<b>RIGHT</b>  v.iso\nWRONG  other.iso\n"
+                          "SHA256 (v.iso) = RIGHT\n")
             << int(ChecksumResult::Verified) << "SHA256SUMS";
         QTest::newRow("SHA256SUMS without this file")
             << QByteArray("/pub/SHA256SUMS|RIGHT  other.iso\n") << int(ChecksumResult::None) << "";
