@@ -340,8 +340,6 @@ private slots:
         QTest::addColumn<QByteArray>("given");
         QTest::addColumn<int>("state");
         QTest::addColumn<QString>("source");
-        QTest::newRow("Repr-Digest") << QByteArray("Repr-Digest: sha-256=:RIGHT:")
-                                     << int(ChecksumResult::Verified) << "Repr-Digest";
         QTest::newRow("Repr-Digest, SHA-512 preferred")
             << QByteArray("Repr-Digest: sha-256=:WRONG:, sha-512=:RIGHT512:")
             << int(ChecksumResult::Verified) << "Repr-Digest";

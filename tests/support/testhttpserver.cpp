@@ -113,7 +113,6 @@ void TestHttpServer::goAway(int ms)
 {
     const QHostAddress address = serverAddress();
     const quint16 port = serverPort();
-    ++outages;
     close();
     for (QTcpSocket *socket : findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly))
         socket->abort();

@@ -83,7 +83,6 @@ public:
     void goAway(int ms);
     // Goes away for `ms` once this many body bytes have been served in all.
     void goAwayAfterBytes(qint64 bytes, int ms);
-    int outages = 0; // times it went away
 
     // Makes a self-signed certificate with openssl and answers with TLS from then on.
     bool useTls();
