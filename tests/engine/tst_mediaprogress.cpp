@@ -1,5 +1,5 @@
-// The lines the media tool prints, read one at a time ("Unknown" figures and TiB sizes are read
-// through a task in tst_mediatask).
+// The lines the media tool prints, read one at a time ("Unknown" figures, TiB sizes, errors and
+// warnings are read through a task in tst_mediatask).
 #include "engine/media/mediaprogress.h"
 
 #include <QtTest>
@@ -44,10 +44,8 @@ void TestMediaProgress::lines_data()
         QTest::newRow(name) << line << kind << 0ll << 0ll << -1.0 << QString();
     };
     other("tag", "  [Merger] Merging formats into \"a.mp4\"  ", M);
-    other("error", "ERROR: Unable to download webpage", M);
     other("error in download line", "[download] Got error: reset", M);
     other("destination", "[download] Destination: /tmp/a.mp4", I);
-    other("warning", "WARNING: ffprobe not found", I);
 }
 
 void TestMediaProgress::lines()
