@@ -193,17 +193,28 @@ private slots:
                                 [](qint64 f) { return f > 0 && f < 3 * 1024 * 1024; }));
     }
 
-    // A part that keeps failing ends the task in error, not done, and nothing runs after; a link
-    // no request can serve fails at once. (A missing file, failing at once without its error page
-    // saved, is tst_downloadqueue's and torvane-fetch's.)
+    // A missing file, a part that keeps failing and a link no request can serve end the task in
+    // error, not done, and nothing runs after.
     void failuresEndInErrorAndStop()
     {
+        // The error page is never content, and a missing file is no outage: not asked again.
+        TestHttpServer::Route gone;
+        gone.status = 404;
+        gone.body = "<html>not here</html>";
+        server->setRoute("/gone.bin", gone);
+        auto t = task("/gone.bin");
+        t->start();
+        QVERIFY(waitForEnd(*t));
+        QCOMPARE(t->status, 3);
+        QVERIFY(!readFile(out()).contains("not here"));
+        QVERIFY(server->requests.size() <= 2);
+
         auto broken = TestHttpServer::randomRoute(64 * 1024, 13);
         for (int i = 4; i < 100; ++i)
             broken.failRequests.insert(i);
         broken.failStatus = 501; // no outage, which would be waited out
         server->setRoute("/broken.bin", broken);
-        auto t = task("/broken.bin");
+        t = task("/broken.bin");
         t->setRetryBaseDelayMs(5);
         QSignalSpy finished(t.get(), &DownloadTask::finished);
         t->start();
