@@ -28,10 +28,11 @@ private:
 
     QTemporaryDir dir;
     QString toolDir, savePath;
-    std::unique_ptr<DownloadTask> task;
     BandwidthLimiter *limiter = nullptr; // given to the next task
     QStringList shown;                   // "total done speed eta |message" at every progress signal
     int finishedCount = 0;
+    // Last, so that it goes first: a task's end still reports to the members above.
+    std::unique_ptr<DownloadTask> task;
 };
 
 // Starts a task on an empty placeholder file, with the script as the tool (none when empty).
