@@ -18,7 +18,7 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QPushButton>
-#include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -26,6 +26,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #ifndef Q_OS_WIN
@@ -49,18 +50,15 @@ class FirstCopyReporter : public QObject {
 public:
     FirstCopyReporter()
     {
-        // By descriptor and unbuffered: what is read is what the notifier saw.
-        stdinFile.open(0, QIODevice::ReadOnly | QIODevice::Unbuffered);
-        auto *notifier = new QSocketNotifier(0, QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this, [this, notifier] {
-            const QByteArray line = stdinFile.readLine().trimmed();
-            if (line.isEmpty() && stdinFile.atEnd())
-                notifier->setEnabled(false);
-            else if (line == "hide" && window())
-                window()->hide();
-            else if (line == "accept")
-                ++pendingAccepts;
-        });
+        // Read in a thread of its own, blocking: on Windows a socket notifier watches sockets only,
+        // never the pipe that stdin is. The thread outlives the reporter; the process is killed.
+        std::thread([this] {
+            char buffer[256];
+            while (std::fgets(buffer, sizeof buffer, stdin)) {
+                const QByteArray line = QByteArray(buffer).trimmed();
+                QMetaObject::invokeMethod(this, [this, line] { command(line); });
+            }
+        }).detach();
         connect(&poll, &QTimer::timeout, this, &FirstCopyReporter::report);
         poll.start(20);
     }
@@ -72,6 +70,14 @@ private:
             if (auto *main = qobject_cast<MainWindow *>(widget))
                 return main;
         return nullptr;
+    }
+
+    void command(const QByteArray &line)
+    {
+        if (line == "hide" && window())
+            window()->hide();
+        else if (line == "accept")
+            ++pendingAccepts;
     }
 
     static void say(const QString &line)
@@ -104,7 +110,6 @@ private:
         }
     }
 
-    QFile stdinFile;
     QTimer poll;
     bool shown = false;
     int pendingAccepts = 0;
@@ -174,6 +179,7 @@ private:
     bool waitForLine(const QString &line, int occurrence = 1);
     // Starts the real program with these arguments and checks that it hands them over and ends.
     void runLaterStart(const QStringList &arguments);
+    QString listOf(const QString &program) const;
     QString firstCopyList() const;
 
     std::unique_ptr<QTemporaryDir> home;
@@ -190,6 +196,7 @@ void TestSingleInstance::init()
     QVERIFY(home->isValid());
     environment = privateHome(home->path());
     firstCopyLines.clear();
+    QDir(QFileInfo(firstCopyList()).path()).removeRecursively(); // outside the home on Windows
 }
 
 void TestSingleInstance::cleanup()
@@ -269,10 +276,23 @@ void TestSingleInstance::runLaterStart(const QStringList &arguments)
     QCOMPARE(later.exitCode(), 0);
 }
 
+QString TestSingleInstance::listOf(const QString &program) const
+{
+    // A program's name picks its data folder. On Windows that folder lies in the user's profile,
+    // which the environment does not move: it is the same for this process and the copies.
+#ifdef Q_OS_WIN
+    const QString data =
+        QFileInfo(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).path();
+#else
+    const QString data = home->path() + "/data";
+#endif
+    return data + '/' + program + "/Torvane/tasks.json";
+}
+
 QString TestSingleInstance::firstCopyList() const
 {
-    // The first copy runs as this test program, whose name picks its data folder.
-    return home->path() + "/data/" + QCoreApplication::applicationName() + "/Torvane/tasks.json";
+    // The first copy runs as this test program.
+    return listOf(QCoreApplication::applicationName());
 }
 
 void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
@@ -282,10 +302,13 @@ void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
     TestHttpServer::Route first, second;
     first.body = TestHttpServer::randomBody(300 * 1024 + 3, 1);
     second.body = TestHttpServer::randomBody(200 * 1024 + 5, 2);
-    server.setRoute("/first.zip", first);
-    server.setRoute("/second.zip", second);
-    const QString firstLink = server.url("/first.zip").toString();
-    const QString secondLink = server.url("/second.zip").toString();
+    // Names of this run alone: on Windows the files go to the user's own Downloads folder, where
+    // an earlier run's would make the add dialog ask about a file that exists.
+    const QByteArray tag = QFileInfo(home->path()).fileName().toUtf8();
+    server.setRoute("/first-" + tag + ".zip", first);
+    server.setRoute("/second-" + tag + ".zip", second);
+    const QString firstLink = server.url("/first-" + tag + ".zip").toString();
+    const QString secondLink = server.url("/second-" + tag + ".zip").toString();
 
     const QJsonObject seeded{{"url", "https://example.invalid/seed.zip"},
                              {"savePath", home->path() + "/seed.zip"},
@@ -330,7 +353,9 @@ void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
     QVERIFY(readFile(saved.at(1)["savePath"].toString()) == first.body);
     QVERIFY(readFile(saved.at(2)["savePath"].toString()) == second.body);
     // The later starts ended before they could load or write a list of their own.
-    QVERIFY(!QFileInfo::exists(home->path() + "/data/torvane"));
+    QVERIFY(!readFile(listOf("torvane")).contains(firstLink.toUtf8()));
+    for (int i : {1, 2}) // in the user's own Downloads folder on Windows
+        QFile::remove(saved.at(i)["savePath"].toString());
     QCOMPARE(firstCopy->state(), QProcess::Running);
 }
 
