@@ -142,10 +142,13 @@ void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
     TestHttpServer::Route first, second;
     first.body = TestHttpServer::randomBody(300 * 1024 + 3, 1);
     second.body = TestHttpServer::randomBody(200 * 1024 + 5, 2);
-    server.setRoute("/first.zip", first);
-    server.setRoute("/second.zip", second);
-    const QString firstLink = server.url("/first.zip").toString();
-    const QString secondLink = server.url("/second.zip").toString();
+    // Names of this run alone: on Windows the files go to the user's own Downloads folder, where
+    // an earlier run's would make the add dialog ask about a file that exists.
+    const QByteArray tag = QFileInfo(home->path()).fileName().toUtf8();
+    server.setRoute("/first-" + tag + ".zip", first);
+    server.setRoute("/second-" + tag + ".zip", second);
+    const QString firstLink = server.url("/first-" + tag + ".zip").toString();
+    const QString secondLink = server.url("/second-" + tag + ".zip").toString();
 
     // The running copy's list, with one task in it.
     const QString list =
@@ -208,8 +211,14 @@ void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
     QCOMPARE(saved.at(2)["url"].toString(), secondLink);
     QVERIFY(readFile(saved.at(1)["savePath"].toString()) == first.body);
     QVERIFY(readFile(saved.at(2)["savePath"].toString()) == second.body);
-    // The later starts ended before they could load or write a list of their own.
-    QVERIFY(!QFileInfo::exists(home->path() + "/data/torvane"));
+    // The later starts ended before they could load or write a list of their own (a program's
+    // name picks its data folder; on Windows it lies in the user's profile).
+    const QString laterList =
+        QFileInfo(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).path() +
+        "/torvane/Torvane/tasks.json";
+    QVERIFY(!readFile(laterList).contains(firstLink.toUtf8()));
+    for (int i : {1, 2})
+        QFile::remove(saved.at(i)["savePath"].toString());
 }
 
 // A copy killed outright leaves its lock and socket behind. The next start becomes the running

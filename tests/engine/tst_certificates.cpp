@@ -7,6 +7,7 @@
 #include "testcertificates.h"
 #include "testdownloads.h"
 #include "testhttpserver.h"
+#include "wine.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -65,6 +66,8 @@ private slots:
 
     void init()
     {
+        if (runningUnderWine())
+            QSKIP(NoTlsServerUnderWine);
         QFile::remove(out());
         QDir(stateDir()).removeRecursively();
         TrustedCertificates::shared().useDirectory(stateDir());
