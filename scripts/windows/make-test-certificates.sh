@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The test certificates for a run without openssl (the Windows tests under Wine), made here with
-# openssl as tests/support/testcertificates.cpp makes them: EC keys, valid for a day; self1..self4
+# openssl as tests/support/testcertificates.cpp makes them: RSA keys, valid for a day; self1..self4
 # self-signed for 127.0.0.1; an authority "ca" and leaf-<host> certificates it issued.
 #   scripts/windows/make-test-certificates.sh FOLDER
 set -euo pipefail
@@ -20,7 +20,7 @@ ext() { # host, or nothing for the authority
     fi
 }
 req() { # kind subject name suffix
-    openssl req "$1" -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 -subj "$2" \
+    openssl req "$1" -newkey rsa:2048 -nodes -days 1 -subj "$2" \
         -config "$3.cnf" -extensions ext -keyout "$3.key" -out "$3$4" 2>/dev/null
 }
 for n in 1 2 3 4; do

@@ -7,6 +7,7 @@
 #include "testcertificates.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
+#include "wine.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -70,6 +71,8 @@ private slots:
 
     void init()
     {
+        if (runningUnderWine())
+            QSKIP(NoTlsServerUnderWine);
         QFile::remove(out());
         QDir(stateDir()).removeRecursively();
         TrustedCertificates::shared().useDirectory(stateDir());

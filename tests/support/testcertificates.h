@@ -13,7 +13,7 @@ struct TlsIdentity {
     bool isNull() const { return certificate.isNull() || key.isNull(); }
 };
 
-// Throw-away certificates made with openssl (EC keys, valid for a day): self-signed ones, and
+// Throw-away certificates made with openssl (RSA keys, valid for a day): self-signed ones, and
 // ones issued by a test authority that a test may add to the trusted roots. A host that is an IP
 // address goes into the subjectAltName as an IP entry, anything else as a DNS name.
 class TestCertificates {

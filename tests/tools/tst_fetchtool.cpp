@@ -9,6 +9,7 @@
 #include "testfiles.h"
 #include "testhttpserver.h"
 #include "testmedia.h"
+#include "wine.h"
 
 #include <QtTest>
 
@@ -212,6 +213,8 @@ void TestFetchTool::certificates()
     QFETCH(bool, issued);
     QFETCH(QString, option);
     QFETCH(int, exitCode);
+    if (runningUnderWine())
+        QSKIP(NoTlsServerUnderWine);
     TestCertificates certificates;
     TestHttpServer tls;
     QVERIFY(tls.useTls(issued ? certificates.issued() : certificates.selfSigned()));
