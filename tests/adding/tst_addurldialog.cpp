@@ -127,7 +127,7 @@ private slots:
             QTRY_COMPARE(d.info->text(), QString("Size: %1  |  \u2705 Safe file type.").arg(size));
             QVERIFY(server.requestsFor("/big.iso").last().headers.value("range") == "bytes=0-0");
             if (!honourRange || status != 200) // the whole body is on its way
-                QTRY_COMPARE_WITH_TIMEOUT(server.openConnections, 0, 1000);
+                QTRY_COMPARE_WITH_TIMEOUT(server.openConnectionsNow(), 0, 1000);
         }
         // A file larger than the room left on the destination's disk is said before it starts.
         Dialog huge(server.url("/big.iso").toString(), {}, qint64(1) << 60, nullptr);
