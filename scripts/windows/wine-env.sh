@@ -20,7 +20,10 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 _wine_start=$SECONDS
 wineserver -p
-wineboot -i >/dev/null 2>&1 || true
+# Wine links the prefix's Downloads, Documents and Desktop to the Unix home's folders (the home
+# itself when it has none): a home inside the prefix keeps what tests download thrown away too.
+mkdir -p "$WINEPREFIX/home"
+HOME=$WINEPREFIX/home wineboot -i >/dev/null 2>&1 || true
 echo "wine: prefix $WINEPREFIX ready in $((SECONDS - _wine_start)) s" >&2
 wine_env_end() {
     wineserver -k 2>/dev/null || true
