@@ -9,9 +9,15 @@ cd "$root"
 [ -f build-windows/CMakeCache.txt ] || "$root/scripts/windows/build.sh" all
 . "$root/scripts/windows/wine-env.sh"
 trap wine_env_end EXIT
-# Wine hands the Unix environment to Windows programs; Qt Test writes its log to stderr (which
-# CTest shows) only when told to.
-export QT_FORCE_STDERR_LOGGING=1 QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
+# Wine hands the Unix environment to Windows programs, except variables named QT_*: those reach
+# them only spelt WINEQT_* (Wine strips the WINE). Without that the tests ran on the windows
+# platform with Qt's GDI font engine, which crashes on Wine's colour-emoji fallback font. Qt's
+# messages go to stderr (which CTest shows) only when told to.
+export WINEQT_QPA_PLATFORM=offscreen WINEQT_FORCE_STDERR_LOGGING=1 LC_ALL=C.UTF-8
+# Offscreen Qt on Windows reads fonts from one folder only (Qt's own lib/fonts, empty): without
+# real ones every text is measured as boxes and windows come out too wide. DejaVu covers Arabic.
+[ -d /usr/share/fonts/truetype/dejavu ] &&
+    export WINEQT_QPA_FONTDIR='Z:\usr\share\fonts\truetype\dejavu'
 # No openssl runs under Wine: the tests' certificates are made here beforehand.
 export TORVANE_TEST_CERTIFICATES=$WINEPREFIX/test-certificates
 "$root/scripts/windows/make-test-certificates.sh" "$TORVANE_TEST_CERTIFICATES"

@@ -721,7 +721,11 @@ void TestMainWindow::missedStartAndTheQueuesEnd()
     DownloadPreferences chosen;
     chosen.schedule = {true, launch.time().addSecs(-3600), false, {}, Schedule::kEveryDay};
     chosen.afterQueue = AfterQueue::Command;
+#ifdef Q_OS_WIN
+    chosen.afterCommand = QStringLiteral("cmd /c \"cd > after.txt\"");
+#else
     chosen.afterCommand = QStringLiteral("sh -c \"pwd -P > after.txt\"");
+#endif
     settings().setDownloads(chosen);
     settings().setScheduleChecked(launch.addSecs(-7200));
     AfterQueueNotice::delayMs = 300;
@@ -740,5 +744,6 @@ void TestMainWindow::missedStartAndTheQueuesEnd()
     if (cancel)
         QVERIFY(!QFile::exists(ran));
     else
-        QTRY_COMPARE(readFile(ran).trimmed(), QDir(downloads->path()).canonicalPath().toUtf8());
+        QTRY_COMPARE(readFile(ran).trimmed(),
+                     QDir::toNativeSeparators(QDir(downloads->path()).canonicalPath()).toUtf8());
 }

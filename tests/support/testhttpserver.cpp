@@ -119,6 +119,14 @@ void TestHttpServer::goAway(int ms)
     QTimer::singleShot(ms, this, [this, address, port] { listen(address, port); });
 }
 
+int TestHttpServer::openConnectionsNow()
+{
+    for (QTcpSocket *socket : findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly))
+        if (socket->state() == QAbstractSocket::ConnectedState)
+            socket->waitForReadyRead(0);
+    return openConnections;
+}
+
 void TestHttpServer::goAwayAfterBytes(qint64 bytes, int ms)
 {
     outageAtBytes = bytes;

@@ -97,6 +97,9 @@ public:
     QList<Request> requestsFor(const QByteArray &path) const;
     int connectionCount = 0; // connections accepted in all
     int openConnections = 0;
+    // openConnections after looking at each socket directly: under Wine, a client's close that
+    // came while Qt's notifier was being re-armed is never reported (no FD_CLOSE is posted).
+    int openConnectionsNow();
     int maxOpenConnections = 0;
     qint64 bytesServed = 0; // body bytes handed to the sockets, on every path
     // Requests held by Route::answerDelayMs now, and the most held at once.
