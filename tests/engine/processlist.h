@@ -5,19 +5,34 @@
 #include <QFile>
 #include <QList>
 
-// Live processes (zombies excluded: they run nothing) whose command line contains `marker`.
-// Tests put a unique folder into every command line they start, so that this finds exactly their
-// own media tool and the ffmpeg it started. Linux only, through /proc.
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+// Whether the process runs (a zombie runs nothing): through /proc on Linux, through the
+// process's handle on Windows, which is signalled once the process has ended.
 inline bool processIsLive(qint64 pid)
 {
+#ifdef Q_OS_WIN
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+    if (!process)
+        return false;
+    const bool live = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return live;
+#else
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
         return false;
     const QByteArray text = stat.readAll();
     const int close = text.lastIndexOf(')');
     return close > 0 && text.size() > close + 2 && text.at(close + 2) != 'Z';
+#endif
 }
 
+// Live processes whose command line contains `marker`. Tests put a unique folder into every
+// command line they start, so that this finds exactly their own media tool and the ffmpeg it
+// started. Linux only, through /proc.
 inline QList<qint64> liveProcessesMentioning(const QByteArray &marker)
 {
     QList<qint64> found;

@@ -1,4 +1,5 @@
-// Media mode of DownloadTask driven by a fake media tool: a shell script printing scripted lines.
+// Media mode of DownloadTask driven by a fake media tool (tests/support/faketool.cpp) that prints
+// scripted lines.
 
 #include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
@@ -35,7 +36,8 @@ private:
     std::unique_ptr<DownloadTask> task;
 };
 
-// Starts a task on an empty placeholder file, with the script as the tool (none when empty).
+// Starts a task on an empty placeholder file, with the fake tool running the script (no tool
+// when empty).
 DownloadTask *TestMediaTask::startTask(const QByteArray &script, const QUrl &link)
 {
     task.reset();
@@ -47,13 +49,12 @@ DownloadTask *TestMediaTask::startTask(const QByteArray &script, const QUrl &lin
     setMediaToolDirectory(toolDir);
     shown.clear();
     finishedCount = 0;
-    QFile f(toolDir + QStringLiteral("/core_engine.bin"));
-    if (!script.isEmpty() && f.open(QIODevice::WriteOnly)) {
-        f.write("#!/bin/sh\ndir='" + toolDir.toUtf8() + "'\nprev=; out=\n" +
-                "for a in \"$@\"; do [ \"$prev\" = -o ] && out=\"$a\"; prev=\"$a\"; done\n" +
-                script);
+    QFile f(toolDir + QStringLiteral("/script"));
+    if (!script.isEmpty() && f.open(QIODevice::WriteOnly) && f.write(script) == script.size()) {
         f.close();
-        f.setPermissions(f.permissions() | QFile::ExeOwner);
+        const QString suffix = QSysInfo::productType() == QLatin1String("windows") ? ".exe" : "";
+        QFile::copy(QCoreApplication::applicationDirPath() + "/torvane-faketool" + suffix,
+                    mediaToolPath());
     }
     task = std::make_unique<DownloadTask>(link, savePath, QStringLiteral("best"));
     DownloadTask *t = task.get();
@@ -82,20 +83,28 @@ void TestMediaTask::run()
 {
     QFETCH(int, exitCode);
     g_lang = QStringLiteral("en");
-    DownloadTask *t = startTask(
-        "echo \"[env] $(pwd) $PYTHONIOENCODING $(cat \"$out\" 2>&- || echo absent)\"; sleep 0.6\n"
-        "printf '[generic] Extracting URL\\n[download] Destination: x\\n"
-        "[download]  45.0%% of ~ 10.00MiB'; sleep 0.6\n"
-        "printf ' at  2.00MiB/s ETA 00:05\\n'; sleep 0.6\n"
-        "printf '[info] first\\n[info] second\\n'; sleep 0.6\n"
-        "printf '[download]  40.0%% of ~ 10.00MiB at  2.00MiB/s ETA 00:07\\n"
-        "[download]  50.0%% of ~ 10.00MiB at Unknown B/s ETA Unknown\\n'; sleep 0.6\n"
-        "printf '[download]   1.0%% of 2.00TiB at 1.00GiB/s ETA 09:00:00\\n'; sleep 0.6\n"
-        "printf 'WARNING: not shown\\n[Merger] Merging into \"'; sleep 0.6\n"
-        "printf 'clip.mp4\"\\nERR'; sleep 0.6\n"
-        "printf 'OR: broken \\331'; sleep 0.6\n"
-        "printf '\\201 end'; printf 0123456789 > \"$out\"; exit " +
-        QByteArray::number(exitCode) + "\n");
+    DownloadTask *t = startTask(R"(print [env] $cwd $enc $out\n
+sleep 600
+print [generic] Extracting URL\n[download] Destination: x\n[download]  45.0% of ~ 10.00MiB
+sleep 600
+print  at  2.00MiB/s ETA 00:05\n
+sleep 600
+print [info] first\n[info] second\n
+sleep 600
+print [download]  40.0% of ~ 10.00MiB at  2.00MiB/s ETA 00:07\n)"
+                                R"([download]  50.0% of ~ 10.00MiB at Unknown B/s ETA Unknown\n
+sleep 600
+print [download]   1.0% of 2.00TiB at 1.00GiB/s ETA 09:00:00\n
+sleep 600
+print WARNING: not shown\n[Merger] Merging into "
+sleep 600
+print clip.mp4"\nERR
+sleep 600
+print OR: broken \xd9
+sleep 600
+print \x81 end
+write out 0123456789
+exit )" + QByteArray::number(exitCode));
     QCOMPARE(t->lastDlpMessage, QStringLiteral("Starting processing..."));
     QTRY_COMPARE_WITH_TIMEOUT(t->status, exitCode ? 3 : 2, 10000);
 
@@ -143,8 +152,7 @@ void TestMediaTask::onlyWebLinksReachTheTool()
     QFETCH(QString, refusal);
     g_lang = QStringLiteral("ar");
     const bool noTool = refusal.startsWith(QLatin1String("System"));
-    DownloadTask *t = startTask(
-        noTool ? QByteArray() : "printf '%s\\n' \"$@\" | tail -n 2 > \"$dir/args\"\n", QUrl(link));
+    DownloadTask *t = startTask(noTool ? QByteArray() : "write args $tail", QUrl(link));
     QVERIFY(t->isMediaTask());
     QTRY_COMPARE_WITH_TIMEOUT(t->status, refusal.isEmpty() ? 2 : 3, 10000);
     QCOMPARE(finishedCount, refusal.isEmpty() ? 1 : 0);
@@ -166,7 +174,7 @@ void TestMediaTask::toolKeepsToItsShareOfTheLimit()
     QObject other;
     QCOMPARE(shared.beginMediaRun(&other), qint64(3000000)); // alone
     limiter = &shared;
-    DownloadTask *t = startTask("echo \"[args] $*\"; exit 0\n");
+    DownloadTask *t = startTask("print [args] $args\\n");
     limiter = nullptr;
     QTRY_COMPARE_WITH_TIMEOUT(t->status, 2, 10000);
     QVERIFY2(t->lastDlpMessage.contains(" --limit-rate 1500000 "), qPrintable(t->lastDlpMessage));
@@ -184,17 +192,22 @@ void TestMediaTask::stopKillsTree_data()
     QTest::newRow("destroy") << "destroy";
 }
 
-// The tool keeps a child running (both name the tool's folder in their command lines); pause,
-// cancel and destruction must end both, and a resume must start a new run.
+// The tool keeps a child running; pause, cancel and destruction must end both, and a resume must
+// start a new run.
 void TestMediaTask::stopKillsTree()
 {
     QFETCH(QString, action);
-    DownloadTask *t =
-        startTask("if [ -e \"$dir/ran\" ]; then printf 'again' > \"$out\"; exit 0; fi\n"
-                  "touch \"$dir/ran\"; sh -c 'touch \"$0/child\"; sleep 30; :' \"$dir\" & wait\n");
-    const QByteArray mark = toolDir.toUtf8();
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(toolDir + "/child"), 10000);
-    QVERIFY(liveProcessesMentioning(mark).size() >= 2);
+    DownloadTask *t = startTask("child\n--\nwrite out again");
+    const auto pid = [this](const char *name) {
+        QFile f(toolDir + '/' + name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll().toLongLong() : 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(pid("child") > 0, 10000);
+    const qint64 tool = pid("tool"), child = pid("child");
+    const auto live = [=] {
+        return processIsLive(tool) + processIsLive(child);
+    };
+    QCOMPARE(live(), 2);
 
     QElapsedTimer clock;
     clock.start();
@@ -206,7 +219,7 @@ void TestMediaTask::stopKillsTree()
         QCOMPARE(t->status, action == "cancel" ? 4 : 0);
     }
     if (action != "pause+resume") {
-        QTRY_COMPARE_WITH_TIMEOUT(liveProcessesMentioning(mark).size(), 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(live(), 0, 5000);
         QTest::qWait(200); // the killed run's end must change nothing, nor reach a deleted task
         if (task)
             QCOMPARE(t->status, action == "cancel" ? 4 : 0);
@@ -216,7 +229,7 @@ void TestMediaTask::stopKillsTree()
         QTRY_COMPARE_WITH_TIMEOUT(t->status, 2, 10000);
         QCOMPARE(t->totalSize, qint64(5)); // "again", written by the second run
         QCOMPARE(finishedCount, 1);
-        QTRY_COMPARE_WITH_TIMEOUT(liveProcessesMentioning(mark).size(), 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(live(), 0, 5000);
     }
 }
 
