@@ -1,8 +1,8 @@
 // A stand-in for the media tool, as a real program so that it starts on Windows as on Linux.
 // Tests copy it into place under the tool's name and write beside it a file named "script", one
 // step a line:
-//   print TEXT        TEXT on stdout at once, no newline added
-//   sleep MS          a pause, so that the prints before it arrive as a read of their own
+//   print TEXT        TEXT on stdout at once, no newline added, then a pause of 0.6 s long enough
+//                     for it to reach the reader as a read of its own also on a busy machine
 //   write FILE TEXT   TEXT into FILE beside the tool ("out": the path given after -o)
 //   exit CODE         ends with CODE (the end of the script ends with 0)
 //   child             records the tool's pid in "tool", starts a copy of itself that records its
@@ -57,20 +57,18 @@ int main(int argc, char **argv)
     _setmode(_fileno(stdout), _O_BINARY); // a "\n" stays one byte
 #endif
     const QString out = args.value(args.indexOf(QStringLiteral("-o")) + 1);
-    const QString ranMark = dir + QStringLiteral("/ran");
     const QList<QByteArray> runs = readFile(dir + QStringLiteral("/script")).split('\n');
     const int separator = runs.indexOf("--");
-    const bool again = QFile::exists(ranMark) && separator >= 0;
-    writeFile(ranMark, "");
+    const bool again = QFile::exists(dir + QStringLiteral("/ran")) && separator >= 0;
+    writeFile(dir + QStringLiteral("/ran"), "");
     const QList<QByteArray> steps = again ? runs.mid(separator + 1) : runs.mid(0, separator);
     for (const QByteArray &step : steps) {
         const int space = step.indexOf(' ');
         const QByteArray verb = space < 0 ? step : step.left(space);
         QByteArray text = space < 0 ? QByteArray() : step.mid(space + 1);
-        const QByteArray stored = readFile(out);
         text.replace("$cwd", QDir::currentPath().toUtf8())
             .replace("$enc", qgetenv("PYTHONIOENCODING"))
-            .replace("$out", QFile::exists(out) ? stored : QByteArray("absent"))
+            .replace("$out", QFile::exists(out) ? readFile(out) : QByteArray("absent"))
             .replace("$args", args.join(QLatin1Char(' ')).toUtf8())
             .replace("$tail", args.mid(args.size() - 2).join(QLatin1Char('\n')).toUtf8());
         QByteArray bytes;
@@ -87,8 +85,7 @@ int main(int argc, char **argv)
         if (verb == "print") {
             std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
             std::fflush(stdout);
-        } else if (verb == "sleep") {
-            QThread::msleep(bytes.toULong());
+            QThread::msleep(600);
         } else if (verb == "write") {
             const int cut = bytes.indexOf(' ');
             const QByteArray name = bytes.left(cut);
