@@ -52,11 +52,29 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
+// UTF-8 as on Linux: Windows' local 8-bit encoding would turn the dash of "Waiting for the
+// server — retrying" and any file name outside its code page into '?'. A console is handed the
+// text itself.
 void printLine(const QString &text)
 {
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+#ifdef Q_OS_WIN
+    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(console, &mode)) {
+        const QString line = text + QLatin1Char('\n');
+        DWORD written = 0;
+        WriteConsoleW(console, reinterpret_cast<const wchar_t *>(line.utf16()), DWORD(line.size()),
+                      &written, nullptr);
+        return;
+    }
+#endif
+    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
 }
 
 // Qt's TLS backend looks for roots only in the system's folders (/etc/ssl/certs and the like on
@@ -243,11 +261,12 @@ int main(int argc, char **argv)
                           .arg(waitingText(task.retryInSeconds), task.lastDlpMessage));
             return;
         }
-        std::fprintf(stderr, "%lld / %lld bytes  %.2f MiB/s%s%s\n",
-                     static_cast<long long>(task.downloadedSize),
-                     static_cast<long long>(task.totalSize), task.currentSpeed / 1048576.0,
-                     task.lastDlpMessage.isEmpty() ? "" : "  ",
-                     task.lastDlpMessage.toLocal8Bit().constData());
+        printLine(QStringLiteral("%1 / %2 bytes  %3 MiB/s%4%5")
+                      .arg(task.downloadedSize)
+                      .arg(task.totalSize)
+                      .arg(task.currentSpeed / 1048576.0, 0, 'f', 2)
+                      .arg(task.lastDlpMessage.isEmpty() ? QString() : QStringLiteral("  "),
+                           task.lastDlpMessage));
     });
 
     clock.start();

@@ -88,18 +88,13 @@ private slots:
             QString suggested, expected; // as the browser hands it in; "#" for a time stamp
         } rows[] = {
             {"/n1", cd + "=\"my report.pdf\"", "", "my report.pdf"},
-            {"/n2", cd + "=\"r%C3%A9sum%C3%A9.pdf\"", "", "résumé.pdf"},
-            {"/n3", cd + "=\"x.pdf\"; filename*=UTF-8''%D8%AA%D9%82%D8%B1%D9%8A%D8%B1%20%D9%A1.pdf",
-             "", "تقرير ١.pdf"},
             {"/go", "", "", "real name.mp3"},
             {"/get?filename=song.flac", "", "", "song.flac"},
             {"/get?response-content-disposition=attachment%3Bfilename%3Dd.docx", "", "", "d.docx"},
             {"/n4", "Content-Type: text/html", "", "download_#.html"},
             {"/n5", "Content-Type: ", "", "download_#.bin"},
             {"/n6", "", "../../x.exe", "x.exe"},
-            {"/n7", cd + "=\"a/b\\\\c.pdf\"", "", "c.pdf"},
             {"/n8", cd + "*=UTF-8''..%2F..%2Fx.exe", "", "x.exe"},
-            {"/n9", cd + "=\"../../../aux.mp3\"", "", "aux_.mp3"},
         };
         for (const auto &row : rows) {
             if (row.path != "/go")
@@ -183,8 +178,8 @@ private slots:
     }
 
     // A file behind a login: without the browser's session the server sends its login page, and
-    // the dialog says so in either language, leaving Start to the user; with the session the
-    // probe gets the file, and the cookie stays with the host it was handed over for.
+    // the dialog says so, leaving Start to the user; with the session the probe gets the file,
+    // and the cookie stays with the host it was handed over for.
     void webPageInsteadOfTheFile()
     {
         TestHttpServer::Route locked = server.route("/files/real%20name.mp3");
@@ -193,18 +188,13 @@ private slots:
         locked.loginPage = true;
         server.setRoute("/locked.zip", locked);
         const QString link = server.url("/locked.zip").toString();
-        const std::pair<const char *, QString> lines[] = {
-            {"en", "The server sent a web page, not the file \u2014 the link may need the "
-                   "browser's login"},
-            {"ar", "أرسل الخادم صفحة ويب لا الملف \u2014 قد يلزم تسجيل الدخول في المتصفح"}};
-        for (const auto &[lang, line] : lines) {
-            g_lang = QString::fromLatin1(lang);
+        {
             Dialog d(link, {}, 0, nullptr);
             QTRY_VERIFY(d.warnedOfWebPage());
-            QCOMPARE(d.info->text(), QStringLiteral("\u26A0\uFE0F ") + line);
+            QCOMPARE(d.info->text(), "\u26A0\uFE0F The server sent a web page, not the file "
+                                     "\u2014 the link may need the browser's login");
             QVERIFY(d.start->isEnabled());
         }
-        g_lang = QStringLiteral("en");
 
         const BrowserSession session{"http://page.test/", "Browser/2", "sid=1"};
         Dialog d(link, "locked.zip", 0, nullptr, session);

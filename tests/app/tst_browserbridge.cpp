@@ -32,7 +32,13 @@ struct Client {
     bool closedWithin(int ms)
     {
         const bool closed = QTest::qWaitFor(
-            [this] { return socket.state() == QAbstractSocket::UnconnectedState; }, ms);
+            [this] {
+                // Looked at directly as well: under Wine, a close that came while Qt's notifier
+                // was off is never reported (WSAAsyncSelect posts no FD_CLOSE for it).
+                socket.waitForReadyRead(0);
+                return socket.state() == QAbstractSocket::UnconnectedState;
+            },
+            ms);
         received += socket.readAll();
         return closed;
     }
@@ -177,15 +183,17 @@ void TestBrowserBridge::splitRequestAnsweredOnceAndLoopbackOnly()
                                             1024,
                                             {"https://example.com/p", "B/1", "s=1"}}));
 
-    // Links that are not http(s) are refused unanswered, so that nothing reads a local file or
-    // runs a script; among several links only the web ones go on.
+    // Links that are not http(s) with a host are refused unanswered, so that nothing reads a local
+    // file or runs a script; among several links only the web ones go on, trimmed, whatever the
+    // case of their scheme. (The links of a later start pass the same filter.)
     for (const char *link :
          {"file%3A%2F%2F%2Fetc%2Fhostname", "javascript%3Aalert(1)", "data%3Atext%2Fplain%2Cx",
-          "ftp%3A%2F%2Fh%2Ff", "qrc%3A%2Ficon", "--config%3D%2Ftmp%2Fx"})
+          "ftp%3A%2F%2Fh%2Ff", "qrc%3A%2Ficon", "--config%3D%2Ftmp%2Fx", "https%3A%2F%2F%2Ff.zip",
+          "%2Fhome%2Fuser%2Ff.zip"})
         QVERIFY2(exchange(bridge, get("/?url=" + QByteArray(link))).isEmpty(), link);
-    QCOMPARE(exchange(bridge, get("/?urls=file%3A%2F%2F%2Fa%0Ahttp%3A%2F%2Fh%2Fb")), Reply);
+    QCOMPARE(exchange(bridge, get("/?urls=file%3A%2F%2F%2Fa%0A%20HTTP%3A%2F%2Fh%2Fb%20")), Reply);
     QCOMPARE(links.offers.size(), 2);
-    QCOMPARE(links.offers.at(1).urls, QStringList{"http://h/b"});
+    QCOMPARE(links.offers.at(1).urls, QStringList{"HTTP://h/b"});
 
     // Through one of this machine's own non-loopback addresses the peer is non-loopback too,
     // just as a neighbour on the network would be: refused unless the user allows the network.

@@ -44,7 +44,6 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -109,6 +108,7 @@ private:
 
     QString dataDir;
     std::unique_ptr<QTemporaryDir> downloads;
+    std::unique_ptr<TestHttpServer> server; // started afresh for each test
     QTemporaryDir home;
 };
 
@@ -127,6 +127,8 @@ void TestMainWindow::init()
     dataDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/Torvane";
     QDir(dataDir).removeRecursively();
     downloads = std::make_unique<QTemporaryDir>();
+    server = std::make_unique<TestHttpServer>();
+    QVERIFY(server->start());
     g_lang = QStringLiteral("ar");
     setDownloadLocation(QString());
     WindowTray::availableOverride = 1;
@@ -168,15 +170,13 @@ void TestMainWindow::closeHidesAndTrayQuitSaves()
 void TestMainWindow::toolbarToggleAndDelete()
 {
     g_lang = QStringLiteral("en");
-    TestHttpServer server;
-    QVERIFY(server.start());
-    server.setRoute("/slow.bin", {});
-    server.route("/slow.bin").body = TestHttpServer::randomBody(4 * 1024 * 1024);
-    server.route("/slow.bin").trickleBytes = 1024;
+    server->setRoute("/slow.bin", {});
+    server->route("/slow.bin").body = TestHttpServer::randomBody(4 * 1024 * 1024);
+    server->route("/slow.bin").trickleBytes = 1024;
     MainWindow w;
     w.show();
     for (const char *name : {"/one.bin", "/two.bin"})
-        w.addDownload(server.url("/slow.bin").toString(), downloads->path() + name, {}, false);
+        w.addDownload(server->url("/slow.bin").toString(), downloads->path() + name, {}, false);
     DownloadTask *one = tasks(w)[0], *two = tasks(w)[1];
     addCard(w, QStringLiteral("done.zip"), 2, 4)->setSelected(true);
     DownloadTask *done = tasks(w)[2];
@@ -269,7 +269,7 @@ int TestMainWindow::runChildWindow(const QString &url, const QString &path)
 // although the list was last saved before the size was known, once it comes into view (rows out
 // of view read nothing), and so does the details dialog. Resume continues from there, and at
 // most about two seconds of transfer come twice. Deleted instead, the task takes the checkpoint
-// with it.
+// with it, although it never made a transfer that would know of it.
 void TestMainWindow::killedWindowResumesFromTheCheckpoint_data()
 {
     QTest::addColumn<bool>("resume");
@@ -280,15 +280,13 @@ void TestMainWindow::killedWindowResumesFromTheCheckpoint_data()
 void TestMainWindow::killedWindowResumesFromTheCheckpoint()
 {
     QFETCH(bool, resume);
-    TestHttpServer server;
-    QVERIFY(server.start());
     TestHttpServer::Route route;
     route.body = TestHttpServer::randomBody(8 * 512 * 1024, 8);
     route.trickleBytes = 1024; // every 20 ms on each of eight connections
     route.headers.append(qMakePair(QByteArray("ETag"), QByteArray("\"v1\"")));
-    server.setRoute("/crash.bin", route);
+    server->setRoute("/crash.bin", route);
     const double bytesPerSecond = 8 * 1024 * 50.0;
-    const QUrl url = server.url("/crash.bin");
+    const QUrl url = server->url("/crash.bin");
     const QString path = downloads->path() + QStringLiteral("/crash.bin");
 
     QProcess child;
@@ -297,11 +295,11 @@ void TestMainWindow::killedWindowResumesFromTheCheckpoint()
     child.setProcessEnvironment(env);
     child.start(QCoreApplication::applicationFilePath(), {});
     // Wherever the kill falls between two checkpoints.
-    QVERIFY(QTest::qWaitFor([&] { return server.bytesServed > route.body.size() / 3; }, 30000));
+    QVERIFY(QTest::qWaitFor([&] { return server->bytesServed > route.body.size() / 3; }, 30000));
     child.kill();
     QVERIFY(child.waitForFinished(10000));
     QCOMPARE(savedList().at(0)["totalSize"].toInt(), 0);
-    server.route("/crash.bin").trickleBytes = 0;
+    server->route("/crash.bin").trickleBytes = 0;
     // Newer downloads above it fill the window.
     QJsonArray list = savedList();
     for (int i = 0; i < 30; ++i)
@@ -337,7 +335,7 @@ void TestMainWindow::killedWindowResumesFromTheCheckpoint()
     QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 30000);
     QVERIFY(readFile(path) == route.body);
     QVERIFY(!QFile::exists(Checkpoint::pathFor(path)));
-    const qint64 twice = server.bytesServed - route.body.size();
+    const qint64 twice = server->bytesServed - route.body.size();
     qInfo("fetched twice: %lld bytes (%.2f s of transfer)", twice, double(twice) / bytesPerSecond);
     QVERIFY(twice <= 2 * bytesPerSecond);
     // Saved on the change of status, with no save point of the list in between.
@@ -350,15 +348,13 @@ void TestMainWindow::killedWindowResumesFromTheCheckpoint()
 // also across the restart, in the order they were started; "Download Later" stays out.
 void TestMainWindow::choicesListAndQueueSurviveRestart()
 {
-    TestHttpServer server;
-    QVERIFY(server.start());
     TestHttpServer::Route slow;
     slow.body = TestHttpServer::randomBody(256 * 1024, 9);
     slow.trickleBytes = 1024;
-    server.setRoute("/q.bin", slow);
+    server->setRoute("/q.bin", slow);
     slow.body = TestHttpServer::randomBody(2 * 1024 * 1024 + 13, 7);
     slow.headers.append(qMakePair(QByteArray("ETag"), QByteArray("\"v1\"")));
-    server.setRoute("/big.bin", slow);
+    server->setRoute("/big.bin", slow);
     QTemporaryDir folder;
     const QRect placed(60, 50, 1200, 760);
     const qint64 big = 6LL * 1024 * 1024 * 1024 + 3;
@@ -390,9 +386,7 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
         QCOMPARE(qApp->styleSheet(), QString::fromUtf8(DarkStyleSheet));
         QCOMPARE(failed->styleSheet(), QString::fromLatin1(SelectedCardStyle));
         w.setGeometry(placed);
-        QTimer::singleShot(0, this, [&folder] {
-            auto *d = qobject_cast<PreferencesDialog *>(QApplication::activeModalWidget());
-            QVERIFY(d);
+        answerNextDialog<PreferencesDialog>([&folder](PreferencesDialog *d) {
             d->findChild<QLineEdit *>("folderEdit")->setText(folder.path());
             d->findChild<QComboBox *>("atOnceCombo")->setCurrentIndex(1);
             d->findChild<QCheckBox *>("limitCheck")->setChecked(true);
@@ -406,10 +400,10 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
                  QList<qint64>({1, 512 * 1024, 0}));
         QCOMPARE(categoryFolder("a.zip"), folder.path() + "/Torvane/Compressed");
 
-        w.addDownload(server.url("/big.bin").toString(), folder.path() + "/big.bin", {}, false);
+        w.addDownload(server->url("/big.bin").toString(), folder.path() + "/big.bin", {}, false);
         for (const char *name : {"/1.bin", "/2.bin"})
-            w.addDownload(server.url("/q.bin").toString(), folder.path() + name, {}, false);
-        w.addDownload(server.url("/q.bin").toString(), folder.path() + "/later.bin", {}, true);
+            w.addDownload(server->url("/q.bin").toString(), folder.path() + name, {}, false);
+        w.addDownload(server->url("/q.bin").toString(), folder.path() + "/later.bin", {}, true);
         const QList<DownloadTask *> all = tasks(w);
         QCOMPARE(all[1]->status, 1);
         QCOMPARE(w.queue->waiting(), all.mid(2, 2));
@@ -422,7 +416,7 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
         QVERIFY(cardTexts(card(w, 2)).contains(QStringLiteral("\nQueued\n")));
         // Saved are only the parts' bytes known to be on the disk.
         QTRY_VERIFY_WITH_TIMEOUT(all[1]->transferProgress().downloadedBytes() >
-                                     server.route("/big.bin").body.size() / 4,
+                                     server->route("/big.bin").body.size() / 4,
                                  20000);
         w.close(); // hides to the tray and saves, the running task as paused
         savedBytes = all[1]->transferProgress().downloadedBytes();
@@ -433,8 +427,8 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
     QGuiApplication::setLayoutDirection(Qt::RightToLeft);
     qApp->setStyleSheet(QString());
     setDownloadLocation(QString());
-    server.route("/q.bin").trickleBytes = server.route("/big.bin").trickleBytes = 0;
-    const int bigRequestsBefore = int(server.requestsFor("/big.bin").size());
+    server->route("/q.bin").trickleBytes = server->route("/big.bin").trickleBytes = 0;
+    const int bigRequestsBefore = int(server->requestsFor("/big.bin").size());
     MainWindow w;
     w.show();
     QCOMPARE(g_lang, QStringLiteral("en"));
@@ -459,7 +453,7 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
     QCOMPARE(all[2]->status, 2);
     QCOMPARE(mostRunning, 1);
     for (DownloadTask *t : all.mid(2, 2))
-        QVERIFY(readFile(t->savePath()) == server.route("/q.bin").body);
+        QVERIFY(readFile(t->savePath()) == server->route("/q.bin").body);
     QVERIFY(all[1]->status == 0 && !all[1]->queued && all[4]->status == 0 && !all[4]->queued);
     // The download's own limit came back with its session data, not in the list.
     QCOMPARE(all[4]->speedLimit(), 500 * 1024);
@@ -469,16 +463,16 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
     // Resumed, each part continues where it stopped rather than starting over.
     all[1]->resume();
     QTRY_COMPARE_WITH_TIMEOUT(all[1]->status, 2, 30000);
-    QVERIFY(readFile(all[1]->savePath()) == server.route("/big.bin").body);
+    QVERIFY(readFile(all[1]->savePath()) == server->route("/big.bin").body);
     qint64 requested = 0, ranged = 0;
     static const QRegularExpression range(QStringLiteral("bytes=(\\d+)-(\\d+)"));
-    for (const auto &request : server.requestsFor("/big.bin").mid(bigRequestsBefore)) {
+    for (const auto &request : server->requestsFor("/big.bin").mid(bigRequestsBefore)) {
         const auto m = range.match(QString::fromLatin1(request.headers.value("range")));
         requested += m.hasMatch() ? m.captured(2).toLongLong() - m.captured(1).toLongLong() + 1 : 0;
         ranged += m.hasMatch();
     }
     // Each part looks back at most an overlap to check the bytes it has.
-    QVERIFY(requested <= server.route("/big.bin").body.size() - savedBytes + 1 +
+    QVERIFY(requested <= server->route("/big.bin").body.size() - savedBytes + 1 +
                              ranged * PartConnections::ResumeOverlap);
     QVERIFY(ranged > 1);
 }
@@ -489,12 +483,10 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
 void TestMainWindow::noticeOncePerEndWhileAway()
 {
     g_lang = QStringLiteral("en");
-    TestHttpServer server;
-    QVERIFY(server.start());
-    server.setRoute("/ok.bin", {});
-    server.route("/ok.bin").body = TestHttpServer::randomBody(64 * 1024, 2);
-    server.setRoute("/gone.bin", {});
-    server.route("/gone.bin").status = 404;
+    server->setRoute("/ok.bin", {});
+    server->route("/ok.bin").body = TestHttpServer::randomBody(64 * 1024, 2);
+    server->setRoute("/gone.bin", {});
+    server->route("/gone.bin").status = 404;
     MainWindow w;
     w.show();
     w.activateWindow();
@@ -505,7 +497,7 @@ void TestMainWindow::noticeOncePerEndWhileAway()
                 seen << title + QLatin1Char('|') + message;
             });
     const auto add = [&](const char *path, const QString &name) {
-        w.addDownload(server.url(path).toString(), downloads->filePath(name), {}, false);
+        w.addDownload(server->url(path).toString(), downloads->filePath(name), {}, false);
         return tasks(w).last();
     };
 
@@ -537,7 +529,7 @@ void TestMainWindow::noticeOncePerEndWhileAway()
     DownloadPreferences watching;
     watching.watchClipboard = true;
     w.applyDownloadPreferences(watching);
-    const QString copied = server.url("/ok.bin").toString();
+    const QString copied = server->url("/ok.bin").toString();
     QGuiApplication::clipboard()->setText(copied);
     QTest::qWait(50);
     QVERIFY(!QApplication::activeModalWidget());
@@ -555,18 +547,16 @@ void TestMainWindow::noticeOncePerEndWhileAway()
 // and both end byte-exact. A cancelled question leaves its download failed, saying why.
 void TestMainWindow::runningDownloadsAskForTheirLogin()
 {
-    TestHttpServer server;
-    QVERIFY(server.start());
     TestHttpServer::Route locked;
     locked.body = TestHttpServer::randomBody(1024 * 1024 + 5, 12);
     locked.loginUser = "alice";
     locked.loginPassword = "s3cret";
-    server.setRoute("/locked.bin", locked);
-    HostLogins::shared().set(server.url("/"), Login(), false);
+    server->setRoute("/locked.bin", locked);
+    HostLogins::shared().set(server->url("/"), Login(), false);
     MainWindow w;
     QStringList reasons;
     for (const char *name : {"/a.bin", "/b.bin"})
-        w.addDownload(server.url("/locked.bin").toString(), downloads->path() + name, {}, false);
+        w.addDownload(server->url("/locked.bin").toString(), downloads->path() + name, {}, false);
     const QList<DownloadTask *> both = tasks(w);
     answerLogins({"wrong", "s3cret"}, &reasons, true, [&both] {
         return std::all_of(both.cbegin(), both.cend(), [](const DownloadTask *t) {
@@ -577,12 +567,12 @@ void TestMainWindow::runningDownloadsAskForTheirLogin()
     QCOMPARE(reasons, (QStringList{"", T("The user name or password was not accepted")}));
     for (const DownloadTask *task : both)
         QVERIFY(readFile(task->savePath()) == locked.body);
-    QVERIFY(SessionStore(dataDir).logins().value(HostLogins::originOf(server.url("/"))) ==
+    QVERIFY(SessionStore(dataDir).logins().value(HostLogins::originOf(server->url("/"))) ==
             (Login{"alice", "s3cret"}));
 
-    HostLogins::shared().set(server.url("/"), Login(), false);
+    HostLogins::shared().set(server->url("/"), Login(), false);
     answerLogins({""}, &reasons);
-    w.addDownload(server.url("/locked.bin").toString(), downloads->path() + "/c.bin", {}, false);
+    w.addDownload(server->url("/locked.bin").toString(), downloads->path() + "/c.bin", {}, false);
     DownloadTask *cancelled = tasks(w).last();
     QTRY_COMPARE(reasons.size(), 3);
     QTest::qWait(50);
@@ -595,25 +585,23 @@ void TestMainWindow::runningDownloadsAskForTheirLogin()
 // check that failed, the fresh one continues the same card to the served bytes.
 void TestMainWindow::expiredLinkIsRefreshedOnTheSameCard()
 {
-    TestHttpServer server;
-    QVERIFY(server.start());
     TestHttpServer::Route file;
     file.body = TestHttpServer::randomBody(512 * 1024 + 3, 40);
     file.tokens = {{"old", 9}, {"new", -1}}; // the probe and the eight parts
     file.dropAtByte = 300 * 1024;            // asked again once its link has expired
     file.dropTimes = 1;
-    server.setRoute("/f.bin", file);
+    server->setRoute("/f.bin", file);
     TestHttpServer::Route other;
     other.body = TestHttpServer::randomBody(file.body.size(), 41);
-    server.setRoute("/other/f.bin", other);
+    server->setRoute("/other/f.bin", other);
     MainWindow w;
-    const QUrl oldLink = server.url("/f.bin?token=old");
+    const QUrl oldLink = server->url("/f.bin?token=old");
     w.addDownload(oldLink.toString(), downloads->path() + "/f.bin", {}, false);
     DownloadTask *task = tasks(w).first();
     QTRY_COMPARE_WITH_TIMEOUT(task->status, 3, 20000);
     QVERIFY(card(w, 0)->findChild<QPushButton *>("btnUpdateLink")->isVisibleTo(card(w, 0)));
 
-    LinkOffer offer{{server.url("/other/f.bin").toString()}, "f.bin", file.body.size(), {}};
+    LinkOffer offer{{server->url("/other/f.bin").toString()}, "f.bin", file.body.size(), {}};
     QString asked;
     QString refusal;
     answerNextMessageBox(QStringLiteral("نعم"), &asked);
@@ -634,7 +622,7 @@ void TestMainWindow::expiredLinkIsRefreshedOnTheSameCard()
 
     asked.clear();
     answerNextMessageBox(QStringLiteral("نعم"), &asked);
-    offer.urls = QStringList{server.url("/f.bin?token=new").toString()};
+    offer.urls = QStringList{server->url("/f.bin?token=new").toString()};
     w.openAddDialog(offer); // checked, then continued at once
     QVERIFY(!asked.isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 20000);
@@ -662,8 +650,6 @@ int main(int argc, char **argv)
 void TestMainWindow::manyLinksStartUnderTheLimit()
 {
     g_lang = QStringLiteral("en");
-    TestHttpServer server;
-    QVERIFY(server.start());
     const QByteArray paths[] = {"/1/same.bin", "/2/same.bin", "/a.bin",
                                 "/b.bin",      "/c.bin",      "/taken.bin"};
     QStringList links;
@@ -671,8 +657,8 @@ void TestMainWindow::manyLinksStartUnderTheLimit()
         TestHttpServer::Route r;
         r.body = TestHttpServer::randomBody(96 * 1024, quint32(links.size() + 20));
         r.trickleBytes = 8192;
-        server.setRoute(path, r);
-        links << server.url(path).toString();
+        server->setRoute(path, r);
+        links << server->url(path).toString();
     }
     const QString folder = categoryFolder("x.bin");
     QVERIFY(QDir().mkpath(folder) && writeFile(folder + "/taken.bin", "mine"));
@@ -706,7 +692,7 @@ void TestMainWindow::manyLinksStartUnderTheLimit()
     for (int i = 0; i < 5; ++i) {
         DownloadTask *task = tasks(w).at(i);
         QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 20000);
-        QVERIFY(readFile(task->savePath()) == server.route(paths[i]).body);
+        QVERIFY(readFile(task->savePath()) == server->route(paths[i]).body);
     }
     QVERIFY(mostRunning == 2);
 }
@@ -724,14 +710,12 @@ void TestMainWindow::missedStartAndTheQueuesEnd_data()
 void TestMainWindow::missedStartAndTheQueuesEnd()
 {
     QFETCH(bool, cancel);
-    TestHttpServer server;
-    QVERIFY(server.start());
-    server.setRoute("/later.bin", {});
-    server.route("/later.bin").body = TestHttpServer::randomBody(128 * 1024, 4);
+    server->setRoute("/later.bin", {});
+    server->route("/later.bin").body = TestHttpServer::randomBody(128 * 1024, 4);
     const QString path = downloads->filePath("later.bin");
     {
         MainWindow w;
-        w.addDownload(server.url("/later.bin").toString(), path, {}, true);
+        w.addDownload(server->url("/later.bin").toString(), path, {}, true);
     }
     const QDateTime launch = QDateTime::currentDateTime();
     DownloadPreferences chosen;
@@ -751,7 +735,7 @@ void TestMainWindow::missedStartAndTheQueuesEnd()
     QVERIFY(task->isActive());
     QVERIFY(settings().scheduleChecked() >= launch.addSecs(-1));
     QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 20000);
-    QVERIFY(readFile(path) == server.route("/later.bin").body);
+    QVERIFY(readFile(path) == server->route("/later.bin").body);
     QTRY_VERIFY(w.findChild<AfterQueueNotice *>());
     if (cancel)
         w.findChild<AfterQueueNotice *>()->findChild<QPushButton *>("btnCancel")->click();

@@ -1,5 +1,4 @@
 #include "adding/addurldialog.h"
-#include "app/linkoffer.h"
 #include "app/mainwindow.h"
 #include "app/singleinstance.h"
 #include "app/startup.h"
@@ -18,13 +17,12 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QPushButton>
-#include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 
-#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -34,81 +32,11 @@
 #include <unistd.h>
 #endif
 
-// Two real copies of the program. The first runs from this test binary: the program's own start-up
-// code plus a reporter that prints what its windows do and takes commands on stdin. Later starts
-// are the real program.
+// Real copies of the program: later starts are the built program, and they hand over to the
+// running copy, which is this test (so that it can look at the window and answer its dialogs) or
+// the built program too.
 
 namespace {
-
-const char FirstCopyVariable[] = "TST_SINGLEINSTANCE_FIRST_COPY";
-
-// In the first copy: prints "shown", "hidden" and "dialog LINK" as they happen; "hide" on stdin
-// hides the main window as the tray does, "accept" starts the download of the topmost add dialog
-// once the dialog has worked out where the file goes.
-class FirstCopyReporter : public QObject {
-public:
-    FirstCopyReporter()
-    {
-        // By descriptor and unbuffered: what is read is what the notifier saw.
-        stdinFile.open(0, QIODevice::ReadOnly | QIODevice::Unbuffered);
-        auto *notifier = new QSocketNotifier(0, QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this, [this, notifier] {
-            const QByteArray line = stdinFile.readLine().trimmed();
-            if (line.isEmpty() && stdinFile.atEnd())
-                notifier->setEnabled(false);
-            else if (line == "hide" && window())
-                window()->hide();
-            else if (line == "accept")
-                ++pendingAccepts;
-        });
-        connect(&poll, &QTimer::timeout, this, &FirstCopyReporter::report);
-        poll.start(20);
-    }
-
-private:
-    static MainWindow *window()
-    {
-        for (QWidget *widget : QApplication::topLevelWidgets())
-            if (auto *main = qobject_cast<MainWindow *>(widget))
-                return main;
-        return nullptr;
-    }
-
-    static void say(const QString &line)
-    {
-        std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
-        std::fflush(stdout);
-    }
-
-    void report()
-    {
-        MainWindow *main = window();
-        if (!main)
-            return;
-        const bool visible = main->isVisible() && !main->isMinimized();
-        if (visible != shown) {
-            shown = visible;
-            say(visible ? QStringLiteral("shown") : QStringLiteral("hidden"));
-        }
-        for (AddUrlDialog *dialog : main->findChildren<AddUrlDialog *>()) {
-            if (dialog->isVisible() && !dialog->property("reported").toBool()) {
-                dialog->setProperty("reported", true);
-                say(QStringLiteral("dialog ") + dialog->getUrl());
-            }
-        }
-        auto *top = qobject_cast<AddUrlDialog *>(QApplication::activeModalWidget());
-        auto *start = top ? top->findChild<QPushButton *>(QStringLiteral("btnStart")) : nullptr;
-        if (pendingAccepts > 0 && start && start->isEnabled() && !top->getSavePath().isEmpty()) {
-            --pendingAccepts;
-            start->click();
-        }
-    }
-
-    QFile stdinFile;
-    QTimer poll;
-    bool shown = false;
-    int pendingAccepts = 0;
-};
 
 // A later start, from another thread so that this one's event loop keeps serving the running copy.
 bool handOverFromAnotherThread(const QString &dir, const QStringList &arguments)
@@ -158,10 +86,7 @@ class TestSingleInstance : public QObject {
 
 private slots:
     void init();
-    void cleanup();
 
-    void linkFromCommandLine_data();
-    void linkFromCommandLine();
     void laterStartsHandOverToTheRunningCopy();
     void lockOfAKilledCopyIsTakenOver();
     void silentLockIsTakenOver_data();
@@ -170,87 +95,27 @@ private slots:
     void hostileConnectionsNeverShutTheSocket();
 
 private:
-    void startFirstCopy(const QStringList &arguments = {});
-    bool waitForLine(const QString &line, int occurrence = 1);
     // Starts the real program with these arguments and checks that it hands them over and ends.
     void runLaterStart(const QStringList &arguments);
-    QString firstCopyList() const;
 
     std::unique_ptr<QTemporaryDir> home;
     QProcessEnvironment environment;
-    std::unique_ptr<QProcess> firstCopy;
-    QStringList firstCopyLines;
+    QString dir; // the runtime folder: lock and socket
 };
 
 void TestSingleInstance::init()
 {
     // Per-user state (lock, socket, task list, downloads) in a throw-away home, so that parallel
-    // runs on one machine never meet.
+    // runs on one machine never meet; the running copy in this process uses it too.
     home = std::make_unique<QTemporaryDir>();
     QVERIFY(home->isValid());
     environment = privateHome(home->path());
-    firstCopyLines.clear();
-}
-
-void TestSingleInstance::cleanup()
-{
-    if (firstCopy) {
-        firstCopy->kill();
-        firstCopy->waitForFinished(5000);
-        firstCopy.reset();
+    for (const QString &name : environment.keys()) {
+        if (name == QLatin1String("HOME") || name.startsWith(QLatin1String("XDG_")))
+            qputenv(qPrintable(name), environment.value(name).toUtf8());
     }
-    home.reset();
-}
-
-void TestSingleInstance::linkFromCommandLine_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QStringList>("links");
-    QTest::newRow("https link") << QStringList{"https://example.org/a/b.zip?x=1&y=2"}
-                                << QStringList{"https://example.org/a/b.zip?x=1&y=2"};
-    QTest::newRow("scheme in capitals, spaces around")
-        << QStringList{" HTTP://example.org/f.iso "} << QStringList{"HTTP://example.org/f.iso"};
-    QTest::newRow("no arguments") << QStringList{} << QStringList{};
-    QTest::newRow("two links") << QStringList{"https://a.org/1", "https://a.org/2"}
-                               << QStringList{"https://a.org/1", "https://a.org/2"};
-    // Anything but an http(s) link is left out: paths, other schemes, options.
-    QTest::newRow("others left out")
-        << QStringList{"/home/user/file.zip", "file:///home/user/file.zip",
-                       "http://a.org/x",      "ftp://example.org/f.zip",
-                       "https:///f.zip",      "--help",
-                       "javascript:x()"}
-        << QStringList{"http://a.org/x"};
-}
-
-void TestSingleInstance::linkFromCommandLine()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QStringList, links);
-    QCOMPARE(linkOfferFromArguments(arguments).urls, links);
-}
-
-void TestSingleInstance::startFirstCopy(const QStringList &arguments)
-{
-    firstCopy = std::make_unique<QProcess>();
-    QProcessEnvironment env = environment;
-    env.insert(FirstCopyVariable, "1");
-    firstCopy->setProcessEnvironment(env);
-    firstCopy->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    connect(firstCopy.get(), &QProcess::readyReadStandardOutput, this, [this] {
-        while (firstCopy->canReadLine())
-            firstCopyLines.append(QString::fromUtf8(firstCopy->readLine()).trimmed());
-    });
-    firstCopy->start(QCoreApplication::applicationFilePath(), arguments);
-    QVERIFY(firstCopy->waitForStarted());
-}
-
-bool TestSingleInstance::waitForLine(const QString &line, int occurrence)
-{
-    const bool seen =
-        QTest::qWaitFor([&] { return firstCopyLines.count(line) >= occurrence; }, 20000);
-    if (!seen)
-        qWarning() << "first copy said" << firstCopyLines << "- no" << line << occurrence;
-    return seen;
+    qunsetenv("XDG_DOWNLOAD_DIR");
+    dir = home->path() + "/run";
 }
 
 void TestSingleInstance::runLaterStart(const QStringList &arguments)
@@ -261,18 +126,13 @@ void TestSingleInstance::runLaterStart(const QStringList &arguments)
     QElapsedTimer clock;
     clock.start();
     later.start(QStringLiteral(TORVANE_PROGRAM), arguments);
-    // A later start that became a second window would never end; a generous bound catches it
-    // without timing a busy machine.
-    QVERIFY(later.waitForFinished(15000));
+    // The running copy may be this process, so its event loop turns meanwhile. A later start that
+    // became a second window would never end; a generous bound catches it without timing a busy
+    // machine.
+    QVERIFY(QTest::qWaitFor([&] { return later.state() == QProcess::NotRunning; }, 15000));
     qInfo("later start %s ended after %lld ms", qPrintable(arguments.join(' ')), clock.elapsed());
     QCOMPARE(later.exitStatus(), QProcess::NormalExit);
     QCOMPARE(later.exitCode(), 0);
-}
-
-QString TestSingleInstance::firstCopyList() const
-{
-    // The first copy runs as this test program, whose name picks its data folder.
-    return home->path() + "/data/" + QCoreApplication::applicationName() + "/Torvane/tasks.json";
 }
 
 void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
@@ -282,43 +142,65 @@ void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
     TestHttpServer::Route first, second;
     first.body = TestHttpServer::randomBody(300 * 1024 + 3, 1);
     second.body = TestHttpServer::randomBody(200 * 1024 + 5, 2);
-    server.setRoute("/first.zip", first);
-    server.setRoute("/second.zip", second);
-    const QString firstLink = server.url("/first.zip").toString();
-    const QString secondLink = server.url("/second.zip").toString();
+    // Names of this run alone: on Windows the files go to the user's own Downloads folder, where
+    // an earlier run's would make the add dialog ask about a file that exists.
+    const QByteArray tag = QFileInfo(home->path()).fileName().toUtf8();
+    server.setRoute("/first-" + tag + ".zip", first);
+    server.setRoute("/second-" + tag + ".zip", second);
+    const QString firstLink = server.url("/first-" + tag + ".zip").toString();
+    const QString secondLink = server.url("/second-" + tag + ".zip").toString();
 
+    // The running copy's list, with one task in it.
+    const QString list =
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/Torvane/tasks.json";
     const QJsonObject seeded{{"url", "https://example.invalid/seed.zip"},
                              {"savePath", home->path() + "/seed.zip"},
                              {"format", ""},
                              {"status", 2},
                              {"totalSize", 5},
                              {"downloadedSize", 5}};
-    QVERIFY(QDir().mkpath(QFileInfo(firstCopyList()).path()));
-    QVERIFY(writeFile(firstCopyList(), QJsonDocument(QJsonArray{seeded}).toJson()));
+    QVERIFY(QDir().mkpath(QFileInfo(list).path()));
+    QVERIFY(writeFile(list, QJsonDocument(QJsonArray{seeded}).toJson()));
+    MainWindow::bridgePort = 0;
+    SingleInstance running(dir);
+    QVERIFY(running.claim());
+    MainWindow window;
+    receiveHandOvers(running, window);
 
-    startFirstCopy();
-    QVERIFY(waitForLine("shown"));
-    firstCopy->write("hide\n");
-    QVERIFY(waitForLine("hidden"));
-
-    // A link handed over brings the window back from the tray and opens the add dialog with it.
+    // A later start without a link brings the window back from the tray, and opens nothing.
+    runLaterStart({});
+    QTRY_VERIFY(window.isVisible());
+    window.hide();
+    // Each add dialog as it comes: its link (and whether the window had come back for it); its
+    // download starts once the dialog has worked out where the file goes. While the first one
+    // runs its own event loop, the next start is still taken in at once; its links (only the
+    // http(s) one) wait their turn in the queue, not in a second dialog.
+    QStringList asked;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *dialog = qobject_cast<AddUrlDialog *>(QApplication::activeModalWidget());
+        auto *start = dialog ? dialog->findChild<QPushButton *>("btnStart") : nullptr;
+        if (!start || !start->isEnabled() || dialog->getSavePath().isEmpty())
+            return;
+        poll.stop();
+        asked << dialog->getUrl() + (window.isVisible() ? "" : " (hidden)");
+        if (asked.size() == 1) {
+            runLaterStart({"file:///etc/hostname", secondLink});
+            QTest::qWait(300);
+            if (QApplication::activeModalWidget() != dialog)
+                asked << "a second dialog";
+        }
+        start->click();
+        poll.start();
+    });
+    poll.start(20);
     runLaterStart({firstLink});
-    QVERIFY(waitForLine("shown", 2));
-    QVERIFY(waitForLine("dialog " + firstLink));
+    QTRY_COMPARE_WITH_TIMEOUT(asked, (QStringList{firstLink, secondLink}), 20000);
 
-    // While that dialog runs its own event loop, the next start is still taken in at once; its
-    // links (only the http(s) one) wait their turn in the queue, not in a second dialog.
-    runLaterStart({"file:///etc/hostname", secondLink});
-    QTest::qWait(300);
-    QVERIFY(!firstCopyLines.contains("dialog " + secondLink));
-    firstCopy->write("accept\n");
-    QVERIFY(waitForLine("dialog " + secondLink));
-
-    firstCopy->write("accept\n");
     QJsonArray saved;
     QVERIFY(QTest::qWaitFor(
         [&] {
-            saved = QJsonDocument::fromJson(readFile(firstCopyList())).array();
+            saved = QJsonDocument::fromJson(readFile(list)).array();
             return saved.size() == 3 && saved.at(1)["status"].toInt() == 2 &&
                    saved.at(2)["status"].toInt() == 2;
         },
@@ -329,38 +211,42 @@ void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
     QCOMPARE(saved.at(2)["url"].toString(), secondLink);
     QVERIFY(readFile(saved.at(1)["savePath"].toString()) == first.body);
     QVERIFY(readFile(saved.at(2)["savePath"].toString()) == second.body);
-    // The later starts ended before they could load or write a list of their own.
-    QVERIFY(!QFileInfo::exists(home->path() + "/data/torvane"));
-    QCOMPARE(firstCopy->state(), QProcess::Running);
+    // The later starts ended before they could load or write a list of their own (a program's
+    // name picks its data folder; on Windows it lies in the user's profile).
+    const QString laterList =
+        QFileInfo(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).path() +
+        "/torvane/Torvane/tasks.json";
+    QVERIFY(!readFile(laterList).contains(firstLink.toUtf8()));
+    for (int i : {1, 2})
+        QFile::remove(saved.at(i)["savePath"].toString());
 }
 
+// A copy killed outright leaves its lock and socket behind. The next start becomes the running
+// copy all the same, opens the link it was started with (its add dialog asks the server about
+// it), and answers later starts.
 void TestSingleInstance::lockOfAKilledCopyIsTakenOver()
 {
-    startFirstCopy();
-    QVERIFY(waitForLine("shown"));
-    const QString lock = home->path() + "/run/torvane.lock";
-    QVERIFY(QFileInfo::exists(lock));
+    TestHttpServer server;
+    QVERIFY(server.start());
+    QProcess first, next;
+    for (QProcess *copy : {&first, &next})
+        copy->setProcessEnvironment(environment);
+    first.start(QStringLiteral(TORVANE_PROGRAM), {});
+    QVERIFY(QTest::qWaitFor([&] { return handOverFromAnotherThread(dir, {}); }, 20000));
+    QVERIFY(QFileInfo::exists(dir + "/torvane.lock"));
 #ifndef Q_OS_WIN // there the socket is a named pipe, no file
-    QVERIFY(QFileInfo::exists(home->path() + "/run/torvane.socket"));
+    QVERIFY(QFileInfo::exists(dir + "/torvane.socket"));
 #endif
-    firstCopy->kill();
-    QVERIFY(firstCopy->waitForFinished(5000));
-    QVERIFY(QFileInfo::exists(lock));
+    first.kill();
+    QVERIFY(first.waitForFinished(5000));
+    QVERIFY(QFileInfo::exists(dir + "/torvane.lock"));
 
-    // The next start becomes the running copy despite the lock and socket left behind, and opens
-    // the link it was started with...
-    firstCopyLines.clear();
-    const QString link = "http://127.0.0.1:9/after-crash.zip";
-    startFirstCopy({link});
-    QVERIFY(waitForLine("shown"));
-    QVERIFY(waitForLine("dialog " + link));
-    // ...and answers later starts: one without a link only brings the hidden window back.
-    firstCopy->write("hide\n");
-    QVERIFY(waitForLine("hidden"));
+    next.start(QStringLiteral(TORVANE_PROGRAM), {server.url("/after-crash.zip").toString()});
+    QTRY_VERIFY_WITH_TIMEOUT(!server.requestsFor("/after-crash.zip").isEmpty(), 20000);
     runLaterStart({});
-    QVERIFY(waitForLine("shown", 2));
-    QTest::qWait(200);
-    QCOMPARE(firstCopyLines.filter("dialog").size(), 1);
+    QCOMPARE(next.state(), QProcess::Running);
+    next.kill();
+    QVERIFY(next.waitForFinished(5000));
 }
 
 void TestSingleInstance::silentLockIsTakenOver_data()
@@ -376,7 +262,6 @@ void TestSingleInstance::silentLockIsTakenOver_data()
 void TestSingleInstance::silentLockIsTakenOver()
 {
     QFETCH(QByteArray, contents);
-    const QString dir = home->path() + "/run";
     const QString lockPath = dir + "/torvane.lock";
     if (contents == "own") {
         QLockFile own(lockPath);
@@ -408,7 +293,6 @@ void TestSingleInstance::hostileConnectionsNeverShutTheSocket()
     QFETCH(int, free);
     QFETCH(int, idle);
     QFETCH(bool, listenerLost);
-    const QString dir = home->path() + "/run";
     SingleInstance running(dir);
     QVERIFY(running.claim());
     std::vector<std::unique_ptr<QLocalSocket>> sockets;
@@ -438,17 +322,5 @@ void TestSingleInstance::hostileConnectionsNeverShutTheSocket()
 #endif
 }
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsSet(FirstCopyVariable)) {
-        MainWindow::bridgePort = 0;
-        QApplication app(argc, argv);
-        FirstCopyReporter reporter;
-        return runTorvane(app);
-    }
-    QApplication app(argc, argv);
-    TestSingleInstance test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestSingleInstance)
 #include "tst_singleinstance.moc"

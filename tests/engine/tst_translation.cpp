@@ -11,12 +11,6 @@ private slots:
     {
         QCOMPARE(T("URL:"), QString::fromUtf8("الرابط:"));
         QCOMPARE(T(" Pause"), QString::fromUtf8(" إيقاف"));
-        QCOMPARE(T("Open File"), T("Play")); // two keys share one text
-        QCOMPARE(T("Delete List & File"), QString::fromUtf8("حذف من القائمة والقرص"));
-        QCOMPARE(T("Error: 'blob:' links are internal browser memory and cannot be downloaded "
-                   "externally."),
-                 QString::fromUtf8("خطأ: روابط 'blob:' تابعة لذاكرة المتصفح الداخلية ولا يمكن "
-                                   "تحميلها ببرنامج خارجي."));
         QCOMPARE(T("pause"), QString("pause"));
         QCOMPARE(T("Pause "), QString("Pause "));
         QCOMPARE(T(""), QString());

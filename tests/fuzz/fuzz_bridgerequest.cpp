@@ -4,21 +4,17 @@
 #include "engine/bytecount.h"
 #include "fuzzcheck.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+void fuzzOneInput(const QByteArray &bytes)
 {
-    const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
-    withinTimeLimit([&] {
-        const BridgeRequest r = parseBridgeRequest(bytes);
-        const int end = bytes.indexOf("\r\n\r\n");
-        FUZZ_CHECK((r.state == BridgeRequest::Incomplete) == (end < 0));
-        FUZZ_CHECK(r.state == BridgeRequest::Incomplete || r.headerLength == end + 4);
-        FUZZ_CHECK(isByteCount(r.size));
-        if (r.state != BridgeRequest::Get)
-            FUZZ_CHECK(r.url.isEmpty() && r.name.isEmpty() && r.size == 0);
-        if (r.state == BridgeRequest::FromWebPage) {
-            const QByteArray head = bytes.left(end).toLower();
-            FUZZ_CHECK(head.contains("origin") || head.contains("sec-fetch-site"));
-        }
-    });
-    return 0;
+    const BridgeRequest r = parseBridgeRequest(bytes);
+    const int end = bytes.indexOf("\r\n\r\n");
+    FUZZ_CHECK((r.state == BridgeRequest::Incomplete) == (end < 0));
+    FUZZ_CHECK(r.state == BridgeRequest::Incomplete || r.headerLength == end + 4);
+    FUZZ_CHECK(isByteCount(r.size));
+    if (r.state != BridgeRequest::Get)
+        FUZZ_CHECK(r.url.isEmpty() && r.name.isEmpty() && r.size == 0);
+    if (r.state == BridgeRequest::FromWebPage) {
+        const QByteArray head = bytes.left(end).toLower();
+        FUZZ_CHECK(head.contains("origin") || head.contains("sec-fetch-site"));
+    }
 }

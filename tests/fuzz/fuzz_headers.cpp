@@ -8,31 +8,27 @@
 
 #include <QUrl>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+void fuzzOneInput(const QByteArray &bytes)
 {
-    const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
     const QString text = QString::fromUtf8(bytes);
-    withinTimeLimit([&] {
-        FUZZ_CHECK(isByteCount(parseDecimalHeader(bytes)));
-        FUZZ_CHECK(isByteCount(contentRangeTotal(bytes)));
-        const ContentRange range = parseContentRange(bytes);
-        if (range.valid) {
-            FUZZ_CHECK(range.first >= 0 && range.first <= range.last);
-            FUZZ_CHECK(range.last <= MaxByteCount);
-            FUZZ_CHECK(range.total == -1 || (range.last < range.total && isByteCount(range.total)));
-        }
+    FUZZ_CHECK(isByteCount(parseDecimalHeader(bytes)));
+    FUZZ_CHECK(isByteCount(contentRangeTotal(bytes)));
+    const ContentRange range = parseContentRange(bytes);
+    if (range.valid) {
+        FUZZ_CHECK(range.first >= 0 && range.first <= range.last);
+        FUZZ_CHECK(range.last <= MaxByteCount);
+        FUZZ_CHECK(range.total == -1 || (range.last < range.total && isByteCount(range.total)));
+    }
 
-        const QUrl link(text, QUrl::TolerantMode);
-        ProbeNameInput in;
-        in.linkName = nameFromLink(link);
-        in.redirectName = text;
-        in.hasContentDisposition = true;
-        in.contentDisposition = text;
-        in.hasContentType = true;
-        in.contentType = text;
-        const QString name = probeFileName(in);
-        FUZZ_CHECK(!name.isEmpty());
-        checkSafeName(name);
-    });
-    return 0;
+    const QUrl link(text, QUrl::TolerantMode);
+    ProbeNameInput in;
+    in.linkName = nameFromLink(link);
+    in.redirectName = text;
+    in.hasContentDisposition = true;
+    in.contentDisposition = text;
+    in.hasContentType = true;
+    in.contentType = text;
+    const QString name = probeFileName(in);
+    FUZZ_CHECK(!name.isEmpty());
+    checkSafeName(name);
 }

@@ -25,33 +25,29 @@ void checkTexts(qint64 total, qint64 downloaded, double speed)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+void fuzzOneInput(const QByteArray &bytes)
 {
-    const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
-    withinTimeLimit([&] {
-        QByteArray pending;
-        QList<QByteArray> lines = takeCompleteLines(pending, bytes);
-        lines += takeCompleteLines(pending, "\n");
-        FUZZ_CHECK(pending.isEmpty());
-        for (const QByteArray &line : lines) {
-            const MediaLineInfo info = parseMediaLine(QString::fromUtf8(line));
-            FUZZ_CHECK(isByteCount(info.totalSize) && info.downloadedSize >= 0 &&
-                       info.downloadedSize <= info.totalSize);
-            FUZZ_CHECK(std::isfinite(info.speed) && info.speed >= 0);
-            FUZZ_CHECK(!info.eta.contains(QLatin1Char('-')));
-            if (info.kind == MediaLineInfo::Progress)
-                FUZZ_CHECK(percentOf(info.downloadedSize, info.totalSize) <= 100);
-            checkTexts(info.totalSize, info.downloadedSize, info.speed);
-        }
-        // The same texts on numbers straight from the input, as a damaged list could hold them.
-        if (size >= 24) {
-            qint64 total, downloaded;
-            double speed;
-            std::memcpy(&total, data, 8);
-            std::memcpy(&downloaded, data + 8, 8);
-            std::memcpy(&speed, data + 16, 8);
-            checkTexts(total, downloaded, speed);
-        }
-    });
-    return 0;
+    QByteArray pending;
+    QList<QByteArray> lines = takeCompleteLines(pending, bytes);
+    lines += takeCompleteLines(pending, "\n");
+    FUZZ_CHECK(pending.isEmpty());
+    for (const QByteArray &line : lines) {
+        const MediaLineInfo info = parseMediaLine(QString::fromUtf8(line));
+        FUZZ_CHECK(isByteCount(info.totalSize) && info.downloadedSize >= 0 &&
+                   info.downloadedSize <= info.totalSize);
+        FUZZ_CHECK(std::isfinite(info.speed) && info.speed >= 0);
+        FUZZ_CHECK(!info.eta.contains(QLatin1Char('-')));
+        if (info.kind == MediaLineInfo::Progress)
+            FUZZ_CHECK(percentOf(info.downloadedSize, info.totalSize) <= 100);
+        checkTexts(info.totalSize, info.downloadedSize, info.speed);
+    }
+    // The same texts on numbers straight from the input, as a damaged list could hold them.
+    if (bytes.size() >= 24) {
+        qint64 total, downloaded;
+        double speed;
+        std::memcpy(&total, bytes.constData(), 8);
+        std::memcpy(&downloaded, bytes.constData() + 8, 8);
+        std::memcpy(&speed, bytes.constData() + 16, 8);
+        checkTexts(total, downloaded, speed);
+    }
 }

@@ -27,20 +27,16 @@ void checkProgress(const TransferProgress &p)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+void fuzzOneInput(const QByteArray &bytes)
 {
-    const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
-    withinTimeLimit([&] {
-        for (const SavedTask &task : TaskStore::parse(bytes, bytes)) {
-            FUZZ_CHECK(task.status == 0 || (task.status >= 2 && task.status <= 4));
-            FUZZ_CHECK(isByteCount(task.totalSize) && isByteCount(task.downloadedSize));
-            checkProgress(task.progress);
-        }
-        checkProgress(Checkpoint::parse(bytes, QUrl(QStringLiteral("http://h/f.iso"))));
-        const QJsonDocument doc = QJsonDocument::fromJson(bytes);
-        checkProgress(TransferProgress::fromJson(doc.object()));
-        for (const QJsonValue &entry : doc.array())
-            checkProgress(TransferProgress::fromJson(entry[QLatin1String("progress")].toObject()));
-    });
-    return 0;
+    for (const SavedTask &task : TaskStore::parse(bytes, bytes)) {
+        FUZZ_CHECK(task.status == 0 || (task.status >= 2 && task.status <= 4));
+        FUZZ_CHECK(isByteCount(task.totalSize) && isByteCount(task.downloadedSize));
+        checkProgress(task.progress);
+    }
+    checkProgress(Checkpoint::parse(bytes, QUrl(QStringLiteral("http://h/f.iso"))));
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes);
+    checkProgress(TransferProgress::fromJson(doc.object()));
+    for (const QJsonValue &entry : doc.array())
+        checkProgress(TransferProgress::fromJson(entry[QLatin1String("progress")].toObject()));
 }

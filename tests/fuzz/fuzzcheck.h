@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <cstdint>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,29 +18,6 @@
             std::abort();                                                                          \
         }                                                                                          \
     } while (0)
-
-// Runs one input through `body` and fails when it takes more than 100 ms of processor time twice
-// in a row (once may be a first call compiling its expressions). Processor time, not wall time, so
-// that other work on a shared machine cannot fail an input.
-template <typename Body> void withinTimeLimit(Body body)
-{
-    const auto cpuMs = [] {
-        timespec t{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-        return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-    };
-    for (int attempt = 0;; ++attempt) {
-        const qint64 start = cpuMs();
-        body();
-        const qint64 ms = cpuMs() - start;
-        if (ms <= 100)
-            return;
-        if (attempt == 1) {
-            std::fprintf(stderr, "one input took %lld ms\n", static_cast<long long>(ms));
-            std::abort();
-        }
-    }
-}
 
 // What every file name the program writes must be, whatever it was made from.
 inline void checkSafeName(const QString &name)
@@ -67,5 +47,33 @@ inline void checkSafeName(const QString &name)
         (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT")))) {
         const ushort d = stem.at(3).unicode();
         FUZZ_CHECK(!(d >= '0' && d <= '9') && d != 0xB9 && d != 0xB2 && d != 0xB3);
+    }
+}
+
+// What one input must keep: each target defines it, in the one file of the target that includes
+// this header.
+void fuzzOneInput(const QByteArray &bytes);
+
+// Hands libFuzzer's bytes to the target and fails when one input takes more than 100 ms of
+// processor time twice in a row (once may be a first call compiling its expressions). Processor
+// time, not wall time, so that other work on a shared machine cannot fail an input.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const auto cpuMs = [] {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+    };
+    const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
+    for (int attempt = 0;; ++attempt) {
+        const qint64 start = cpuMs();
+        fuzzOneInput(bytes);
+        const qint64 ms = cpuMs() - start;
+        if (ms <= 100)
+            return 0;
+        if (attempt == 1) {
+            std::fprintf(stderr, "one input took %lld ms\n", static_cast<long long>(ms));
+            std::abort();
+        }
     }
 }

@@ -61,14 +61,14 @@ bool LocalDaemon::startTinyproxy(const QString &user, const QString &password)
 {
     listenPort = freePort();
     logFile = dir.filePath("tinyproxy.log");
-    QByteArray conf = "Port " + QByteArray::number(listenPort) +
-                      "\nListen 127.0.0.1\nTimeout 60\nMaxClients 100\nLogLevel Connect\n"
-                      "LogFile \"" +
-                      logFile.toUtf8() + "\"\n";
+    QString conf = QStringLiteral("Port %1\nListen 127.0.0.1\nTimeout 60\nMaxClients 100\n"
+                                  "LogLevel Connect\nLogFile \"%2\"\n")
+                       .arg(listenPort)
+                       .arg(logFile);
     if (!user.isEmpty())
-        conf += "BasicAuth " + user.toUtf8() + ' ' + password.toUtf8() + '\n';
+        conf += "BasicAuth " + user + ' ' + password + '\n';
     const QString confFile = dir.filePath("tinyproxy.conf");
-    return writeFile(confFile, conf) && run("tinyproxy", {"-d", "-c", confFile});
+    return writeFile(confFile, conf.toUtf8()) && run("tinyproxy", {"-d", "-c", confFile});
 }
 
 bool LocalDaemon::startMicrosocks(const QString &user, const QString &password)
@@ -83,30 +83,26 @@ bool LocalDaemon::startMicrosocks(const QString &user, const QString &password)
 bool LocalDaemon::startNginx(const QString &root, const QString &user, const QString &password)
 {
     listenPort = freePort();
-    QByteArray login;
+    QString login;
     if (!user.isEmpty()) {
         // nginx reads "{PLAIN}" passwords as they are: no tool needed to write the file.
         const QString users = dir.filePath("htpasswd");
         if (!writeFile(users, user.toUtf8() + ":{PLAIN}" + password.toUtf8() + '\n'))
             return false;
-        login = "auth_basic \"Torvane test\"; auth_basic_user_file " + users.toUtf8() + ";";
+        login = "auth_basic \"Torvane test\"; auth_basic_user_file " + users + ';';
     }
-    const QByteArray d = dir.path().toUtf8();
-    const QByteArray conf =
-        "daemon off; master_process off; worker_processes 1; pid " + d +
-        "/nginx.pid;\n"
-        "error_log " +
-        d +
-        "/error.log;\nevents { worker_connections 64; }\n"
-        "http { access_log " +
-        d + "/access.log; client_body_temp_path " + d +
-        ";\n"
-        "  proxy_temp_path " +
-        d + "; fastcgi_temp_path " + d + "; uwsgi_temp_path " + d + "; scgi_temp_path " + d +
-        ";\n"
-        "  server { listen 127.0.0.1:" +
-        QByteArray::number(listenPort) + "; root " + root.toUtf8() + "; " + login + " }\n}\n";
+    // Whatever nginx writes goes to this object's folder.
+    const QString conf =
+        QStringLiteral(
+            "daemon off; master_process off; worker_processes 1; pid %1/nginx.pid;\n"
+            "error_log %1/error.log;\nevents { worker_connections 64; }\n"
+            "http { access_log %1/access.log; client_body_temp_path %1; proxy_temp_path %1;\n"
+            "  fastcgi_temp_path %1; uwsgi_temp_path %1; scgi_temp_path %1;\n"
+            "  server { listen 127.0.0.1:%2; root %3; %4 }\n}\n")
+            .arg(dir.path())
+            .arg(listenPort)
+            .arg(root, login);
     const QString confFile = dir.filePath("nginx.conf");
     logFile = dir.filePath("access.log");
-    return writeFile(confFile, conf) && run("nginx", {"-p", dir.path(), "-c", confFile});
+    return writeFile(confFile, conf.toUtf8()) && run("nginx", {"-p", dir.path(), "-c", confFile});
 }

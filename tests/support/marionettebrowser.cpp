@@ -6,7 +6,7 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QStandardPaths>
+#include <QJsonObject>
 #include <QTest>
 
 namespace {
@@ -51,44 +51,17 @@ const char *const Prefs[][2] = {
 
 } // namespace
 
-MarionetteBrowser::MarionetteBrowser()
-{
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-}
-
-MarionetteBrowser::~MarionetteBrowser()
-{
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-}
-
 QString MarionetteBrowser::firefoxPath()
 {
-    for (const char *name : {"firefox-esr", "firefox"}) {
-        const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
-        if (!path.isEmpty())
-            return path;
-    }
-    return {};
+    return findProgram({QStringLiteral("firefox-esr"), QStringLiteral("firefox")});
 }
 
-QString MarionetteBrowser::homeFolder() const
+QString MarionetteBrowser::nativeHostsFolder() const
 {
-    return m_home.path();
+    return m_home.filePath(QStringLiteral(".mozilla/native-messaging-hosts"));
 }
 
-QString MarionetteBrowser::output() const
-{
-    return m_error + QLatin1Char('\n') +
-           QString::fromLocal8Bit(const_cast<QProcess &>(m_process).readAll());
-}
-
-bool MarionetteBrowser::start(const QString &extensionId, const QString &extensionUuid)
+bool MarionetteBrowser::start(const QString &extension)
 {
     const QString profile = m_home.filePath(QStringLiteral("profile"));
     QDir().mkpath(profile);
@@ -97,9 +70,12 @@ bool MarionetteBrowser::start(const QString &extensionId, const QString &extensi
         prefs += "user_pref(\"" + QByteArray(name) + "\", " + value + ");\n";
     prefs += "user_pref(\"browser.download.dir\", \"" +
              m_home.filePath(QStringLiteral("downloads")).toUtf8() + "\");\n";
-    if (!extensionId.isEmpty()) {
-        // A string pref that holds JSON: {"add-on id": "uuid"}.
-        const QByteArray uuids = QJsonDocument(QJsonObject{{extensionId, extensionUuid}})
+    if (!extension.isEmpty()) {
+        // The add-on's pages get a fixed host: a string pref that holds JSON {"add-on id": "uuid"}.
+        const QString id = QJsonDocument::fromJson(readFile(
+            extension + "/manifest.json"))["browser_specific_settings"]["gecko"]["id"]
+                               .toString();
+        const QByteArray uuids = QJsonDocument(QJsonObject{{id, QLatin1String(ExtensionHost)}})
                                      .toJson(QJsonDocument::Compact)
                                      .replace('"', "\\\"");
         prefs += "user_pref(\"extensions.webextensions.uuids\", \"" + uuids + "\");\n";
@@ -112,14 +88,12 @@ bool MarionetteBrowser::start(const QString &extensionId, const QString &extensi
     env.insert(QStringLiteral("HOME"), m_home.path());
     env.insert(QStringLiteral("MOZ_HEADLESS"), QStringLiteral("1"));
     m_process.setProcessEnvironment(env);
-    m_process.start(firefoxPath(),
-                    {QStringLiteral("--headless"), QStringLiteral("--marionette"),
-                     QStringLiteral("-remote-allow-system-access"), QStringLiteral("--no-remote"),
-                     QStringLiteral("--profile"), profile, QStringLiteral("about:blank")});
-    if (!m_process.waitForStarted(10000)) {
-        m_error = m_process.errorString();
+    if (!launch(firefoxPath(),
+                {QStringLiteral("--headless"), QStringLiteral("--marionette"),
+                 QStringLiteral("-remote-allow-system-access"), QStringLiteral("--no-remote"),
+                 QStringLiteral("--profile"), profile, QStringLiteral("about:blank")},
+                {}))
         return false;
-    }
     // With port 0 Firefox picks a free one and writes it into the profile.
     const QString portFile = profile + QStringLiteral("/MarionetteActivePort");
     if (!QTest::qWaitFor([&] { return readFile(portFile).trimmed().toInt() > 0; }, 60000)) {
@@ -131,29 +105,25 @@ bool MarionetteBrowser::start(const QString &extensionId, const QString &extensi
         m_error = m_socket.errorString();
         return false;
     }
-    m_nextId = 1;
-    // The greeting comes first, then the session.
+    // The greeting comes first, then the session, then the add-on, installed as a temporary one.
     command(QString(), {}, 10000);
     return !command(QStringLiteral("WebDriver:NewSession"),
                     {{QStringLiteral("capabilities"), QJsonObject{}}})
-                .isUndefined();
+                .isUndefined() &&
+           (extension.isEmpty() ||
+            !command(QStringLiteral("Addon:Install"),
+                     {{QStringLiteral("path"), extension}, {QStringLiteral("temporary"), true}})
+                 .isUndefined());
 }
 
-bool MarionetteBrowser::installAddon(const QString &folder)
+bool MarionetteBrowser::open(const QString &url)
 {
-    return !command(QStringLiteral("Addon:Install"),
-                    {{QStringLiteral("path"), folder}, {QStringLiteral("temporary"), true}})
-                .isUndefined();
-}
-
-bool MarionetteBrowser::navigate(const QString &url)
-{
-    return !command(QStringLiteral("WebDriver:Navigate"), {{QStringLiteral("url"), url}})
-                .isUndefined();
-}
-
-bool MarionetteBrowser::openPrivileged(const QString &url)
-{
+    if (url.startsWith(QLatin1String("http")))
+        return !command(QStringLiteral("WebDriver:Navigate"), {{QStringLiteral("url"), url}})
+                    .isUndefined() &&
+               waitForPage(url);
+    // Web content may not lead to an add-on's own pages (moz-extension://): the browser itself
+    // opens them.
     const auto context = [this](const char *name) {
         return !command(QStringLiteral("Marionette:SetContext"),
                         {{QStringLiteral("value"), QLatin1String(name)}})
@@ -168,20 +138,14 @@ bool MarionetteBrowser::openPrivileged(const QString &url)
                                   "Services.scriptSecurityManager.getSystemPrincipal()});")},
                   {QStringLiteral("args"), QJsonArray{url}}})
              .isUndefined();
-    return context("content") && opened &&
-           QTest::qWaitFor(
-               [&] {
-                   return execute(QStringLiteral("return location.href + ' ' + "
-                                                 "document.readyState"))
-                              .toString() == url + QStringLiteral(" complete");
-               },
-               15000);
+    return context("content") && opened && waitForPage(url);
 }
 
-QJsonValue MarionetteBrowser::execute(const QString &script)
+QJsonValue MarionetteBrowser::evaluate(const QString &expression)
 {
     return command(QStringLiteral("WebDriver:ExecuteScript"),
-                   {{QStringLiteral("script"), script}, {QStringLiteral("args"), QJsonArray()}})
+                   {{QStringLiteral("script"), QStringLiteral("return (%1);").arg(expression)},
+                    {QStringLiteral("args"), QJsonArray()}})
         .toObject()
         .value(QStringLiteral("value"));
 }

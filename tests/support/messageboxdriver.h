@@ -5,33 +5,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
-// Answers the next question box by clicking the button with the given text once the box is open
-// and modal. Returns at once; the click happens from the box's own event loop.
-inline void answerNextMessageBox(const QString &buttonText, QString *seenText = nullptr)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, buttonText, seenText] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        if (seenText)
-            *seenText = box->text();
-        const auto buttons = box->buttons();
-        for (QAbstractButton *button : buttons) {
-            if (button->text() == buttonText) {
-                button->click();
-                return;
-            }
-        }
-        box->reject();
-    });
-    timer->start();
-}
-
-// Hands the next modal dialog of type D to `answer` once it is open; returns at once.
+// Hands the next modal dialog of type D to `answer` once it is open; returns at once, and the
+// answer runs from the dialog's own event loop.
 template <typename D, typename F> void answerNextDialog(F answer)
 {
     auto *timer = new QTimer;
@@ -45,4 +20,22 @@ template <typename D, typename F> void answerNextDialog(F answer)
         answer(dialog);
     });
     timer->start();
+}
+
+// Answers the next question box by clicking the button with the given text (none such: the box
+// is rejected), noting the question in `seenText`.
+inline void answerNextMessageBox(const QString &buttonText, QString *seenText = nullptr)
+{
+    answerNextDialog<QMessageBox>([buttonText, seenText](QMessageBox *box) {
+        if (seenText)
+            *seenText = box->text();
+        const auto buttons = box->buttons();
+        for (QAbstractButton *button : buttons) {
+            if (button->text() == buttonText) {
+                button->click();
+                return;
+            }
+        }
+        box->reject();
+    });
 }

@@ -14,7 +14,6 @@ public:
 
     bool isMounted() const { return mounted; }
     QString error() const { return why; }
-    QString path() const { return dir.path(); }
     QString filePath(const QString &name) const { return dir.filePath(name); }
     // Gives the disk a new size, keeping what is on it.
     bool resize(qint64 bytes);

@@ -26,8 +26,6 @@ QByteArray config(const QString &host, bool authority)
 
 } // namespace
 
-TestCertificates::TestCertificates() = default;
-
 // Where no openssl runs (the Windows build under Wine), the certificates come from a folder made
 // beforehand on the build machine (scripts/windows/make-test-certificates.sh): self1..self4 for
 // 127.0.0.1, the authority "ca" and its leaf-<host> certificates.
@@ -85,13 +83,10 @@ QStringList TestCertificates::request(const QString &kind, const QString &subjec
 TlsIdentity TestCertificates::selfSigned(const QString &host)
 {
     const QString name = QStringLiteral("self%1").arg(++serial);
-    if (usePool())
-        return fromPool(QStringLiteral("self%1").arg((serial - 1) % 4 + 1), name) ? load(name)
-                                                                                  : TlsIdentity();
-    if (!writeFile(dir.filePath(name + ".cnf"), config(host, false)) ||
-        !run(request("-x509", "/CN=" + host, name, ".pem")))
-        return TlsIdentity();
-    return load(name);
+    const bool made = usePool() ? fromPool(QStringLiteral("self%1").arg((serial - 1) % 4 + 1), name)
+                                : writeFile(dir.filePath(name + ".cnf"), config(host, false)) &&
+                                      run(request("-x509", "/CN=" + host, name, ".pem"));
+    return made ? load(name) : TlsIdentity();
 }
 
 bool TestCertificates::makeAuthority()
@@ -119,15 +114,6 @@ TlsIdentity TestCertificates::issued(const QString &host)
     return load(name);
 }
 
-QSslCertificate TestCertificates::authority()
-{
-    if (!makeAuthority())
-        return QSslCertificate();
-    const QList<QSslCertificate> certs =
-        QSslCertificate::fromData(readFile(dir.filePath("ca.pem")));
-    return certs.value(0);
-}
-
 QString TestCertificates::authorityFile()
 {
     return makeAuthority() ? dir.filePath("ca.pem") : QString();
@@ -135,11 +121,11 @@ QString TestCertificates::authorityFile()
 
 bool TestCertificates::trustAuthorityInProcess()
 {
-    const QSslCertificate ca = authority();
-    if (ca.isNull())
+    const QList<QSslCertificate> ca = QSslCertificate::fromPath(authorityFile());
+    if (ca.isEmpty())
         return false;
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.addCaCertificate(ca);
+    configuration.addCaCertificate(ca.first());
     QSslConfiguration::setDefaultConfiguration(configuration);
     return true;
 }

@@ -18,12 +18,9 @@ struct TlsIdentity {
 // address goes into the subjectAltName as an IP entry, anything else as a DNS name.
 class TestCertificates {
 public:
-    TestCertificates();
-
     TlsIdentity selfSigned(const QString &host = QStringLiteral("127.0.0.1"));
     // Signed by this object's authority, made on first use.
     TlsIdentity issued(const QString &host = QStringLiteral("127.0.0.1"));
-    QSslCertificate authority();
     // The authority as a PEM file, for a child process's own option (Qt's TLS backend reads
     // neither SSL_CERT_FILE nor SSL_CERT_DIR).
     QString authorityFile();

@@ -19,7 +19,6 @@ struct TestHttpServer::Connection {
     bool closeAfter = false; // close once `out` is sent
     bool stallAfter = false; // send nothing more once `out` is sent
     int trickleBytes = 0;
-    int id = 0;
     bool delayed = false; // the request waits for Route::answerDelayMs
 };
 
@@ -114,7 +113,6 @@ void TestHttpServer::goAway(int ms)
 {
     const QHostAddress address = serverAddress();
     const quint16 port = serverPort();
-    ++outages;
     close();
     for (QTcpSocket *socket : findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly))
         socket->abort();
@@ -206,10 +204,16 @@ QByteArray TestHttpServer::randomBody(qint64 length, quint32 seed)
     return data;
 }
 
+TestHttpServer::Route TestHttpServer::randomRoute(qint64 length, quint32 seed)
+{
+    Route r;
+    r.body = randomBody(length, seed);
+    return r;
+}
+
 void TestHttpServer::incomingConnection(qintptr handle)
 {
     auto *c = new Connection;
-    c->id = nextConnectionId++;
     if (tls) {
         auto *ssl = new QSslSocket(this);
         ssl->setSocketDescriptor(handle);
@@ -260,7 +264,6 @@ void TestHttpServer::onReadyRead(Connection *c)
         Request r;
         r.method = first.value(0);
         r.path = first.value(1);
-        r.connectionId = c->id;
         for (int i = 1; i < lines.size(); ++i) {
             const int colon = lines[i].indexOf(':');
             if (colon > 0)
@@ -336,7 +339,7 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
         payload = loginPageBody();
         headers += "Content-Type: text/html; charset=utf-8\r\n";
     } else if (!r->redirectTo.isEmpty()) {
-        status = r->redirectStatus;
+        status = 302;
         headers += "Location: " + r->redirectTo + "\r\n";
     } else {
         if (r->sessionAnswers > 0)

@@ -28,13 +28,12 @@ class TestHttpServer : public QTcpServer {
 public:
     struct Route {
         QByteArray body;
-        int status = 200;        // status of a plain answer (404 with a body, ...)
-        bool honourRange = true; // false: a ranged request gets 200 and the whole body
-        bool starTotal = false;  // Content-Range ".../*" on 206 answers
-        bool chunked = false;    // chunked transfer encoding, no Content-Length
-        bool noLength = false;   // neither length nor chunking: body ends at close
-        QByteArray redirectTo;   // answer 302 with this Location
-        int redirectStatus = 302;
+        int status = 200;         // status of a plain answer (404 with a body, ...)
+        bool honourRange = true;  // false: a ranged request gets 200 and the whole body
+        bool starTotal = false;   // Content-Range ".../*" on 206 answers
+        bool chunked = false;     // chunked transfer encoding, no Content-Length
+        bool noLength = false;    // neither length nor chunking: body ends at close
+        QByteArray redirectTo;    // answer 302 with this Location
         QSet<int> silentRequests; // 1-based request numbers on this path never answered
         QSet<int> failRequests;   // 1-based request numbers on this path that get a 503
         int failStatus = 503;
@@ -72,7 +71,6 @@ public:
         QByteArray method;
         QByteArray path;                      // path with query, as requested
         QMap<QByteArray, QByteArray> headers; // lower-case names
-        int connectionId = 0;
     };
 
     explicit TestHttpServer(QObject *parent = nullptr);
@@ -85,7 +83,6 @@ public:
     void goAway(int ms);
     // Goes away for `ms` once this many body bytes have been served in all.
     void goAwayAfterBytes(qint64 bytes, int ms);
-    int outages = 0; // times it went away
 
     // Makes a self-signed certificate with openssl and answers with TLS from then on.
     bool useTls();
@@ -115,6 +112,8 @@ public:
     static qint64 bytesAskedFor(const QList<Request> &requests);
     // Random bytes of a given length, the same for the same seed.
     static QByteArray randomBody(qint64 length, quint32 seed = 1);
+    // A route that serves randomBody(length, seed).
+    static Route randomRoute(qint64 length, quint32 seed = 1);
 
 protected:
     void incomingConnection(qintptr handle) override;
@@ -132,7 +131,6 @@ private:
     QSslCertificate certificate;
     QSslKey key;
     QString scheme = QStringLiteral("http");
-    int nextConnectionId = 1;
     qint64 outageAtBytes = -1;
     int outageMs = 0;
 };

@@ -21,16 +21,16 @@
 
 namespace {
 
-// One message as the browser frames it: its length in the machine's byte order, then the JSON.
-QByteArray frame(const QByteArray &json)
-{
-    const quint32 length = quint32(json.size());
-    return QByteArray(reinterpret_cast<const char *>(&length), sizeof length) + json;
-}
-
+// A message's length as the browser frames it: in the machine's byte order.
 QByteArray frameLength(quint32 length)
 {
     return QByteArray(reinterpret_cast<const char *>(&length), sizeof length);
+}
+
+// One message as the browser frames it: its length, then the JSON.
+QByteArray frame(const QByteArray &json)
+{
+    return frameLength(quint32(json.size())) + json;
 }
 
 } // namespace

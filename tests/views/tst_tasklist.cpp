@@ -140,7 +140,6 @@ void TestTaskList::filterShowsItsTasksNewestOnTop_data()
     QTest::newRow("paused") << 2 << QString();
     QTest::newRow("done") << 3 << QString();
     QTest::newRow("programs") << 4 << QStringLiteral("Programs");
-    QTest::newRow("documents") << 4 << QStringLiteral("Documents");
     QTest::newRow("videos: none") << 4 << QStringLiteral("Videos");
 }
 

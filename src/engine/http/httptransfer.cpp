@@ -230,15 +230,17 @@ void HttpTransfer::retryPart(int index, bool madeProgress)
     PartConnections::Part &part = connections->parts[index];
     if (part.transient) {
         part.waits = madeProgress ? 0 : part.waits + 1;
-        if (!outageGoesOn(connections->failureReason()))
+        if (!outage.goesOn(connections->failureReason())) {
+            fail(outage.reason());
             return;
+        }
         qint64 wait = 0;
         if (!madeProgress)
             wait = part.retryAfterMs >= 0
                        ? part.retryAfterMs
                        : backoffDelayMs(part.waits - 1, retryBaseDelayMs,
                                         QRandomGenerator::global()->generateDouble());
-        connections->retryAfter(index, int(withinOutage(wait)));
+        connections->retryAfter(index, int(outage.within(wait)));
         showWaiting();
         return;
     }
@@ -254,59 +256,31 @@ void HttpTransfer::retryPart(int index, bool madeProgress)
 // The probe found the server away: asked again after the same growing waits as a part.
 void HttpTransfer::waitOutProbe(const ProbeAnswer &answer)
 {
-    if (!outageGoesOn(answer.problem))
+    if (!outage.goesOn(answer.problem)) {
+        fail(outage.reason());
         return;
-    const qint64 wait = answer.retryAfterMs >= 0
-                            ? answer.retryAfterMs
-                            : backoffDelayMs(probeWaits++, retryBaseDelayMs,
-                                             QRandomGenerator::global()->generateDouble());
-    probeRetry->start(int(withinOutage(wait)));
+    }
+    probeRetry->start(
+        int(outage.within(outage.nextProbeWait(answer.retryAfterMs, retryBaseDelayMs))));
     emit transferring(); // the refresh tick counts down
     showWaiting();
 }
 
-// Counts a failure of the outage that ended data's flow; false, with the run ended in error for
-// `reason`, once the outage has lasted as long as the user allows.
-bool HttpTransfer::outageGoesOn(const QString &reason)
-{
-    const qint64 now = clock.elapsed();
-    if (outageSince < 0)
-        outageSince = now;
-    outageReason = reason;
-    const qint64 limit = giveUpAfterMs();
-    if (limit > 0 && now - outageSince >= limit) {
-        fail(reason);
-        return false;
-    }
-    return true;
-}
-
-// A wait cut short at the moment the run gives up, so that its last try comes then.
-qint64 HttpTransfer::withinOutage(qint64 waitMs) const
-{
-    const qint64 limit = giveUpAfterMs();
-    if (limit <= 0)
-        return waitMs;
-    return qBound<qint64>(0, waitMs, outageSince + limit - clock.elapsed());
-}
-
 void HttpTransfer::showWaiting()
 {
-    if (outageSince < 0 || !running())
+    if (!outage.underWay() || !running())
         return;
     const int next =
         probeRetry->isActive() ? probeRetry->remainingTime() : connections->nextRetryInMs();
     figures.retryInSeconds = next <= 0 ? 0 : (next + 999) / 1000;
-    figures.lastDlpMessage = outageReason;
+    figures.lastDlpMessage = outage.reason();
 }
 
 void HttpTransfer::endWaiting()
 {
-    if (outageSince < 0)
+    if (!outage.underWay())
         return;
-    outageSince = -1;
-    probeWaits = 0;
-    outageReason.clear();
+    outage.end();
     if (figures.retryInSeconds >= 0) {
         figures.retryInSeconds = -1;
         figures.lastDlpMessage.clear();
@@ -316,7 +290,7 @@ void HttpTransfer::endWaiting()
 // The network is back: every wait ends now.
 void HttpTransfer::retryNow()
 {
-    if (!running() || outageSince < 0)
+    if (!running() || !outage.underWay())
         return;
     if (probeRetry->isActive())
         probeRetry->start(0);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/http/browsersession.h"
+#include "engine/http/outage.h"
 #include "engine/storage/checkpoint.h"
 #include "engine/storage/checksumtext.h"
 #include "engine/storage/partfile.h"
@@ -130,8 +131,6 @@ private:
     void fetchOverOneConnection();
     void retryPart(int index, bool madeProgress);
     void waitOutProbe(const ProbeAnswer &answer);
-    bool outageGoesOn(const QString &reason);
-    qint64 withinOutage(qint64 waitMs) const;
     void showWaiting();
     void endWaiting();
     void retryNow();
@@ -169,11 +168,7 @@ private:
     PartsFrom partsFrom = PartsFrom::Nothing;
     qint64 nextCheckpoint = 0; // clock.elapsed() when the next timed one is due
     int restarts = 0;
-    // The outage under way: clock.elapsed() at its first failure since data last came (-1 for
-    // none), why its latest try failed, and the probe's own tries and pending retry.
-    qint64 outageSince = -1;
-    QString outageReason;
-    int probeWaits = 0;
-    QTimer *probeRetry;
+    Outage outage;
+    QTimer *probeRetry; // the probe's next try while the server is away
     QElapsedTimer clock;
 };

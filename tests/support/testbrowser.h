@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonValue>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A real headless browser of the machine under the test's control: a fresh profile in a folder of
+// its own (the machine has no network, so every kind of background traffic is off), downloads
+// allowed into that folder without a question, an unpacked extension loaded, pages opened and
+// script run in the current tab. Every call runs the test thread's event loop while it waits, so
+// servers and windows of the test keep working. DevToolsBrowser drives Chromium,
+// MarionetteBrowser Firefox.
+class TestBrowser {
+public:
+    virtual ~TestBrowser();
+    TestBrowser(const TestBrowser &) = delete;
+    TestBrowser &operator=(const TestBrowser &) = delete;
+
+    // Starts the browser on about:blank, with the unpacked extension in the folder loaded when one
+    // is given; false (see output()) when that failed.
+    virtual bool start(const QString &extension = {}) = 0;
+    // Opens the page in the current tab (the extension's own pages too) and waits until it loaded.
+    virtual bool open(const QString &url) = 0;
+    // Evaluates a script expression in the current tab, waiting for a promise it returns; the
+    // value.
+    virtual QJsonValue evaluate(const QString &expression) = 0;
+    // Evaluates the expression until it is true (a page may not have run its scripts yet); false
+    // when it never was within the time.
+    bool waitFor(const QString &expression, int timeoutMs = 15000);
+    // Where this browser looks for the manifests of native messaging hosts.
+    virtual QString nativeHostsFolder() const = 0;
+
+    // A copy of the Torvane extension in `extensionDir`, inside this browser's profile, that talks
+    // to the bridge on `bridgePort` instead of the fixed port, so that tests can use free ports.
+    // Empty when the folder could not be copied.
+    QString extensionForPort(const QString &extensionDir, quint16 bridgePort);
+
+    // What went wrong and what the browser printed so far, for failure messages.
+    QString output();
+
+protected:
+    TestBrowser();
+    // The first of the programs found on the PATH, or an empty string.
+    static QString findProgram(const QStringList &names);
+    // Starts the program through the shell, with the redirections given after its arguments; its
+    // own output goes to the error channel, which output() shows.
+    bool launch(const QString &program, const QStringList &arguments, const QString &redirections);
+    // Waits until the current tab shows the page at `url`, loaded.
+    bool waitForPage(const QString &url);
+
+    QTemporaryDir m_home;
+    QProcess m_process;
+    QString m_error;
+
+private:
+    QByteArray m_log;
+};
