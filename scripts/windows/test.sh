@@ -9,6 +9,11 @@ cd "$root"
 [ -f build-windows/CMakeCache.txt ] || "$root/scripts/windows/build.sh" all
 . "$root/scripts/windows/wine-env.sh"
 trap wine_env_end EXIT
+# Wine ends its desktop and services a few seconds after the last Windows program has ended, and
+# starting them again cost every test about ten seconds: a console waiting on a pipe keeps them up.
+rm -f "$WINEPREFIX/keep-alive" && mkfifo "$WINEPREFIX/keep-alive"
+wine cmd.exe /q <"$WINEPREFIX/keep-alive" >/dev/null 2>&1 &
+exec 9>"$WINEPREFIX/keep-alive"
 # Wine hands the Unix environment to Windows programs, except variables named QT_*: those reach
 # them only spelt WINEQT_* (Wine strips the WINE). Without that the tests ran on the windows
 # platform with Qt's GDI font engine, which crashes on Wine's colour-emoji fallback font. Qt's
