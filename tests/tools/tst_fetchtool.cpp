@@ -221,10 +221,11 @@ void TestFetchTool::fetch()
             QVERIFY2(!r.headers.contains("authorization"), r.headers.value("authorization"));
     }
     if (options.value(0) == QLatin1String("--limit-rate")) {
-        // 1 MiB/s: never faster than the limit allows, nor much slower on a busy machine.
+        // 1 MiB/s: never faster than the limit allows. The upper bound only catches a stall: a
+        // busy machine, or Wine's slow start, takes its time.
         const double seconds = summary.section(" seconds=", 1).section(' ', 0, 0).toDouble();
         const double expected = double(file.size()) / (1024 * 1024);
-        QVERIFY2(seconds > 0.95 * expected && seconds < 1.5 * expected, qPrintable(summary));
+        QVERIFY2(seconds > 0.95 * expected && seconds < 3 * expected, qPrintable(summary));
         // The probe and one request per part: what a part's connection holds back when the
         // server is done is still read, not asked for again.
         QCOMPARE(server.requestsFor(path).size() - requestsBefore, 9);
