@@ -4,6 +4,7 @@
 #include "engine/media/mediatool.h"
 #include "language/translation.h"
 #include "logindriver.h"
+#include "processlist.h"
 #include "testcertificates.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
@@ -34,20 +35,17 @@ struct Dialog : AddUrlDialog {
     QPushButton *start = findChild<QPushButton *>("btnStart");
 };
 
-// A stand-in for the media tool: runs the snippet, then prints the answer and exits with the code.
-// The fake tool is a shell script: Windows cannot start one (and Wine starts it only with the
-// Unix execute bit, which a Windows program cannot set, without passing on its output).
-constexpr char ShellToolOnly[] = "the fake media tool is a shell script, which Windows cannot run";
-
+// A stand-in for the media tool (faketool.cpp): takes its steps, then prints the answer and exits
+// with the code.
 void writeFakeTool(const QString &dir, const QByteArray &answer, int exitCode,
-                   const QByteArray &snippet = QByteArray())
+                   const QByteArray &steps = QByteArray())
 {
-    QFile script(dir + "/core_engine.bin");
-    QVERIFY(script.open(QIODevice::WriteOnly) &&
-            script.write("#!/bin/sh\nd=\"$(dirname \"$0\")\"\n" + snippet + "\ncat <<'EOF'\n" +
-                         answer + "\nEOF\nexit " + QByteArray::number(exitCode) + "\n") > 0 &&
-            script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     setMediaToolDirectory(dir);
+    const QString fake = QStandardPaths::findExecutable(QStringLiteral("torvane-faketool"),
+                                                        {QCoreApplication::applicationDirPath()});
+    QVERIFY(QFile::copy(fake, mediaToolPath()));
+    QVERIFY(writeFile(dir + "/script", steps + "print " + QByteArray(answer).replace('\n', "\\n") +
+                                           "\\n\nexit " + QByteArray::number(exitCode) + '\n'));
 }
 
 } // namespace
@@ -246,9 +244,6 @@ private slots:
     // The quality list from the tool's answer; any failure leaves "Best Available".
     void listing()
     {
-#ifdef Q_OS_WIN
-        QSKIP(ShellToolOnly);
-#endif
         const QStringList fallback{"Best Available", "Audio Only"};
         const QByteArray heights = R"({"formats":[{"vcodec":"avc1","height":720},
             {"vcodec":"avc1","height":1080},{"vcodec":"avc1","height":720},{"vcodec":"avc1",
@@ -285,11 +280,8 @@ private slots:
     // Link text never reaches the tool as an option: only web links are listed, after "--".
     void onlyWebLinksAreListed()
     {
-#ifdef Q_OS_WIN
-        QSKIP(ShellToolOnly);
-#endif
         QTemporaryDir tool;
-        writeFakeTool(tool.path(), "{}", 0, R"(printf '%s\n' "$@" >> "$d/args")");
+        writeFakeTool(tool.path(), "{}", 0, "write args $args\n");
         Dialog d(QStringLiteral("--config-locations=x.com.conf"), {}, 0, nullptr);
         QCOMPARE(d.info->text(),
                  QStringLiteral("Error: Video links must begin with http:// or https://"));
@@ -299,29 +291,36 @@ private slots:
         QTRY_VERIFY(d.start->isEnabled());
         QFile args(tool.path() + "/args");
         QVERIFY(args.open(QIODevice::ReadOnly));
-        QCOMPARE(args.readAll(), "-J\n--no-playlist\n--\n" + link.toUtf8() + '\n');
+        QCOMPARE(args.readAll(), "-J --no-playlist -- " + link.toUtf8());
     }
 
     // A listing superseded by a plain link, or still running when the dialog goes, is killed
-    // with the helpers it started, and its late answer touches nothing.
+    // with the helper it started (the tool waits for a child that sleeps), and its answer, had it
+    // come, touches nothing.
     void supersededAndOrphanedListings()
     {
         QTemporaryDir tool;
-        writeFakeTool(tool.path(), R"({"formats":[{"vcodec":"avc1","height":480}]})", 0,
-                      R"((sleep 1.5; touch "$d/late-answer") & wait)");
+        writeFakeTool(tool.path(), R"({"formats":[{"vcodec":"avc1","height":480}]})", 0, "child\n");
+        const auto bothEnded = [&] {
+            const qint64 toolPid = readFile(tool.path() + "/tool").toLongLong();
+            const qint64 childPid = readFile(tool.path() + "/child").toLongLong();
+            QVERIFY(toolPid > 0 && childPid > 0);
+            QTRY_VERIFY(!processIsLive(toolPid) && !processIsLive(childPid));
+            QFile::remove(tool.path() + "/tool");
+            QFile::remove(tool.path() + "/child");
+        };
         serve("/paper.pdf", "pdf");
         {
             Dialog d(server.url("/paper.pdf?h=instagram.com").toString(), {}, 0, nullptr);
-            QTest::qWait(200);
+            QTRY_VERIFY(QFile::exists(tool.path() + "/child"));
             d.url->setText(server.url("/paper.pdf").toString());
             QVERIFY(d.start->isEnabled() && d.quality->isHidden());
-            QTest::qWait(2000);
+            bothEnded();
             QVERIFY(d.path->text().endsWith(QLatin1String("/Documents/paper.pdf")));
             d.url->setText(server.url("/paper.pdf?h=tiktok.com").toString());
-            QTest::qWait(200); // the dialog goes with this listing still running
+            QTRY_VERIFY(QFile::exists(tool.path() + "/child")); // the dialog goes with it running
         }
-        QTest::qWait(2000);
-        QVERIFY(!QFile::exists(tool.path() + "/late-answer"));
+        bothEnded();
     }
 
     // 500 pasted links become 500 rows, probed a few at a time (counted at the server), each
