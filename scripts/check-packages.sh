@@ -106,5 +106,7 @@ done
 version=$(sed -n 's/^project(Torvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 makensis -V2 -WX -DSTAGE="$stage" -DVERSION="$version" -DICON="$PWD/build/packaging/torvane.ico" \
   -DOUTFILE="$work/torvane-$version-win64.exe" packaging/windows/torvane.nsi
-file "$work/torvane-$version-win64.exe" | grep -q 'Nullsoft Installer'
+# file(1) names 32-bit NSIS stubs only; the installer is 64-bit: look for NSIS's own header.
+file "$work/torvane-$version-win64.exe" | grep -q 'PE32+ executable'
+grep -qa NullsoftInst "$work/torvane-$version-win64.exe"
 step "all package checks passed"
