@@ -129,14 +129,13 @@ void CompletionCheck::onSidecarEnd(int index)
     QNetworkReply *reply = sidecar.reply;
     sidecar.body += reply->readAll();
     sidecar.reply = nullptr;
-    const QUrl next = HttpSession::redirectTarget(reply);
+    const QUrl next = HttpSession::redirectTarget(reply, sidecar.redirects);
     // A missing file often comes as a web page with status 200.
     const bool usable = HttpSession::statusOf(reply) == 200 &&
                         !hasWebPageType(reply->rawHeader("Content-Type")) &&
                         sidecar.body.size() <= kMaxSidecarBytes;
     HttpSession::drop(reply, this);
-    if (next.isValid() && sidecar.redirects < HttpSession::MaxRedirects) {
-        ++sidecar.redirects;
+    if (next.isValid()) {
         sidecar.url = next;
         ask(index);
         return;

@@ -69,9 +69,8 @@ void HttpProbe::onReply()
     const int status = HttpSession::statusOf(reply);
     if (!reply->isFinished() && status >= 300 && status < 400)
         return; // a redirect on its way; the final answer follows
-    const QUrl next = HttpSession::redirectTarget(reply);
-    if (next.isValid() && redirects < HttpSession::MaxRedirects) {
-        ++redirects;
+    const QUrl next = HttpSession::redirectTarget(reply, redirects);
+    if (next.isValid()) {
         cancel();
         ask(next);
         return;

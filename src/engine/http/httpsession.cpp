@@ -98,7 +98,7 @@ void HttpSession::setBrowserSession(const BrowserSession &session, const QUrl &l
     cookieLink = link;
 }
 
-QUrl HttpSession::redirectTarget(const QNetworkReply *reply)
+QUrl HttpSession::redirectTarget(const QNetworkReply *reply, int &followed)
 {
     const int code = statusOf(reply);
     const int policy = reply->request().attribute(QNetworkRequest::RedirectPolicyAttribute).toInt();
@@ -112,8 +112,10 @@ QUrl HttpSession::redirectTarget(const QNetworkReply *reply)
     const QString to = target.scheme().toLower();
     const bool web = to == QLatin1String("http") || to == QLatin1String("https");
     const bool downgrade = from == QLatin1String("https") && to == QLatin1String("http");
-    if (!target.isValid() || target.host().isEmpty() || !web || downgrade)
+    if (!target.isValid() || target.host().isEmpty() || !web || downgrade ||
+        followed >= MaxRedirects)
         return QUrl();
+    ++followed;
     return target;
 }
 

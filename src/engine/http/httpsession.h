@@ -54,9 +54,10 @@ public:
     void setBrowserSession(const BrowserSession &session, const QUrl &link);
 
     // Where a redirect that came back to the caller leads: the Location resolved against the
-    // reply's URL. Invalid when the answer is no such redirect or may not be followed (another
-    // scheme than http(s), or from https to http).
-    static QUrl redirectTarget(const QNetworkReply *reply);
+    // reply's URL, counted in `followed` (the redirects this request has followed so far). Invalid
+    // when the answer is no such redirect or may not be followed (another scheme than http(s),
+    // from https to http, or MaxRedirects followed already).
+    static QUrl redirectTarget(const QNetworkReply *reply, int &followed);
     // Redirects followed by hand before a request gives up, as many as Qt itself follows.
     static constexpr int MaxRedirects = 20;
 

@@ -168,9 +168,8 @@ void LinkCheck::onFinished()
 {
     if (!reply)
         return;
-    const QUrl next = HttpSession::redirectTarget(reply);
-    if (next.isValid() && redirects < HttpSession::MaxRedirects) {
-        ++redirects;
+    const QUrl next = HttpSession::redirectTarget(reply, redirects);
+    if (next.isValid()) {
         cancel();
         ask(next);
         return;

@@ -216,10 +216,9 @@ void PartConnections::settleFailedAnswer(QNetworkReply *reply, int index)
 // again at its target, where the session decides whether the cookie goes along.
 bool PartConnections::followRedirect(QNetworkReply *reply, int index)
 {
-    const QUrl target = HttpSession::redirectTarget(reply);
-    if (!target.isValid() || parts[index].redirects >= HttpSession::MaxRedirects)
+    const QUrl target = HttpSession::redirectTarget(reply, parts[index].redirects);
+    if (!target.isValid())
         return false;
-    ++parts[index].redirects;
     parts[index].reply = nullptr;
     HttpSession::drop(reply, this);
     url = target;
