@@ -39,12 +39,7 @@ QString systemDownloadFolder()
 PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget *parent)
     : QDialog(parent)
 {
-    setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
-    setWindowTitle(T(QStringLiteral("Preferences")));
-    setLayoutDirection(languageIsRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
-    setMinimumWidth(620);
-    auto *mainLayout = new QVBoxLayout(this);
-    mainLayout->setContentsMargins(15, 15, 15, 15);
+    QVBoxLayout *mainLayout = openDialog(this, T(QStringLiteral("Preferences")), 620);
 
     // Three pages keep the dialog within a small screen: what and where, how to reach the
     // network, and when the queue runs.
@@ -58,11 +53,8 @@ PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget
     tabs->addTab(connection, T(QStringLiteral("Connection")));
     mainLayout->addWidget(tabs);
 
-    auto *form = new QFrame(general);
-    form->setObjectName(QStringLiteral("InfoFrame"));
-    auto *grid = new QGridLayout(form);
-    grid->setContentsMargins(15, 15, 15, 15);
-    grid->setVerticalSpacing(10);
+    QFrame *form = nullptr;
+    QGridLayout *grid = formBlock(general, &form);
 
     folderEdit =
         new QLineEdit(current.folder.isEmpty() ? systemDownloadFolder() : current.folder, form);

@@ -28,18 +28,9 @@ QString serverName(const QUrl &url)
 
 LoginDialog::LoginDialog(const LoginRequest &request, QWidget *parent) : QDialog(parent)
 {
-    setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
-    setWindowTitle(T(QStringLiteral("Login")));
-    setLayoutDirection(languageIsRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
-    setMinimumWidth(480);
-    auto *mainLayout = new QVBoxLayout(this);
-    mainLayout->setContentsMargins(15, 15, 15, 15);
-
-    auto *form = new QFrame(this);
-    form->setObjectName(QStringLiteral("InfoFrame"));
-    auto *grid = new QGridLayout(form);
-    grid->setContentsMargins(15, 15, 15, 15);
-    grid->setVerticalSpacing(10);
+    QVBoxLayout *mainLayout = openDialog(this, T(QStringLiteral("Login")), 480);
+    QFrame *form = nullptr;
+    QGridLayout *grid = formBlock(this, &form);
 
     // The host is a name from the link: it keeps its own direction inside an Arabic sentence.
     auto *asks = new QLabel(T(QStringLiteral("The server %1 asks for a user name and password."))

@@ -31,18 +31,9 @@ UpdateLinkDialog::UpdateLinkDialog(DownloadTask *download, QWidget *parent, cons
     : QDialog(parent), task(download), handedLink(link.trimmed()), handedSession(session),
       linkCheck(new LinkCheck(this))
 {
-    setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
-    setWindowTitle(T(QStringLiteral("Update link…")));
-    setLayoutDirection(languageIsRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
-    setMinimumWidth(560);
-    auto *mainLayout = new QVBoxLayout(this);
-    mainLayout->setContentsMargins(15, 15, 15, 15);
-
-    auto *form = new QFrame(this);
-    form->setObjectName(QStringLiteral("InfoFrame"));
-    auto *grid = new QGridLayout(form);
-    grid->setContentsMargins(15, 15, 15, 15);
-    grid->setVerticalSpacing(10);
+    QVBoxLayout *mainLayout = openDialog(this, T(QStringLiteral("Update link…")), 560);
+    QFrame *form = nullptr;
+    QGridLayout *grid = formBlock(this, &form);
     auto *about = new QLabel(
         T(QStringLiteral("Paste a new link to %1. It is checked to be the same file before the "
                          "download continues from the bytes already on the disk."))
