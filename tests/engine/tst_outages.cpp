@@ -82,18 +82,6 @@ private slots:
         QCOMPARE(retryAfterMs(value, now), ms);
     }
 
-    // Doubling from the base to the cap; the jitter moves a wait by a fifth at most, never past
-    // the cap.
-    void backoff()
-    {
-        const QList<int> middle = {1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000};
-        for (int attempt = 0; attempt < middle.size(); ++attempt)
-            QCOMPARE(backoffDelayMs(attempt, 1000, 0.5), middle[attempt]);
-        QCOMPARE(backoffDelayMs(2, 1000, 0.0), 3200);
-        QCOMPARE(backoffDelayMs(2, 1000, 1.0), 4800);
-        QCOMPARE(backoffDelayMs(40, 1000, 1.0), kRetryCapMs);
-    }
-
     void waitedOut_data()
     {
         QTest::addColumn<QString>("outage");

@@ -1,8 +1,7 @@
-// The task's life-cycle guards and signal counts, and the rules the task is built on: categories,
-// media hosts, header parsing and saved part progress.
+// The task's life-cycle guards, and the rules the task is built on: categories, media hosts and
+// saved part progress (the header parsers' promises are fuzz_headers').
 #include "engine/categories.h"
 #include "engine/downloadtask.h"
-#include "engine/http/httpheaders.h"
 #include "engine/storage/transferprogress.h"
 
 #include <QSignalSpy>
@@ -48,29 +47,21 @@ private slots:
         QCOMPARE(task.isMediaTask(), media);
     }
 
+    // A second start of a running task, or a start or resume of a done one, would run another
+    // transfer over the same file: they do nothing, not even a report. Cancel ends either.
     void guardsAndSignalCounts()
     {
-        QList<int> seen; // outlives the task, whose destructor still reports
         // Nothing listens on port 9: the task stays in its probe while we look.
         DownloadTask task(QUrl("http://127.0.0.1:9/g.bin"), dir.filePath("g.bin"), "best");
         QSignalSpy progress(&task, &DownloadTask::progressUpdated);
         task.pause(); // not running: nothing
         task.start();
-        task.start(); // already running: nothing
+        task.start();
         QCOMPARE(task.status, 1);
         QCOMPARE(progress.count(), 0);
-        // Cancel while running: once from the pause (status 0), once as canceled.
-        connect(&task, &DownloadTask::progressUpdated, this, [&] { seen.append(task.status); });
         task.cancel();
-        QCOMPARE(seen, (QList<int>{0, 4}));
+        QCOMPARE(task.status, 4);
 
-        DownloadTask paused(QUrl("http://127.0.0.1:9/p.bin"), dir.filePath("p.bin"), "best");
-        QSignalSpy pausedSpy(&paused, &DownloadTask::progressUpdated);
-        paused.cancel();
-        QCOMPARE(pausedSpy.count(), 1);
-        QCOMPARE(paused.status, 4);
-
-        // A done task ignores start and resume but can still be canceled.
         DownloadTask done(QUrl("http://127.0.0.1:9/d.bin"), dir.filePath("d.bin"), "best");
         done.status = 2;
         QSignalSpy doneSpy(&done, &DownloadTask::progressUpdated);
@@ -80,17 +71,6 @@ private slots:
         QCOMPARE(doneSpy.count(), 0);
         done.cancel();
         QCOMPARE(done.status, 4);
-    }
-
-    void headerParsing()
-    {
-        QCOMPARE(contentRangeTotal("bytes 0-0/5000000000"), qint64(5000000000));
-        QCOMPARE(contentRangeTotal("bytes 0-0/*"), qint64(0));
-        QCOMPARE(parseDecimalHeader("12abc"), qint64(0));
-        const ContentRange cr = parseContentRange("bytes 875-1002/1003");
-        QVERIFY(cr.valid && cr.first == 875 && cr.last == 1002 && cr.total == 1003);
-        QVERIFY(!parseContentRange("bytes 10-5/100").valid);
-        QVERIFY(!parseContentRange("bytes 0-100/100").valid);
     }
 
     void savedProgressMustTileTheFile()
