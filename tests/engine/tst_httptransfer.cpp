@@ -430,33 +430,6 @@ private slots:
         QVERIFY(server->requestsFor("/pub/v.iso").size() > requests + 1);
     }
 
-    void pauseAndResumeContinueEachPart()
-    {
-        auto r = TestHttpServer::randomRoute(8 * 64 * 1024, 17);
-        r.trickleBytes = 4096;
-        r.trickleIntervalMs = 10;
-        server->setRoute("/slow.bin", r);
-        auto t = task("/slow.bin");
-        t->start();
-        QVERIFY(QTest::qWaitFor([&] { return t->downloadedSize > 100 * 1024; }, 10000));
-        QSignalSpy progress(t.get(), &DownloadTask::progressUpdated);
-        t->pause();
-        const qint64 atPause = t->downloadedSize;
-        const int requestsAtPause = server->requests.size();
-        QTest::qWait(300);
-        // Nothing writes, signals or asks after a pause.
-        QCOMPARE(t->downloadedSize, atPause);
-        QCOMPARE(progress.count(), 1);
-        QCOMPARE(server->requests.size(), requestsAtPause);
-
-        // Each part continues where it stopped, with a look back at the bytes it has.
-        QTRY_COMPARE(t->transferProgress().downloadedBytes(), atPause);
-        const qint64 cost = resumeCost(t->transferProgress());
-        t->resume();
-        QCOMPARE(downloadFault(*t, r.body), QString());
-        QCOMPARE(TestHttpServer::bytesAskedFor(server->requests.mid(requestsAtPause)), cost);
-    }
-
     void pauseAndCancelInTheOtherPhases()
     {
         // Paused while the probe has no answer yet: a resume starts over and completes.
@@ -722,21 +695,25 @@ private slots:
 #endif
     }
 
-    // A write that fails stops the whole task with the reason; the bytes that did reach the file
-    // are kept, so that a resume after the user put it right ends byte-exact. A file removed
-    // while written (the writes go on, into nothing) is noticed on the way or at the end.
+    // A pause, or a write that fails, stops every part: nothing writes or asks afterwards. A
+    // failed write stops the task with the reason; the bytes that did reach the file are kept, so
+    // that a resume after the user put it right ends byte-exact. A file removed while written (the
+    // writes go on, into nothing) is noticed on the way or at the end. A resume continues each
+    // part where it stopped, with a look back at the bytes it has.
     void writeProblemStopsTheTaskAndResumeCompletes_data()
     {
-        QTest::addColumn<bool>("diskFull");
+        QTest::addColumn<QString>("stop");
         QTest::addColumn<bool>("fastEnd"); // over before the first timed checkpoint
-        QTest::newRow("disk full") << true << false;
-        QTest::newRow("file removed, noticed on the way") << false << false;
-        QTest::newRow("file removed, noticed at the end") << false << true;
+        QTest::newRow("paused") << "pause" << false;
+        QTest::newRow("disk full") << "disk full" << false;
+        QTest::newRow("file removed, noticed on the way") << "removed" << false;
+        QTest::newRow("file removed, noticed at the end") << "removed" << true;
     }
     void writeProblemStopsTheTaskAndResumeCompletes()
     {
-        QFETCH(bool, diskFull);
+        QFETCH(QString, stop);
         QFETCH(bool, fastEnd);
+        const bool diskFull = stop == "disk full";
         std::unique_ptr<SmallDisk> disk;
         QString path = out();
         if (diskFull) {
@@ -754,9 +731,14 @@ private slots:
         }
         server->setRoute("/w.bin", r);
         DownloadTask t(server->url("/w.bin"), path, "best");
+        QSignalSpy progress(&t, &DownloadTask::progressUpdated);
         t.start();
-        if (!diskFull) {
+        if (!diskFull)
             QVERIFY(QTest::qWaitFor([&] { return t.downloadedSize > 256 * 1024; }, 10000));
+        if (stop == "pause") {
+            progress.clear();
+            t.pause();
+        } else if (stop == "removed") {
 #ifdef Q_OS_WIN
             // Windows removes no file that is open: the download goes on and completes.
             QVERIFY(!QFile::remove(path));
@@ -767,29 +749,38 @@ private slots:
             QVERIFY(QFile::remove(path));
         }
         QVERIFY(QTest::qWaitFor([&] { return t.status != 1; }, 10000));
-        QCOMPARE(t.status, 3);
-        QCOMPARE(t.lastDlpMessage, T(diskFull ? "Disk full" : "The file was removed"));
+        QCOMPARE(t.status, stop == "pause" ? 0 : 3);
+        QCOMPARE(t.lastDlpMessage, stop == "pause" ? QString()
+                                   : diskFull      ? T("Disk full")
+                                                   : T("The file was removed"));
         // Every part stopped with it.
         if (!fastEnd)
             QTRY_COMPARE(server->openConnections, 0);
         const int requests = server->requests.size();
+        const qint64 kept = t.downloadedSize;
         QTest::qWait(300);
         QCOMPARE(server->requests.size(), requests);
+        QCOMPARE(t.downloadedSize, kept);
+        if (stop == "pause")
+            QCOMPARE(progress.count(), 1);
         // A checkpoint of a file that is gone is no use to anyone.
-        QCOMPARE(QFile::exists(Checkpoint::pathFor(path)), diskFull);
+        QCOMPARE(QFile::exists(Checkpoint::pathFor(path)), stop != "removed");
 
         if (diskFull)
             QVERIFY(disk->resize(8 * 1024 * 1024));
         server->route("/w.bin").trickleBytes = 0;
         server->route("/w.bin").trickleOnlyAt = -1;
-        const qint64 kept = t.downloadedSize;
+        if (stop == "pause")
+            QTRY_COMPARE(t.transferProgress().downloadedBytes(), kept);
+        const qint64 cost = resumeCost(t.transferProgress());
         t.resume();
         QCOMPARE(downloadFault(t, r.body), QString());
-        // Each part continued where its last write ended, looking back at most an overlap.
-        const qint64 again =
-            TestHttpServer::bytesAskedFor(server->requests.mid(requests)) - (r.body.size() - kept);
-        if (diskFull)
-            QVERIFY(again >= 0 && again <= 8 * PartConnections::ResumeOverlap);
+        const qint64 asked = TestHttpServer::bytesAskedFor(server->requests.mid(requests));
+        if (stop == "pause") // each part from where it stopped, less its look back
+            QCOMPARE(asked, cost);
+        if (diskFull) // each part from where its last write ended, looking back at most an overlap
+            QVERIFY(asked >= r.body.size() - kept &&
+                    asked <= r.body.size() - kept + 8 * PartConnections::ResumeOverlap);
     }
 
     // A signed link expires mid-download (its token is spent: 403). A new link is checked before
