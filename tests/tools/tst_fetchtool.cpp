@@ -114,10 +114,6 @@ void TestFetchTool::fetch_data()
         << QStringList{"--cookie",          "theme=dark; sid=s3cret", "--referer",
                        "http://page.test/", "--user-agent",           "TestBrowser/1.0"}
         << 2 << nothing << true;
-    // Nobody to ask: the login page is refused, not saved as the archive.
-    QTest::newRow("behind a login, without it")
-        << http << QByteArray("/secret.zip") << QStringList() << 3
-        << "torvane-fetch: The server sent a web page, not the file" << false;
     // The server's digest and the user's: checked before the run counts as done; a mismatch
     // keeps the file and says both digests.
     QTest::newRow("digest from the server") << http << QByteArray("/digest.bin") << QStringList()
