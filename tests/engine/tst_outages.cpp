@@ -1,8 +1,8 @@
 // Outages are waited out: a server that answers 503 for a while, or is away when the download
 // starts, is waited for, and the download completes byte-exact with no retry by hand. An outage
 // longer than the user allows ends in error with its reason, resumable from the bytes on the disk.
-// (A server that restarts mid-download is torvane-fetch's outageIsWaitedOut; a missing file still
-// failing at once is tst_downloadqueue's.)
+// (A server that restarts mid-download is the "outage waited out" row of tst_fetchtool; a missing
+// file still failing at once is tst_downloadqueue's.)
 #include "engine/downloadtask.h"
 #include "engine/http/retryschedule.h"
 #include "engine/networkwatch.h"
