@@ -133,11 +133,6 @@ void TestHttpServer::goAwayAfterBytes(qint64 bytes, int ms)
     outageMs = ms;
 }
 
-bool TestHttpServer::useTls()
-{
-    return useTls(TestCertificates().selfSigned());
-}
-
 bool TestHttpServer::useTls(const TlsIdentity &identity)
 {
     if (identity.isNull())

@@ -20,8 +20,7 @@ struct TlsIdentity;
 // thread. Each path is scripted with a Route: honour or ignore Range, redirect, fail chosen
 // requests, trickle, drop the connection at a byte, stall, send chunked bodies. It counts
 // connections (also the most open at once) and the body bytes it sent, and logs every request. With
-// useTls() it speaks HTTPS with a throw-away self-signed certificate or a given one
-// (TestCertificates).
+// useTls() it speaks HTTPS with a certificate from TestCertificates.
 class TestHttpServer : public QTcpServer {
     Q_OBJECT
 
@@ -84,8 +83,6 @@ public:
     // Goes away for `ms` once this many body bytes have been served in all.
     void goAwayAfterBytes(qint64 bytes, int ms);
 
-    // Makes a self-signed certificate with openssl and answers with TLS from then on.
-    bool useTls();
     // Answers with TLS and this certificate from the next connection on.
     bool useTls(const TlsIdentity &identity);
 

@@ -300,7 +300,7 @@ void TestFetchTool::localDaemons()
     QVERIFY2(started, qPrintable(local.error()));
     TestHttpServer target;
     if (tls)
-        QVERIFY(target.useTls());
+        QVERIFY(target.useTls(certificates.selfSigned()));
     target.setRoute(path, server.route(path));
     QVERIFY(target.start());
 
