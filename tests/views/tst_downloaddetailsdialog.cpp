@@ -143,37 +143,27 @@ private slots:
     // A completed download shows its file's SHA-256, and a pasted SHA-256, SHA-1 or MD5 (alone or
     // as sha256sum prints it) is compared with the file. The digests are the published ones of
     // "abc".
-    void checksums_data()
-    {
-        QTest::addColumn<QString>("pasted");
-        QTest::addColumn<QString>("result");
-        const QString sha256 =
-            QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-        QTest::newRow("SHA-256, upper case, sha256sum line")
-            << sha256.toUpper() + QStringLiteral("  abc.txt") << "\u2714 Matches (SHA-256)";
-        QTest::newRow("SHA-1") << "a9993e364706816aba3e25717850c26c9cd0d89d"
-                               << "\u2714 Matches (SHA-1)";
-        QTest::newRow("MD5") << " 900150983cd24fb0d6963f7d28e17f72 "
-                             << "\u2714 Matches (MD5)";
-        QTest::newRow("SHA-256 of another file")
-            << QString(sha256).replace(0, 1, QLatin1Char('c')) << "\u2718 Does not match (SHA-256)";
-        QTest::newRow("too long a run")
-            << sha256 + QLatin1Char('0') << "Not a SHA-256, SHA-1 or MD5 checksum";
-    }
     void checksums()
     {
-        QFETCH(QString, pasted);
-        QFETCH(QString, result);
+        const QString sha256 =
+            QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+        const QPair<QString, QString> rows[] = {
+            {sha256.toUpper() + QStringLiteral("  abc.txt"), "\u2714 Matches (SHA-256)"},
+            {"a9993e364706816aba3e25717850c26c9cd0d89d", "\u2714 Matches (SHA-1)"},
+            {" 900150983cd24fb0d6963f7d28e17f72 ", "\u2714 Matches (MD5)"},
+            {QString(sha256).replace(0, 1, QLatin1Char('c')), "\u2718 Does not match (SHA-256)"},
+            {sha256 + QLatin1Char('0'), "Not a SHA-256, SHA-1 or MD5 checksum"},
+        };
         QVERIFY(writeFile(dir.filePath("abc.txt"), "abc"));
         DownloadTask *t = task("abc.txt");
         t->status = 2;
         DownloadDetailsDialog d(t, nullptr);
         d.show();
-        QTRY_COMPARE(
-            child<QLineEdit>(&d, "sha256Edit")->text(),
-            QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
-        child<QLineEdit>(&d, "expectedEdit")->setText(pasted);
-        QTRY_COMPARE(child(&d, "checksumResult")->text(), result);
+        QTRY_COMPARE(child<QLineEdit>(&d, "sha256Edit")->text(), sha256);
+        for (const auto &[pasted, result] : rows) {
+            child<QLineEdit>(&d, "expectedEdit")->setText(pasted);
+            QTRY_COMPARE(child(&d, "checksumResult")->text(), result);
+        }
     }
 
     // A large file is read in the background with a progress line; closing the dialog stops the
