@@ -41,16 +41,24 @@ private slots:
         g_lang = QStringLiteral("en");
     }
 
-    // Running, paused, failed with the tool's message, failed on a certificate (the only failure
-    // that offers to trust one, with its fingerprint; trusting pins it for the host, on disk),
-    // "Retry" back to work without the offer, then canceled: a canceled task stays canceled
-    // whatever the button is pressed for.
+    // Arabic mirrors the dialog but not its paths, and a language switch follows live. Running,
+    // paused, failed with the tool's message, failed on a certificate (the only failure that
+    // offers to trust one, with its fingerprint; trusting pins it for the host, on disk), "Retry"
+    // back to work without the offer, then canceled: a canceled task stays canceled whatever the
+    // button is pressed for. The end of a transfer switches to the completed view, which a dialog
+    // opened later starts in.
     void stateWalk()
     {
         TrustedCertificates::shared().useDirectory(dir.filePath("state"));
+        g_lang = QStringLiteral("ar");
         DownloadTask *t = task("b.zip");
         DownloadDetailsDialog d(t, nullptr);
+        QCOMPARE(d.layoutDirection(), Qt::RightToLeft);
         d.show();
+        QCOMPARE(child<QLineEdit>(&d, "dstEdit")->layoutDirection(), Qt::LeftToRight);
+        g_lang = QStringLiteral("en");
+        QTRY_COMPARE(d.layoutDirection(), Qt::LeftToRight);
+        QTRY_COMPARE(child<QPushButton>(&d, "btnHide")->text(), QStringLiteral("Hide"));
         QCOMPARE(child(&d, "downLbl")->text(), QStringLiteral("12.50 MB (1%)"));
         QPushButton *toggle = child<QPushButton>(&d, "btnPauseResume");
         QPushButton *trust = child<QPushButton>(&d, "btnTrust");
@@ -108,22 +116,8 @@ private slots:
         QVERIFY(t->status == 4 && d.isHidden());
         toggle->click();
         QCOMPARE(t->status, 4);
-    }
 
-    // Arabic mirrors the dialog but not its paths, and a language switch follows live. The end
-    // of the transfer switches to the completed view, which a dialog opened later starts in.
-    void languageAndCompletedView()
-    {
-        g_lang = QStringLiteral("ar");
-        DownloadTask *t = task("a.pdf");
-        DownloadDetailsDialog d(t, nullptr);
-        QCOMPARE(d.layoutDirection(), Qt::RightToLeft);
         d.show();
-        QCOMPARE(child<QLineEdit>(&d, "dstEdit")->layoutDirection(), Qt::LeftToRight);
-        g_lang = QStringLiteral("en");
-        QTRY_COMPARE(d.layoutDirection(), Qt::LeftToRight);
-        QTRY_COMPARE(child<QPushButton>(&d, "btnHide")->text(), QStringLiteral("Hide"));
-
         QVERIFY(writeFile(t->savePath(), {})); // a finished download's file, not "File missing"
         t->downloadedSize = t->totalSize;
         t->status = 2;
@@ -131,13 +125,13 @@ private slots:
         QCOMPARE(child(&d, "CompStatus")->text(), QStringLiteral("1000.00 MB  |  \u2714 Done"));
         QCOMPARE(child<QLineEdit>(&d, "dstEdit")->text(), t->savePath());
         t->checksum.state = ChecksumResult::Verified;
-        t->checksum.expected.source = QStringLiteral("a.pdf.sha256");
+        t->checksum.expected.source = QStringLiteral("b.zip.sha256");
         DownloadDetailsDialog reopened(t, nullptr);
         QVERIFY(!child<QWidget>(&reopened, "completedWidget")->isHidden());
         QCOMPARE(
             child(&reopened, "CompStatus")->text(),
             QStringLiteral("1000.00 MB  |  \u2714 \u2068Verified (SHA-256)\u2069\n\u2068Digest "
-                           "from \u2066a.pdf.sha256\u2069\u2069"));
+                           "from \u2066b.zip.sha256\u2069\u2069"));
     }
 
     // A completed download shows its file's SHA-256, and a pasted SHA-256, SHA-1 or MD5 (alone or
