@@ -277,30 +277,15 @@ private slots:
         }
     }
 
-    // Link text never reaches the tool as an option: only web links are listed, after "--".
-    void onlyWebLinksAreListed()
-    {
-        QTemporaryDir tool;
-        writeFakeTool(tool.path(), "{}", 0, "write args $args\n");
-        Dialog d(QStringLiteral("--config-locations=x.com.conf"), {}, 0, nullptr);
-        QCOMPARE(d.info->text(),
-                 QStringLiteral("Error: Video links must begin with http:// or https://"));
-        QVERIFY(!d.start->isEnabled());
-        const QString link = server.url("/watch?v=x.com").toString();
-        d.url->setText(link);
-        QTRY_VERIFY(d.start->isEnabled());
-        QFile args(tool.path() + "/args");
-        QVERIFY(args.open(QIODevice::ReadOnly));
-        QCOMPARE(args.readAll(), "-J --no-playlist -- " + link.toUtf8());
-    }
-
-    // A listing superseded by a plain link, or still running when the dialog goes, is killed
-    // with the helper it started (the tool waits for a child that sleeps), and its answer, had it
-    // come, touches nothing.
+    // Link text never reaches the tool as an option: only web links are listed, after "--". A
+    // listing superseded by a plain link, or still running when the dialog goes, is killed with
+    // the helper it started (the tool waits for a child that sleeps), and its answer, had it come,
+    // touches nothing.
     void supersededAndOrphanedListings()
     {
         QTemporaryDir tool;
-        writeFakeTool(tool.path(), R"({"formats":[{"vcodec":"avc1","height":480}]})", 0, "child\n");
+        writeFakeTool(tool.path(), R"({"formats":[{"vcodec":"avc1","height":480}]})", 0,
+                      "write args $args\nchild\n");
         const auto bothEnded = [&] {
             const qint64 toolPid = readFile(tool.path() + "/tool").toLongLong();
             const qint64 childPid = readFile(tool.path() + "/child").toLongLong();
@@ -311,8 +296,14 @@ private slots:
         };
         serve("/paper.pdf", "pdf");
         {
-            Dialog d(server.url("/paper.pdf?h=instagram.com").toString(), {}, 0, nullptr);
+            Dialog d(QStringLiteral("--config-locations=x.com.conf"), {}, 0, nullptr);
+            QCOMPARE(d.info->text(),
+                     QStringLiteral("Error: Video links must begin with http:// or https://"));
+            QVERIFY(!d.start->isEnabled());
+            const QString link = server.url("/paper.pdf?h=instagram.com").toString();
+            d.url->setText(link);
             QTRY_VERIFY(QFile::exists(tool.path() + "/child"));
+            QCOMPARE(readFile(tool.path() + "/args"), "-J --no-playlist -- " + link.toUtf8());
             d.url->setText(server.url("/paper.pdf").toString());
             QVERIFY(d.start->isEnabled() && d.quality->isHidden());
             bothEnded();

@@ -89,7 +89,6 @@ private slots:
 
     void laterStartsHandOverToTheRunningCopy();
     void lockOfAKilledCopyIsTakenOver();
-    void silentLockIsTakenOver_data();
     void silentLockIsTakenOver();
     void hostileConnectionsNeverShutTheSocket_data();
     void hostileConnectionsNeverShutTheSocket();
@@ -139,9 +138,8 @@ void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
 {
     TestHttpServer server;
     QVERIFY(server.start());
-    TestHttpServer::Route first, second;
-    first.body = TestHttpServer::randomBody(300 * 1024 + 3, 1);
-    second.body = TestHttpServer::randomBody(200 * 1024 + 5, 2);
+    const TestHttpServer::Route first = TestHttpServer::randomRoute(300 * 1024 + 3, 1),
+                                second = TestHttpServer::randomRoute(200 * 1024 + 5, 2);
     // Names of this run alone: on Windows the files go to the user's own Downloads folder, where
     // an earlier run's would make the add dialog ask about a file that exists.
     const QByteArray tag = QFileInfo(home->path()).fileName().toUtf8();
@@ -249,30 +247,21 @@ void TestSingleInstance::lockOfAKilledCopyIsTakenOver()
     QVERIFY(next.waitForFinished(5000));
 }
 
-void TestSingleInstance::silentLockIsTakenOver_data()
-{
-    QTest::addColumn<QByteArray>("contents");
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("garbage") << QByteArray("\x01\xff not a lock\n");
-    // The id of a running process of this very program, as when the system gave a crashed copy's
-    // id to the next one: its holder does not listen.
-    QTest::newRow("a running copy's id, nobody listening") << QByteArray("own");
-}
-
+// A lock nobody answers for is taken over: empty, garbled, or with the id of a running process
+// of this very program, as when the system gave a crashed copy's id to the next one.
 void TestSingleInstance::silentLockIsTakenOver()
 {
-    QFETCH(QByteArray, contents);
     const QString lockPath = dir + "/torvane.lock";
-    if (contents == "own") {
-        QLockFile own(lockPath);
-        QVERIFY(own.tryLock(0));
-        contents = readFile(lockPath);
-        own.unlock();
+    QLockFile own(lockPath);
+    QVERIFY(own.tryLock(0));
+    const QByteArray ownId = readFile(lockPath);
+    own.unlock();
+    for (const QByteArray &contents : {QByteArray(), QByteArray("\x01\xff not a lock\n"), ownId}) {
+        QVERIFY(writeFile(lockPath, contents));
+        SingleInstance next(dir);
+        QVERIFY(next.claim());
+        QVERIFY(handOverFromAnotherThread(dir, {}));
     }
-    QVERIFY(writeFile(lockPath, contents));
-    SingleInstance next(dir);
-    QVERIFY(next.claim());
-    QVERIFY(handOverFromAnotherThread(dir, {}));
 }
 
 void TestSingleInstance::hostileConnectionsNeverShutTheSocket_data()

@@ -11,11 +11,7 @@
 
 QString DevToolsBrowser::chromiumPath()
 {
-    const QString chosen = qEnvironmentVariable("TORVANE_CHROMIUM");
-    if (chosen.isEmpty())
-        return findProgram({QStringLiteral("chromium"), QStringLiteral("chromium-browser")});
-    const QString found = findProgram({chosen});
-    return found.isEmpty() ? chosen : found;
+    return findProgram({QStringLiteral("chromium"), QStringLiteral("chromium-browser")});
 }
 
 QString DevToolsBrowser::nativeHostsFolder() const
@@ -29,11 +25,9 @@ bool DevToolsBrowser::start(const QString &extension)
     QStringList args = words("--headless --no-sandbox --disable-gpu --no-first-run --disable-sync "
                              "--disable-background-networking --disable-component-update "
                              "--remote-debugging-pipe")
-                       << "--user-data-dir=" + m_home.filePath(QStringLiteral("profile"));
-    if (!extension.isEmpty()) {
-        args << QStringLiteral("--load-extension=") + extension
-             << QStringLiteral("--disable-extensions-except=") + extension;
-    }
+                       << "--user-data-dir=" + m_home.filePath(QStringLiteral("profile"))
+                       << QStringLiteral("--load-extension=") + extension
+                       << QStringLiteral("--disable-extensions-except=") + extension;
     // The protocol runs over descriptors 3 (commands in) and 4 (answers out): this process's pipes.
     if (!launch(chromiumPath(), args << QStringLiteral("about:blank"), QStringLiteral("3<&0 4>&1")))
         return false;

@@ -9,10 +9,10 @@
 // collide with other runs).
 class DevToolsBrowser : public TestBrowser {
 public:
-    // The machine's Chromium, or an empty string when it has none. TORVANE_CHROMIUM overrides.
+    // The machine's Chromium, or an empty string when it has none.
     static QString chromiumPath();
 
-    bool start(const QString &extension = {}) override;
+    bool start(const QString &extension) override;
     bool open(const QString &url) override;
     QJsonValue evaluate(const QString &expression) override;
     QString nativeHostsFolder() const override;

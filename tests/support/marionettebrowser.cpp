@@ -70,16 +70,14 @@ bool MarionetteBrowser::start(const QString &extension)
         prefs += "user_pref(\"" + QByteArray(name) + "\", " + value + ");\n";
     prefs += "user_pref(\"browser.download.dir\", \"" +
              m_home.filePath(QStringLiteral("downloads")).toUtf8() + "\");\n";
-    if (!extension.isEmpty()) {
-        // The add-on's pages get a fixed host: a string pref that holds JSON {"add-on id": "uuid"}.
-        const QString id = QJsonDocument::fromJson(readFile(
-            extension + "/manifest.json"))["browser_specific_settings"]["gecko"]["id"]
-                               .toString();
-        const QByteArray uuids = QJsonDocument(QJsonObject{{id, QLatin1String(ExtensionHost)}})
-                                     .toJson(QJsonDocument::Compact)
-                                     .replace('"', "\\\"");
-        prefs += "user_pref(\"extensions.webextensions.uuids\", \"" + uuids + "\");\n";
-    }
+    // The add-on's pages get a fixed host: a string pref that holds JSON {"add-on id": "uuid"}.
+    const QString id = QJsonDocument::fromJson(readFile(
+        extension + "/manifest.json"))["browser_specific_settings"]["gecko"]["id"]
+                           .toString();
+    const QByteArray uuids = QJsonDocument(QJsonObject{{id, QLatin1String(ExtensionHost)}})
+                                 .toJson(QJsonDocument::Compact)
+                                 .replace('"', "\\\"");
+    prefs += "user_pref(\"extensions.webextensions.uuids\", \"" + uuids + "\");\n";
     if (!writeFile(profile + QStringLiteral("/user.js"), prefs)) {
         m_error = QStringLiteral("cannot write the profile");
         return false;
@@ -110,10 +108,9 @@ bool MarionetteBrowser::start(const QString &extension)
     return !command(QStringLiteral("WebDriver:NewSession"),
                     {{QStringLiteral("capabilities"), QJsonObject{}}})
                 .isUndefined() &&
-           (extension.isEmpty() ||
-            !command(QStringLiteral("Addon:Install"),
-                     {{QStringLiteral("path"), extension}, {QStringLiteral("temporary"), true}})
-                 .isUndefined());
+           !command(QStringLiteral("Addon:Install"),
+                    {{QStringLiteral("path"), extension}, {QStringLiteral("temporary"), true}})
+                .isUndefined();
 }
 
 bool MarionetteBrowser::open(const QString &url)

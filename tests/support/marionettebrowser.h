@@ -16,7 +16,7 @@ public:
     // opened.
     static constexpr char ExtensionHost[] = "0e3a1f52-7c1d-4f0e-9d6b-5a2b8c4d7e10";
 
-    bool start(const QString &extension = {}) override;
+    bool start(const QString &extension) override;
     bool open(const QString &url) override;
     QJsonValue evaluate(const QString &expression) override;
     QString nativeHostsFolder() const override;

@@ -19,9 +19,9 @@ public:
     TestBrowser(const TestBrowser &) = delete;
     TestBrowser &operator=(const TestBrowser &) = delete;
 
-    // Starts the browser on about:blank, with the unpacked extension in the folder loaded when one
-    // is given; false (see output()) when that failed.
-    virtual bool start(const QString &extension = {}) = 0;
+    // Starts the browser on about:blank with the unpacked extension in the folder loaded; false
+    // (see output()) when that failed.
+    virtual bool start(const QString &extension) = 0;
     // Opens the page in the current tab (the extension's own pages too) and waits until it loaded.
     virtual bool open(const QString &url) = 0;
     // Evaluates a script expression in the current tab, waiting for a promise it returns; the

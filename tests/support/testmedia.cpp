@@ -8,7 +8,7 @@
 #include <QFileInfo>
 #include <QProcess>
 
-bool runFfmpeg(const QStringList &args)
+static bool runFfmpeg(const QStringList &args)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);

@@ -41,16 +41,24 @@ private slots:
         g_lang = QStringLiteral("en");
     }
 
-    // Running, paused, failed with the tool's message, failed on a certificate (the only failure
-    // that offers to trust one, with its fingerprint; trusting pins it for the host, on disk),
-    // "Retry" back to work without the offer, then canceled: a canceled task stays canceled
-    // whatever the button is pressed for.
+    // Arabic mirrors the dialog but not its paths, and a language switch follows live. Running,
+    // paused, failed with the tool's message, failed on a certificate (the only failure that
+    // offers to trust one, with its fingerprint; trusting pins it for the host, on disk), "Retry"
+    // back to work without the offer, then canceled: a canceled task stays canceled whatever the
+    // button is pressed for. The end of a transfer switches to the completed view, which a dialog
+    // opened later starts in.
     void stateWalk()
     {
         TrustedCertificates::shared().useDirectory(dir.filePath("state"));
+        g_lang = QStringLiteral("ar");
         DownloadTask *t = task("b.zip");
         DownloadDetailsDialog d(t, nullptr);
+        QCOMPARE(d.layoutDirection(), Qt::RightToLeft);
         d.show();
+        QCOMPARE(child<QLineEdit>(&d, "dstEdit")->layoutDirection(), Qt::LeftToRight);
+        g_lang = QStringLiteral("en");
+        QTRY_COMPARE(d.layoutDirection(), Qt::LeftToRight);
+        QTRY_COMPARE(child<QPushButton>(&d, "btnHide")->text(), QStringLiteral("Hide"));
         QCOMPARE(child(&d, "downLbl")->text(), QStringLiteral("12.50 MB (1%)"));
         QPushButton *toggle = child<QPushButton>(&d, "btnPauseResume");
         QPushButton *trust = child<QPushButton>(&d, "btnTrust");
@@ -108,22 +116,8 @@ private slots:
         QVERIFY(t->status == 4 && d.isHidden());
         toggle->click();
         QCOMPARE(t->status, 4);
-    }
 
-    // Arabic mirrors the dialog but not its paths, and a language switch follows live. The end
-    // of the transfer switches to the completed view, which a dialog opened later starts in.
-    void languageAndCompletedView()
-    {
-        g_lang = QStringLiteral("ar");
-        DownloadTask *t = task("a.pdf");
-        DownloadDetailsDialog d(t, nullptr);
-        QCOMPARE(d.layoutDirection(), Qt::RightToLeft);
         d.show();
-        QCOMPARE(child<QLineEdit>(&d, "dstEdit")->layoutDirection(), Qt::LeftToRight);
-        g_lang = QStringLiteral("en");
-        QTRY_COMPARE(d.layoutDirection(), Qt::LeftToRight);
-        QTRY_COMPARE(child<QPushButton>(&d, "btnHide")->text(), QStringLiteral("Hide"));
-
         QVERIFY(writeFile(t->savePath(), {})); // a finished download's file, not "File missing"
         t->downloadedSize = t->totalSize;
         t->status = 2;
@@ -131,49 +125,39 @@ private slots:
         QCOMPARE(child(&d, "CompStatus")->text(), QStringLiteral("1000.00 MB  |  \u2714 Done"));
         QCOMPARE(child<QLineEdit>(&d, "dstEdit")->text(), t->savePath());
         t->checksum.state = ChecksumResult::Verified;
-        t->checksum.expected.source = QStringLiteral("a.pdf.sha256");
+        t->checksum.expected.source = QStringLiteral("b.zip.sha256");
         DownloadDetailsDialog reopened(t, nullptr);
         QVERIFY(!child<QWidget>(&reopened, "completedWidget")->isHidden());
         QCOMPARE(
             child(&reopened, "CompStatus")->text(),
             QStringLiteral("1000.00 MB  |  \u2714 \u2068Verified (SHA-256)\u2069\n\u2068Digest "
-                           "from \u2066a.pdf.sha256\u2069\u2069"));
+                           "from \u2066b.zip.sha256\u2069\u2069"));
     }
 
     // A completed download shows its file's SHA-256, and a pasted SHA-256, SHA-1 or MD5 (alone or
     // as sha256sum prints it) is compared with the file. The digests are the published ones of
     // "abc".
-    void checksums_data()
-    {
-        QTest::addColumn<QString>("pasted");
-        QTest::addColumn<QString>("result");
-        const QString sha256 =
-            QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-        QTest::newRow("SHA-256, upper case, sha256sum line")
-            << sha256.toUpper() + QStringLiteral("  abc.txt") << "\u2714 Matches (SHA-256)";
-        QTest::newRow("SHA-1") << "a9993e364706816aba3e25717850c26c9cd0d89d"
-                               << "\u2714 Matches (SHA-1)";
-        QTest::newRow("MD5") << " 900150983cd24fb0d6963f7d28e17f72 "
-                             << "\u2714 Matches (MD5)";
-        QTest::newRow("SHA-256 of another file")
-            << QString(sha256).replace(0, 1, QLatin1Char('c')) << "\u2718 Does not match (SHA-256)";
-        QTest::newRow("too long a run")
-            << sha256 + QLatin1Char('0') << "Not a SHA-256, SHA-1 or MD5 checksum";
-    }
     void checksums()
     {
-        QFETCH(QString, pasted);
-        QFETCH(QString, result);
+        const QString sha256 =
+            QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+        const QPair<QString, QString> rows[] = {
+            {sha256.toUpper() + QStringLiteral("  abc.txt"), "\u2714 Matches (SHA-256)"},
+            {"a9993e364706816aba3e25717850c26c9cd0d89d", "\u2714 Matches (SHA-1)"},
+            {" 900150983cd24fb0d6963f7d28e17f72 ", "\u2714 Matches (MD5)"},
+            {QString(sha256).replace(0, 1, QLatin1Char('c')), "\u2718 Does not match (SHA-256)"},
+            {sha256 + QLatin1Char('0'), "Not a SHA-256, SHA-1 or MD5 checksum"},
+        };
         QVERIFY(writeFile(dir.filePath("abc.txt"), "abc"));
         DownloadTask *t = task("abc.txt");
         t->status = 2;
         DownloadDetailsDialog d(t, nullptr);
         d.show();
-        QTRY_COMPARE(
-            child<QLineEdit>(&d, "sha256Edit")->text(),
-            QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
-        child<QLineEdit>(&d, "expectedEdit")->setText(pasted);
-        QTRY_COMPARE(child(&d, "checksumResult")->text(), result);
+        QTRY_COMPARE(child<QLineEdit>(&d, "sha256Edit")->text(), sha256);
+        for (const auto &[pasted, result] : rows) {
+            child<QLineEdit>(&d, "expectedEdit")->setText(pasted);
+            QTRY_COMPARE(child(&d, "checksumResult")->text(), result);
+        }
     }
 
     // A large file is read in the background with a progress line; closing the dialog stops the

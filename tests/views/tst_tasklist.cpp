@@ -24,10 +24,8 @@ private slots:
     void init();
     void cleanup();
 
-    void filterShowsItsTasksNewestOnTop_data();
     void filterShowsItsTasksNewestOnTop();
     void selectionSurvivesScrollingAndFiltering();
-    void addingAndRemovingAtEitherEndKeepsOrder();
     void cardScrolledBackShowsCurrentFigures();
 
 private:
@@ -131,51 +129,40 @@ void TestTaskList::scrollTo(int value)
     QCoreApplication::processEvents();
 }
 
-void TestTaskList::filterShowsItsTasksNewestOnTop_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("category");
-    QTest::newRow("all") << 0 << QString();
-    QTest::newRow("running") << 1 << QString();
-    QTest::newRow("paused") << 2 << QString();
-    QTest::newRow("done") << 3 << QString();
-    QTest::newRow("programs") << 4 << QStringLiteral("Programs");
-    QTest::newRow("videos: none") << 4 << QStringLiteral("Videos");
-}
-
 // Every filter shows exactly its tasks, newest first, at the top and at the bottom of the list,
-// and a card on screen carries the name of the task it stands for.
+// and a card on screen carries the name of the task it stands for. Each filter undoes the one
+// before it; no task is a video.
 void TestTaskList::filterShowsItsTasksNewestOnTop()
 {
-    QFETCH(int, type);
-    QFETCH(QString, category);
-    list->applyFilter(2, QString()); // another filter first: the next one must undo it
-    list->applyFilter(type, category);
-
-    QList<DownloadTask *> expected;
-    for (int i = kTasks - 1; i >= 0; --i) {
-        DownloadTask *t = made[i];
-        const bool shown = type == 0 || (type == 1 && t->status == 1) ||
-                           (type == 2 && t->status == 0) || (type == 3 && t->status == 2) ||
-                           (type == 4 && t->category == category);
-        if (shown)
-            expected.append(t);
-    }
-    QCOMPARE(list->shownTasks(), expected);
-
-    for (int end : {0, 1}) {
-        scrollTo(end ? list->verticalScrollBar()->maximum() : 0);
-        const QList<DownloadTask *> onScreen = tasksOnScreen();
-        if (expected.isEmpty()) {
-            QVERIFY(onScreen.isEmpty());
-            continue;
+    const QPair<int, QString> filters[] = {{2, QString()}, {0, QString()},  {1, QString()},
+                                           {3, QString()}, {4, "Programs"}, {4, "Videos"}};
+    for (const auto &[type, category] : filters) {
+        list->applyFilter(type, category);
+        QList<DownloadTask *> expected;
+        for (int i = kTasks - 1; i >= 0; --i) {
+            DownloadTask *t = made[i];
+            const bool shown = type == 0 || (type == 1 && t->status == 1) ||
+                               (type == 2 && t->status == 0) || (type == 3 && t->status == 2) ||
+                               (type == 4 && t->category == category);
+            if (shown)
+                expected.append(t);
         }
-        QVERIFY(onScreen.size() >= qMin(4, int(expected.size())));
-        const QList<DownloadTask *> want = end ? expected.mid(expected.size() - onScreen.size())
-                                               : expected.mid(0, onScreen.size());
-        QCOMPARE(onScreen, want);
-        for (DownloadTask *t : onScreen)
-            QCOMPARE(list->cardFor(t)->findChild<QLabel *>("CardName")->toolTip(), t->fileName);
+        QCOMPARE(list->shownTasks(), expected);
+
+        for (int end : {0, 1}) {
+            scrollTo(end ? list->verticalScrollBar()->maximum() : 0);
+            const QList<DownloadTask *> onScreen = tasksOnScreen();
+            if (expected.isEmpty()) {
+                QVERIFY(onScreen.isEmpty());
+                continue;
+            }
+            QVERIFY(onScreen.size() >= qMin(4, int(expected.size())));
+            const QList<DownloadTask *> want = end ? expected.mid(expected.size() - onScreen.size())
+                                                   : expected.mid(0, onScreen.size());
+            QCOMPARE(onScreen, want);
+            for (DownloadTask *t : onScreen)
+                QCOMPARE(list->cardFor(t)->findChild<QLabel *>("CardName")->toolTip(), t->fileName);
+        }
     }
 }
 
@@ -214,35 +201,10 @@ void TestTaskList::selectionSurvivesScrollingAndFiltering()
     QVERIFY(list->anySelectedWithStatus(2) && !list->anySelectedWithStatus(0));
 }
 
-// New tasks come in on top, whatever the filter and scroll position; removing the first, the
-// last and a middle task keeps the others in order, on screen as in the saved order.
-void TestTaskList::addingAndRemovingAtEitherEndKeepsOrder()
-{
-    list->applyFilter(3, QString());
-    scrollTo(300);
-    DownloadTask *newest = addTask(kTasks);
-    QCOMPARE(list->shownTasks().first(), newest);
-    scrollTo(0);
-    QCOMPARE(tasksOnScreen().first(), newest);
-
-    list->applyFilter(0, QString());
-    const QList<DownloadTask *> gone = {made.first(), made[kTasks / 2], newest};
-    list->removeTasks(gone);
-    QList<DownloadTask *> expected = made;
-    for (DownloadTask *t : gone)
-        expected.removeOne(t);
-    QCOMPARE(list->tasks(), expected);
-    std::reverse(expected.begin(), expected.end());
-    QCOMPARE(list->shownTasks(), expected);
-    QCOMPARE(tasksOnScreen(), expected.mid(0, tasksOnScreen().size()));
-    scrollTo(list->verticalScrollBar()->maximum());
-    QCOMPARE(tasksOnScreen().last(), made[1]);
-    for (DownloadTask *t : gone)
-        QVERIFY(!list->cardFor(t));
-}
-
 // A card shows its task's figures of now: progress reported while it was out of view, and
 // nothing left over from the task the recycled card showed before; refreshing it lays out nothing.
+// New tasks come in on top, whatever the filter and scroll position; removing the first, the last
+// and a middle task keeps the others in order, on screen as in the saved order.
 void TestTaskList::cardScrolledBackShowsCurrentFigures()
 {
     DownloadTask *top = made.last();
@@ -295,6 +257,27 @@ void TestTaskList::cardScrolledBackShowsCurrentFigures()
     }
     QVERIFY(list->cardFor(top));
     QCOMPARE(counter.requests, 0);
+
+    list->applyFilter(3, QString());
+    scrollTo(300);
+    DownloadTask *newest = addTask(kTasks);
+    QCOMPARE(list->shownTasks().first(), newest);
+    scrollTo(0);
+    QCOMPARE(tasksOnScreen().first(), newest);
+    list->applyFilter(0, QString());
+    const QList<DownloadTask *> gone = {made.first(), made[kTasks / 2], fresh, newest};
+    list->removeTasks(gone);
+    QList<DownloadTask *> expected = made;
+    for (DownloadTask *t : gone)
+        expected.removeOne(t);
+    QCOMPARE(list->tasks(), expected);
+    std::reverse(expected.begin(), expected.end());
+    QCOMPARE(list->shownTasks(), expected);
+    QCOMPARE(tasksOnScreen(), expected.mid(0, tasksOnScreen().size()));
+    scrollTo(list->verticalScrollBar()->maximum());
+    QCOMPARE(tasksOnScreen().last(), made[1]);
+    for (DownloadTask *t : gone)
+        QVERIFY(!list->cardFor(t));
 }
 
 QTEST_MAIN(TestTaskList)
