@@ -43,6 +43,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
@@ -758,10 +759,10 @@ void TestMainWindow::controlsLookLikeControls_data()
 {
     QTest::addColumn<bool>("dark");
     QTest::addColumn<bool>("rightToLeft");
-    QTest::newRow("light, Arabic") << false << true;
-    QTest::newRow("dark, Arabic") << true << true;
-    QTest::newRow("light, English") << false << false;
-    QTest::newRow("dark, English") << true << false;
+    for (bool dark : {false, true})
+        for (bool rightToLeft : {true, false})
+            QTest::addRow("%s, %s", dark ? "dark" : "light", rightToLeft ? "Arabic" : "English")
+                << dark << rightToLeft;
 }
 
 // In every look, check boxes (also a list's rows, as in the add dialog's links), and radio
@@ -773,6 +774,7 @@ void TestMainWindow::controlsLookLikeControls()
     QFETCH(bool, dark);
     QFETCH(bool, rightToLeft);
     qApp->setStyleSheet(QString::fromUtf8(dark ? DarkStyleSheet : LightStyleSheet));
+    const auto plain = qScopeGuard([] { qApp->setStyleSheet(QString()); });
     QStandardItemModel rows;
     QWidget page;
     page.setLayoutDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
@@ -838,5 +840,4 @@ void TestMainWindow::controlsLookLikeControls()
                 ((x < field.center().x()) == rightToLeft ? ending : starting) += 1;
     QVERIFY2(ending > starting + 100,
              qPrintable(QStringLiteral("%1 %2").arg(ending).arg(starting)));
-    qApp->setStyleSheet(QString());
 }
