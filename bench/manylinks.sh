@@ -3,7 +3,8 @@
 # files on nginx (loopback, 256 KiB each), probed four at a time, then "Start all" with eight
 # downloads at once. Prints, per run, the time until the rows show and until all are probed, the
 # longest event-loop gap while probing (how long input would wait), how long "Start all" held the
-# event loop, and when every download had ended; every file is compared byte for byte.
+# event loop, when every download had ended, and the most probes and downloads seen at once
+# (sampled); every file is compared byte for byte.
 #
 # Usage: bench/manylinks.sh [runs] [links]   (defaults: 3 500; not run by CI)
 set -euo pipefail
@@ -30,7 +31,7 @@ for i in $(seq "$runs"); do
     cmp -s "$f" "$work/dl/Torvane/Programs/$(basename "$f")" || { echo "BYTES DIFFER: $f" >&2; exit 1; }
   done
 done
-for key in rows_shown_ms all_probed_ms probing_gap_ms start_all_ms all_done_s; do
+for key in rows_shown_ms all_probed_ms probing_gap_ms start_all_ms all_done_s most_probes most_running; do
   printf '%s=%s ' "$key" "$(grep -o "\b$key=[0-9.]*" "$work/runs" | cut -d= -f2 | median)"
 done
 echo

@@ -21,8 +21,8 @@
 //   torvane-cardbench --links N URL_PREFIX DOWNLOAD_DIR
 //       hands N links (URL_PREFIX followed by 1.bin ... N.bin) to the add dialog at once, eight
 //       downloads at a time, and prints how long the rows took to show and to be probed, the
-//       longest event-loop gap while probing, how long "Start all" held the event loop and when
-//       every download had ended
+//       longest event-loop gap while probing, how long "Start all" held the event loop, when
+//       every download had ended, and the most probes and downloads seen running at once
 //
 // Every mode but the first two works on the real per-user data folder, so the scripts run it
 // with a throw-away HOME.
@@ -515,6 +515,7 @@ int linksRun(int count, const QString &prefix, const QString &folder)
     GapMonitor gaps;
     QElapsedTimer clock;
     double shownMs = 0, probedMs = 0, probeGapMs = 0;
+    int mostProbes = 0, mostRunning = 0; // sampled every 10 ms and 50 ms
     QTimer poll;
     poll.setInterval(10);
     QObject::connect(&poll, &QTimer::timeout, &window, [&] {
@@ -525,6 +526,8 @@ int linksRun(int count, const QString &prefix, const QString &folder)
             shownMs = clock.nsecsElapsed() / 1e6;
             gaps.start();
         }
+        if (const auto *batch = dialog->findChild<LinkBatch *>())
+            mostProbes = qMax(mostProbes, batch->probesInFlight());
         const QList<LinkBatch::Row> rows = dialog->chosenLinks();
         if (std::any_of(rows.cbegin(), rows.cend(),
                         [](const LinkBatch::Row &r) { return !r.probed; }))
@@ -542,6 +545,9 @@ int linksRun(int count, const QString &prefix, const QString &folder)
     QEventLoop loop;
     QTimer check;
     QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        mostRunning = qMax(
+            mostRunning, int(std::count_if(tasks.cbegin(), tasks.cend(),
+                                           [](const DownloadTask *t) { return t->status == 1; })));
         if (std::all_of(tasks.cbegin(), tasks.cend(),
                         [](const DownloadTask *t) { return t->status >= 2; }))
             loop.quit();
@@ -553,7 +559,8 @@ int linksRun(int count, const QString &prefix, const QString &folder)
         done += task->status == 2;
     out << "links=" << count << " done=" << done << " rows_shown_ms=" << shownMs
         << " all_probed_ms=" << probedMs << " probing_gap_ms=" << probeGapMs
-        << " start_all_ms=" << startAllMs << " all_done_s=" << clock.elapsed() / 1000.0 << Qt::endl;
+        << " start_all_ms=" << startAllMs << " all_done_s=" << clock.elapsed() / 1000.0
+        << " most_probes=" << mostProbes << " most_running=" << mostRunning << Qt::endl;
     window.close();
     return done == count ? 0 : 1;
 }

@@ -26,6 +26,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTextStream>
@@ -137,6 +138,9 @@ bool grabDialogs(QWidget *window, DownloadTask *failed, const QString &outDir,
     schedule.findChild<QTabWidget *>(QStringLiteral("prefsTabs"))->setCurrentIndex(2);
     static SizeServer server;
     AddUrlDialog links(sampleLinks(server).join(QLatin1Char('\n')), QString(), 0, window);
+    // One row left out, so that both states of the rows' check boxes show.
+    QAbstractItemModel *rows = links.findChild<QTableView *>(QStringLiteral("batchView"))->model();
+    rows->setData(rows->index(4, 0), Qt::Unchecked, Qt::CheckStateRole);
     UpdateLinkDialog update(failed, window);
     update.findChild<QLineEdit *>(QStringLiteral("newLink"))
         ->setText(QStringLiteral(

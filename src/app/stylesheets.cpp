@@ -6,9 +6,10 @@
 // Check boxes, radio buttons and combo boxes are drawn here whole, not left to the platform style:
 // under a sheet that colours their background, the platform's own indicator loses its box. A box
 // (a ring for a radio button) is always drawn, filled with the accent and a white tick (a dot)
-// from the resources when checked; a combo's arrow sits in a small frame of its own inside the
-// field, on the side where a line of text ends (Qt mirrors that position, and the room it takes
-// from the text, in a right-to-left layout).
+// from the resources when checked, also in the rows of a list (the add dialog's links), where the
+// platform draws a bare tick and, unchecked, nothing; a combo's arrow sits in a small frame of its
+// own inside the field, on the side where a line of text ends (Qt mirrors that position, and the
+// room it takes from the text, in a right-to-left layout).
 // clang-format off
 
 const char DarkStyleSheet[] =
@@ -59,15 +60,15 @@ const char DarkStyleSheet[] =
     "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0px; }\n"
     "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }\n"
     "QCheckBox, QRadioButton { spacing: 8px; }\n"
-    "QCheckBox::indicator, QRadioButton::indicator { width: 14px; height: 14px; border: 2px solid #94a3b8; background-color: #0f172a; }\n"
-    "QCheckBox::indicator { border-radius: 4px; }\n"
+    "QCheckBox::indicator, QAbstractItemView::indicator, QRadioButton::indicator { width: 14px; height: 14px; border: 2px solid #94a3b8; background-color: #0f172a; }\n"
+    "QCheckBox::indicator, QAbstractItemView::indicator { border-radius: 4px; }\n"
     "QRadioButton::indicator { border-radius: 9px; }\n"
-    "QCheckBox::indicator:hover, QRadioButton::indicator:hover { border-color: #38bdf8; }\n"
-    "QCheckBox::indicator:checked, QRadioButton::indicator:checked { background-color: #0284c7; border-color: #38bdf8; }\n"
-    "QCheckBox::indicator:checked { image: url(:/icon/check.png); }\n"
+    "QCheckBox::indicator:hover, QAbstractItemView::indicator:hover, QRadioButton::indicator:hover { border-color: #38bdf8; }\n"
+    "QCheckBox::indicator:checked, QAbstractItemView::indicator:checked, QRadioButton::indicator:checked { background-color: #0284c7; border-color: #38bdf8; }\n"
+    "QCheckBox::indicator:checked, QAbstractItemView::indicator:checked { image: url(:/icon/check.png); }\n"
     "QRadioButton::indicator:checked { image: url(:/icon/radio.png); }\n"
-    "QCheckBox::indicator:disabled, QRadioButton::indicator:disabled { border-color: #475569; background-color: #1e293b; }\n"
-    "QCheckBox::indicator:checked:disabled, QRadioButton::indicator:checked:disabled { background-color: #475569; }\n"
+    "QCheckBox::indicator:disabled, QAbstractItemView::indicator:disabled, QRadioButton::indicator:disabled { border-color: #475569; background-color: #1e293b; }\n"
+    "QCheckBox::indicator:checked:disabled, QAbstractItemView::indicator:checked:disabled, QRadioButton::indicator:checked:disabled { background-color: #475569; }\n"
     "QCheckBox:disabled, QRadioButton:disabled { color: #64748b; }\n"
     "QComboBox { padding: 6px 8px; }\n"
     "QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right; width: 22px; height: 22px; border: 1px solid #475569; border-radius: 4px; background-color: #334155; }\n"
@@ -123,15 +124,15 @@ const char LightStyleSheet[] =
     "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0px; }\n"
     "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }\n"
     "QCheckBox, QRadioButton { spacing: 8px; }\n"
-    "QCheckBox::indicator, QRadioButton::indicator { width: 14px; height: 14px; border: 2px solid #64748b; background-color: #ffffff; }\n"
-    "QCheckBox::indicator { border-radius: 4px; }\n"
+    "QCheckBox::indicator, QAbstractItemView::indicator, QRadioButton::indicator { width: 14px; height: 14px; border: 2px solid #64748b; background-color: #ffffff; }\n"
+    "QCheckBox::indicator, QAbstractItemView::indicator { border-radius: 4px; }\n"
     "QRadioButton::indicator { border-radius: 9px; }\n"
-    "QCheckBox::indicator:hover, QRadioButton::indicator:hover { border-color: #0284c7; }\n"
-    "QCheckBox::indicator:checked, QRadioButton::indicator:checked { background-color: #0284c7; border-color: #0284c7; }\n"
-    "QCheckBox::indicator:checked { image: url(:/icon/check.png); }\n"
+    "QCheckBox::indicator:hover, QAbstractItemView::indicator:hover, QRadioButton::indicator:hover { border-color: #0284c7; }\n"
+    "QCheckBox::indicator:checked, QAbstractItemView::indicator:checked, QRadioButton::indicator:checked { background-color: #0284c7; border-color: #0284c7; }\n"
+    "QCheckBox::indicator:checked, QAbstractItemView::indicator:checked { image: url(:/icon/check.png); }\n"
     "QRadioButton::indicator:checked { image: url(:/icon/radio.png); }\n"
-    "QCheckBox::indicator:disabled, QRadioButton::indicator:disabled { border-color: #cbd5e1; background-color: #f1f5f9; }\n"
-    "QCheckBox::indicator:checked:disabled, QRadioButton::indicator:checked:disabled { background-color: #cbd5e1; }\n"
+    "QCheckBox::indicator:disabled, QAbstractItemView::indicator:disabled, QRadioButton::indicator:disabled { border-color: #cbd5e1; background-color: #f1f5f9; }\n"
+    "QCheckBox::indicator:checked:disabled, QAbstractItemView::indicator:checked:disabled, QRadioButton::indicator:checked:disabled { background-color: #cbd5e1; }\n"
     "QCheckBox:disabled, QRadioButton:disabled { color: #94a3b8; }\n"
     "QComboBox { padding: 6px 8px; }\n"
     "QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right; width: 22px; height: 22px; border: 1px solid #cbd5e1; border-radius: 4px; background-color: #f1f5f9; }\n"

@@ -41,10 +41,15 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScopeGuard>
+#include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include <memory>
 
@@ -72,6 +77,8 @@ private slots:
     void manyLinksStartUnderTheLimit();
     void missedStartAndTheQueuesEnd();
     void expiredLinkIsRefreshedOnTheSameCard();
+    void controlsLookLikeControls_data();
+    void controlsLookLikeControls();
 
 public:
     // The window of killedWindowResumesFromTheCheckpoint(), in a child process of the test.
@@ -690,4 +697,91 @@ void TestMainWindow::missedStartAndTheQueuesEnd()
     w.findChild<AfterQueueNotice *>()->findChild<QPushButton *>("btnCancel")->click();
     QTest::qWait(3 * AfterQueueNotice::delayMs);
     QVERIFY(!QFile::exists(ran));
+}
+
+void TestMainWindow::controlsLookLikeControls_data()
+{
+    QTest::addColumn<bool>("dark");
+    QTest::addColumn<bool>("rightToLeft");
+    for (bool dark : {false, true})
+        for (bool rightToLeft : {true, false})
+            QTest::addRow("%s, %s", dark ? "dark" : "light", rightToLeft ? "Arabic" : "English")
+                << dark << rightToLeft;
+}
+
+// In every look, check boxes (also a list's rows, as in the add dialog's links), and radio
+// buttons show a box with an edge while unchecked and the accent inside it when checked; a combo
+// box's arrow has its frame at the end of the line. The platform's bare tick showed nothing at all
+// for an unchecked row in the dark theme.
+void TestMainWindow::controlsLookLikeControls()
+{
+    QFETCH(bool, dark);
+    QFETCH(bool, rightToLeft);
+    qApp->setStyleSheet(QString::fromUtf8(dark ? DarkStyleSheet : LightStyleSheet));
+    const auto plain = qScopeGuard([] { qApp->setStyleSheet(QString()); });
+    QStandardItemModel rows;
+    QWidget page;
+    page.setLayoutDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+    auto *column = new QVBoxLayout(&page);
+    QList<QAbstractButton *> buttons;
+    for (bool checked : {false, true}) {
+        for (QAbstractButton *b : {static_cast<QAbstractButton *>(new QCheckBox("Limit to")),
+                                   static_cast<QAbstractButton *>(new QRadioButton("System"))}) {
+            b->setAutoExclusive(false);
+            b->setChecked(checked);
+            column->addWidget(b);
+            buttons << b;
+        }
+    }
+    for (int i : {0, 1}) {
+        auto *row = new QStandardItem(QStringLiteral("file.zip"));
+        row->setCheckable(true);
+        row->setCheckState(i ? Qt::Checked : Qt::Unchecked);
+        rows.appendRow(row);
+    }
+    auto *view = new QTableView;
+    view->setModel(&rows);
+    auto *combo = new QComboBox;
+    combo->addItem(QStringLiteral("3"));
+    combo->setFixedWidth(120);
+    column->addWidget(view);
+    column->addWidget(combo, 0, Qt::AlignLeading);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    const QImage shot = page.grab().toImage();
+
+    // The 20 pixels at the start of a line hold the box: its edge stands out from what is around
+    // it, and a checked one is filled with the accent.
+    const auto boxAt = [&](const QRect &line, bool checked) {
+        const QRect box = QStyle::visualRect(page.layoutDirection(), line,
+                                             QRect(line.left(), line.top(), 20, line.height()));
+        const QColor around = shot.pixelColor(box.center().x(), box.top());
+        int edge = 0, accent = 0;
+        for (int y = box.top(); y <= box.bottom(); ++y)
+            for (int x = box.left(); x <= box.right(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                edge += qAbs(c.red() - around.red()) + qAbs(c.green() - around.green()) +
+                            qAbs(c.blue() - around.blue()) >
+                        120;
+                accent +=
+                    qAbs(c.red() - 0x02) + qAbs(c.green() - 0x84) + qAbs(c.blue() - 0xc7) < 40;
+            }
+        return edge >= 40 && (accent >= 40) == checked;
+    };
+    for (int i = 0; i < buttons.size(); ++i)
+        QVERIFY2(boxAt(buttons[i]->geometry(), i >= 2), qPrintable(buttons[i]->text()));
+    for (int i : {0, 1}) {
+        const QRect cell = view->visualRect(rows.index(i, 0));
+        QVERIFY2(boxAt(cell.translated(view->viewport()->mapTo(&page, QPoint())), i), "row");
+    }
+    // The arrow's frame, in its own colour, on the side where the text ends.
+    const QColor frame(dark ? 0x334155 : 0xf1f5f9);
+    const QRect field = combo->geometry();
+    int ending = 0, starting = 0;
+    for (int y = field.top(); y <= field.bottom(); ++y)
+        for (int x = field.left(); x <= field.right(); ++x)
+            if (shot.pixelColor(x, y) == frame)
+                ((x < field.center().x()) == rightToLeft ? ending : starting) += 1;
+    QVERIFY2(ending > starting + 100,
+             qPrintable(QStringLiteral("%1 %2").arg(ending).arg(starting)));
 }
