@@ -419,6 +419,9 @@ private slots:
         QCOMPARE(int(t->checksum.state), state);
         QCOMPARE(t->checksum.expected.source, source);
         QVERIFY(readFile(out()) == r.body); // kept under its name, whatever the check says
+        // Servers that send digests only on request are asked for them by the probe.
+        QCOMPARE(server->requestsFor("/pub/v.iso").first().headers.value("want-repr-digest"),
+                 QByteArray("sha-256=10, sha-512=5"));
         QCOMPARE(t->status, state == ChecksumResult::Mismatch ? 3 : 2);
         if (state != ChecksumResult::Mismatch)
             return;
