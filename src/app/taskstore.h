@@ -27,9 +27,9 @@ struct SavedTask {
 // The task list on disk: "tasks.json" (an array of six-member objects, one per task, and a
 // seventh, "queue", for a task waiting in the download queue: its place in line; a done download
 // verified at completion adds "checksum" and "checksumSource", the algorithm and where the digest
-// came from) and, beside it
-// in the same folder, "transfers.json" with the part offsets of unfinished segmented downloads and
-// "sessions.json" (SessionStore) with the browser sessions of unfinished downloads.
+// came from) and, beside it in the same folder, "transfers.json" with the part offsets of
+// unfinished segmented downloads and "sessions.json" (SessionStore) with the browser sessions of
+// unfinished downloads.
 //
 // Both files are replaced atomically, so an interrupted save leaves the previous list intact. A
 // list that cannot be parsed is renamed aside before the next save, never silently overwritten.
