@@ -365,6 +365,8 @@ private slots:
         QTest::newRow("digests too short or not base64")
             << QByteArray("Repr-Digest: sha-256=:AAAA:, sha-512=:not*base64:")
             << int(ChecksumResult::None) << "";
+        QTest::newRow("Content-Digest of a ranged answer, not of the file")
+            << QByteArray("Content-Digest: sha-256=:WRONG:") << int(ChecksumResult::None) << "";
         QTest::newRow("Digest that does not match")
             << QByteArray("Digest: SHA-256=WRONG") << int(ChecksumResult::Mismatch) << "Digest";
         QTest::newRow(".sha256 beside it, made for it under another name")
