@@ -78,7 +78,17 @@ QByteArray listText(const QList<DownloadTask *> &tasks, const QList<DownloadTask
     out += "[\n";
     for (int i = 0; i < tasks.size(); ++i) {
         const DownloadTask *task = tasks[i];
-        out += "    {\n        \"downloadedSize\": ";
+        out += "    {\n        ";
+        // A done download keeps what its file was verified with, so that its card says so again
+        // after a restart; the others carry nothing and read as before.
+        if (task->status == 2 && task->checksum.state == ChecksumResult::Verified) {
+            out += "\"checksum\": ";
+            appendJsonString(out, checksumName(task->checksum.expected.algorithm));
+            out += ",\n        \"checksumSource\": ";
+            appendJsonString(out, task->checksum.expected.source);
+            out += ",\n        ";
+        }
+        out += "\"downloadedSize\": ";
         out += QByteArray::number(task->downloadedSize);
         out += ",\n        \"format\": ";
         appendJsonString(out, task->m_format);
@@ -198,6 +208,17 @@ QList<SavedTask> TaskStore::parse(const QByteArray &list, const QByteArray &tran
         const qint64 place = object.value(QLatin1String("queue")).toInteger(0);
         if (task.status == 0 && place > 0 && place <= array.size())
             task.queuePlace = int(place);
+        const QString verified = object.value(QLatin1String("checksum")).toString();
+        for (const auto algorithm : {QCryptographicHash::Md5, QCryptographicHash::Sha1,
+                                     QCryptographicHash::Sha256, QCryptographicHash::Sha512}) {
+            if (task.status == 2 && verified == checksumName(algorithm)) {
+                task.checksum.state = ChecksumResult::Verified;
+                task.checksum.expected.valid = true;
+                task.checksum.expected.algorithm = algorithm;
+                task.checksum.expected.source =
+                    object.value(QLatin1String("checksumSource")).toString();
+            }
+        }
         if (!progress.isEmpty())
             task.progress = progress.value(progressKey(task.url, task.savePath));
         result.append(std::move(task));

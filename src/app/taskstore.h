@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/sessionstore.h"
+#include "engine/storage/checksumtext.h"
 #include "engine/storage/transferprogress.h"
 
 #include <QList>
@@ -18,14 +19,17 @@ struct SavedTask {
     qint64 downloadedSize = 0;
     int queuePlace = 0; // place in the download queue, from 1; 0 when not waiting
     TransferProgress progress;
-    BrowserSession session; // kept apart from the list, in the private sessions file
-    qint64 speedLimit = 0;  // the task's own limit, kept there too
+    BrowserSession session;  // kept apart from the list, in the private sessions file
+    qint64 speedLimit = 0;   // the task's own limit, kept there too
+    ChecksumResult checksum; // Verified, with the algorithm and source, for a verified done one
 };
 
 // The task list on disk: "tasks.json" (an array of six-member objects, one per task, and a
-// seventh, "queue", for a task waiting in the download queue: its place in line) and, beside it
-// in the same folder, "transfers.json" with the part offsets of unfinished segmented downloads and
-// "sessions.json" (SessionStore) with the browser sessions of unfinished downloads.
+// seventh, "queue", for a task waiting in the download queue: its place in line; a done download
+// verified at completion adds "checksum" and "checksumSource", the algorithm and where the digest
+// came from) and, beside it in the same folder, "transfers.json" with the part offsets of
+// unfinished segmented downloads and "sessions.json" (SessionStore) with the browser sessions of
+// unfinished downloads.
 //
 // Both files are replaced atomically, so an interrupted save leaves the previous list intact. A
 // list that cannot be parsed is renamed aside before the next save, never silently overwritten.

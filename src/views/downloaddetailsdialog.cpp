@@ -30,6 +30,7 @@
 
 namespace {
 
+constexpr int kStatusHeight = 420;
 constexpr int kCompletedHeight = 540;
 
 // The refresh runs every 150 ms for every dialog of the list, shown or hidden: texts are set
@@ -64,7 +65,7 @@ DownloadDetailsDialog::DownloadDetailsDialog(DownloadTask *task, QWidget *parent
     : QDialog(parent), m_task(task)
 {
     setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
-    setFixedSize(550, 420);
+    setFixedSize(550, kStatusHeight);
     auto *mainLayout = new QVBoxLayout(this);
     mainLayout->setContentsMargins(15, 15, 15, 15);
 
@@ -335,8 +336,11 @@ void DownloadDetailsDialog::updateChecksumRows()
         if (w->isVisibleTo(this) != shown)
             w->setVisible(shown);
     }
-    if (!shown)
+    if (!shown) {
+        if (height() != kStatusHeight)
+            setFixedSize(550, kStatusHeight);
         return;
+    }
     // Rows of 32 digits: a SHA-512 takes four.
     const auto lines = [](const QByteArray &digest) {
         const QString hex = QString::fromLatin1(digest.toHex());
@@ -351,6 +355,11 @@ void DownloadDetailsDialog::updateChecksumRows()
     setTextIfChanged(expectedLbl, name + QStringLiteral(" (") + check.expected.source +
                                       QStringLiteral(")\n") + lines(check.expected.digest));
     setTextIfChanged(actualLbl, lines(check.actual));
+    // The dialog's size is fixed: it grows for the digests (a SHA-512 takes four rows of each),
+    // which would otherwise be squeezed into rows too low to read them whole.
+    const int needed = qMax(kStatusHeight, layout()->sizeHint().height());
+    if (height() != needed)
+        setFixedSize(550, needed);
 }
 
 void DownloadDetailsDialog::updateUI()

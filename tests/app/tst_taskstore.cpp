@@ -38,20 +38,27 @@ void TestTaskStore::roundTrip()
         tasks.last()->status = status;
         tasks.last()->totalSize = big + status;
         tasks.last()->downloadedSize = big - status;
+        // Verified: kept for the done one only, which must say so again after a restart.
+        tasks.last()->checksum.state = ChecksumResult::Verified;
+        tasks.last()->checksum.expected.algorithm = QCryptographicHash::Sha512;
+        tasks.last()->checksum.expected.source = name + ".sha512";
     }
     TaskStore store(dir.filePath(QStringLiteral("not/yet/there")));
     QVERIFY(store.save(tasks));
 
-    // Six members per entry, and a running task is written paused; the text is the one Qt's
-    // own JSON writer makes.
+    // Six members per entry (eight for the verified done one), and a running task is written
+    // paused; the text is the one Qt's own JSON writer makes.
     QJsonArray expected;
-    for (const DownloadTask *t : qAsConst(tasks))
-        expected.append(QJsonObject{{"url", t->url().toString()},
-                                    {"savePath", t->savePath()},
-                                    {"format", t->m_format},
-                                    {"status", t->status == 1 ? 0 : t->status},
-                                    {"totalSize", t->totalSize},
-                                    {"downloadedSize", t->downloadedSize}});
+    for (const DownloadTask *t : qAsConst(tasks)) {
+        QJsonObject entry{{"url", t->url().toString()}, {"savePath", t->savePath()},
+                          {"format", t->m_format},      {"status", t->status == 1 ? 0 : t->status},
+                          {"totalSize", t->totalSize},  {"downloadedSize", t->downloadedSize}};
+        if (t->status == 2) {
+            entry.insert("checksum", "SHA-512");
+            entry.insert("checksumSource", t->checksum.expected.source);
+        }
+        expected.append(entry);
+    }
     QCOMPARE(readFile(store.listPath()), QJsonDocument(expected).toJson());
 
     const QList<SavedTask> loaded = TaskStore(store.directory()).load();
@@ -63,6 +70,12 @@ void TestTaskStore::roundTrip()
         QCOMPARE(
             QStringList({loaded[i].savePath, QUrl(loaded[i].url).toString(), loaded[i].format}),
             QStringList({t->savePath(), t->url().toString(), i ? "" : "720"}));
+        const ChecksumResult &c = loaded[i].checksum;
+        const bool kept = t->status == 2;
+        QCOMPARE(c.state, kept ? ChecksumResult::Verified : ChecksumResult::None);
+        QCOMPARE(c.expected.source, kept ? t->checksum.expected.source : QString());
+        QCOMPARE(c.expected.algorithm,
+                 kept ? QCryptographicHash::Sha512 : QCryptographicHash::Sha256);
     }
 }
 

@@ -100,12 +100,18 @@ private slots:
         t->refusedCertificate = RefusedCertificate();
         t->lastDlpMessage = QStringLiteral("Checksum mismatch");
         t->checksum.state = ChecksumResult::Mismatch;
-        t->checksum.expected.digest = QByteArray(32, char(0x11));
+        t->checksum.expected.algorithm = QCryptographicHash::Sha512;
+        t->checksum.expected.digest = QByteArray(64, char(0x11));
         t->checksum.expected.source = QStringLiteral("Repr-Digest");
-        t->checksum.actual = QByteArray(32, char(0x22));
+        t->checksum.actual = QByteArray(64, char(0x22));
         QTRY_COMPARE(child(&d, "expectedLbl")->text(),
-                     "SHA-256 (Repr-Digest)\n" + QString(32, '1') + '\n' + QString(32, '1'));
-        QCOMPARE(child(&d, "actualLbl")->text(), QString(32, '2') + '\n' + QString(32, '2'));
+                     "SHA-512 (Repr-Digest)\n" +
+                         QString(32, '1').append('\n').repeated(4).chopped(1));
+        QCOMPARE(child(&d, "actualLbl")->text(),
+                 QString(32, '2').append('\n').repeated(4).chopped(1));
+        // Every row of both is readable: the dialog grows for them.
+        for (const char *name : {"expectedLbl", "actualLbl"})
+            QTRY_VERIFY(child(&d, name)->height() >= child(&d, name)->sizeHint().height());
 
         toggle->click();
         QCOMPARE(t->status, 1);

@@ -499,7 +499,16 @@ void HttpTransfer::complete()
         fail(describeProblem(PartFile::Problem::Removed), false);
         return;
     }
+    // The first part may have ended before its bytes told a page from a file (a page that opens
+    // with more blank lines than the part holds): the whole file's first bytes decide it now.
+    const QByteArray head = file.readAt(0, kPageSniffLength);
     closeFile();
+    if (sniffPageInsteadOfFile(head, true, connections->fileName, connections->webPageAccepted) ==
+        PageSniff::Page) {
+        forgetParts();
+        fail(pageInsteadOfFileText(), false);
+        return;
+    }
     checkpoint.remove();
     const QFileInfo info(savePath);
     if (info.exists() && info.size() >= 1)
@@ -522,12 +531,7 @@ void HttpTransfer::checked(const ChecksumResult &outcome)
         return;
     result = outcome;
     if (outcome.state == ChecksumResult::Mismatch) {
-        // These bytes are not the file, whatever parts they came in: a retry fetches it anew,
-        // also after a restart (the saved list then holds no count that claims them).
-        connections->parts.clear();
-        partsFrom = PartsFrom::Nothing;
-        figures.downloadedSize = 0;
-        emit recounted();
+        forgetParts();
         fail(T(QStringLiteral("Checksum mismatch")), false);
         return;
     }
@@ -537,6 +541,16 @@ void HttpTransfer::checked(const ChecksumResult &outcome)
     }
     connections->active = false;
     emit completed();
+}
+
+// The bytes on the disk are not the file, whatever parts they came in: a retry fetches it anew,
+// also after a restart (the saved list then holds no count that claims them).
+void HttpTransfer::forgetParts()
+{
+    connections->parts.clear();
+    partsFrom = PartsFrom::Nothing;
+    figures.downloadedSize = 0;
+    emit recounted();
 }
 
 // Every failure of the transfer ends here.

@@ -141,6 +141,7 @@ private:
 
     void complete();
     void checked(const ChecksumResult &outcome);
+    void forgetParts();
     // Ends the run in status 3; `reason` is the one line the views show (already translated).
     // The checkpoint is kept for a later resume unless the file it describes is gone.
     void fail(const QString &reason = QString(), bool keepCheckpoint = true);
