@@ -37,13 +37,13 @@ QList<qint64> firstBytes(const QList<TestHttpServer::Request> &requests)
 }
 
 // Bytes a resume of `p` asks for: what the parts lack, and the overlap each part with bytes on the
-// disk asks for again to compare it with the file.
-qint64 resumeCost(const TransferProgress &p)
+// disk asks for again to compare it with the file (from a record, the parts it claims whole too).
+qint64 resumeCost(const TransferProgress &p, bool fromRecord = false)
 {
     qint64 sum = p.totalSize - p.downloadedBytes();
     for (int i = 0; i < p.numParts; ++i) {
         const PartRange r = p.rangeOf(i);
-        if (p.partOffsets[i] <= r.last)
+        if (fromRecord || p.partOffsets[i] <= r.last)
             sum += qMin(PartConnections::ResumeOverlap, p.partOffsets[i] - r.first);
     }
     return sum;
@@ -569,6 +569,7 @@ private slots:
         QTest::newRow("new version: fetched anew") << "version" << plain << done;
         QTest::newRow("same size, no validators: fetched anew") << "silent" << plain << done;
         QTest::newRow("record claims missing bytes: fetched anew") << "claim" << plain << done;
+        QTest::newRow("record claims a part whole: fetched anew") << "whole part" << plain << done;
         QTest::newRow("login page, name without suffix: refused")
             << "page" << QString("o") << pageInsteadOfFileText();
         QTest::newRow("whole body of another size: refused") << "whole" << plain << other;
@@ -619,13 +620,14 @@ private slots:
         } else if (change == "page") {
             now.needCookie = "session=1";
             now.loginPage = true;
-        } else if (change == "claim") { // part 0 says it has 64 KiB more than it wrote
+        } else if (change == "claim" || change == "whole part") { // bytes part 0 never wrote
             TransferProgress edited = claimed;
-            edited.partOffsets[0] += 64 * 1024;
+            edited.partOffsets[0] = change == "claim" ? claimed.partOffsets[0] + 64 * 1024
+                                                      : claimed.rangeOf(0).last + 1;
             QVERIFY(writeFile(Checkpoint::pathFor(image), recordOf(url, edited)));
             QFile f(image);
             QVERIFY(f.open(QIODevice::ReadWrite) && f.seek(claimed.partOffsets[0]));
-            f.write(QByteArray(64 * 1024, '\0'));
+            f.write(QByteArray(edited.partOffsets[0] - claimed.partOffsets[0], '\0'));
         }
         const QByteArray before = readFile(image);
         const int requestsBefore = server->requests.size();
@@ -645,7 +647,7 @@ private slots:
         QVERIFY(!QFile::exists(Checkpoint::pathFor(image)));
         if (change == "none") // no probe, and only the overlaps asked twice
             QCOMPARE(TestHttpServer::bytesAskedFor(server->requests.mid(requestsBefore)),
-                     resumeCost(claimed));
+                     resumeCost(claimed, true));
     }
 
     // Files that someone else put where the checkpoint goes, as in a folder shared with other

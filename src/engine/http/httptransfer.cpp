@@ -432,10 +432,15 @@ void HttpTransfer::resumeParts()
     }
     connections->url = link;
     QVector<PartConnections::Part> &parts = connections->parts;
+    // A record from the disk may claim a part whole that the file never got (edited by hand, or
+    // a server that changed the file without a word): its parts that claim to be written are
+    // compared too. After a pause in this run the offsets are this run's own writes.
+    const bool fromRecord = partsFrom != PartsFrom::ThisRun;
     for (PartConnections::Part &part : parts) {
         part.tries = part.waits = part.redirects = 0;
-        if (!part.done())
-            part.verify = qMin(PartConnections::ResumeOverlap, part.offset - part.start);
+        if (fromRecord || !part.done())
+            part.verify =
+                qBound<qint64>(0, part.offset - part.start, PartConnections::ResumeOverlap);
     }
     partsFrom = PartsFrom::ThisRun;
     nextCheckpoint = clock.elapsed() + kFirstCheckpointMs;

@@ -46,14 +46,15 @@ public:
         QTimer *retryTimer = nullptr; // a pending retry
         bool queued = false;          // asked for, waiting for its turn to be sent (RequestPacer)
         // Bytes before `offset`, already on the disk, that the next request asks for again and
-        // compares with the file before it writes (see ResumeOverlap).
+        // compares with the file before it writes (see ResumeOverlap). A part whose range is
+        // written is not done while some of its bytes still wait for that comparison.
         qint64 verify = 0;
         // Why the latest request failed: an outage worth waiting out (see isTransientFailure),
         // and the wait the server asked for with Retry-After (-1 when it named none).
         bool transient = false;
         qint64 retryAfterMs = -1;
 
-        bool done() const { return end >= 0 && offset > end; }
+        bool done() const { return end >= 0 && offset > end && verify == 0; }
     };
 
     PartConnections(HttpSession *session, PartFile &file, const TransferFigures &figures,
