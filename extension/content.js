@@ -12,11 +12,25 @@
             keepKey = changes.keepModifier.newValue ?? "alt";
     });
 
+    // Firefox does nothing at all on an Alt click of a link (unless its hidden "save on Alt click"
+    // is on), where Chromium downloads the link.
+    const altClickIgnored = api.runtime.getURL("").startsWith("moz-extension:");
+
     const noteClick = (event) => {
         const test = held[keepKey];
         const anchor = event.target instanceof Element ? event.target.closest("a[href]") : null;
-        if (test && test(event) && anchor && /^https?:/i.test(anchor.href))
-            api.runtime.sendMessage({ type: "keep", url: anchor.href }).catch(() => {});
+        if (!test || !test(event) || !anchor || !/^https?:/i.test(anchor.href))
+            return;
+        const noted = api.runtime.sendMessage({ type: "keep", url: anchor.href }).catch(() => {});
+        const plainAlt = !event.ctrlKey && !event.metaKey && !event.shiftKey;
+        if (keepKey === "alt" && altClickIgnored && event.type === "click" && event.button === 0 &&
+            plainAlt && !event.defaultPrevented) {
+            // There the link is followed as a plain click follows it (a click of the link's own,
+            // so that the page's Referer goes along, which a change of location from here would
+            // not send), once the background knows to keep what it starts.
+            event.preventDefault();
+            noted.then(() => anchor.click());
+        }
     };
     // Before the page's own handlers, and for middle clicks too.
     addEventListener("click", noteClick, true);

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <utility>
 
 QString DevToolsBrowser::chromiumPath()
 {
@@ -51,7 +52,7 @@ bool DevToolsBrowser::start(const QString &extension)
     }
     call(QStringLiteral("Browser.setDownloadBehavior"),
          {{QStringLiteral("behavior"), QStringLiteral("allow")},
-          {QStringLiteral("downloadPath"), m_home.filePath(QStringLiteral("downloads"))}});
+          {QStringLiteral("downloadPath"), downloadsFolder()}});
     return !m_tab.isEmpty();
 }
 
@@ -60,6 +61,24 @@ bool DevToolsBrowser::open(const QString &url)
     return !call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, m_tab)
                 .isEmpty() &&
            waitForPage(url);
+}
+
+bool DevToolsBrowser::altClick(int x, int y)
+{
+    // The answers are empty objects, as are failed calls; a failure leaves its error behind.
+    const QString earlier = std::exchange(m_error, QString());
+    for (const char *type : {"mousePressed", "mouseReleased"})
+        call(QStringLiteral("Input.dispatchMouseEvent"),
+             {{QStringLiteral("type"), QLatin1String(type)},
+              {QStringLiteral("x"), x},
+              {QStringLiteral("y"), y},
+              {QStringLiteral("button"), QStringLiteral("left")},
+              {QStringLiteral("clickCount"), 1},
+              {QStringLiteral("modifiers"), 1}}, // Alt
+             m_tab);
+    const bool clicked = m_error.isEmpty();
+    m_error.prepend(earlier);
+    return clicked;
 }
 
 QJsonValue DevToolsBrowser::evaluate(const QString &expression)

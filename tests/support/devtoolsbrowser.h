@@ -15,6 +15,7 @@ public:
     bool start(const QString &extension) override;
     bool open(const QString &url) override;
     QJsonValue evaluate(const QString &expression) override;
+    bool altClick(int x, int y) override;
     QString nativeHostsFolder() const override;
 
 private:

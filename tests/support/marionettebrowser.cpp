@@ -68,8 +68,7 @@ bool MarionetteBrowser::start(const QString &extension)
     QByteArray prefs;
     for (const auto &[name, value] : Prefs)
         prefs += "user_pref(\"" + QByteArray(name) + "\", " + value + ");\n";
-    prefs += "user_pref(\"browser.download.dir\", \"" +
-             m_home.filePath(QStringLiteral("downloads")).toUtf8() + "\");\n";
+    prefs += "user_pref(\"browser.download.dir\", \"" + downloadsFolder().toUtf8() + "\");\n";
     // The add-on's pages get a fixed host: a string pref that holds JSON {"add-on id": "uuid"}.
     const QString id = QJsonDocument::fromJson(readFile(
         extension + "/manifest.json"))["browser_specific_settings"]["gecko"]["id"]
@@ -145,6 +144,26 @@ QJsonValue MarionetteBrowser::evaluate(const QString &expression)
                     {QStringLiteral("args"), QJsonArray()}})
         .toObject()
         .value(QStringLiteral("value"));
+}
+
+bool MarionetteBrowser::altClick(int x, int y)
+{
+    // One tick per step of each source: Alt goes down before the button and up after it.
+    const QString alt = QStringLiteral("\uE00A");
+    const QJsonObject pause{{QStringLiteral("type"), QStringLiteral("pause")}};
+    const QJsonArray keys{QJsonObject{{"type", "keyDown"}, {"value", alt}}, pause, pause,
+                          QJsonObject{{"type", "keyUp"}, {"value", alt}}};
+    const QJsonArray mouse{
+        QJsonObject{{"type", "pointerMove"}, {"x", x}, {"y", y}, {"origin", "viewport"}},
+        QJsonObject{{"type", "pointerDown"}, {"button", 0}},
+        QJsonObject{{"type", "pointerUp"}, {"button", 0}}, pause};
+    const QJsonArray actions{QJsonObject{{"type", "key"}, {"id", "keyboard"}, {"actions", keys}},
+                             QJsonObject{{"type", "pointer"},
+                                         {"id", "mouse"},
+                                         {"parameters", QJsonObject{{"pointerType", "mouse"}}},
+                                         {"actions", mouse}}};
+    return !command(QStringLiteral("WebDriver:PerformActions"), {{"actions", actions}})
+                .isUndefined();
 }
 
 // Messages are "LENGTH:JSON". A command is [0, id, name, params]; its answer [1, id, error,

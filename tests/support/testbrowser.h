@@ -27,11 +27,15 @@ public:
     // Evaluates a script expression in the current tab, waiting for a promise it returns; the
     // value.
     virtual QJsonValue evaluate(const QString &expression) = 0;
+    // Clicks the current tab at (x, y) of its viewport with the Alt key held, as the user does.
+    virtual bool altClick(int x, int y) = 0;
     // Evaluates the expression until it is true (a page may not have run its scripts yet); false
     // when it never was within the time.
     bool waitFor(const QString &expression, int timeoutMs = 15000);
     // Where this browser looks for the manifests of native messaging hosts.
     virtual QString nativeHostsFolder() const = 0;
+    // Where the browser saves its downloads, without asking.
+    QString downloadsFolder() const { return m_home.filePath(QStringLiteral("downloads")); }
 
     // A copy of the Torvane extension in `extensionDir`, inside this browser's profile, that talks
     // to the bridge on `bridgePort` instead of the fixed port, so that tests can use free ports.
