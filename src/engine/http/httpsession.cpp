@@ -202,6 +202,12 @@ RefusedCertificate HttpSession::refusalOf(const QNetworkReply *reply)
     return refused;
 }
 
+bool HttpSession::throughSocks5(const QUrl &url)
+{
+    const QList<QNetworkProxy> proxies = ChosenProxy().queryProxy(QNetworkProxyQuery(url));
+    return !proxies.isEmpty() && proxies.first().type() == QNetworkProxy::Socks5Proxy;
+}
+
 QString HttpSession::proxyProblem(const QNetworkReply *reply)
 {
     switch (reply->error()) {
