@@ -204,8 +204,11 @@ RefusedCertificate HttpSession::refusalOf(const QNetworkReply *reply)
 
 bool HttpSession::throughSocks5(const QUrl &url)
 {
-    const QList<QNetworkProxy> proxies = ChosenProxy().queryProxy(QNetworkProxyQuery(url));
-    return !proxies.isEmpty() && proxies.first().type() == QNetworkProxy::Socks5Proxy;
+    // The system's settings are not asked: on Windows that query may wait for the network's
+    // proxy discovery, and this runs on the window's thread for every request.
+    const ProxySettings chosen = ProxySettings::current();
+    return chosen.mode == ProxySettings::Mode::Manual && !chosen.bypasses(url.host()) &&
+           chosen.manualProxy().type() == QNetworkProxy::Socks5Proxy;
 }
 
 QString HttpSession::proxyProblem(const QNetworkReply *reply)

@@ -68,8 +68,8 @@ public:
     // problem. A proxy that refuses the user name or password fails every request alike.
     static QString proxyProblem(const QNetworkReply *reply);
 
-    // Whether requests for `url` go through a SOCKS5 proxy now. Qt 6.4 stops reading such a
-    // connection for good once a reply's read buffer has run full, so its replies get none.
+    // Whether requests for `url` go through a SOCKS5 proxy given by hand. Qt 6.4 stops reading
+    // such a connection for good once a reply's read buffer has run full.
     static bool throughSocks5(const QUrl &url);
 
     // The login a reply that ended with 401 needs; null for any other reply.
