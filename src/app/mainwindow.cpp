@@ -285,7 +285,8 @@ void MainWindow::openAddDialog(const LinkOffer &offer)
     raise();
     activateWindow();
     // One link for the file of a download that waits for a new link may continue that download.
-    if (urls.size() == 1 && offerToWaitingDownload(urls.first(), offer.name, offer.size, offer.session))
+    if (urls.size() == 1 &&
+        offerToWaitingDownload(urls.first(), offer.name, offer.size, offer.session))
         return;
     // Several links come as one list in one dialog; the name and size describe the first link,
     // and the session's cookie is for its host alone (the dialog sees to that per link).
@@ -525,6 +526,7 @@ void MainWindow::loadTasks()
         task->downloadedSize = entry.downloadedSize;
         task->browserSession = entry.session;
         task->setSpeedLimit(entry.speedLimit);
+        task->failedHttpStatus = entry.linkGone;
         if (entry.progress.isValid())
             task->restoreTransferProgress(entry.progress);
         // Its card shows the loaded sizes and state as soon as it comes into view.

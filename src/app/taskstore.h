@@ -20,6 +20,7 @@ struct SavedTask {
     TransferProgress progress;
     BrowserSession session; // kept apart from the list, in the private sessions file
     qint64 speedLimit = 0;  // the task's own limit, kept there too
+    int linkGone = 0;       // and the HTTP status that ended it, when its link has gone
 };
 
 // The task list on disk: "tasks.json" (an array of six-member objects, one per task, and a
