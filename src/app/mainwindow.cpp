@@ -527,6 +527,7 @@ void MainWindow::loadTasks()
         task->checksum = entry.checksum;
         task->browserSession = entry.session;
         task->setSpeedLimit(entry.speedLimit);
+        task->failedHttpStatus = entry.linkGone;
         if (entry.progress.isValid())
             task->restoreTransferProgress(entry.progress);
         // Its card shows the loaded sizes and state as soon as it comes into view.

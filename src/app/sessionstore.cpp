@@ -28,6 +28,12 @@ bool writePrivately(const QString &path, const QByteArray &data)
     return writeFileAtomically(path, data);
 }
 
+// `status` when it says that a link has gone, else 0.
+int linkGone(int status)
+{
+    return status == 403 || status == 404 || status == 410 ? status : 0;
+}
+
 } // namespace
 
 SessionStore::SessionStore(QString directory) : dir(std::move(directory)) {}
@@ -77,7 +83,8 @@ QHash<QString, TaskSession> SessionStore::read()
         session.browser.cookie = entry.value(QLatin1String("cookie")).toString();
         session.browser.page = entry.value(QLatin1String("page")).toString();
         session.speedLimit = qMax<qint64>(0, entry.value(QLatin1String("speedLimit")).toInteger());
-        if (!session.browser.isEmpty() || session.speedLimit > 0)
+        session.linkGone = linkGone(entry.value(QLatin1String("linkGone")).toInt());
+        if (!session.browser.isEmpty() || session.speedLimit > 0 || session.linkGone)
             sessions.insert(taskKey(entry.value(QLatin1String("url")).toString(),
                                     entry.value(QLatin1String("savePath")).toString()),
                             session);
@@ -117,7 +124,9 @@ bool SessionStore::save(const QList<DownloadTask *> &tasks)
 {
     QJsonArray entries;
     for (const DownloadTask *task : tasks) {
-        if ((task->browserSession.isEmpty() && task->speedLimit() <= 0) || task->status == 2)
+        const int gone = task->status == 3 ? linkGone(task->failedHttpStatus) : 0;
+        if ((task->browserSession.isEmpty() && task->speedLimit() <= 0 && !gone) ||
+            task->status == 2)
             continue;
         QJsonObject entry;
         entry.insert(QLatin1String("url"), task->url().toString());
@@ -129,6 +138,8 @@ bool SessionStore::save(const QList<DownloadTask *> &tasks)
             entry.insert(QLatin1String("speedLimit"), task->speedLimit());
         if (!task->browserSession.page.isEmpty())
             entry.insert(QLatin1String("page"), task->browserSession.page);
+        if (gone)
+            entry.insert(QLatin1String("linkGone"), gone);
         entries.append(entry);
     }
     if (!secretsRead)

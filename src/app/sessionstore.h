@@ -11,15 +11,18 @@
 class DownloadTask;
 
 // What is kept of an unfinished download apart from the list: the browser's session for its
-// link, and its own speed limit (bytes per second, 0 for none).
+// link, its own speed limit (bytes per second, 0 for none) and the HTTP status that ended a
+// failed one whose link has gone (403, 404 or 410), which makes it wait for a new link.
 struct TaskSession {
     BrowserSession browser;
     qint64 speedLimit = 0;
+    int linkGone = 0;
 };
 
 // The browser sessions of unfinished downloads, kept in "sessions.json" beside the task list so
 // that Resume after a restart still works, with the speed limit of each download that has one
-// of its own ("speedLimit", an entry an older version reads as a session, empty or not). The file
+// of its own ("speedLimit", an entry an older version reads as a session, empty or not) and of each
+// failed one whose link has gone ("linkGone"), so that a fresh link still finds it. The file
 // holds cookies: it is created for its owner alone (mode 0600; on Windows the user's profile folder
 // is private already) before any byte is written, and replaced atomically. A task's entry goes with
 // the first save after the task is done or deleted; with no entry left the file goes too.

@@ -165,6 +165,7 @@ QList<SavedTask> TaskStore::load()
             const TaskSession kept = saved.value(SessionStore::taskKey(task.url, task.savePath));
             task.session = kept.browser;
             task.speedLimit = kept.speedLimit;
+            task.linkGone = kept.linkGone;
         }
     }
     // An empty file holds nothing worth keeping; anything else may be a list that a person or

@@ -21,6 +21,7 @@ struct SavedTask {
     TransferProgress progress;
     BrowserSession session;  // kept apart from the list, in the private sessions file
     qint64 speedLimit = 0;   // the task's own limit, kept there too
+    int linkGone = 0;        // and the HTTP status that ended it, when its link has gone
     ChecksumResult checksum; // Verified, with the algorithm and source, for a verified done one
 };
 

@@ -189,6 +189,16 @@ void TestTaskStore::sessionsStayPrivate()
     QVERIFY(again.secrets().logins().value("https://files.test:443") == alice);
     QVERIFY(again.load()[0].session.isEmpty());
     QVERIFY(again.save(tasks) && readFile(sessions).contains("pr0xy"));
+
+    // A download whose link has gone still waits for a new one after a restart; another failure
+    // leaves nothing to keep.
+    for (int status : {410, 500}) {
+        DownloadTask failed(QUrl("http://example.org/gone.zip"), dir.filePath("gone.zip"), "");
+        failed.status = 3;
+        failed.failedHttpStatus = status;
+        QVERIFY(store.save({&failed}));
+        QCOMPARE(TaskStore(dir.path()).load().value(0).linkGone, status == 410 ? 410 : 0);
+    }
 }
 
 // Only a plain file named "portable" beside the program moves the list there.

@@ -202,6 +202,15 @@ RefusedCertificate HttpSession::refusalOf(const QNetworkReply *reply)
     return refused;
 }
 
+bool HttpSession::throughSocks5(const QUrl &url)
+{
+    // The system's settings are not asked: on Windows that query may wait for the network's
+    // proxy discovery, and this runs on the window's thread for every request.
+    const ProxySettings chosen = ProxySettings::current();
+    return chosen.mode == ProxySettings::Mode::Manual && !chosen.bypasses(url.host()) &&
+           chosen.manualProxy().type() == QNetworkProxy::Socks5Proxy;
+}
+
 QString HttpSession::proxyProblem(const QNetworkReply *reply)
 {
     switch (reply->error()) {

@@ -68,6 +68,10 @@ public:
     // problem. A proxy that refuses the user name or password fails every request alike.
     static QString proxyProblem(const QNetworkReply *reply);
 
+    // Whether requests for `url` go through a SOCKS5 proxy given by hand. Qt 6.4 stops reading
+    // such a connection for good once a reply's read buffer has run full.
+    static bool throughSocks5(const QUrl &url);
+
     // The login a reply that ended with 401 needs; null for any other reply.
     static LoginRequest loginAskedBy(const QNetworkReply *reply);
 

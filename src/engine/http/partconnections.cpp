@@ -64,7 +64,12 @@ void PartConnections::send(int index)
     reply->setProperty("from", from);
     reply->setProperty("overlap", part.verify); // still to compare with the disk
     reply->setProperty("startOffset", part.offset);
-    reply->setReadBufferSize(kPartReadBuffer);
+    // Through a SOCKS5 proxy a full buffer stalls the connection until the stall check drops it
+    // (Qt 6.4), so there the buffer is left unbounded unless a speed limit holds the data back:
+    // without one every byte is read as soon as it comes, and nothing piles up.
+    const bool limited = limiter && limiter->limits(this);
+    if (limited || !HttpSession::throughSocks5(url))
+        reply->setReadBufferSize(kPartReadBuffer);
     part.reply = reply;
     part.lastData = clock.elapsed();
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] { readPart(reply); });
