@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTabWidget>
@@ -145,6 +146,19 @@ PreferencesDialog::PreferencesDialog(const DownloadPreferences &current, QWidget
     connect(btnSave, &QPushButton::clicked, this, &PreferencesDialog::save);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     updateLimitFields();
+}
+
+// A wrapped hint counts as a single line in the dialog's minimum size, so at that size the
+// Connection page got less height than it needs and its layout squeezed the proxy fields below
+// their own height, cutting off the bottom of their text. The height the tallest page needs at the
+// narrowest width allowed is the floor instead; wider, the hints wrap less and need no more.
+// Taken when shown, once the style sheet has given the fields and hints their sizes.
+void PreferencesDialog::showEvent(QShowEvent *event)
+{
+    const int needed = heightForWidth(minimumWidth());
+    if (needed > minimumHeight())
+        setMinimumHeight(needed);
+    QDialog::showEvent(event);
 }
 
 void PreferencesDialog::addProxyBlock(QBoxLayout *layout, const ProxySettings &current)

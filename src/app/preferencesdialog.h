@@ -10,6 +10,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QShowEvent;
 class QSpinBox;
 class ProxyBox;
 class ScheduleBox;
@@ -30,6 +31,9 @@ public:
     // The switch for links from other devices on the network.
     void setAcceptRemoteLinks(bool accept);
     bool acceptRemoteLinks() const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private:
     void addNetworkBlock(QBoxLayout *layout);
