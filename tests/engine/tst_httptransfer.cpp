@@ -767,7 +767,7 @@ private slots:
                                                    : T("The file was removed"));
         // Every part stopped with it.
         if (!fastEnd)
-            QTRY_COMPARE(server->openConnections, 0);
+            QTRY_COMPARE(server->openConnectionsNow(), 0);
         const int requests = server->requests.size();
         const qint64 kept = t.downloadedSize;
         QTest::qWait(300);
