@@ -64,11 +64,11 @@ void PartConnections::send(int index)
     reply->setProperty("from", from);
     reply->setProperty("overlap", part.verify); // still to compare with the disk
     reply->setProperty("startOffset", part.offset);
-    // Through a SOCKS5 proxy a full buffer stalls the connection until the stall check drops it
-    // (Qt 6.4), so there the buffer is left unbounded unless a speed limit holds the data back:
-    // without one every byte is read as soon as it comes, and nothing piles up.
-    const bool limited = limiter && limiter->limits(this);
-    if (limited || !HttpSession::throughSocks5(url))
+    // Through a SOCKS5 proxy Qt 6.4 reads all the proxy delivers into a buffer of its own,
+    // whatever the reply's bound, and hands the reply more only when new data comes: a bound
+    // there saves no memory and stalls the part, once the server has sent its range, until the
+    // stall check drops it. So those replies get none, also under a speed limit.
+    if (!HttpSession::throughSocks5(url))
         reply->setReadBufferSize(kPartReadBuffer);
     part.reply = reply;
     part.lastData = clock.elapsed();
