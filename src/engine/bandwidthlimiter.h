@@ -36,6 +36,8 @@ public:
     // Bytes per second for all downloads together; 0 or less turns the limit off.
     void setLimit(qint64 bytesPerSecond);
     qint64 limit() const { return m_limit; }
+    // Whether the streams of `owner` are held to a rate now, the shared one or its own.
+    bool limits(QObject *owner) const { return m_limit > 0 || ownBuckets.contains(owner); }
     // A limit of its own for the streams of `owner`, inside the shared one; 0 or less removes it.
     // Takes effect at the next tick; kept until `owner` is destroyed.
     void setOwnerLimit(QObject *owner, qint64 bytesPerSecond);
