@@ -17,6 +17,9 @@ namespace {
 // Data waiting in memory per part before Qt stops reading that connection. Small buffers keep
 // the whole transfer at about 25 MiB resident and were also the fastest on loopback.
 constexpr qint64 kPartReadBuffer = 256 * 1024;
+// Through a SOCKS5 proxy, where that bound does not hold, a part under a speed limit asks for
+// this much of its range at a time, so that what waits in memory for the limit stays bounded.
+constexpr qint64 kSocks5Window = 2 * 1024 * 1024;
 
 QByteArray rangeHeader(qint64 first, qint64 last)
 {
@@ -57,18 +60,23 @@ void PartConnections::send(int index)
     // A single stream from the first byte asks for the plain body; everything else is a range.
     const bool ranged = parts.size() > 1 || part.offset > 0;
     const qint64 from = part.offset - part.verify;
+    // Through a SOCKS5 proxy Qt 6.4 reads all the proxy delivers into a buffer of its own,
+    // whatever the reply's bound, and hands the reply more only when new data comes: a bound
+    // there saves no memory and stalls the part, once the server has sent its range, until the
+    // stall check drops it. So those replies get none, and under a speed limit a part asks for
+    // its range a window at a time instead; the next window when this one has been read.
+    const bool socks5 = HttpSession::throughSocks5(url);
+    const bool windowed = socks5 && ranged && part.end >= 0 && limiter && limiter->limits(this);
+    const qint64 last = windowed ? qMin(part.end, from + kSocks5Window - 1) : part.end;
     QNetworkReply *reply =
-        session->get(url, index, ranged ? rangeHeader(from, part.end) : QByteArray());
+        session->get(url, index, ranged ? rangeHeader(from, last) : QByteArray());
     reply->setProperty("partIndex", index);
     reply->setProperty("ranged", ranged);
     reply->setProperty("from", from);
     reply->setProperty("overlap", part.verify); // still to compare with the disk
     reply->setProperty("startOffset", part.offset);
-    // Through a SOCKS5 proxy a full buffer stalls the connection until the stall check drops it
-    // (Qt 6.4), so there the buffer is left unbounded unless a speed limit holds the data back:
-    // without one every byte is read as soon as it comes, and nothing piles up.
-    const bool limited = limiter && limiter->limits(this);
-    if (limited || !HttpSession::throughSocks5(url))
+    reply->setProperty("windowEnd", windowed && last < part.end ? last : -1);
+    if (!socks5)
         reply->setReadBufferSize(kPartReadBuffer);
     part.reply = reply;
     part.lastData = clock.elapsed();
@@ -253,6 +261,7 @@ void PartConnections::adoptWholeBody(QNetworkReply *reply)
         length = parseDecimalHeader(reply->rawHeader("Content-Length"));
     planSingleConnection(length);
     parts[0].reply = reply;
+    reply->setProperty("windowEnd", -1); // the server sends it all, asked or not
     reply->setProperty("partIndex", 0);
     reply->setProperty("ranged", false);
     reply->setProperty("overlap", 0);
@@ -415,6 +424,13 @@ void PartConnections::endPart(QNetworkReply *reply)
     }
     parts[part].reply = nullptr;
     const bool clean = reply->error() == QNetworkReply::NoError;
+    const qint64 windowEnd = reply->property("windowEnd").toLongLong();
+    if (clean && windowEnd >= 0 && parts[part].offset > windowEnd && !parts[part].done()) {
+        disconnect(reply, nullptr, this, nullptr);
+        reply->deleteLater();
+        request(part); // the part's next window
+        return;
+    }
     lastProblem = clean ? T(QStringLiteral("The connection ended early")) : reply->errorString();
     parts[part].transient = !clean && isTransientFailure(reply->error(), 0);
     parts[part].retryAfterMs = -1;
