@@ -79,12 +79,14 @@ async function cookiesFor(link, storeId) {
 
 // Native messaging first (no port to block, and the browser vouches for this extension), then the
 // port. True when Torvane took the links; false when it is not there or cannot take them now.
+// "taken", "refused" (Torvane runs but cannot take them now) or "absent".
 async function deliver(links, name, size, session) {
     const native = await sendNative((message) => api.runtime.sendNativeMessage(NATIVE_HOST, message),
         nativeMessage(links, name, size, session));
     if (native !== "absent")
-        return native === "taken";
-    return sendLink(fetch, links.length === 1 ? links[0] : links, name, size, { session });
+        return native;
+    const sent = await sendLink(fetch, links.length === 1 ? links[0] : links, name, size, { session });
+    return sent ? "taken" : "absent";
 }
 
 async function handOverLink(link, page) {
@@ -96,9 +98,10 @@ async function handOverLink(link, page) {
     }
     const { name, size } = await probeLink(fetch, link);
     const session = await browserSession(link, page);
-    if (await deliver([link], name, size, session))
+    const outcome = await deliver([link], name, size, session);
+    if (outcome === "taken")
         return;
-    notifyNotRunning();
+    notifyNotTaken(outcome);
     await downloadInBrowser(link);
 }
 
@@ -124,8 +127,9 @@ async function handOverSelection(tabId, frameId, page) {
     if (links.length === 0)
         return;
     const session = await browserSession(links[0], page);
-    if (!(await deliver(links, "", 0, session)))
-        notifyNotRunning();
+    const outcome = await deliver(links, "", 0, session);
+    if (outcome !== "taken")
+        notifyNotTaken(outcome);
 }
 
 // A download stays with the browser when its link was clicked with the key held, or when it comes
@@ -164,7 +168,8 @@ async function handOverDownload(item) {
     const name = baseName(item.filename) || (await decidedFileName(item.id));
     const size = knownSize(item.totalBytes) || knownSize(item.fileSize);
     const session = await browserSession(link, item.referrer, item.cookieStoreId);
-    if (await deliver([link], name, size, session)) {
+    const outcome = await deliver([link], name, size, session);
+    if (outcome === "taken") {
         await api.downloads.cancel(item.id).catch(() => {});
         // A small file can be complete before the pause takes hold; the program fetches it anyway,
         // so the browser's copy would only be a duplicate in the user's folder.
@@ -174,7 +179,7 @@ async function handOverDownload(item) {
         await api.downloads.erase({ id: item.id }).catch(() => {});
         return;
     }
-    notifyNotRunning();
+    notifyNotTaken(outcome);
     await api.downloads.resume(item.id).catch(() => {});
 }
 
@@ -192,13 +197,15 @@ async function decidedFileName(id) {
     return "";
 }
 
-function notifyNotRunning() {
+// A running Torvane that refused the link (too many waiting) is not told to be started.
+function notifyNotTaken(outcome) {
+    const busy = outcome === "refused";
     api.notifications
         .create({
             type: "basic",
             iconUrl: api.runtime.getURL("icons/icon-128.png"),
-            title: t("notRunningTitle"),
-            message: t("notRunningMessage"),
+            title: t(busy ? "busyTitle" : "notRunningTitle"),
+            message: t(busy ? "busyMessage" : "notRunningMessage"),
         })
         .catch(() => {});
 }
