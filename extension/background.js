@@ -78,8 +78,7 @@ async function cookiesFor(link, storeId) {
 }
 
 // Native messaging first (no port to block, and the browser vouches for this extension), then the
-// port. True when Torvane took the links; false when it is not there or cannot take them now.
-// "taken", "refused" (Torvane runs but cannot take them now) or "absent".
+// port. "taken", "refused" when Torvane runs but cannot take them now, or "absent".
 async function deliver(links, name, size, session) {
     const native = await sendNative((message) => api.runtime.sendNativeMessage(NATIVE_HOST, message),
         nativeMessage(links, name, size, session));

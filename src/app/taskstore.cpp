@@ -209,10 +209,11 @@ QList<SavedTask> TaskStore::parse(const QByteArray &list, const QByteArray &tran
         const qint64 place = object.value(QLatin1String("queue")).toInteger(0);
         if (task.status == 0 && place > 0 && place <= array.size())
             task.queuePlace = int(place);
-        const QString verified = object.value(QLatin1String("checksum")).toString();
+        const QString verified =
+            task.status == 2 ? object.value(QLatin1String("checksum")).toString() : QString();
         for (const auto algorithm : {QCryptographicHash::Md5, QCryptographicHash::Sha1,
                                      QCryptographicHash::Sha256, QCryptographicHash::Sha512}) {
-            if (task.status == 2 && verified == checksumName(algorithm)) {
+            if (!verified.isEmpty() && verified == checksumName(algorithm)) {
                 task.checksum.state = ChecksumResult::Verified;
                 task.checksum.expected.valid = true;
                 task.checksum.expected.algorithm = algorithm;
