@@ -3,7 +3,9 @@
 #include "engine/downloadtask.h"
 #include "engine/http/linkcheck.h"
 #include "engine/http/partconnections.h"
+#include "engine/http/retryschedule.h"
 #include "engine/http/webpageanswer.h"
+#include "engine/networkwatch.h"
 #include "engine/storage/checkpoint.h"
 #include "language/translation.h"
 #include "smalldisk.h"
@@ -13,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -91,6 +94,7 @@ private slots:
         server = std::make_unique<TestHttpServer>();
         QVERIFY(server->start());
     }
+    void cleanup() { setGiveUpAfterMs(10 * 60 * 1000); }
 
     // From servers that keep the rules and from those that bend them, every download ends with
     // exactly the served bytes, reported done once.
@@ -220,6 +224,101 @@ private slots:
         unusable.start();
         QVERIFY(waitForEnd(unusable, 3000));
         QCOMPARE(unusable.status, 3);
+    }
+
+    void retryAfter_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<qint64>("ms");
+        QTest::newRow("seconds") << QByteArray(" 120 ") << qint64(120000);
+        QTest::newRow("seconds past the cap") << QByteArray("86400") << kRetryAfterCapMs;
+        QTest::newRow("negative") << QByteArray("-3") << qint64(-1);
+        QTest::newRow("absent") << QByteArray() << qint64(-1);
+        QTest::newRow("words") << QByteArray("soon") << qint64(-1);
+        QTest::newRow("IMF date") << QByteArray("Mon, 07 Dec 2026 12:00:30 GMT") << qint64(30000);
+        QTest::newRow("RFC 850 date")
+            << QByteArray("Monday, 07-Dec-26 12:01:00 GMT") << qint64(60000);
+        QTest::newRow("asctime date") << QByteArray("Mon Dec  7 12:00:10 2026") << qint64(10000);
+        QTest::newRow("date gone by") << QByteArray("Sun, 06 Dec 2026 12:00:00 GMT") << qint64(0);
+        QTest::newRow("date past the cap")
+            << QByteArray("Tue, 08 Dec 2026 12:00:00 GMT") << kRetryAfterCapMs;
+    }
+    void retryAfter()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(qint64, ms);
+        const QDateTime now(QDate(2026, 12, 7), QTime(12, 0), Qt::UTC);
+        QCOMPARE(retryAfterMs(value, now), ms);
+    }
+
+    // Outages are waited out, the wait shown: a server that answers 503 for a while, or is away
+    // when the download starts, and the download completes byte-exact with no retry by hand. An
+    // outage longer than the user allows ends in error with its reason, resumable from the bytes
+    // on the disk. (A server that restarts mid-download is the "outage waited out" row of
+    // tst_fetchtool.)
+    void outagesAreWaitedOut_data()
+    {
+        QTest::addColumn<QString>("outage");
+        QTest::newRow("503 with Retry-After for a while") << "503";
+        QTest::newRow("server away at the start") << "start";
+        QTest::newRow("network back: no wait to the end") << "network";
+        QTest::newRow("longer than allowed: fails, and a resume continues") << "too long";
+    }
+    void outagesAreWaitedOut()
+    {
+        QFETCH(QString, outage);
+        // A request's failure reported twice (an abort on top of its own error).
+        QTest::failOnWarning(QRegularExpression("must only be called once"));
+        auto r = TestHttpServer::randomRoute(1024 * 1024 + 5, 3);
+        r.trickleBytes = 4096; // every part is still running when the server goes
+        r.trickleIntervalMs = 10;
+        r.headers = {{"ETag", "\"v1\""}};
+        if (outage == "503") {
+            r.failRequests = {2, 3, 4, 5, 6, 7, 8, 9, 10, 11}; // every part, and two tries more
+            r.failRetryAfter = "1";
+        }
+        server->setRoute("/f.bin", r);
+        bool sawWaiting = false;
+        auto t = task("/f.bin"); // its link names the server, which is not there for long
+        // Only the news of the network ends a wait this long in time.
+        t->setRetryBaseDelayMs(outage == "network" ? 60000 : 50);
+        connect(t.get(), &DownloadTask::progressUpdated, this, [&sawWaiting, raw = t.get()] {
+            sawWaiting = sawWaiting || (raw->retryInSeconds >= 0 && !raw->lastDlpMessage.isEmpty());
+        });
+        if (outage == "too long") {
+            server->goAwayAfterBytes(r.body.size() / 3, 2500);
+            setGiveUpAfterMs(500);
+        } else if (outage != "503") {
+            server->goAway(outage == "start" ? 1200 : 300);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        t->start();
+        int requestsBefore = 0;
+        if (outage == "network") {
+            QVERIFY(QTest::qWaitFor([&] { return server->isListening() && sawWaiting; }, 5000));
+            emit NetworkWatch::shared()->regained();
+        } else if (outage == "too long") {
+            QVERIFY(waitForEnd(*t));
+            QCOMPARE(t->status, 3);
+            QCOMPARE(t->retryInSeconds, -1);
+            QCOMPARE(t->lastDlpMessage,
+                     T(QStringLiteral("Connection failed: %1")).arg("Connection refused"));
+            QVERIFY(QTest::qWaitFor([&] { return server->isListening(); }, 5000));
+            requestsBefore = int(server->requests.size());
+            t->resume();
+        }
+        QCOMPARE(downloadFault(*t, r.body), QString());
+        QVERIFY(sawWaiting);
+        QCOMPARE(t->retryInSeconds, -1);
+        QVERIFY(t->lastDlpMessage.isEmpty());
+        if (outage == "too long") // from the bytes on the disk
+            QVERIFY(TestHttpServer::bytesAskedFor(server->requests.mid(requestsBefore)) <
+                    r.body.size());
+        else if (outage == "503") // two rounds of the second the server asked for
+            QVERIFY(clock.elapsed() >= 2000);
+        else // the probe was asked again, and the file still came in eight parts
+            QVERIFY(server->requestsFor("/f.bin").size() >= 9);
     }
 
     // A file behind a login, redirected to another host: the browser's session opens it and its
