@@ -21,37 +21,29 @@ class TstBandwidth : public QObject {
 private slots:
     void speedFollowsTheAverage_data()
     {
-        QTest::addColumn<int>("burstEveryMs");
-        QTest::addColumn<int>("burstAtMs"); // when in each period the burst lands
+        QTest::addColumn<int>("burstAtMs"); // when in each second its megabyte lands
         QTest::addColumn<int>("jitterMs");  // bursts alternately this much earlier and later
-        QTest::newRow("steady stream") << 0 << 0 << 0;
-        QTest::newRow("bursts between samples") << 1000 << 250 << 0;
-        QTest::newRow("bursts on the samples, early and late") << 1000 << 500 << 5;
-        QTest::newRow("bursts twice a second") << 500 << 200 << 0;
+        QTest::newRow("bursts between samples") << 250 << 0;
+        QTest::newRow("bursts on the samples, early and late") << 500 << 5;
     }
-    // Samples twice a second of a transfer at 1 MB/s. After the first seconds every figure stays
-    // close to the average, however the bursts fall against the moments of the samples.
+    // Samples twice a second of a transfer at 1 MB/s that comes in bursts. After the first seconds
+    // every figure stays close to the average, however the bursts fall against the samples.
     void speedFollowsTheAverage()
     {
-        QFETCH(int, burstEveryMs);
         QFETCH(int, burstAtMs);
         QFETCH(int, jitterMs);
-        const double perSecond = 1000000.0;
         auto received = [&](qint64 ms) {
-            if (burstEveryMs == 0)
-                return ms * 1000;
-            qint64 bytes = 0;
-            for (qint64 k = 0; k * burstEveryMs + burstAtMs + (k % 2 ? jitterMs : -jitterMs) <= ms;
-                 ++k)
-                bytes += burstEveryMs * 1000;
-            return bytes;
+            qint64 bursts = 0;
+            while (bursts * 1000 + burstAtMs + (bursts % 2 ? jitterMs : -jitterMs) <= ms)
+                ++bursts;
+            return bursts * 1000000;
         };
         SpeedWindow window;
         window.reset(0, 0);
         for (qint64 ms = 500; ms <= 20000; ms += 500) {
             window.add(ms, received(ms));
             if (ms >= 3500)
-                QVERIFY2(qAbs(window.rate() - perSecond) <= 0.2 * perSecond,
+                QVERIFY2(qAbs(window.rate() - 1e6) <= 0.2e6,
                          qPrintable(QStringLiteral("%1 ms: %2").arg(ms).arg(window.rate())));
         }
     }
@@ -103,7 +95,6 @@ private slots:
         QTest::addColumn<qint64>("ownLimit");
         QTest::addColumn<int>("size");
         QTest::newRow("1 B/s, three parts") << qint64(1) << qint64(0) << 3;
-        QTest::newRow("6 B/s, eight parts") << qint64(6) << qint64(0) << 18;
         QTest::newRow("own 8 B/s under a shared 1M") << qint64(1 << 20) << qint64(8) << 18;
         QTest::newRow("shared 8 B/s over an own 1M") << qint64(8) << qint64(1 << 20) << 18;
         QTest::newRow("own 8 B/s, no shared limiter") << qint64(-1) << qint64(8) << 18;
@@ -177,18 +168,14 @@ private slots:
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         const double rate = double(received() - before) / seconds;
         const QVector<qint64> partsAfter = offsets();
-        qInfo("%.1f %% of the limit over %.1f s", 100.0 * rate / double(limit), seconds);
-
         // The refill counts the time that passed, not the ticks, so a busy machine stays close.
         QVERIFY2(rate > 0.95 * limit && rate < 1.05 * limit,
                  qPrintable(QStringLiteral("%1 bytes/s").arg(rate, 0, 'f', 0)));
         QCOMPARE(partsAfter.size(), 16);
         const double fairShare = rate * seconds / 16;
         for (int i = 0; i < 16; ++i)
-            QVERIFY2(double(partsAfter[i] - partsBefore[i]) > 0.5 * fairShare,
-                     qPrintable(QStringLiteral("part %1: %2 bytes")
-                                    .arg(i)
-                                    .arg(partsAfter[i] - partsBefore[i])));
+            QVERIFY2(partsAfter[i] - partsBefore[i] > 0.5 * fairShare,
+                     qPrintable(QString::number(i)));
 
         // Connections given up by a pause and asked anew by the resume, still under the limit.
         tasks[0]->pause();
