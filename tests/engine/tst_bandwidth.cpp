@@ -7,7 +7,6 @@
 #include "testdownloads.h"
 #include "testhttpserver.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 

@@ -80,9 +80,7 @@ private slots:
     void downloadsEndByteExact()
     {
         QFETCH(int, kind);
-        const qint64 size = kind == 10   ? 8 * 40 * 1024 + 3
-                            : kind == 11 ? 24 * 1024 * 1024
-                                         : 300 * 1024 + 17;
+        const qint64 size = kind == 11 ? 24 * 1024 * 1024 : 300 * 1024 + 17;
         auto r = TestHttpServer::randomRoute(size, kind);
         QByteArray path = "/bend.bin";
         switch (kind) {
@@ -613,7 +611,6 @@ private slots:
             claimed = Checkpoint::read(image, url);
         } // destroyed while running, like a program that quits: its requests stop with it
         QTRY_COMPARE(server->openConnections, 0);
-        QVERIFY(claimed.isValid());
         const QByteArray before = readFile(image); // holds every byte the record claims
         for (int i = 0; i < claimed.numParts; ++i) {
             const qint64 first = claimed.rangeOf(i).first;
@@ -706,10 +703,8 @@ private slots:
             t->pause(); // records where the parts stand
             QTRY_VERIFY(Checkpoint::read(out(), url).isValid());
             t->resume();
-            QVERIFY(waitForEnd(*t));
-            QCOMPARE(t->status, 2);
+            QCOMPARE(downloadFault(*t, r.body), QString());
         } // waits for its records
-        QVERIFY(readFile(out()) == r.body);
         QVERIFY(readFile(other) == claim);
         QCOMPARE(QDir(dir.path()).entryList({"out.bin*"}, QDir::AllEntries | QDir::System),
                  QStringList{"out.bin"});
@@ -818,9 +813,8 @@ private slots:
     {
         QFETCH(QByteArray, newLink);
         QFETCH(LinkVerdict, verdict);
-        const QByteArray date = "Mon, 07 Dec 2026 10:00:00 GMT";
         auto file = TestHttpServer::randomRoute(512 * 1024, 31);
-        file.headers = {{"ETag", "\"v1\""}, {"Last-Modified", date}};
+        file.headers = {{"ETag", "\"v1\""}, {"Last-Modified", "Mon, 07 Dec 2026 10:00:00 GMT"}};
         file.tokens = {{"old", 9}, {"new", -1}}; // the probe and the eight parts
         file.dropAtByte = 300 * 1024; // the part asked again after this finds its link expired
         file.dropTimes = 1;
@@ -843,7 +837,6 @@ private slots:
         t->start();
         QVERIFY(waitForEnd(*t));
         QCOMPARE(t->status, 3);
-        QCOMPARE(t->failedHttpStatus, 403);
         QVERIFY(t->waitsForNewLink());
         const LinkFacts facts = t->linkFacts();
         QVERIFY(!facts.sample.isEmpty());
