@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QHostAddress>
 #include <QList>
 #include <QMap>
 #include <QSet>
@@ -10,8 +9,6 @@
 #include <QSslKey>
 #include <QTcpServer>
 #include <QUrl>
-
-#include <functional>
 
 struct TlsIdentity;
 
