@@ -24,11 +24,16 @@ QByteArray config(const QString &host, bool authority)
            (ip ? "IP:" : "DNS:") + host.toLatin1() + '\n';
 }
 
-} // namespace
-
 // Where no openssl runs (the Windows build under Wine), the certificates come from a folder made
 // beforehand on the build machine (scripts/windows/make-test-certificates.sh): self1..self4 for
 // 127.0.0.1, the authority "ca" and its leaf-<host> certificates.
+bool usePool()
+{
+    return qEnvironmentVariableIsSet("TORVANE_TEST_CERTIFICATES");
+}
+
+} // namespace
+
 bool TestCertificates::fromPool(const QString &pooled, const QString &name)
 {
     const QString pool = qEnvironmentVariable("TORVANE_TEST_CERTIFICATES");
@@ -38,12 +43,7 @@ bool TestCertificates::fromPool(const QString &pooled, const QString &name)
     return true;
 }
 
-bool TestCertificates::usePool()
-{
-    return qEnvironmentVariableIsSet("TORVANE_TEST_CERTIFICATES");
-}
-
-bool TestCertificates::run(const QStringList &arguments)
+bool TestCertificates::openssl(const QStringList &arguments)
 {
     QProcess openssl;
     openssl.setWorkingDirectory(dir.path());
@@ -56,67 +56,58 @@ bool TestCertificates::run(const QStringList &arguments)
     return true;
 }
 
-TlsIdentity TestCertificates::load(const QString &name)
-{
-    TlsIdentity identity;
-    const QList<QSslCertificate> certs =
-        QSslCertificate::fromData(readFile(dir.filePath(name + ".pem")));
-    identity.key = QSslKey(readFile(dir.filePath(name + ".key")), QSsl::Rsa);
-    if (!certs.isEmpty())
-        identity.certificate = certs.first();
-    return identity;
-}
-
-// A fresh RSA key in name.key, valid for a day, and with the extensions of name.cnf a
-// certificate (-x509) or a request (-new) for the subject in name + suffix.
-QStringList TestCertificates::request(const QString &kind, const QString &subject,
-                                      const QString &name, const QString &suffix)
+// A fresh RSA key in name.key, valid for a day, and in name.pem the certificate for `subject`
+// with the extensions of `config`: self-signed, or with `issue` signed by the authority.
+bool TestCertificates::make(const QString &name, const QString &subject, const QByteArray &config,
+                            bool issue)
 {
     // RSA, not EC: Qt's schannel back end (Windows) hands a server's key to the system only when
     // it is RSA or DSA; with an EC key its TLS server never answers a handshake.
-    return words("req " + kind + " -newkey rsa:2048 -nodes -days 1")
-           << "-subj" << subject
-           << words(QStringLiteral("-config %1.cnf -extensions ext -keyout %1.key -out %1%2")
-                        .arg(name, suffix));
+    const QStringList request =
+        words(
+            QStringLiteral("req %1 -newkey rsa:2048 -nodes -days 1").arg(issue ? "-new" : "-x509"))
+        << "-subj" << subject
+        << words(QStringLiteral("-config %1.cnf -extensions ext -keyout %1.key -out %1%2")
+                     .arg(name, issue ? ".csr" : ".pem"));
+    const QString sign = QStringLiteral("x509 -req -in %1.csr -CA ca.pem -CAkey ca.key "
+                                        "-set_serial %2 -days 1 -extfile %1.cnf -extensions ext "
+                                        "-out %1.pem")
+                             .arg(name)
+                             .arg(serial);
+    return writeFile(dir.filePath(name + ".cnf"), config) && openssl(request) &&
+           (!issue || openssl(words(sign)));
+}
+
+TlsIdentity TestCertificates::load(const QString &name)
+{
+    return {QSslCertificate::fromPath(dir.filePath(name + ".pem")).value(0),
+            QSslKey(readFile(dir.filePath(name + ".key")), QSsl::Rsa)};
 }
 
 TlsIdentity TestCertificates::selfSigned(const QString &host)
 {
     const QString name = QStringLiteral("self%1").arg(++serial);
     const bool made = usePool() ? fromPool(QStringLiteral("self%1").arg((serial - 1) % 4 + 1), name)
-                                : writeFile(dir.filePath(name + ".cnf"), config(host, false)) &&
-                                      run(request("-x509", "/CN=" + host, name, ".pem"));
+                                : make(name, "/CN=" + host, config(host, false), false);
     return made ? load(name) : TlsIdentity();
-}
-
-bool TestCertificates::makeAuthority()
-{
-    if (!haveAuthority && usePool())
-        haveAuthority = fromPool(QStringLiteral("ca"), QStringLiteral("ca"));
-    if (!haveAuthority)
-        haveAuthority = writeFile(dir.filePath("ca.cnf"), config(QString(), true)) &&
-                        run(request("-x509", "/CN=Torvane test authority", "ca", ".pem"));
-    return haveAuthority;
 }
 
 TlsIdentity TestCertificates::issued(const QString &host)
 {
     const QString name = QStringLiteral("leaf%1").arg(++serial);
-    if (usePool())
-        return makeAuthority() && fromPool("leaf-" + host, name) ? load(name) : TlsIdentity();
-    if (!makeAuthority() || !writeFile(dir.filePath(name + ".cnf"), config(host, false)) ||
-        !run(request("-new", "/CN=" + host, name, ".csr")) ||
-        !run(words(QStringLiteral("x509 -req -in %1.csr -CA ca.pem -CAkey ca.key -set_serial %2 "
-                                  "-days 1 -extfile %1.cnf -extensions ext -out %1.pem")
-                       .arg(name)
-                       .arg(serial))))
-        return TlsIdentity();
-    return load(name);
+    const bool made = !authorityFile().isEmpty() &&
+                      (usePool() ? fromPool("leaf-" + host, name)
+                                 : make(name, "/CN=" + host, config(host, false), true));
+    return made ? load(name) : TlsIdentity();
 }
 
 QString TestCertificates::authorityFile()
 {
-    return makeAuthority() ? dir.filePath("ca.pem") : QString();
+    if (!haveAuthority)
+        haveAuthority =
+            usePool() ? fromPool("ca", "ca")
+                      : make("ca", "/CN=Torvane test authority", config(QString(), true), false);
+    return haveAuthority ? dir.filePath("ca.pem") : QString();
 }
 
 bool TestCertificates::trustAuthorityInProcess()

@@ -19,7 +19,7 @@ struct TlsIdentity {
 class TestCertificates {
 public:
     TlsIdentity selfSigned(const QString &host = QStringLiteral("127.0.0.1"));
-    // Signed by this object's authority, made on first use.
+    // Signed by this object's authority (authorityFile()), made on first use.
     TlsIdentity issued(const QString &host = QStringLiteral("127.0.0.1"));
     // The authority as a PEM file, for a child process's own option (Qt's TLS backend reads
     // neither SSL_CERT_FILE nor SSL_CERT_DIR).
@@ -30,12 +30,9 @@ public:
     bool trustAuthorityInProcess();
 
 private:
-    bool run(const QStringList &arguments);
-    static QStringList request(const QString &kind, const QString &subject, const QString &name,
-                               const QString &suffix);
-    bool makeAuthority();
-    static bool usePool();
+    bool make(const QString &name, const QString &subject, const QByteArray &config, bool issue);
     bool fromPool(const QString &pooled, const QString &name);
+    bool openssl(const QStringList &arguments);
     TlsIdentity load(const QString &name);
 
     QTemporaryDir dir;

@@ -4,55 +4,24 @@
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QSslSocket>
 #include <QTimer>
 #include <QUrlQuery>
 
 struct TestHttpServer::Connection {
     QTcpSocket *socket = nullptr;
-    QTimer *trickle = nullptr;
     QByteArray in;
     QByteArray out;          // wire bytes still to send for the current answer
     qint64 headLeft = 0;     // of which the status line and headers
     bool busy = false;       // an answer is being sent; further requests wait
     bool closeAfter = false; // close once `out` is sent
     bool stallAfter = false; // send nothing more once `out` is sent
+    bool delayed = false;    // the request waits for Route::answerDelayMs
     int trickleBytes = 0;
-    bool delayed = false; // the request waits for Route::answerDelayMs
+    int trickleIntervalMs = 0;
 };
 
 namespace {
-
-QByteArray reasonFor(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 206: return "Partial Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 416: return "Range Not Satisfiable";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
-    }
-}
-
-QByteArray chunkedFrame(const QByteArray &payload, bool complete)
-{
-    QByteArray wire;
-    const int step = 16 * 1024;
-    for (int i = 0; i < payload.size(); i += step) {
-        const QByteArray piece = payload.mid(i, step);
-        wire += QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
-    }
-    if (complete)
-        wire += "0\r\n\r\n";
-    return wire;
-}
 
 const QByteArray kRealm = "Torvane test";
 const QByteArray kNonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
@@ -60,20 +29,6 @@ const QByteArray kNonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
 QByteArray md5Hex(const QByteArray &text)
 {
     return QCryptographicHash::hash(text, QCryptographicHash::Md5).toHex();
-}
-
-// The name="value" pairs of a Digest Authorization header.
-QMap<QByteArray, QByteArray> digestFields(const QByteArray &header)
-{
-    QMap<QByteArray, QByteArray> fields;
-    static const QRegularExpression pair(QStringLiteral("(\\w+)=(?:\"([^\"]*)\"|([^,\\s]*))"));
-    auto it = pair.globalMatch(QString::fromLatin1(header));
-    while (it.hasNext()) {
-        const QRegularExpressionMatch m = it.next();
-        fields.insert(m.captured(1).toLatin1(),
-                      (m.capturedLength(2) > 0 ? m.captured(2) : m.captured(3)).toLatin1());
-    }
-    return fields;
 }
 
 // True when the request carries the route's login, checked as RFC 7616 (MD5) and 7617 say.
@@ -84,13 +39,24 @@ bool loggedIn(const TestHttpServer::Request &request, const TestHttpServer::Rout
         return given == "Basic " + (r.loginUser + ':' + r.loginPassword).toBase64();
     if (!given.startsWith("Digest "))
         return false;
-    const QMap<QByteArray, QByteArray> f = digestFields(given);
+    QMap<QByteArray, QByteArray> f; // name="value" or name=value, comma-separated
+    for (const QByteArray &pair : given.mid(7).split(',')) {
+        const int eq = pair.indexOf('=');
+        f.insert(pair.left(eq).trimmed(), pair.mid(eq + 1).trimmed().replace('"', ""));
+    }
     const QByteArray ha1 = md5Hex(r.loginUser + ':' + kRealm + ':' + r.loginPassword);
     const QByteArray ha2 = md5Hex(request.method + ':' + f.value("uri"));
     const QByteArray expected =
         md5Hex(ha1 + ':' + kNonce + ':' + f.value("nc") + ':' + f.value("cnonce") + ":auth:" + ha2);
     return f.value("username") == r.loginUser && f.value("nonce") == kNonce &&
            f.value("uri") == request.path && f.value("response") == expected;
+}
+
+QByteArray tokenOf(const QByteArray &path)
+{
+    return QUrlQuery(QString::fromLatin1(path.mid(path.indexOf('?') + 1)))
+        .queryItemValue(QStringLiteral("token"))
+        .toLatin1();
 }
 
 } // namespace
@@ -119,6 +85,12 @@ void TestHttpServer::goAway(int ms)
     QTimer::singleShot(ms, this, [this, address, port] { listen(address, port); });
 }
 
+void TestHttpServer::goAwayAfterBytes(qint64 bytes, int ms)
+{
+    outageAtBytes = bytes;
+    outageMs = ms;
+}
+
 int TestHttpServer::openConnectionsNow()
 {
     for (QTcpSocket *socket : findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly))
@@ -127,20 +99,12 @@ int TestHttpServer::openConnectionsNow()
     return openConnections;
 }
 
-void TestHttpServer::goAwayAfterBytes(qint64 bytes, int ms)
-{
-    outageAtBytes = bytes;
-    outageMs = ms;
-}
-
 bool TestHttpServer::useTls(const TlsIdentity &identity)
 {
     if (identity.isNull())
         return false;
     certificate = identity.certificate;
     key = identity.key;
-    tls = true;
-    scheme = QStringLiteral("https");
     return true;
 }
 
@@ -157,7 +121,7 @@ TestHttpServer::Route &TestHttpServer::route(const QByteArray &path)
 QUrl TestHttpServer::url(const QByteArray &path) const
 {
     QUrl u;
-    u.setScheme(scheme);
+    u.setScheme(certificate.isNull() ? QStringLiteral("http") : QStringLiteral("https"));
     u.setHost(serverAddress().toString());
     u.setPort(serverPort());
     return u.resolved(QUrl(QString::fromUtf8(path)));
@@ -166,10 +130,9 @@ QUrl TestHttpServer::url(const QByteArray &path) const
 QList<TestHttpServer::Request> TestHttpServer::requestsFor(const QByteArray &path) const
 {
     QList<Request> out;
-    for (const Request &r : requests) {
+    for (const Request &r : requests)
         if (r.path == path || r.path.startsWith(path + '?'))
             out.append(r);
-    }
     return out;
 }
 
@@ -206,10 +169,16 @@ TestHttpServer::Route TestHttpServer::randomRoute(qint64 length, quint32 seed)
     return r;
 }
 
+TestHttpServer::Route *TestHttpServer::routeFor(const QByteArray &pathWithQuery)
+{
+    const auto it = routes.find(pathWithQuery.split('?').value(0));
+    return it == routes.end() ? nullptr : &*it;
+}
+
 void TestHttpServer::incomingConnection(qintptr handle)
 {
     auto *c = new Connection;
-    if (tls) {
+    if (!certificate.isNull()) {
         auto *ssl = new QSslSocket(this);
         ssl->setSocketDescriptor(handle);
         ssl->setLocalCertificate(certificate);
@@ -222,25 +191,18 @@ void TestHttpServer::incomingConnection(qintptr handle)
         c->socket->setSocketDescriptor(handle);
     }
     ++connectionCount;
-    ++openConnections;
-    maxOpenConnections = qMax(maxOpenConnections, openConnections);
+    maxOpenConnections = qMax(maxOpenConnections, ++openConnections);
 
     // Every lambda has the socket as context, and the connection record dies with the socket, so
     // nothing queued can reach a freed record.
     connect(c->socket, &QTcpSocket::readyRead, c->socket, [this, c] { onReadyRead(c); });
-    connect(c->socket, &QTcpSocket::bytesWritten, c->socket, [this, c] {
-        if (c->busy && c->out.isEmpty() && c->socket->bytesToWrite() == 0)
-            finishConnection(c);
-    });
+    connect(c->socket, &QTcpSocket::bytesWritten, c->socket, [this, c] { finishAnswer(c); });
     connect(c->socket, &QTcpSocket::disconnected, c->socket, [this, c] {
         --openConnections;
-        if (c->trickle)
-            c->trickle->stop();
         c->socket->deleteLater();
     });
     connect(c->socket, &QObject::destroyed, this, [this, c] {
         pendingAnswers -= c->delayed;
-        delete c->trickle;
         delete c;
     });
 }
@@ -252,23 +214,18 @@ void TestHttpServer::onReadyRead(Connection *c)
         const int end = c->in.indexOf("\r\n\r\n");
         if (end < 0)
             return;
-        const QByteArray head = c->in.left(end);
+        const QList<QByteArray> lines = c->in.left(end).split('\n');
         c->in.remove(0, end + 4);
-        const QList<QByteArray> lines = head.split('\n');
         const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
-        Request r;
-        r.method = first.value(0);
-        r.path = first.value(1);
-        for (int i = 1; i < lines.size(); ++i) {
-            const int colon = lines[i].indexOf(':');
+        Request r{first.value(0), first.value(1), {}};
+        for (const QByteArray &line : lines.mid(1)) {
+            const int colon = line.indexOf(':');
             if (colon > 0)
-                r.headers.insert(lines[i].left(colon).trimmed().toLower(),
-                                 lines[i].mid(colon + 1).trimmed());
+                r.headers.insert(line.left(colon).trimmed().toLower(),
+                                 line.mid(colon + 1).trimmed());
         }
         requests.append(r);
-        const Route *route = routes.contains(r.path.split('?').value(0))
-                                 ? &routes[r.path.split('?').value(0)]
-                                 : nullptr;
+        const Route *route = routeFor(r.path);
         if (route && route->answerDelayMs > 0) {
             // Held unanswered for a while: requests in flight at once can be counted.
             c->busy = c->delayed = true;
@@ -285,25 +242,17 @@ void TestHttpServer::onReadyRead(Connection *c)
     }
 }
 
-static QByteArray tokenOf(const QByteArray &path)
-{
-    return QUrlQuery(QString::fromLatin1(path.mid(path.indexOf('?') + 1)))
-        .queryItemValue(QStringLiteral("token"))
-        .toLatin1();
-}
-
 void TestHttpServer::handleRequest(Connection *c, const Request &request)
 {
-    const QByteArray path = request.path.split('?').value(0);
-    const int number = ++requestCounts[path];
+    Route *r = routeFor(request.path);
+    const int number = ++requestCounts[request.path.split('?').value(0)];
+    const QByteArray token = tokenOf(request.path);
     QByteArray headers;
     QByteArray payload;
     qint64 payloadStart = 0;
     int status = 200;
-    Route *r = routes.contains(path) ? &routes[path] : nullptr;
-    bool chunked = false;
-    bool noLength = false;
-    bool withBody = request.method != "HEAD";
+    bool chunked = false;  // the route's own answer only
+    bool noLength = false; // likewise
 
     if (r && r->silentRequests.contains(number)) {
         c->busy = true; // read nothing more, answer nothing
@@ -312,7 +261,7 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
     if (!r) {
         status = 404;
         payload = "no such path";
-    } else if (!r->tokens.isEmpty() && r->tokens.value(tokenOf(request.path)) == 0) {
+    } else if (!r->tokens.isEmpty() && r->tokens.value(token) == 0) {
         status = 403;
         payload = "link expired";
     } else if (r->failRequests.contains(number)) {
@@ -339,8 +288,8 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
     } else {
         if (r->sessionAnswers > 0)
             --r->sessionAnswers;
-        if (r->tokens.value(tokenOf(request.path)) > 0)
-            --r->tokens[tokenOf(request.path)];
+        if (r->tokens.value(token) > 0)
+            --r->tokens[token];
         status = r->status;
         payload = r->body;
         chunked = r->chunked;
@@ -348,10 +297,10 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
         const QByteArray range = request.headers.value("range");
         if (status == 200 && r->honourRange && range.startsWith("bytes=")) {
             const QList<QByteArray> ab = range.mid(6).split('-');
+            const qint64 len = r->body.size();
             bool okA = false, okB = true;
             qint64 a = ab.value(0).toLongLong(&okA);
-            qint64 b = ab.value(1).isEmpty() ? r->body.size() - 1 : ab.value(1).toLongLong(&okB);
-            const qint64 len = r->body.size();
+            qint64 b = ab.value(1).isEmpty() ? len - 1 : ab.value(1).toLongLong(&okB);
             if (!okA || !okB || a > b || a >= len) {
                 status = 416;
                 headers += "Content-Range: bytes */" + QByteArray::number(len) + "\r\n";
@@ -379,59 +328,47 @@ void TestHttpServer::handleRequest(Connection *c, const Request &request)
     // Cut the answer where the route drops or stalls the connection; the headers still announce
     // the full length, so the client sees a short body.
     const qint64 announced = payload.size();
-    c->closeAfter = noLength;
-    c->stallAfter = false;
-    bool complete = true;
-    if (r && status < 300) {
-        const qint64 end = payloadStart + payload.size();
-        if (r->dropTimes > 0 && r->dropAtByte >= payloadStart && r->dropAtByte < end) {
-            --r->dropTimes;
-            payload.truncate(r->dropAtByte - payloadStart);
-            c->closeAfter = true;
-            complete = false;
-        } else if (r->stallTimes > 0 && r->stallAtByte >= payloadStart && r->stallAtByte < end) {
-            --r->stallTimes;
-            payload.truncate(r->stallAtByte - payloadStart);
-            c->stallAfter = true;
-            complete = false;
-        }
-    }
+    const auto cutAt = [&](qint64 at, int &times) {
+        if (status >= 300 || times <= 0 || at < payloadStart || at >= payloadStart + payload.size())
+            return false;
+        --times;
+        payload.truncate(at - payloadStart);
+        return true;
+    };
+    c->closeAfter = r && cutAt(r->dropAtByte, r->dropTimes);
+    c->stallAfter = r && !c->closeAfter && cutAt(r->stallAtByte, r->stallTimes);
+    const bool complete = !c->closeAfter && !c->stallAfter;
+    c->closeAfter = c->closeAfter || noLength;
 
-    QByteArray wire = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonFor(status) + "\r\n";
+    // The reason phrase is not read by any client here: the status code tells.
+    QByteArray wire = "HTTP/1.1 " + QByteArray::number(status) + " Status\r\n";
     if (!headers.contains("Content-Type:"))
         wire += "Content-Type: application/octet-stream\r\n";
     wire += headers;
-    if (chunked) {
+    if (chunked)
         wire += "Transfer-Encoding: chunked\r\n\r\n";
-        if (withBody)
-            wire += chunkedFrame(payload, complete);
-    } else {
-        if (noLength)
-            wire += "Connection: close\r\n\r\n";
-        else
-            wire += "Content-Length: " + QByteArray::number(announced) + "\r\n\r\n";
-        if (withBody)
-            wire += payload;
-    }
+    else if (noLength)
+        wire += "Connection: close\r\n\r\n";
+    else
+        wire += "Content-Length: " + QByteArray::number(announced) + "\r\n\r\n";
+    if (chunked && !payload.isEmpty())
+        payload = QByteArray::number(payload.size(), 16) + "\r\n" + payload + "\r\n";
+    if (chunked && complete)
+        payload += "0\r\n\r\n";
+    if (request.method != "HEAD")
+        wire += payload;
     c->busy = true;
     c->out = wire;
     c->headLeft = wire.indexOf("\r\n\r\n") + 4;
-    c->trickleBytes = r ? r->trickleBytes : 0;
-    if (r && r->trickleOnlyAt >= 0 && r->trickleOnlyAt != payloadStart)
-        c->trickleBytes = 0;
-    if (c->trickleBytes > 0) {
-        if (!c->trickle) {
-            c->trickle = new QTimer;
-            connect(c->trickle, &QTimer::timeout, c->socket, [this, c] { sendBody(c); });
-        }
-        c->trickle->start(r->trickleIntervalMs);
-    }
+    c->trickleBytes =
+        r && (r->trickleOnlyAt < 0 || r->trickleOnlyAt == payloadStart) ? r->trickleBytes : 0;
+    c->trickleIntervalMs = r ? r->trickleIntervalMs : 0;
     sendBody(c);
 }
 
 void TestHttpServer::sendBody(Connection *c)
 {
-    if (c->out.isEmpty())
+    if (c->out.isEmpty() || c->socket->state() != QAbstractSocket::ConnectedState)
         return;
     const qint64 n =
         c->trickleBytes > 0 ? qMin<qint64>(c->trickleBytes, c->out.size()) : c->out.size();
@@ -445,24 +382,18 @@ void TestHttpServer::sendBody(Connection *c)
         // Not from inside this connection's own write.
         QTimer::singleShot(0, this, [this] { goAway(outageMs); });
     }
-    if (c->out.isEmpty() && c->trickle)
-        c->trickle->stop();
-    if (c->out.isEmpty() && c->socket->bytesToWrite() == 0)
-        finishConnection(c);
+    if (!c->out.isEmpty())
+        QTimer::singleShot(c->trickleIntervalMs, c->socket, [this, c] { sendBody(c); });
+    finishAnswer(c);
 }
 
-void TestHttpServer::finishConnection(Connection *c)
+void TestHttpServer::finishAnswer(Connection *c)
 {
-    if (!c->busy || !c->out.isEmpty())
-        return;
-    if (c->stallAfter)
-        return; // keep the connection open and silent
-    if (c->closeAfter) {
-        c->busy = false;
-        c->socket->disconnectFromHost();
-        return;
-    }
+    if (!c->busy || !c->out.isEmpty() || c->socket->bytesToWrite() > 0 || c->stallAfter)
+        return; // still sending, or kept open and silent after a stall
     c->busy = false;
-    if (!c->in.isEmpty())
+    if (c->closeAfter)
+        c->socket->disconnectFromHost();
+    else if (!c->in.isEmpty())
         QTimer::singleShot(0, c->socket, [this, c] { onReadyRead(c); });
 }

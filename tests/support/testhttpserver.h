@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QHostAddress>
 #include <QList>
 #include <QMap>
 #include <QSet>
@@ -11,9 +10,6 @@
 #include <QTcpServer>
 #include <QUrl>
 
-#include <functional>
-
-class QTcpSocket;
 struct TlsIdentity;
 
 // An HTTP/1.1 server for tests, on a loopback address and a free port, living in the test's
@@ -98,10 +94,8 @@ public:
     // came while Qt's notifier was being re-armed is never reported (no FD_CLOSE is posted).
     int openConnectionsNow();
     int maxOpenConnections = 0;
-    qint64 bytesServed = 0; // body bytes handed to the sockets, on every path
-    // Requests held by Route::answerDelayMs now, and the most held at once.
-    int pendingAnswers = 0;
-    int maxPendingAnswers = 0;
+    qint64 bytesServed = 0;    // body bytes handed to the sockets, on every path
+    int maxPendingAnswers = 0; // the most requests held by Route::answerDelayMs at once
 
     // The page a protected route answers without the session.
     static QByteArray loginPageBody();
@@ -117,17 +111,17 @@ protected:
 
 private:
     struct Connection;
+    Route *routeFor(const QByteArray &pathWithQuery);
     void onReadyRead(Connection *c);
     void handleRequest(Connection *c, const Request &request);
     void sendBody(Connection *c);
-    void finishConnection(Connection *c);
+    void finishAnswer(Connection *c);
 
     QHash<QByteArray, Route> routes;
     QHash<QByteArray, int> requestCounts;
-    bool tls = false;
-    QSslCertificate certificate;
+    QSslCertificate certificate; // none: plain HTTP
     QSslKey key;
-    QString scheme = QStringLiteral("http");
+    int pendingAnswers = 0;
     qint64 outageAtBytes = -1;
     int outageMs = 0;
 };
