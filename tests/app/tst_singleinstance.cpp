@@ -21,7 +21,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 
 #include <memory>
@@ -39,17 +38,6 @@
 // the built program too. torvane-host, which a browser runs, hands links over the same way.
 
 namespace {
-
-// A later start, from another thread so that this one's event loop keeps serving the running copy.
-bool handOverFromAnotherThread(const QString &dir)
-{
-    bool answered = false;
-    std::unique_ptr<QThread> later(QThread::create([&] {
-        answered = SingleInstance(dir).handOver(QStringList()) == SingleInstance::HandOver::Taken;
-    }));
-    later->start();
-    return QTest::qWaitFor([&] { return later->isFinished(); }, 10000) && answered;
-}
 
 // A message's length as the browser frames it for torvane-host: in the machine's byte order.
 QByteArray frameLength(quint32 length)
@@ -370,7 +358,7 @@ void TestSingleInstance::silentLockIsTakenOver()
         QVERIFY(writeFile(lockPath, contents));
         SingleInstance next(dir);
         QVERIFY(next.claim());
-        QVERIFY(handOverFromAnotherThread(dir));
+        runLaterStart({});
     }
 }
 
@@ -416,7 +404,7 @@ void TestSingleInstance::hostileConnectionsNeverShutTheSocket()
         }
     }
     // Later starts get through once the idle connections are dropped or the listener is back.
-    QVERIFY(handOverFromAnotherThread(dir));
+    runLaterStart({});
     QTRY_COMPARE(closed(), qsizetype(idle));
 #endif
 }
