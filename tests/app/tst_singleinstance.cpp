@@ -188,6 +188,11 @@ void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
         server.setRoute(path, routes.last());
         links << server.url(path).toString();
     }
+    // The running copy's list starts empty (on Windows it lies in the user's profile, where an
+    // earlier run left its tasks).
+    const QString list =
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/Torvane/tasks.json";
+    QFile::remove(list);
     MainWindow::bridgePort = 0;
     SingleInstance running(dir);
     QVERIFY(running.claim());
@@ -225,8 +230,6 @@ void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
     QTRY_COMPARE_WITH_TIMEOUT(asked, links, 20000);
 
     // The running copy's list has both handed-over links, downloaded whole.
-    const QString list =
-        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/Torvane/tasks.json";
     QJsonArray saved;
     QVERIFY(QTest::qWaitFor(
         [&] {
