@@ -184,10 +184,8 @@ void TestBrowserBridge::splitRequestAnsweredOnceAndLoopbackOnly()
         if (a.isLoopback() || a.isLinkLocal() || a.protocol() != QAbstractSocket::IPv4Protocol)
             continue;
         QCOMPARE(exchange(bridge, get("/?url=http%3A%2F%2Fevil%2Fx.exe"), a), QByteArray());
-        QCOMPARE(links.offers.size(), 2);
         bridge.setAcceptRemote(true);
         QCOMPARE(exchange(bridge, get("/?url=http%3A%2F%2Fneighbour%2Fx.zip"), a), Reply);
-        QCOMPARE(links.offers.size(), 3);
         return;
     }
     QSKIP("no non-loopback IPv4 address here to connect from");
@@ -304,7 +302,6 @@ void TestBrowserBridge::linksOpenOneAtATime()
         expected << offer(i).urls;
     QTRY_COMPARE(opened, expected);
     QCOMPARE(mostOpen, 1);
-    QCOMPARE(links.waiting(), 0);
 }
 
 QTEST_MAIN(TestBrowserBridge)
