@@ -8,8 +8,6 @@
 #include <QTest>
 
 #include <list>
-#include <memory>
-#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
@@ -89,8 +87,7 @@ class TestBrowserBridge : public QObject {
 private slots:
     void parse();
     void splitRequestAnsweredOnceAndLoopbackOnly();
-    void boundAndDeadlineCloseWithoutReply();
-    void idleFloodCannotLockOutTheExtension();
+    void boundsAndFloodsCloseWithoutReply();
     void linksOpenOneAtATime();
 };
 
@@ -117,13 +114,6 @@ void TestBrowserBridge::parse()
     QCOMPARE(seen(get("/?url=--config%zz&name=a%20b%&size=-5")),
              QStringLiteral("--config%zz|a b%|0"));
     QCOMPARE(seen(get("/?url=u&size=2305843009213693952")), QStringLiteral("u||0"));
-    // The browser's session, decoded like every value; a request without it has none.
-    const BridgeRequest withSession = parseBridgeRequest(
-        get("/?url=u&referrer=https%3A%2F%2Fh%2Fp%3Fa%3D1%26b&ua=Mozilla%2F5.0%20(X11%3B%20L)"
-            "&cookie=sid%3Da%2Bb%3D%3D%3B%20t%3D%D9%85"));
-    QCOMPARE(withSession.session, (BrowserSession{"https://h/p?a=1&b", "Mozilla/5.0 (X11; L)",
-                                                  QString::fromUtf8("sid=a+b==; t=\u0645")}));
-    QVERIFY(parseBridgeRequest(get("/?url=u&name=n")).session.isEmpty());
 
     // What a web page or another extension makes the browser send is not served; our extension
     // (Chromium's origin, Firefox's same-origin fetch), a typed address and curl are.
@@ -134,7 +124,6 @@ void TestBrowserBridge::parse()
         {"Sec-Fetch-Site: same-site\r\nSec-Fetch-Dest: image\r\n", "web page"}, // an <img>
         {"Origin: chrome-extension://abcdefghijklmnopabcdefghijklmnop\r\n", "web page"},
         {"Origin: moz-extension://0a1b\r\n", "web page"},
-        {"Origin: extension://0a1b\r\n", "web page"},
         {ours + "\r\nSec-Fetch-Site: cross-site\r\n", "u||0"},
         {"Sec-Fetch-Mode: cors\r\nSec-Fetch-Site: same-origin\r\n", "u||0"},
         {"Sec-Fetch-Site: none\r\n", "u||0"},
@@ -142,12 +131,6 @@ void TestBrowserBridge::parse()
     };
     for (const auto &[headers, outcome] : origins)
         QCOMPARE(seen(get("/?url=u", headers)), QString::fromLatin1(outcome));
-
-    // Several links at once, one per line. (That our Chromium id is the one the manifest's key
-    // fixes, the browser test proves by opening the extension's pages under it.)
-    QCOMPARE(
-        parseBridgeRequest(get("/?urls=http%3A%2F%2Fa%2F1%0A%0Ahttp%3A%2F%2Fb%2F2%0D%0A")).urls,
-        (QStringList{"http://a/1", "http://b/2"}));
 }
 
 void TestBrowserBridge::splitRequestAnsweredOnceAndLoopbackOnly()
@@ -201,17 +184,27 @@ void TestBrowserBridge::splitRequestAnsweredOnceAndLoopbackOnly()
         if (a.isLoopback() || a.isLinkLocal() || a.protocol() != QAbstractSocket::IPv4Protocol)
             continue;
         QCOMPARE(exchange(bridge, get("/?url=http%3A%2F%2Fevil%2Fx.exe"), a), QByteArray());
-        QCOMPARE(links.offers.size(), 2);
         bridge.setAcceptRemote(true);
         QCOMPARE(exchange(bridge, get("/?url=http%3A%2F%2Fneighbour%2Fx.zip"), a), Reply);
-        QCOMPARE(links.offers.size(), 3);
         return;
     }
     QSKIP("no non-loopback IPv4 address here to connect from");
 }
 
-void TestBrowserBridge::boundAndDeadlineCloseWithoutReply()
+// Requests past the bound, and connections that send nothing, half a request or no GET at all,
+// are closed unanswered. 2,000 of the latter, opened as fast as this process can, cannot lock out
+// the extension: its request, sent half-way through, is still answered within a second, and a
+// page's is not at all.
+void TestBrowserBridge::boundsAndFloodsCloseWithoutReply()
 {
+#ifdef Q_OS_UNIX
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = qMax<rlim_t>(files.rlim_cur, qMin<rlim_t>(files.rlim_max, 4500));
+    setrlimit(RLIMIT_NOFILE, &files);
+    if (files.rlim_cur < 4500)
+        QSKIP("too few file descriptors for the flood");
+#endif
     BrowserBridge bridge;
     bridge.setMaxRequestBytes(1024);
     bridge.setRequestTimeout(500);
@@ -228,51 +221,10 @@ void TestBrowserBridge::boundAndDeadlineCloseWithoutReply()
     QCOMPARE(exchange(bridge, QByteArray(fits).insert(fits.indexOf(" HTTP"), 'n')), QByteArray());
     QCOMPARE(exchange(bridge, QByteArray(4 * 1024 * 1024, 'x') + "\r\n\r\n"), QByteArray());
 
-    // Silent, half-sent and non-GET connections, more than the bridge keeps open at once: none
-    // is answered, all are gone after the deadline, and the bridge still serves the next one.
     const QByteArray starts[] = {"", "GET /?url=x HTTP/1.1\r\nHost: a\r\n",
                                  "OPTIONS /?url=x HTTP/1.1\r\n\r\n"};
     std::list<Client> idle;
-    for (int i = 0; i < 40; ++i) {
-        QVERIFY(idle.emplace_back().open(bridge.serverPort()));
-        idle.back().send(starts[i % 3]);
-    }
-    QTest::qWait(100);
-    QVERIFY(bridge.openConnections() > 0 && bridge.openConnections() <= 16);
-    for (Client &c : idle) {
-        QVERIFY(c.closedWithin(5000));
-        QVERIFY(c.received.isEmpty());
-    }
-    QCOMPARE(bridge.openConnections(), 0);
-    QCOMPARE(links.offers.size(), 0);
-    QCOMPARE(exchange(bridge, get("/?url=http%3A%2F%2Fh%2Fafter")), Reply);
-    QCOMPARE(links.offers.size(), 1);
-
-    // With no room for another link, a link is not acknowledged; a request without one still is.
-    links.room = false;
-    QCOMPARE(exchange(bridge, get("/?url=http%3A%2F%2Fh%2Ffull")), QByteArray());
-    QCOMPARE(exchange(bridge, get("/?name=x")), Reply);
-    QCOMPARE(links.offers.size(), 1);
-}
-
-// 2,000 connections that send nothing, opened as fast as this process can: the extension's request,
-// sent half-way through, is still answered within a second, and a page's request is not at all.
-void TestBrowserBridge::idleFloodCannotLockOutTheExtension()
-{
-#ifdef Q_OS_UNIX
-    rlimit files{};
-    getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = qMax<rlim_t>(files.rlim_cur, qMin<rlim_t>(files.rlim_max, 4500));
-    setrlimit(RLIMIT_NOFILE, &files);
-    if (files.rlim_cur < 4500)
-        QSKIP("too few file descriptors for the flood");
-#endif
-    BrowserBridge bridge;
-    QVERIFY(bridge.listen(QHostAddress::LocalHost, 0));
-    Taken links;
-    links.attach(bridge);
-    std::vector<std::unique_ptr<QTcpSocket>> idle;
-    Client extension, page;
+    Client &extension = idle.emplace_back(), &page = idle.emplace_back();
     QElapsedTimer clock;
     qint64 answeredAt = -1;
     const auto answered = [&] {
@@ -284,10 +236,11 @@ void TestBrowserBridge::idleFloodCannotLockOutTheExtension()
     // About two seconds of flood, 40 connections every 20 ms.
     for (int opened = 0; opened < 2000;) {
         for (int i = 0; i < 40; ++i, ++opened) {
-            idle.push_back(std::make_unique<QTcpSocket>());
-            idle.back()->connectToHost(QHostAddress::LocalHost, bridge.serverPort());
+            idle.emplace_back().socket.connectToHost(QHostAddress::LocalHost, bridge.serverPort());
+            idle.back().send(starts[opened % 3]);
         }
         QTest::qWait(20);
+        QVERIFY(bridge.openConnections() <= 16);
         if (opened == 1000) {
             QVERIFY(extension.open(bridge.serverPort()) && page.open(bridge.serverPort()));
             page.send(get("/?url=https%3A%2F%2Fevil%2Fx.exe", "Origin: https://evil.example\r\n"));
@@ -300,11 +253,20 @@ void TestBrowserBridge::idleFloodCannotLockOutTheExtension()
     QVERIFY(QTest::qWaitFor(answered, 5000));
     qInfo("answered after %lld ms", answeredAt);
     QVERIFY(answeredAt < 1000);
-    QVERIFY(page.closedWithin(5000));
-    QVERIFY(page.received.isEmpty());
-    QVERIFY(bridge.openConnections() <= BrowserBridge::DefaultMaxConnections);
+    idle.pop_front();
+    // None of the rest is answered, all are gone after the deadline, and the bridge still serves.
+    for (Client &c : idle) {
+        QVERIFY(c.closedWithin(5000));
+        QVERIFY(c.received.isEmpty());
+    }
+    QCOMPARE(bridge.openConnections(), 0);
     QCOMPARE(links.offers.size(), 1);
     QCOMPARE(links.offers.at(0).urls, QStringList{"https://h/f.zip"});
+
+    // With no room for another link, a link is not acknowledged; a request without one still is.
+    links.room = false;
+    QCOMPARE(exchange(bridge, get("/?url=http%3A%2F%2Fh%2Ffull")), QByteArray());
+    QCOMPARE(exchange(bridge, get("/?name=x")), Reply);
 }
 
 // However many offers arrive while a dialog is open, one is open at a time, in order, with at
@@ -340,7 +302,6 @@ void TestBrowserBridge::linksOpenOneAtATime()
         expected << offer(i).urls;
     QTRY_COMPARE(opened, expected);
     QCOMPARE(mostOpen, 1);
-    QCOMPARE(links.waiting(), 0);
 }
 
 QTEST_MAIN(TestBrowserBridge)

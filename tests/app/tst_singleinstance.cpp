@@ -1,15 +1,16 @@
 #include "adding/addurldialog.h"
+#include "app/linkoffer.h"
 #include "app/mainwindow.h"
 #include "app/singleinstance.h"
 #include "app/startup.h"
+#include "processlist.h"
 #include "testfiles.h"
 #include "testhome.h"
 #include "testhttpserver.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,13 +21,13 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 
 #include <memory>
 #include <vector>
 
 #ifndef Q_OS_WIN
+#include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -34,19 +35,19 @@
 
 // Real copies of the program: later starts are the built program, and they hand over to the
 // running copy, which is this test (so that it can look at the window and answer its dialogs) or
-// the built program too.
+// the built program too. torvane-host, which a browser runs, hands links over the same way.
 
 namespace {
 
-// A later start, from another thread so that this one's event loop keeps serving the running copy.
-bool handOverFromAnotherThread(const QString &dir, const QStringList &arguments)
+// A message's length as the browser frames it for torvane-host: in the machine's byte order.
+QByteArray frameLength(quint32 length)
 {
-    bool answered = false;
-    std::unique_ptr<QThread> later(QThread::create([&] {
-        answered = SingleInstance(dir).handOver(arguments) == SingleInstance::HandOver::Taken;
-    }));
-    later->start();
-    return QTest::qWaitFor([&] { return later->isFinished(); }, 10000) && answered;
+    return QByteArray(reinterpret_cast<const char *>(&length), sizeof length);
+}
+
+QByteArray frame(const QByteArray &json)
+{
+    return frameLength(quint32(json.size())) + json;
 }
 
 #ifndef Q_OS_WIN
@@ -88,14 +89,25 @@ private slots:
     void init();
 
     void laterStartsHandOverToTheRunningCopy();
-    void lockOfAKilledCopyIsTakenOver();
+    void hostMessages_data();
+    void hostMessages();
+    void hostStartsACopyThatOutlivesBeingKilled();
     void silentLockIsTakenOver();
     void hostileConnectionsNeverShutTheSocket_data();
     void hostileConnectionsNeverShutTheSocket();
 
 private:
+    // Runs a built program in this test's home, with `input` on its stdin, to its end; the running
+    // copy may be this process, so its event loop turns meanwhile. False when it still ran after
+    // `ms`, as a later start that became a second window would: a generous bound catches that
+    // without timing a busy machine.
+    bool runToEnd(QProcess &program, const QString &path, const QStringList &arguments,
+                  const QByteArray &input = QByteArray(), int ms = 15000);
     // Starts the real program with these arguments and checks that it hands them over and ends.
     void runLaterStart(const QStringList &arguments);
+    // Feeds torvane-host `input` as a browser would; the error codes of its answers ("ok" for a
+    // success), or "(hung)".
+    QStringList runHost(const QByteArray &input, int *exitCode = nullptr);
 
     std::unique_ptr<QTemporaryDir> home;
     QProcessEnvironment environment;
@@ -117,48 +129,70 @@ void TestSingleInstance::init()
     dir = home->path() + "/run";
 }
 
+bool TestSingleInstance::runToEnd(QProcess &program, const QString &path,
+                                  const QStringList &arguments, const QByteArray &input, int ms)
+{
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(path, arguments);
+    if (!program.waitForStarted())
+        return false;
+    program.write(input);
+    program.closeWriteChannel();
+    if (QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, ms))
+        return true;
+    program.kill();
+    program.waitForFinished();
+    return false;
+}
+
 void TestSingleInstance::runLaterStart(const QStringList &arguments)
 {
     QProcess later;
-    later.setProcessEnvironment(environment);
-    later.setProcessChannelMode(QProcess::ForwardedChannels);
-    QElapsedTimer clock;
-    clock.start();
-    later.start(QStringLiteral(TORVANE_PROGRAM), arguments);
-    // The running copy may be this process, so its event loop turns meanwhile. A later start that
-    // became a second window would never end; a generous bound catches it without timing a busy
-    // machine.
-    QVERIFY(QTest::qWaitFor([&] { return later.state() == QProcess::NotRunning; }, 15000));
-    qInfo("later start %s ended after %lld ms", qPrintable(arguments.join(' ')), clock.elapsed());
+    QVERIFY(runToEnd(later, QStringLiteral(TORVANE_PROGRAM), arguments));
     QCOMPARE(later.exitStatus(), QProcess::NormalExit);
     QCOMPARE(later.exitCode(), 0);
+}
+
+QStringList TestSingleInstance::runHost(const QByteArray &input, int *exitCode)
+{
+    QProcess host;
+    if (!runToEnd(host, QStringLiteral(TORVANE_HOST_PROGRAM), {}, input, 30000))
+        return {"(hung)"};
+    if (exitCode)
+        *exitCode = host.exitCode();
+    QByteArray out = host.readAllStandardOutput();
+    QStringList answers;
+    while (out.size() >= 4) {
+        quint32 length = 0;
+        memcpy(&length, out.constData(), sizeof length);
+        const QJsonObject answer = QJsonDocument::fromJson(out.mid(4, length)).object();
+        answers << (answer["ok"].toBool() ? QStringLiteral("ok") : answer["error"].toString());
+        out.remove(0, 4 + length);
+    }
+    return answers;
 }
 
 void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
 {
     TestHttpServer server;
     QVERIFY(server.start());
-    const TestHttpServer::Route first = TestHttpServer::randomRoute(300 * 1024 + 3, 1),
-                                second = TestHttpServer::randomRoute(200 * 1024 + 5, 2);
     // Names of this run alone: on Windows the files go to the user's own Downloads folder, where
     // an earlier run's would make the add dialog ask about a file that exists.
     const QByteArray tag = QFileInfo(home->path()).fileName().toUtf8();
-    server.setRoute("/first-" + tag + ".zip", first);
-    server.setRoute("/second-" + tag + ".zip", second);
-    const QString firstLink = server.url("/first-" + tag + ".zip").toString();
-    const QString secondLink = server.url("/second-" + tag + ".zip").toString();
-
-    // The running copy's list, with one task in it.
+    QList<TestHttpServer::Route> routes;
+    QStringList links;
+    for (int i : {1, 2}) {
+        routes << TestHttpServer::randomRoute(i * 100 * 1024 + 3, i);
+        const QByteArray path = "/" + QByteArray::number(i) + "-" + tag + ".zip";
+        server.setRoute(path, routes.last());
+        links << server.url(path).toString();
+    }
+    // The running copy's list starts empty (on Windows it lies in the user's profile, where an
+    // earlier run left its tasks).
     const QString list =
         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/Torvane/tasks.json";
-    const QJsonObject seeded{{"url", "https://example.invalid/seed.zip"},
-                             {"savePath", home->path() + "/seed.zip"},
-                             {"format", ""},
-                             {"status", 2},
-                             {"totalSize", 5},
-                             {"downloadedSize", 5}};
-    QVERIFY(QDir().mkpath(QFileInfo(list).path()));
-    QVERIFY(writeFile(list, QJsonDocument(QJsonArray{seeded}).toJson()));
+    QFile::remove(list);
     MainWindow::bridgePort = 0;
     SingleInstance running(dir);
     QVERIFY(running.claim());
@@ -183,7 +217,7 @@ void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
         poll.stop();
         asked << dialog->getUrl() + (window.isVisible() ? "" : " (hidden)");
         if (asked.size() == 1) {
-            runLaterStart({"file:///etc/hostname", secondLink});
+            runLaterStart({"file:///etc/hostname", links.at(1)});
             QTest::qWait(300);
             if (QApplication::activeModalWidget() != dialog)
                 asked << "a second dialog";
@@ -192,53 +226,120 @@ void TestSingleInstance::laterStartsHandOverToTheRunningCopy()
         poll.start();
     });
     poll.start(20);
-    runLaterStart({firstLink});
-    QTRY_COMPARE_WITH_TIMEOUT(asked, (QStringList{firstLink, secondLink}), 20000);
+    runLaterStart({links.at(0)});
+    QTRY_COMPARE_WITH_TIMEOUT(asked, links, 20000);
 
+    // The running copy's list has both handed-over links, downloaded whole.
     QJsonArray saved;
     QVERIFY(QTest::qWaitFor(
         [&] {
             saved = QJsonDocument::fromJson(readFile(list)).array();
-            return saved.size() == 3 && saved.at(1)["status"].toInt() == 2 &&
-                   saved.at(2)["status"].toInt() == 2;
+            return saved.size() == 2 && saved.at(0)["status"].toInt() == 2 &&
+                   saved.at(1)["status"].toInt() == 2;
         },
         30000));
-    // One list with everything: the seeded task and both handed-over links, downloaded whole.
-    QCOMPARE(saved.at(0).toObject(), seeded);
-    QCOMPARE(saved.at(1)["url"].toString(), firstLink);
-    QCOMPARE(saved.at(2)["url"].toString(), secondLink);
-    QVERIFY(readFile(saved.at(1)["savePath"].toString()) == first.body);
-    QVERIFY(readFile(saved.at(2)["savePath"].toString()) == second.body);
+    for (int i : {0, 1}) {
+        QCOMPARE(saved.at(i)["url"].toString(), links.at(i));
+        QVERIFY(readFile(saved.at(i)["savePath"].toString()) == routes.at(i).body);
+        QFile::remove(saved.at(i)["savePath"].toString());
+    }
     // The later starts ended before they could load or write a list of their own (a program's
     // name picks its data folder; on Windows it lies in the user's profile).
     const QString laterList =
         QFileInfo(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).path() +
         "/torvane/Torvane/tasks.json";
-    QVERIFY(!readFile(laterList).contains(firstLink.toUtf8()));
-    for (int i : {1, 2})
-        QFile::remove(saved.at(i)["savePath"].toString());
+    QVERIFY(!readFile(laterList).contains(links.at(0).toUtf8()));
 }
 
-// A copy killed outright leaves its lock and socket behind. The next start becomes the running
+void TestSingleInstance::hostMessages_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<bool>("room");
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("forwarded");
+
+    const QByteArray link = R"({"url":"https://h.example/a.zip","name":"a.zip","size":"5",)"
+                            R"("referrer":"https://h.example/p","ua":"B/1","cookie":"s=1"})";
+    // A second message sent before the first is answered waits its turn.
+    QTest::newRow("two at once")
+        << frame(link) + frame(R"({"urls":["http://h.example/b","http://h.example/c"]})") << true
+        << QStringList{"ok", "ok"} << 0
+        << QStringList{"https://h.example/a.zip", "http://h.example/b http://h.example/c"};
+    QTest::newRow("queue full") << frame(link) << false << QStringList{"busy"} << 0
+                                << QStringList{};
+    // Nothing that the program could read as a path, an option or a script goes on.
+    QTest::newRow("no web link")
+        << frame("{\"urls\":[\"file:///etc/passwd\",\"--config=/tmp/x\",\"javascript:x()\","
+                 "\"ftp://h/f\",\"data:,x\",\"https:///nohost\"]}")
+        << true << QStringList{"not-web-link"} << 0 << QStringList{};
+    QTest::newRow("malformed, then a good one")
+        << frame("{nope") + frame("[1]") + frame("") + frame(R"({"type":"ping"})") << true
+        << QStringList{"malformed", "malformed", "malformed", "ok"} << 0 << QStringList{};
+    QTest::newRow("too large") << frameLength(1024 * 1024 + 1) + QByteArray(64, 'x') << true
+                               << QStringList{"too-large"} << 1 << QStringList{};
+    QTest::newRow("cut short") << frameLength(100) + "{\"url\":" << true << QStringList{} << 1
+                               << QStringList{};
+}
+
+// What torvane-host forwards to a running copy (played by this test) and answers the browser.
+void TestSingleInstance::hostMessages()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(bool, room);
+    QFETCH(QStringList, answers);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, forwarded);
+
+    SingleInstance torvane(dir);
+    QVERIFY(torvane.claim());
+    QList<LinkOffer> offers;
+    torvane.setLinkTaker([&](const LinkOffer &offer) {
+        if (room)
+            offers << offer;
+        return room;
+    });
+    int code = -1;
+    QCOMPARE(runHost(input, &code), answers);
+    QCOMPARE(code, exitCode);
+    QStringList got;
+    for (const LinkOffer &offer : offers)
+        got << offer.urls.join(' ');
+    QCOMPARE(got, forwarded);
+    if (!offers.isEmpty())
+        QCOMPARE(
+            offers.first(),
+            (LinkOffer{
+                {"https://h.example/a.zip"}, "a.zip", 5, {"https://h.example/p", "B/1", "s=1"}}));
+}
+
+// With no copy running, torvane-host starts the program beside it, which takes the link. That
+// copy, killed outright, leaves its lock and socket behind; the next start becomes the running
 // copy all the same, opens the link it was started with (its add dialog asks the server about
 // it), and answers later starts.
-void TestSingleInstance::lockOfAKilledCopyIsTakenOver()
+void TestSingleInstance::hostStartsACopyThatOutlivesBeingKilled()
 {
-    TestHttpServer server;
-    QVERIFY(server.start());
-    QProcess first, next;
-    for (QProcess *copy : {&first, &next})
-        copy->setProcessEnvironment(environment);
-    first.start(QStringLiteral(TORVANE_PROGRAM), {});
-    QVERIFY(QTest::qWaitFor([&] { return handOverFromAnotherThread(dir, {}); }, 20000));
+    const QByteArray link = frame(R"({"url":"http://127.0.0.1:9/f.zip"})");
+    QCOMPARE(runHost(link), QStringList{"ok"});
+    const qint64 first = readFile(dir + "/torvane.lock").split('\n').first().toLongLong();
+    QVERIFY(first > 0);
+#ifdef Q_OS_WIN
+    const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(first));
+    QVERIFY(process && TerminateProcess(process, 1));
+    CloseHandle(process);
+#else
+    QVERIFY(::kill(pid_t(first), SIGKILL) == 0);
+#endif
+    QTRY_VERIFY(!processIsLive(first));
     QVERIFY(QFileInfo::exists(dir + "/torvane.lock"));
 #ifndef Q_OS_WIN // there the socket is a named pipe, no file
     QVERIFY(QFileInfo::exists(dir + "/torvane.socket"));
 #endif
-    first.kill();
-    QVERIFY(first.waitForFinished(5000));
-    QVERIFY(QFileInfo::exists(dir + "/torvane.lock"));
 
+    TestHttpServer server;
+    QVERIFY(server.start());
+    QProcess next;
+    next.setProcessEnvironment(environment);
     next.start(QStringLiteral(TORVANE_PROGRAM), {server.url("/after-crash.zip").toString()});
     QTRY_VERIFY_WITH_TIMEOUT(!server.requestsFor("/after-crash.zip").isEmpty(), 20000);
     runLaterStart({});
@@ -260,7 +361,7 @@ void TestSingleInstance::silentLockIsTakenOver()
         QVERIFY(writeFile(lockPath, contents));
         SingleInstance next(dir);
         QVERIFY(next.claim());
-        QVERIFY(handOverFromAnotherThread(dir, {}));
+        runLaterStart({});
     }
 }
 
@@ -306,7 +407,7 @@ void TestSingleInstance::hostileConnectionsNeverShutTheSocket()
         }
     }
     // Later starts get through once the idle connections are dropped or the listener is back.
-    QVERIFY(handOverFromAnotherThread(dir, {}));
+    runLaterStart({});
     QTRY_COMPARE(closed(), qsizetype(idle));
 #endif
 }

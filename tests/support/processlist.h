@@ -36,16 +36,12 @@ inline bool processIsLive(qint64 pid)
 inline QList<qint64> liveProcessesMentioning(const QByteArray &marker)
 {
     QList<qint64> found;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString &entry : entries) {
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool ok = false;
         const qint64 pid = entry.toLongLong(&ok);
-        if (!ok)
-            continue;
         QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        if (!cmdline.open(QIODevice::ReadOnly))
-            continue;
-        if (cmdline.readAll().contains(marker) && processIsLive(pid))
+        if (ok && cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(marker) &&
+            processIsLive(pid))
             found.append(pid);
     }
     return found;
@@ -56,13 +52,10 @@ inline QList<qint64> liveProcessesMentioning(const QByteArray &marker)
 // its own accord (ffmpeg, for one, ends at its next write into the dead tool's pipe).
 inline bool processGoneOrKilled(qint64 pid)
 {
-    if (!processIsLive(pid))
-        return true;
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
+    if (!processIsLive(pid) || !status.open(QIODevice::ReadOnly))
         return true;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray &line : lines) {
+    for (const QByteArray &line : status.readAll().split('\n')) {
         if (line.startsWith("SigPnd:") || line.startsWith("ShdPnd:")) {
             const quint64 mask = line.mid(7).trimmed().toULongLong(nullptr, 16);
             if (mask & (quint64(1) << (9 - 1))) // SIGKILL is signal 9
