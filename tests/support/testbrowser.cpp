@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QStandardPaths>
+#include <QJsonObject>
 #include <QTest>
 
 TestBrowser::TestBrowser()
@@ -19,28 +19,14 @@ TestBrowser::TestBrowser()
 
 TestBrowser::~TestBrowser()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
+    // Asked to quit first, so that it ends its helpers; QProcess kills what is left.
+    m_process.terminate();
+    m_process.waitForFinished(5000);
     QDir folder(m_home.path());
     for (int attempt = 0; attempt < 30 && folder.exists(); ++attempt) {
         folder.removeRecursively();
         QTest::qWait(100);
     }
-}
-
-QString TestBrowser::findProgram(const QStringList &names)
-{
-    for (const QString &name : names) {
-        const QString path = QStandardPaths::findExecutable(name);
-        if (!path.isEmpty())
-            return path;
-    }
-    return {};
 }
 
 bool TestBrowser::launch(const QString &program, const QStringList &arguments,
@@ -62,6 +48,13 @@ bool TestBrowser::launch(const QString &program, const QStringList &arguments,
     return true;
 }
 
+bool TestBrowser::open(const QString &url)
+{
+    return navigate(url) &&
+           waitFor(QStringLiteral("location.href == %1 && document.readyState == 'complete'")
+                       .arg(QString::fromUtf8(quoted(url))));
+}
+
 bool TestBrowser::waitFor(const QString &expression, int timeoutMs)
 {
     QElapsedTimer clock;
@@ -77,12 +70,19 @@ bool TestBrowser::waitFor(const QString &expression, int timeoutMs)
     return false;
 }
 
-bool TestBrowser::waitForPage(const QString &url)
+QJsonValue TestBrowser::failed(const QString &command, const QJsonValue &error)
 {
-    const QString quoted =
-        QString::fromUtf8(QJsonDocument(QJsonArray{url}).toJson(QJsonDocument::Compact));
-    return waitFor(
-        QStringLiteral("location.href == %1[0] && document.readyState == 'complete'").arg(quoted));
+    m_error =
+        command + QStringLiteral(": ") +
+        (error.isUndefined()
+             ? QStringLiteral("no answer")
+             : QString::fromUtf8(QJsonDocument(error.toObject()).toJson(QJsonDocument::Compact)));
+    return QJsonValue::Undefined;
+}
+
+QByteArray TestBrowser::quoted(const QString &text)
+{
+    return QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact).chopped(1).mid(1);
 }
 
 QString TestBrowser::output()
