@@ -8,6 +8,7 @@
 #include "language/translation.h"
 #include "marionettebrowser.h"
 #include "messageboxdriver.h"
+#include "testdownloads.h"
 #include "testfiles.h"
 #include "testhome.h"
 #include "testhttpserver.h"
@@ -167,10 +168,9 @@ void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow()
     QVERIFY2(shownInfo.startsWith("Size: 0.25 MB"), qPrintable(shownInfo));
     QTRY_COMPARE(window.taskList()->tasks().size(), 1);
     DownloadTask *task = window.taskList()->tasks().first();
-    QTRY_VERIFY_WITH_TIMEOUT(task->status != 1 && task->status != 0, 30000);
-    QVERIFY2(task->status == 2, qPrintable(task->lastDlpMessage));
+    QTRY_VERIFY(task->status != 0);
+    QCOMPARE(downloadFault(*task, file.body, 30000), QString());
     QVERIFY2(shownPath.endsWith("/Torvane/Compressed/locked.zip"), qPrintable(shownPath));
-    QVERIFY(readFile(task->savePath()) == file.body);
 
     // The browser asked without a range; every ranged request is Torvane's, the dialog's probe
     // among them, and each carried what the browser sends (the route refuses any without the
@@ -179,11 +179,11 @@ void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow()
     const QByteArray browserAgent = requests.first().headers.value("user-agent");
     int ranged = 0;
     for (const auto &request : requests) {
-        if (!request.headers.contains("range"))
-            continue;
-        ++ranged;
-        QCOMPARE(request.headers.value("referer"), pageUrl.toUtf8());
-        QCOMPARE(request.headers.value("user-agent"), browserAgent);
+        if (request.headers.contains("range")) {
+            ++ranged;
+            QCOMPARE(request.headers.value("referer"), pageUrl.toUtf8());
+            QCOMPARE(request.headers.value("user-agent"), browserAgent);
+        }
     }
     QVERIFY(ranged > 2);
 

@@ -19,7 +19,6 @@ QString DevToolsBrowser::nativeHostsFolder() const
 
 bool DevToolsBrowser::start(const QString &extension)
 {
-    // No sandbox, GPU, first run or background traffic.
     QStringList args = words("--headless --no-sandbox --disable-gpu --no-first-run --disable-sync "
                              "--disable-background-networking --disable-component-update "
                              "--remote-debugging-pipe")
@@ -27,8 +26,7 @@ bool DevToolsBrowser::start(const QString &extension)
                        << QStringLiteral("--load-extension=") + extension
                        << QStringLiteral("--disable-extensions-except=") + extension;
     // The protocol runs over descriptors 3 (commands in) and 4 (answers out): this process's pipes.
-    if (!launch(chromiumPath(), args << QStringLiteral("about:blank"), QStringLiteral("3<&0 4>&1")))
-        return false;
+    launch(chromiumPath(), args << QStringLiteral("about:blank"), QStringLiteral("3<&0 4>&1"));
     // The tab opened with the browser, once it is there.
     const auto attached = [this] {
         const QJsonArray targets =

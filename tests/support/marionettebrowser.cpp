@@ -5,8 +5,6 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QList>
-#include <QPair>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -32,7 +30,7 @@ bool MarionetteBrowser::start(const QString &extension)
     // granted as it is installed, and Marionette takes a free port. Updates, telemetry, first-run
     // pages and other background traffic are off through Marionette's own recommended
     // preferences, which it sets as the browser starts.
-    const QList<QPair<QByteArray, QByteArray>> prefs = {
+    const std::pair<const char *, QByteArray> prefs[] = {
         {"browser.download.always_ask_before_handling_new_types", "false"},
         {"browser.download.folderList", "2"},
         {"browser.download.useDownloadDir", "true"},
@@ -43,7 +41,7 @@ bool MarionetteBrowser::start(const QString &extension)
         {"marionette.port", "0"}};
     QByteArray userJs;
     for (const auto &[name, value] : prefs)
-        userJs += "user_pref(\"" + name + "\", " + value + ");\n";
+        userJs += "user_pref(\"" + QByteArray(name) + "\", " + value + ");\n";
     if (!QDir().mkpath(profile) || !writeFile(profile + QStringLiteral("/user.js"), userJs)) {
         m_error = QStringLiteral("cannot write the profile");
         return false;
@@ -51,11 +49,9 @@ bool MarionetteBrowser::start(const QString &extension)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), m_home.path());
     m_process.setProcessEnvironment(env);
-    if (!launch(firefoxPath(),
-                words("--headless --marionette -remote-allow-system-access --no-remote --profile")
-                    << profile << QStringLiteral("about:blank"),
-                {}))
-        return false;
+    launch(firefoxPath(),
+           words("--headless --marionette -remote-allow-system-access --no-remote --profile")
+               << profile << QStringLiteral("about:blank"));
     // With port 0 Firefox picks a free one and writes it into the profile.
     const QString portFile = profile + QStringLiteral("/MarionetteActivePort");
     if (!QTest::qWaitFor([&] { return readFile(portFile).trimmed().toInt() > 0; }, 60000)) {

@@ -1,8 +1,9 @@
 #include "testbrowser.h"
 
+#include "testfiles.h"
+
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -19,9 +20,12 @@ TestBrowser::TestBrowser()
 
 TestBrowser::~TestBrowser()
 {
-    // Asked to quit first, so that it ends its helpers; QProcess kills what is left.
+    // Asked to quit first, so that it ends its helpers.
     m_process.terminate();
-    m_process.waitForFinished(5000);
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
     QDir folder(m_home.path());
     for (int attempt = 0; attempt < 30 && folder.exists(); ++attempt) {
         folder.removeRecursively();
@@ -29,23 +33,14 @@ TestBrowser::~TestBrowser()
     }
 }
 
-bool TestBrowser::launch(const QString &program, const QStringList &arguments,
+void TestBrowser::launch(const QString &program, const QStringList &arguments,
                          const QString &redirections)
 {
-    if (program.isEmpty() || !m_home.isValid()) {
-        m_error = QStringLiteral("no such browser, or no temporary profile folder");
-        return false;
-    }
     m_process.start(QStringLiteral("/bin/sh"),
                     QStringList{QStringLiteral("-c"),
                                 QStringLiteral("exec \"$0\" \"$@\" %1 1>&2").arg(redirections),
                                 program} +
                         arguments);
-    if (!m_process.waitForStarted(10000)) {
-        m_error = m_process.errorString();
-        return false;
-    }
-    return true;
 }
 
 bool TestBrowser::open(const QString &url)
@@ -57,17 +52,10 @@ bool TestBrowser::open(const QString &url)
 
 bool TestBrowser::waitFor(const QString &expression, int timeoutMs)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < timeoutMs) {
-        if (evaluate(QStringLiteral("!!(") + expression + QLatin1Char(')')).toBool()) {
-            m_error.clear();
-            return true;
-        }
-        QTest::qWait(100);
-    }
-    m_error += QStringLiteral("\nnever true: ") + expression;
-    return false;
+    const QString test = QStringLiteral("!!(") + expression + QLatin1Char(')');
+    const bool met = QTest::qWaitFor([&] { return evaluate(test).toBool(); }, timeoutMs);
+    m_error = met ? QString() : m_error + QStringLiteral("\nnever true: ") + expression;
+    return met;
 }
 
 QJsonValue TestBrowser::failed(const QString &command, const QJsonValue &error)
@@ -104,15 +92,10 @@ QString TestBrowser::extensionForPort(const QString &extensionDir, quint16 bridg
         if (!QDir().mkpath(QFileInfo(to).path()) || !QFile::copy(from, to))
             return {};
     }
-    QFile message(target + QStringLiteral("/message.js"));
-    if (!message.open(QIODevice::ReadWrite))
-        return {};
-    QByteArray code = message.readAll();
+    const QString message = target + QStringLiteral("/message.js");
+    QByteArray code = readFile(message);
     const QByteArray fixed = "BRIDGE_PORT = 9090;";
-    if (!code.contains(fixed))
-        return {};
-    code.replace(fixed, "BRIDGE_PORT = " + QByteArray::number(bridgePort) + ';');
-    message.resize(0);
-    message.write(code);
-    return target;
+    const QByteArray port = "BRIDGE_PORT = " + QByteArray::number(bridgePort) + ';';
+    return code.contains(fixed) && writeFile(message, code.replace(fixed, port)) ? target
+                                                                                 : QString();
 }

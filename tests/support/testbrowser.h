@@ -16,8 +16,6 @@
 class TestBrowser {
 public:
     virtual ~TestBrowser();
-    TestBrowser(const TestBrowser &) = delete;
-    TestBrowser &operator=(const TestBrowser &) = delete;
 
     // Starts the browser on about:blank with the unpacked extension in the folder loaded; false
     // (see output()) when that failed.
@@ -48,8 +46,10 @@ public:
 protected:
     TestBrowser();
     // Starts the program through the shell, with the redirections given after its arguments; its
-    // own output goes to the error channel, which output() shows.
-    bool launch(const QString &program, const QStringList &arguments, const QString &redirections);
+    // own output goes to the error channel, which output() shows, and so does the shell's when the
+    // program cannot be started.
+    void launch(const QString &program, const QStringList &arguments,
+                const QString &redirections = {});
     // Starts loading the page in the current tab.
     virtual bool navigate(const QString &url) = 0;
     // Notes for output() why the protocol command failed: the browser's error, or no answer at
