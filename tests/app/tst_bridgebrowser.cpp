@@ -8,6 +8,7 @@
 #include "language/translation.h"
 #include "marionettebrowser.h"
 #include "messageboxdriver.h"
+#include "testdownloads.h"
 #include "testfiles.h"
 #include "testhome.h"
 #include "testhttpserver.h"
@@ -40,28 +41,11 @@ bool installNativeHost(const QString &folder, bool firefox)
            writeFile(folder + "/io.github.torvane.host.json", manifest);
 }
 
-} // namespace
-
-// Real browsers against the running window: the shipped extension hands a protected download over,
-// through the port or, with the port held by another program, through the browser's native
-// messaging and torvane-host; a web page on another loopback origin may not use the bridge.
-class TestBridgeBrowser : public QObject {
-    Q_OBJECT
-
-private slots:
-    void protectedDownloadCompletesThroughTheWindow_data();
-    void protectedDownloadCompletesThroughTheWindow();
-
-private:
-    // Starts the browser with the shipped extension talking to `port` (and with torvane-host
-    // registered when `native`), switches the take-over of downloads on as a user does, on the
-    // options page, which also has to tell which way it reaches Torvane, and opens `page`.
-    bool startTakingOver(TestBrowser &browser, bool firefox, quint16 port, bool native,
-                         const QString &page);
-};
-
-bool TestBridgeBrowser::startTakingOver(TestBrowser &browser, bool firefox, quint16 port,
-                                        bool native, const QString &page)
+// Starts the browser with the shipped extension talking to `port` (and with torvane-host registered
+// when `native`), switches the take-over of downloads on as a user does, on the options page, which
+// also has to tell which way it reaches Torvane, and opens `page`.
+bool startTakingOver(TestBrowser &browser, bool firefox, quint16 port, bool native,
+                     const QString &page)
 {
     const QString options =
         firefox ? QStringLiteral("moz-extension://%1/options.html")
@@ -83,6 +67,19 @@ bool TestBridgeBrowser::startTakingOver(TestBrowser &browser, bool firefox, quin
     return browser.open(options) && browser.waitFor(box + ".checked") && browser.open(page);
 }
 
+} // namespace
+
+// Real browsers against the running window: the shipped extension hands a protected download over,
+// through the port or, with the port held by another program, through the browser's native
+// messaging and torvane-host; a web page on another loopback origin may not use the bridge.
+class TestBridgeBrowser : public QObject {
+    Q_OBJECT
+
+private slots:
+    void protectedDownloadCompletesThroughTheWindow_data();
+    void protectedDownloadCompletesThroughTheWindow();
+};
+
 void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow_data()
 {
     QTest::addColumn<bool>("firefox");
@@ -98,8 +95,8 @@ void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow_data()
 // the window's dialog, and the file lands byte for byte, fetched with the browser's cookie,
 // Referer and User-Agent. With another program on the port, the link goes through native
 // messaging and never reaches the port. Clicked again with the keep-in-browser key held, the link
-// stays with the browser. Then the page fetches from the bridge with the extension's own address
-// builder: the browser gets no answer it could read, and the window opens nothing.
+// stays with the browser. Then the page fetches a link from the bridge: the browser gets no answer
+// it could read, and the window opens nothing.
 void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow()
 {
     QFETCH(bool, firefox);
@@ -122,9 +119,8 @@ void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow()
     QVERIFY(instance.claim());
     MainWindow window;
     receiveHandOvers(instance, window);
-    auto *bridge = window.findChild<BrowserBridge *>();
-    QCOMPARE(bridge == nullptr, native);
-    const quint16 port = native ? holder.serverPort() : bridge->serverPort();
+    const quint16 port =
+        native ? holder.serverPort() : window.findChild<BrowserBridge *>()->serverPort();
     // Once the add dialog's probe has filled the path: what it shows, then Start.
     QString shownLink, shownPath, shownInfo;
     answerNextDialog<AddUrlDialog>([&](AddUrlDialog *dialog) {
@@ -138,7 +134,7 @@ void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow()
     TestHttpServer site;
     QVERIFY(site.start());
     const QString pageUrl = site.url("/page.html").toString();
-    TestHttpServer::Route page, file, script, keep;
+    TestHttpServer::Route page, file, keep;
     page.body = "<!doctype html><html><body><script>addEventListener('load', () => { "
                 "location.href = '/locked.zip?id=7&x=a+b'; });</script></body></html>";
     page.headers = {{"Content-Type", "text/html; charset=utf-8"},
@@ -160,9 +156,6 @@ void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow()
                 "inset: 0'>locked.zip</a>";
     keep.headers = {{"Content-Type", "text/html; charset=utf-8"}};
     site.setRoute("/keep.html", keep);
-    script.body = readFile(QStringLiteral(TORVANE_EXTENSION_DIR "/message.js"));
-    script.headers = {{"Content-Type", "text/javascript; charset=utf-8"}};
-    site.setRoute("/message.js", script);
 
     const std::unique_ptr<TestBrowser> browser(
         firefox ? static_cast<TestBrowser *>(new MarionetteBrowser) : new DevToolsBrowser);
@@ -175,23 +168,22 @@ void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow()
     QVERIFY2(shownInfo.startsWith("Size: 0.25 MB"), qPrintable(shownInfo));
     QTRY_COMPARE(window.taskList()->tasks().size(), 1);
     DownloadTask *task = window.taskList()->tasks().first();
-    QTRY_VERIFY_WITH_TIMEOUT(task->status != 1 && task->status != 0, 30000);
-    QVERIFY2(task->status == 2, qPrintable(task->lastDlpMessage));
+    QTRY_VERIFY(task->status != 0);
+    QCOMPARE(downloadFault(*task, file.body, 30000), QString());
     QVERIFY2(shownPath.endsWith("/Torvane/Compressed/locked.zip"), qPrintable(shownPath));
-    QVERIFY(readFile(task->savePath()) == file.body);
 
     // The browser asked without a range; every ranged request is Torvane's, the dialog's probe
-    // among them, and each carried what the browser sends.
+    // among them, and each carried what the browser sends (the route refuses any without the
+    // cookie).
     const auto requests = site.requestsFor("/locked.zip");
     const QByteArray browserAgent = requests.first().headers.value("user-agent");
     int ranged = 0;
     for (const auto &request : requests) {
-        if (!request.headers.contains("range"))
-            continue;
-        ++ranged;
-        QVERIFY(request.headers.value("cookie").contains("sid=s3cret"));
-        QCOMPARE(request.headers.value("referer"), pageUrl.toUtf8());
-        QCOMPARE(request.headers.value("user-agent"), browserAgent);
+        if (request.headers.contains("range")) {
+            ++ranged;
+            QCOMPARE(request.headers.value("referer"), pageUrl.toUtf8());
+            QCOMPARE(request.headers.value("user-agent"), browserAgent);
+        }
     }
     QVERIFY(ranged > 2);
 
@@ -224,10 +216,8 @@ void TestBridgeBrowser::protectedDownloadCompletesThroughTheWindow()
     if (native) // the port's holder would never answer
         return;
     const QJsonValue answer = browser->evaluate(
-        QStringLiteral("import('/message.js').then(m => fetch(m.bridgeUrl("
-                       "'https://example.com/evil.exe', 'f.zip', 1048576, {port: %1}))"
-                       ".then(r => r.text(), e => 'error: ' + e))")
-            .arg(port));
+        "fetch('http://127.0.0.1:" + QString::number(port) +
+        "/?url=https%3A%2F%2Fexample.com%2Fevil.exe').then(r => r.text(), e => 'error: ' + e)");
     QVERIFY2(answer.toString().startsWith("error"), qPrintable(browser->output()));
     QTest::qWait(300);
     QVERIFY(!QApplication::activeModalWidget());

@@ -2,17 +2,14 @@
 
 #include "testfiles.h"
 
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QStandardPaths>
 #include <QTest>
-
-#include <algorithm>
-#include <utility>
 
 QString DevToolsBrowser::chromiumPath()
 {
-    return findProgram({QStringLiteral("chromium"), QStringLiteral("chromium-browser")});
+    return QStandardPaths::findExecutable(QStringLiteral("chromium"));
 }
 
 QString DevToolsBrowser::nativeHostsFolder() const
@@ -22,7 +19,6 @@ QString DevToolsBrowser::nativeHostsFolder() const
 
 bool DevToolsBrowser::start(const QString &extension)
 {
-    // No sandbox, GPU, first run or background traffic.
     QStringList args = words("--headless --no-sandbox --disable-gpu --no-first-run --disable-sync "
                              "--disable-background-networking --disable-component-update "
                              "--remote-debugging-pipe")
@@ -30,114 +26,78 @@ bool DevToolsBrowser::start(const QString &extension)
                        << QStringLiteral("--load-extension=") + extension
                        << QStringLiteral("--disable-extensions-except=") + extension;
     // The protocol runs over descriptors 3 (commands in) and 4 (answers out): this process's pipes.
-    if (!launch(chromiumPath(), args << QStringLiteral("about:blank"), QStringLiteral("3<&0 4>&1")))
-        return false;
-    QElapsedTimer clock;
-    clock.start();
-    while (m_tab.isEmpty() && clock.elapsed() < 15000) {
-        const QJsonArray targets = call(QStringLiteral("Target.getTargets"))
-                                       .value(QStringLiteral("targetInfos"))
-                                       .toArray();
+    launch(chromiumPath(), args << QStringLiteral("about:blank"), QStringLiteral("3<&0 4>&1"));
+    // The tab opened with the browser, once it is there.
+    const auto attached = [this] {
+        const QJsonArray targets =
+            call("Target.getTargets").toObject().value("targetInfos").toArray();
         for (const QJsonValue &t : targets) {
-            if (t[QLatin1String("type")].toString() == QLatin1String("page")) {
-                m_tab = call(QStringLiteral("Target.attachToTarget"),
-                             {{QStringLiteral("targetId"), t[QLatin1String("targetId")]},
-                              {QStringLiteral("flatten"), true}})
-                            .value(QStringLiteral("sessionId"))
-                            .toString();
-                break;
-            }
+            if (t["type"] == "page" && m_tab.isEmpty())
+                m_tab =
+                    call("Target.attachToTarget", {{"targetId", t["targetId"]}, {"flatten", true}})
+                        .toObject()
+                        .value("sessionId")
+                        .toString();
         }
-        QTest::qWait(100);
-    }
-    call(QStringLiteral("Browser.setDownloadBehavior"),
-         {{QStringLiteral("behavior"), QStringLiteral("allow")},
-          {QStringLiteral("downloadPath"), downloadsFolder()}});
-    return !m_tab.isEmpty();
+        return !m_tab.isEmpty();
+    };
+    return QTest::qWaitFor(attached, 15000) &&
+           !call("Browser.setDownloadBehavior",
+                 {{"behavior", "allow"}, {"downloadPath", downloadsFolder()}})
+                .isUndefined();
 }
 
-bool DevToolsBrowser::open(const QString &url)
+bool DevToolsBrowser::navigate(const QString &url)
 {
-    return !call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, m_tab)
-                .isEmpty() &&
-           waitForPage(url);
+    return !call("Page.navigate", {{"url", url}}, true).isUndefined();
 }
 
 bool DevToolsBrowser::altClick(int x, int y)
 {
-    // The answers are empty objects, as are failed calls; a failure leaves its error behind.
-    const QString earlier = std::exchange(m_error, QString());
-    for (const char *type : {"mousePressed", "mouseReleased"})
-        call(QStringLiteral("Input.dispatchMouseEvent"),
-             {{QStringLiteral("type"), QLatin1String(type)},
-              {QStringLiteral("x"), x},
-              {QStringLiteral("y"), y},
-              {QStringLiteral("button"), QStringLiteral("left")},
-              {QStringLiteral("clickCount"), 1},
-              {QStringLiteral("modifiers"), 1}}, // Alt
-             m_tab);
-    const bool clicked = m_error.isEmpty();
-    m_error.prepend(earlier);
-    return clicked;
+    for (const char *type : {"mousePressed", "mouseReleased"}) {
+        const QJsonObject event{{"type", type},     {"x", x},          {"y", y},
+                                {"button", "left"}, {"clickCount", 1}, {"modifiers", 1}}; // Alt
+        if (call("Input.dispatchMouseEvent", event, true).isUndefined())
+            return false;
+    }
+    return true;
 }
 
 QJsonValue DevToolsBrowser::evaluate(const QString &expression)
 {
-    const QJsonObject result = call(QStringLiteral("Runtime.evaluate"),
-                                    {{QStringLiteral("expression"), expression},
-                                     {QStringLiteral("awaitPromise"), true},
-                                     {QStringLiteral("returnByValue"), true}},
-                                    m_tab);
-    if (result.contains(QStringLiteral("exceptionDetails")) || result.isEmpty())
-        m_error += QStringLiteral("script failed: ") +
-                   QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact));
-    return result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value"));
+    const QJsonObject result =
+        call("Runtime.evaluate",
+             {{"expression", expression}, {"awaitPromise", true}, {"returnByValue", true}}, true)
+            .toObject();
+    if (result.contains("exceptionDetails"))
+        failed("script", result.value("exceptionDetails"));
+    return result.value("result").toObject().value("value");
 }
 
-void DevToolsBrowser::readMessages()
-{
-    m_pending += m_process.readAllStandardOutput();
-    for (int nul = m_pending.indexOf('\0'); nul >= 0; nul = m_pending.indexOf('\0')) {
-        m_messages.append(QJsonDocument::fromJson(m_pending.left(nul)).object());
-        m_pending.remove(0, nul + 1);
-    }
-}
-
-QJsonObject DevToolsBrowser::call(const QString &method, const QJsonObject &params,
-                                  const QString &session)
+QJsonValue DevToolsBrowser::call(const QString &method, const QJsonObject &params, bool inTab)
 {
     const int id = m_nextId++;
-    QJsonObject command{{QStringLiteral("id"), id},
-                        {QStringLiteral("method"), method},
-                        {QStringLiteral("params"), params}};
-    if (!session.isEmpty())
-        command.insert(QStringLiteral("sessionId"), session);
+    QJsonObject command{{"id", id}, {"method", method}, {"params", params}};
+    if (inTab)
+        command.insert("sessionId", m_tab);
     m_process.write(QJsonDocument(command).toJson(QJsonDocument::Compact) + '\0');
 
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 15000 && m_process.state() == QProcess::Running) {
-        readMessages();
-        for (int i = 0; i < m_messages.size(); ++i) {
-            if (m_messages.at(i).value(QStringLiteral("id")).toInt() != id)
-                continue;
-            const QJsonObject answer = m_messages.takeAt(i);
-            if (answer.contains(QStringLiteral("error"))) {
-                m_error = method + QStringLiteral(": ") +
-                          QString::fromUtf8(
-                              QJsonDocument(answer.value(QStringLiteral("error")).toObject())
-                                  .toJson(QJsonDocument::Compact));
-                return {};
-            }
-            return answer.value(QStringLiteral("result")).toObject();
+    // Each message ends with a NUL. Events, and late answers to calls that timed out, go unread.
+    QJsonObject answer;
+    const auto answered = [&] {
+        m_pending += m_process.readAllStandardOutput();
+        for (int end = m_pending.indexOf('\0'); end >= 0 && answer.isEmpty();
+             end = m_pending.indexOf('\0')) {
+            const QJsonObject message = QJsonDocument::fromJson(m_pending.left(end)).object();
+            m_pending.remove(0, end + 1);
+            if (message.value("id").toInt() == id)
+                answer = message;
         }
-        // Events are not used; keep only what a later call may still wait for.
-        m_messages.erase(
-            std::remove_if(m_messages.begin(), m_messages.end(),
-                           [](const QJsonObject &m) { return !m.contains(QStringLiteral("id")); }),
-            m_messages.end());
-        QTest::qWait(10);
-    }
-    m_error = method + QStringLiteral(": no answer");
-    return {};
+        return !answer.isEmpty() || m_process.state() != QProcess::Running;
+    };
+    if (!QTest::qWaitFor(answered, 15000) || answer.isEmpty())
+        return failed(method);
+    if (answer.contains("error"))
+        return failed(method, answer.value("error"));
+    return answer.value("result");
 }

@@ -3,57 +3,14 @@
 #include "testfiles.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
+#include <QStandardPaths>
 #include <QTest>
-
-namespace {
-
-// No updates, telemetry, safe browsing, captive-portal or connectivity checks, remote settings,
-// add-on lists or first-run pages; downloads go to the profile's folder without a question, and
-// an add-on's host permissions are granted as it is installed.
-const char *const Prefs[][2] = {
-    {"app.update.disabledForTesting", "true"},
-    {"app.normandy.enabled", "false"},
-    {"browser.aboutwelcome.enabled", "false"},
-    {"browser.download.always_ask_before_handling_new_types", "false"},
-    {"browser.download.folderList", "2"},
-    {"browser.download.useDownloadDir", "true"},
-    {"browser.newtabpage.enabled", "false"},
-    {"browser.ping-centre.telemetry", "false"},
-    {"browser.safebrowsing.downloads.enabled", "false"},
-    {"browser.safebrowsing.malware.enabled", "false"},
-    {"browser.safebrowsing.phishing.enabled", "false"},
-    {"browser.safebrowsing.update.enabled", "false"},
-    {"browser.search.update", "false"},
-    {"browser.shell.checkDefaultBrowser", "false"},
-    {"browser.startup.homepage_override.mstone", "\"ignore\""},
-    {"browser.startup.page", "0"},
-    {"datareporting.healthreport.uploadEnabled", "false"},
-    {"datareporting.policy.dataSubmissionEnabled", "false"},
-    {"dom.push.connection.enabled", "false"},
-    {"extensions.blocklist.enabled", "false"},
-    {"extensions.getAddons.cache.enabled", "false"},
-    {"extensions.originControls.grantByDefault", "true"},
-    {"extensions.update.enabled", "false"},
-    {"media.gmp-manager.url", "\"\""},
-    {"network.captive-portal-service.enabled", "false"},
-    {"network.connectivity-service.enabled", "false"},
-    {"network.dns.disablePrefetch", "true"},
-    {"network.prefetch-next", "false"},
-    {"services.settings.server", "\"http://127.0.0.1:9/\""},
-    {"toolkit.telemetry.enabled", "false"},
-    {"toolkit.telemetry.server", "\"\""},
-    {"marionette.port", "0"},
-};
-
-} // namespace
 
 QString MarionetteBrowser::firefoxPath()
 {
-    return findProgram({QStringLiteral("firefox-esr"), QStringLiteral("firefox")});
+    return QStandardPaths::findExecutable(QStringLiteral("firefox-esr"));
 }
 
 QString MarionetteBrowser::nativeHostsFolder() const
@@ -64,33 +21,37 @@ QString MarionetteBrowser::nativeHostsFolder() const
 bool MarionetteBrowser::start(const QString &extension)
 {
     const QString profile = m_home.filePath(QStringLiteral("profile"));
-    QDir().mkpath(profile);
-    QByteArray prefs;
-    for (const auto &[name, value] : Prefs)
-        prefs += "user_pref(\"" + QByteArray(name) + "\", " + value + ");\n";
-    prefs += "user_pref(\"browser.download.dir\", \"" + downloadsFolder().toUtf8() + "\");\n";
     // The add-on's pages get a fixed host: a string pref that holds JSON {"add-on id": "uuid"}.
     const QString id = QJsonDocument::fromJson(readFile(
         extension + "/manifest.json"))["browser_specific_settings"]["gecko"]["id"]
                            .toString();
-    const QByteArray uuids = QJsonDocument(QJsonObject{{id, QLatin1String(ExtensionHost)}})
-                                 .toJson(QJsonDocument::Compact)
-                                 .replace('"', "\\\"");
-    prefs += "user_pref(\"extensions.webextensions.uuids\", \"" + uuids + "\");\n";
-    if (!writeFile(profile + QStringLiteral("/user.js"), prefs)) {
+    const QJsonObject uuids{{id, QLatin1String(ExtensionHost)}};
+    // Downloads go to the profile's folder without a question, an add-on's host permissions are
+    // granted as it is installed, and Marionette takes a free port. Updates, telemetry, first-run
+    // pages and other background traffic are off through Marionette's own recommended
+    // preferences, which it sets as the browser starts.
+    const std::pair<const char *, QByteArray> prefs[] = {
+        {"browser.download.always_ask_before_handling_new_types", "false"},
+        {"browser.download.folderList", "2"},
+        {"browser.download.useDownloadDir", "true"},
+        {"browser.download.dir", quoted(downloadsFolder())},
+        {"extensions.originControls.grantByDefault", "true"},
+        {"extensions.webextensions.uuids",
+         quoted(QString::fromUtf8(QJsonDocument(uuids).toJson(QJsonDocument::Compact)))},
+        {"marionette.port", "0"}};
+    QByteArray userJs;
+    for (const auto &[name, value] : prefs)
+        userJs += "user_pref(\"" + QByteArray(name) + "\", " + value + ");\n";
+    if (!QDir().mkpath(profile) || !writeFile(profile + QStringLiteral("/user.js"), userJs)) {
         m_error = QStringLiteral("cannot write the profile");
         return false;
     }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), m_home.path());
-    env.insert(QStringLiteral("MOZ_HEADLESS"), QStringLiteral("1"));
     m_process.setProcessEnvironment(env);
-    if (!launch(firefoxPath(),
-                {QStringLiteral("--headless"), QStringLiteral("--marionette"),
-                 QStringLiteral("-remote-allow-system-access"), QStringLiteral("--no-remote"),
-                 QStringLiteral("--profile"), profile, QStringLiteral("about:blank")},
-                {}))
-        return false;
+    launch(firefoxPath(),
+           words("--headless --marionette -remote-allow-system-access --no-remote --profile")
+               << profile << QStringLiteral("about:blank"));
     // With port 0 Firefox picks a free one and writes it into the profile.
     const QString portFile = profile + QStringLiteral("/MarionetteActivePort");
     if (!QTest::qWaitFor([&] { return readFile(portFile).trimmed().toInt() > 0; }, 60000)) {
@@ -102,55 +63,44 @@ bool MarionetteBrowser::start(const QString &extension)
         m_error = m_socket.errorString();
         return false;
     }
-    // The greeting comes first, then the session, then the add-on, installed as a temporary one.
-    command(QString(), {}, 10000);
-    return !command(QStringLiteral("WebDriver:NewSession"),
-                    {{QStringLiteral("capabilities"), QJsonObject{}}})
-                .isUndefined() &&
-           !command(QStringLiteral("Addon:Install"),
-                    {{QStringLiteral("path"), extension}, {QStringLiteral("temporary"), true}})
-                .isUndefined();
+    // The session, then the add-on, installed as a temporary one.
+    return !command("WebDriver:NewSession", {{"capabilities", QJsonObject{}}}).isUndefined() &&
+           !command("Addon:Install", {{"path", extension}, {"temporary", true}}).isUndefined();
 }
 
-bool MarionetteBrowser::open(const QString &url)
+bool MarionetteBrowser::navigate(const QString &url)
 {
     if (url.startsWith(QLatin1String("http")))
-        return !command(QStringLiteral("WebDriver:Navigate"), {{QStringLiteral("url"), url}})
-                    .isUndefined() &&
-               waitForPage(url);
+        return !command("WebDriver:Navigate", {{"url", url}}).isUndefined();
     // Web content may not lead to an add-on's own pages (moz-extension://): the browser itself
     // opens them.
     const auto context = [this](const char *name) {
-        return !command(QStringLiteral("Marionette:SetContext"),
-                        {{QStringLiteral("value"), QLatin1String(name)}})
-                    .isUndefined();
+        return !command("Marionette:SetContext", {{"value", name}}).isUndefined();
     };
     const bool opened =
         context("chrome") &&
-        !command(QStringLiteral("WebDriver:ExecuteScript"),
-                 {{QStringLiteral("script"),
-                   QStringLiteral("gBrowser.selectedBrowser.fixupAndLoadURIString(arguments[0], "
-                                  "{triggeringPrincipal: "
-                                  "Services.scriptSecurityManager.getSystemPrincipal()});")},
-                  {QStringLiteral("args"), QJsonArray{url}}})
+        !command("WebDriver:ExecuteScript",
+                 {{"script", "gBrowser.selectedBrowser.fixupAndLoadURIString(arguments[0], "
+                             "{triggeringPrincipal: "
+                             "Services.scriptSecurityManager.getSystemPrincipal()});"},
+                  {"args", QJsonArray{url}}})
              .isUndefined();
-    return context("content") && opened && waitForPage(url);
+    return context("content") && opened;
 }
 
 QJsonValue MarionetteBrowser::evaluate(const QString &expression)
 {
-    return command(QStringLiteral("WebDriver:ExecuteScript"),
-                   {{QStringLiteral("script"), QStringLiteral("return (%1);").arg(expression)},
-                    {QStringLiteral("args"), QJsonArray()}})
+    return command("WebDriver:ExecuteScript",
+                   {{"script", "return (" + expression + ");"}, {"args", QJsonArray()}})
         .toObject()
-        .value(QStringLiteral("value"));
+        .value("value");
 }
 
 bool MarionetteBrowser::altClick(int x, int y)
 {
     // One tick per step of each source: Alt goes down before the button and up after it.
     const QString alt = QStringLiteral("\uE00A");
-    const QJsonObject pause{{QStringLiteral("type"), QStringLiteral("pause")}};
+    const QJsonObject pause{{"type", "pause"}};
     const QJsonArray keys{QJsonObject{{"type", "keyDown"}, {"value", alt}}, pause, pause,
                           QJsonObject{{"type", "keyUp"}, {"value", alt}}};
     const QJsonArray mouse{
@@ -162,46 +112,36 @@ bool MarionetteBrowser::altClick(int x, int y)
                                          {"id", "mouse"},
                                          {"parameters", QJsonObject{{"pointerType", "mouse"}}},
                                          {"actions", mouse}}};
-    return !command(QStringLiteral("WebDriver:PerformActions"), {{"actions", actions}})
-                .isUndefined();
+    return !command("WebDriver:PerformActions", {{"actions", actions}}).isUndefined();
 }
 
-// Messages are "LENGTH:JSON". A command is [0, id, name, params]; its answer [1, id, error,
-// result]. An empty name only reads the next message (the greeting).
-QJsonValue MarionetteBrowser::command(const QString &name, const QJsonObject &params, int timeoutMs)
+QJsonValue MarionetteBrowser::command(const QString &name, const QJsonObject &params)
 {
-    const int id = m_nextId;
-    if (!name.isEmpty()) {
-        ++m_nextId;
-        const QByteArray body =
-            QJsonDocument(QJsonArray{0, id, name, params}).toJson(QJsonDocument::Compact);
-        m_socket.write(QByteArray::number(body.size()) + ':' + body);
-    }
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < timeoutMs && m_socket.state() == QAbstractSocket::ConnectedState) {
+    // A command is [0, id, name, params], its answer [1, id, error, result], each sent as
+    // "LENGTH:JSON". The greeting, and late answers to commands that timed out, go unread.
+    const int id = m_nextId++;
+    const QByteArray body =
+        QJsonDocument(QJsonArray{0, id, name, params}).toJson(QJsonDocument::Compact);
+    m_socket.write(QByteArray::number(body.size()) + ':' + body);
+    QJsonArray answer;
+    const auto answered = [&] {
         m_pending += m_socket.readAll();
-        const int colon = m_pending.indexOf(':');
-        const int length = colon > 0 ? m_pending.left(colon).toInt() : -1;
-        if (length >= 0 && m_pending.size() >= colon + 1 + length) {
-            const QJsonDocument message = QJsonDocument::fromJson(m_pending.mid(colon + 1, length));
+        while (answer.isEmpty()) {
+            const int colon = m_pending.indexOf(':');
+            const int length = colon > 0 ? m_pending.left(colon).toInt() : -1;
+            if (length < 0 || m_pending.size() < colon + 1 + length)
+                break;
+            const QJsonArray message =
+                QJsonDocument::fromJson(m_pending.mid(colon + 1, length)).array();
             m_pending.remove(0, colon + 1 + length);
-            if (name.isEmpty())
-                return message.object();
-            const QJsonArray answer = message.array();
-            if (answer.at(1).toInt() != id)
-                continue;
-            if (!answer.at(2).isNull()) {
-                m_error =
-                    name + QStringLiteral(": ") +
-                    QString::fromUtf8(
-                        QJsonDocument(answer.at(2).toObject()).toJson(QJsonDocument::Compact));
-                return QJsonValue(QJsonValue::Undefined);
-            }
-            return answer.at(3).isNull() ? QJsonValue(true) : answer.at(3);
+            if (message.at(1).toInt() == id)
+                answer = message;
         }
-        QTest::qWait(10);
-    }
-    m_error = name + QStringLiteral(": no answer");
-    return QJsonValue(QJsonValue::Undefined);
+        return !answer.isEmpty() || m_socket.state() != QAbstractSocket::ConnectedState;
+    };
+    if (!QTest::qWaitFor(answered, 30000) || answer.isEmpty())
+        return failed(name);
+    if (!answer.at(2).isNull())
+        return failed(name, answer.at(2));
+    return answer.at(3).isNull() ? QJsonValue(true) : answer.at(3);
 }

@@ -1,13 +1,14 @@
 #include "testbrowser.h"
 
+#include "testfiles.h"
+
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QStandardPaths>
+#include <QJsonObject>
 #include <QTest>
 
 TestBrowser::TestBrowser()
@@ -19,12 +20,11 @@ TestBrowser::TestBrowser()
 
 TestBrowser::~TestBrowser()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
+    // Asked to quit first, so that it ends its helpers.
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
     }
     QDir folder(m_home.path());
     for (int attempt = 0; attempt < 30 && folder.exists(); ++attempt) {
@@ -33,56 +33,44 @@ TestBrowser::~TestBrowser()
     }
 }
 
-QString TestBrowser::findProgram(const QStringList &names)
-{
-    for (const QString &name : names) {
-        const QString path = QStandardPaths::findExecutable(name);
-        if (!path.isEmpty())
-            return path;
-    }
-    return {};
-}
-
-bool TestBrowser::launch(const QString &program, const QStringList &arguments,
+void TestBrowser::launch(const QString &program, const QStringList &arguments,
                          const QString &redirections)
 {
-    if (program.isEmpty() || !m_home.isValid()) {
-        m_error = QStringLiteral("no such browser, or no temporary profile folder");
-        return false;
-    }
     m_process.start(QStringLiteral("/bin/sh"),
                     QStringList{QStringLiteral("-c"),
                                 QStringLiteral("exec \"$0\" \"$@\" %1 1>&2").arg(redirections),
                                 program} +
                         arguments);
-    if (!m_process.waitForStarted(10000)) {
-        m_error = m_process.errorString();
-        return false;
-    }
-    return true;
+}
+
+bool TestBrowser::open(const QString &url)
+{
+    return navigate(url) &&
+           waitFor(QStringLiteral("location.href == %1 && document.readyState == 'complete'")
+                       .arg(QString::fromUtf8(quoted(url))));
 }
 
 bool TestBrowser::waitFor(const QString &expression, int timeoutMs)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < timeoutMs) {
-        if (evaluate(QStringLiteral("!!(") + expression + QLatin1Char(')')).toBool()) {
-            m_error.clear();
-            return true;
-        }
-        QTest::qWait(100);
-    }
-    m_error += QStringLiteral("\nnever true: ") + expression;
-    return false;
+    const QString test = QStringLiteral("!!(") + expression + QLatin1Char(')');
+    const bool met = QTest::qWaitFor([&] { return evaluate(test).toBool(); }, timeoutMs);
+    m_error = met ? QString() : m_error + QStringLiteral("\nnever true: ") + expression;
+    return met;
 }
 
-bool TestBrowser::waitForPage(const QString &url)
+QJsonValue TestBrowser::failed(const QString &command, const QJsonValue &error)
 {
-    const QString quoted =
-        QString::fromUtf8(QJsonDocument(QJsonArray{url}).toJson(QJsonDocument::Compact));
-    return waitFor(
-        QStringLiteral("location.href == %1[0] && document.readyState == 'complete'").arg(quoted));
+    m_error =
+        command + QStringLiteral(": ") +
+        (error.isUndefined()
+             ? QStringLiteral("no answer")
+             : QString::fromUtf8(QJsonDocument(error.toObject()).toJson(QJsonDocument::Compact)));
+    return QJsonValue::Undefined;
+}
+
+QByteArray TestBrowser::quoted(const QString &text)
+{
+    return QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact).chopped(1).mid(1);
 }
 
 QString TestBrowser::output()
@@ -104,15 +92,10 @@ QString TestBrowser::extensionForPort(const QString &extensionDir, quint16 bridg
         if (!QDir().mkpath(QFileInfo(to).path()) || !QFile::copy(from, to))
             return {};
     }
-    QFile message(target + QStringLiteral("/message.js"));
-    if (!message.open(QIODevice::ReadWrite))
-        return {};
-    QByteArray code = message.readAll();
+    const QString message = target + QStringLiteral("/message.js");
+    QByteArray code = readFile(message);
     const QByteArray fixed = "BRIDGE_PORT = 9090;";
-    if (!code.contains(fixed))
-        return {};
-    code.replace(fixed, "BRIDGE_PORT = " + QByteArray::number(bridgePort) + ';');
-    message.resize(0);
-    message.write(code);
-    return target;
+    const QByteArray port = "BRIDGE_PORT = " + QByteArray::number(bridgePort) + ';';
+    return code.contains(fixed) && writeFile(message, code.replace(fixed, port)) ? target
+                                                                                 : QString();
 }

@@ -16,14 +16,12 @@
 class TestBrowser {
 public:
     virtual ~TestBrowser();
-    TestBrowser(const TestBrowser &) = delete;
-    TestBrowser &operator=(const TestBrowser &) = delete;
 
     // Starts the browser on about:blank with the unpacked extension in the folder loaded; false
     // (see output()) when that failed.
     virtual bool start(const QString &extension) = 0;
     // Opens the page in the current tab (the extension's own pages too) and waits until it loaded.
-    virtual bool open(const QString &url) = 0;
+    bool open(const QString &url);
     // Evaluates a script expression in the current tab, waiting for a promise it returns; the
     // value.
     virtual QJsonValue evaluate(const QString &expression) = 0;
@@ -47,13 +45,18 @@ public:
 
 protected:
     TestBrowser();
-    // The first of the programs found on the PATH, or an empty string.
-    static QString findProgram(const QStringList &names);
     // Starts the program through the shell, with the redirections given after its arguments; its
-    // own output goes to the error channel, which output() shows.
-    bool launch(const QString &program, const QStringList &arguments, const QString &redirections);
-    // Waits until the current tab shows the page at `url`, loaded.
-    bool waitForPage(const QString &url);
+    // own output goes to the error channel, which output() shows, and so does the shell's when the
+    // program cannot be started.
+    void launch(const QString &program, const QStringList &arguments,
+                const QString &redirections = {});
+    // Starts loading the page in the current tab.
+    virtual bool navigate(const QString &url) = 0;
+    // Notes for output() why the protocol command failed: the browser's error, or no answer at
+    // all when that is undefined. Undefined, what the drivers return for a failed command.
+    QJsonValue failed(const QString &command, const QJsonValue &error = QJsonValue::Undefined);
+    // The text as a string literal of script (and of JSON).
+    static QByteArray quoted(const QString &text);
 
     QTemporaryDir m_home;
     QProcess m_process;
