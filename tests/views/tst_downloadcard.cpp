@@ -1,12 +1,16 @@
 #include "engine/downloadtask.h"
+#include "engine/http/trustedcertificates.h"
+#include "engine/storage/filehasher.h"
 #include "language/translation.h"
 #include "messageboxdriver.h"
 #include "testdownloads.h"
 #include "testhttpserver.h"
 #include "views/downloadcard.h"
+#include "views/downloaddetailsdialog.h"
 
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -15,8 +19,35 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+// A download's card and its details dialog, against tasks put into each state by hand; the
+// engine runs only to fetch again a finished download whose file has gone.
 class TestDownloadCard : public QObject {
     Q_OBJECT
+
+    QTemporaryDir dir;
+    QWidget list;
+    QVBoxLayout *layout = new QVBoxLayout(&list);
+
+    DownloadTask *task(const QString &name, int status)
+    {
+        auto *t =
+            new DownloadTask(QUrl("http://127.0.0.1:9/" + name), dir.filePath(name), {}, &list);
+        t->status = status;
+        return t;
+    }
+
+    DownloadCard *newCard(const QString &name)
+    {
+        g_lang = QStringLiteral("en");
+        auto *card = new DownloadCard(task(name, 0), &list);
+        layout->addWidget(card);
+        return card;
+    }
+
+    template <typename W = QLabel> static W *child(QObject *in, const char *name)
+    {
+        return in->findChild<W *>(QLatin1String(name));
+    }
 
 private slots:
     void initTestCase()
@@ -24,140 +55,259 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         g_lang = QStringLiteral("en"); // also for a function run on its own
     }
-    void drawsEachState();
-    void placeholderSelectionAndDelete();
-    void finishedDownloadWithoutItsFileIsFetchedAgain();
 
-private:
-    DownloadCard *newCard(const QString &name)
+    void drawsEachState()
     {
-        g_lang = QStringLiteral("en");
-        auto *task =
-            new DownloadTask(QUrl("http://127.0.0.1:9/" + name), dir.filePath(name), {}, &list);
+        // Task: status ("v": its file verified, "c": being checked, "w": waiting 8 s for its
+        // server), total and done (MiB), speed (MiB/s), tool line length, tool eta. Card: speed,
+        // eta, size, percent, bar state, bar value, buttons shown (cancel, toggle, play, folder,
+        // delete).
+        const QStringList rows = {
+            "1 700 12.5 2 0 -|2.00 MB/s|5m 43s|12.50 / 700.00 MB|1%|downloading|1|11011",
+            "0 100 50 0 0 00:42|Paused|--:--|50.00 / 100.00 MB|50%|paused|50|11011",
+            "2 5120 5120 0 0 -|Done||5120.00 MB|100%|done|100|00111",
+            "2v 5120 5120 0 0 -|Verified (SHA-256)||5120.00 MB|100%|done|100|00111",
+            "1c 700 700 0 0 -|Verifying...|--:--|700.00 / 700.00 MB|100%|downloading|100|11011",
+            // Waiting out an outage: the countdown instead of the speed and the remaining time.
+            "1w 700 12.5 0 8 -|Waiting for the server — retrying in 8 s||12.50 / 700.00 MB|1%|"
+            "paused|1|11011",
+            // Failed, with why, cut the same way.
+            "3 10 3 0 41 -|Error|" + QString(37, 'x') + "...|3.00 / 10.00 MB|30%|error|30|10011",
+            "4 10 1 0 0 -|Canceled||1.00 / 10.00 MB|10%|error|10|10011",
+            // Hostile numbers: no overflow of the percentage, no negative or endless time left.
+            "0 100 95367431640 0 0 -|Paused|--:--|95367431640.00 / 100.00 MB|999%|paused|100|11011",
+            "1 100 104 1 0 -|1.00 MB/s|--:--|104.00 / 100.00 MB|104%|downloading|100|11011",
+            "1 10240 0 0.00000095367431640625 0 -|0.00 MB/s|--:--|0.00 / 10240.00 MB|0%|"
+            "downloading|0|11011",
+            // Unknown size: the tool's line instead of sizes, cut after 40 characters.
+            "1 0 3 1 41 -|1.00 MB/s|--:--|" + QString(37, 'x') + "...|...|downloading|busy|11011",
+            "1 0 0 0 40 -|0.00 MB/s|--:--|" + QString(40, 'x') + "|...|downloading|busy|11011"};
+        for (const QString &row : rows) {
+            const QStringList in = row.section('|', 0, 0).split(' ');
+            DownloadCard *card = newCard(QStringLiteral("file.zip"));
+            DownloadTask *t = card->getTask();
+            t->status = in[0].left(1).toInt();
+            t->checking = in[0].endsWith('c');
+            t->retryInSeconds = in[0].endsWith('w') ? 8 : -1;
+            if (in[0].endsWith('v'))
+                t->checksum.state = ChecksumResult::Verified;
+            t->totalSize = qint64(in[1].toDouble() * 1048576);
+            t->downloadedSize = qint64(in[2].toDouble() * 1048576);
+            t->currentSpeed = in[3].toDouble() * 1048576;
+            t->lastDlpMessage = QString(in[4].toInt(), 'x');
+            t->dlpEtaStr = in[5] == QLatin1String("-") ? QString() : in[5];
+            emit t->progressUpdated();
+
+            QString shown;
+            for (QPushButton *b : {card->btnCancel, card->btnToggle, card->btnPlay, card->btnFolder,
+                                   card->btnDelete})
+                shown += b->isVisibleTo(card) ? '1' : '0';
+            const QString bar =
+                card->prog->maximum() ? QString::number(card->prog->value()) : "busy";
+            const QString got = QStringLiteral("%1|%2|%3|%4|%5|%6|%7")
+                                    .arg(card->speedLbl->text(), card->etaLbl->text(),
+                                         card->sizeLbl->text(), card->percentLbl->text(),
+                                         card->prog->property("status").toString(), bar, shown);
+            QCOMPARE(row.section('|', 0, 0) + '|' + got, row);
+        }
+    }
+
+    void placeholderSelectionAndDelete()
+    {
+        // A new card makes its folders and an empty placeholder; an existing file is left as it is.
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("kept.txt")), "content"));
+        const QList<DownloadCard *> cards = {newCard(QStringLiteral("deep/er/name.pdf")),
+                                             newCard(QStringLiteral("kept.txt")),
+                                             newCard(QStringLiteral("f.zip"))};
+        const QFileInfo made(cards[0]->getTask()->savePath());
+        QVERIFY(made.exists() && made.size() == 0);
+        // Outside the list too, a plain click selects one card alone.
+        QTest::mouseClick(cards[0], Qt::LeftButton);
+        QTest::mouseClick(cards[1], Qt::LeftButton);
+        QVERIFY(!cards[0]->isSelected() && cards[1]->isSelected());
+
+        // Delete: the answer, then whether the file is still there, the delete requests and the
+        // task's status (the transfer is stopped before its file goes).
+        const QList<QPair<QString, QList<int>>> rows = {{"Delete List & File", {0, 1, 4}},
+                                                        {"Delete from List Only", {1, 1, 0}},
+                                                        {"Cancel", {1, 0, 0}}};
+        for (int i = 0; i < 3; ++i) {
+            DownloadTask *task = cards[i]->getTask(); // paused
+            QSignalSpy spy(cards[i], &DownloadCard::requestDelete);
+            answerNextMessageBox(rows[i].first);
+            cards[i]->btnDelete->click();
+            const QList<int> got = {QFile::exists(task->savePath()), int(spy.count()),
+                                    task->status};
+            QCOMPARE(got, rows[i].second);
+        }
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("kept.txt"))), QByteArray("content"));
+    }
+
+    // The user moved or deleted a finished download's file: the card says so instead of making an
+    // empty file under its name, Open File has nothing to open, and the pause/resume button fetches
+    // it again.
+    void finishedDownloadWithoutItsFileIsFetchedAgain()
+    {
+        TestHttpServer server;
+        QVERIFY(server.start());
+        const TestHttpServer::Route route = TestHttpServer::randomRoute(3 * 1048576, 5);
+        server.setRoute("/gone.iso", route);
+        const QString path = dir.filePath(QStringLiteral("gone.iso"));
+        auto *task = new DownloadTask(server.url("/gone.iso"), path, {}, &list);
+        task->status = 2;
+        task->totalSize = task->downloadedSize = route.body.size();
         auto *card = new DownloadCard(task, &list);
         layout->addWidget(card);
-        return card;
+        emit task->progressUpdated(); // as the list does for a task restored from the saved list
+
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(card->speedLbl->text(), QStringLiteral("File missing"));
+        QVERIFY(card->btnPlay->isVisibleTo(card) && !card->btnPlay->isEnabled());
+        QCOMPARE(card->btnToggle->toolTip(), QStringLiteral("Retry"));
+
+        card->btnToggle->click();
+        QCOMPARE(downloadFault(*task, route.body), QString());
+        QCOMPARE(card->speedLbl->text(), QStringLiteral("Done"));
+        QVERIFY(card->btnPlay->isEnabled() && !card->btnToggle->isVisibleTo(card));
     }
 
-    QTemporaryDir dir;
-    QWidget list;
-    QVBoxLayout *layout = new QVBoxLayout(&list);
+    // Arabic mirrors the dialog but not its paths, and a language switch follows live. Running,
+    // paused, failed with the tool's message, failed on a certificate (the only failure that
+    // offers to trust one, with its fingerprint; trusting pins it for the host, on disk), "Retry"
+    // back to work without the offer, then canceled: a canceled task stays canceled whatever the
+    // button is pressed for. The end of a transfer switches to the completed view, which a dialog
+    // opened later starts in.
+    void stateWalk()
+    {
+        TrustedCertificates::shared().useDirectory(dir.filePath("state"));
+        g_lang = QStringLiteral("ar");
+        DownloadTask *t = task("b.zip", 1);
+        t->totalSize = 1048576000;
+        t->downloadedSize = 13107200;
+        DownloadDetailsDialog d(t, nullptr);
+        QCOMPARE(d.layoutDirection(), Qt::RightToLeft);
+        d.show();
+        QCOMPARE(child<QLineEdit>(&d, "dstEdit")->layoutDirection(), Qt::LeftToRight);
+        g_lang = QStringLiteral("en");
+        QTRY_COMPARE(d.layoutDirection(), Qt::LeftToRight);
+        QTRY_COMPARE(child<QPushButton>(&d, "btnHide")->text(), QStringLiteral("Hide"));
+        QCOMPARE(child(&d, "downLbl")->text(), QStringLiteral("12.50 MB (1%)"));
+        QPushButton *toggle = child<QPushButton>(&d, "btnPauseResume");
+        QPushButton *trust = child<QPushButton>(&d, "btnTrust");
+        toggle->click();
+        QCOMPARE(t->status, 0);
+        QTRY_COMPARE(child(&d, "statusLbl")->text(), QStringLiteral("Paused"));
+
+        t->status = 1; // waiting out an outage: the countdown, and why
+        t->retryInSeconds = 4;
+        t->lastDlpMessage = QStringLiteral("Connection failed: Connection refused");
+        QTRY_COMPARE(child(&d, "statusLbl")->text(),
+                     QStringLiteral("Waiting for the server — retrying in 4 s\n") +
+                         t->lastDlpMessage);
+        t->retryInSeconds = -1;
+
+        t->status = 3;
+        t->lastDlpMessage = QStringLiteral("ERROR: HTTP Error 404");
+        QTRY_COMPARE(child(&d, "statusLbl")->text(), QStringLiteral("ERROR: HTTP Error 404"));
+        QCOMPARE(toggle->text(), QStringLiteral("Retry"));
+        QVERIFY(trust->isHidden());
+
+        QByteArray digest(32, char(0xaa));
+        digest[1] = 0x0f; // hex digits print upper case, with leading zeros
+        t->lastDlpMessage =
+            QStringLiteral("Certificate not trusted: The certificate is self-signed");
+        t->refusedCertificate = {QStringLiteral("127.0.0.1"), digest, t->lastDlpMessage};
+        QTRY_VERIFY(trust->isVisible());
+        QCOMPARE(child(&d, "statusLbl")->text(), t->lastDlpMessage);
+        QCOMPARE(child(&d, "certLbl")->text(), "AA:0F:" + QString("AA:").repeated(13) + "AA\n" +
+                                                   QString("AA:").repeated(15) + "AA");
+        QCOMPARE(trust->text(), QStringLiteral("Trust this certificate for \u2066127.0.0.1\u2069"));
+        trust->click();
+        QVERIFY(!trust->isEnabled() && trust->text() == QStringLiteral("Certificate trusted"));
+        TrustedCertificates::shared().useDirectory(dir.filePath("state"));
+        QVERIFY(TrustedCertificates::shared().isTrusted(QStringLiteral("127.0.0.1"), digest));
+
+        // A file that did not match its server's digest: both digests, in rows of 32 digits.
+        t->refusedCertificate = RefusedCertificate();
+        t->lastDlpMessage = QStringLiteral("Checksum mismatch");
+        t->checksum.state = ChecksumResult::Mismatch;
+        t->checksum.expected.algorithm = QCryptographicHash::Sha512;
+        t->checksum.expected.digest = QByteArray(64, char(0x11));
+        t->checksum.expected.source = QStringLiteral("Repr-Digest");
+        t->checksum.actual = QByteArray(64, char(0x22));
+        QTRY_COMPARE(child(&d, "expectedLbl")->text(),
+                     "SHA-512 (Repr-Digest)\n" +
+                         QString(32, '1').append('\n').repeated(4).chopped(1));
+        QCOMPARE(child(&d, "actualLbl")->text(),
+                 QString(32, '2').append('\n').repeated(4).chopped(1));
+        // Every row of both is readable: the dialog grows for them.
+        for (const char *name : {"expectedLbl", "actualLbl"})
+            QTRY_VERIFY(child(&d, name)->height() >= child(&d, name)->sizeHint().height());
+
+        toggle->click();
+        QCOMPARE(t->status, 1);
+        QTRY_VERIFY(trust->isHidden() && child(&d, "expectedLbl")->isHidden());
+
+        child<QPushButton>(&d, "btnCancel")->click();
+        QVERIFY(t->status == 4 && d.isHidden());
+        toggle->click();
+        QCOMPARE(t->status, 4);
+
+        d.show();
+        QVERIFY(writeFile(t->savePath(), {})); // a finished download's file, not "File missing"
+        t->downloadedSize = t->totalSize;
+        t->status = 2;
+        QTRY_VERIFY(!child<QWidget>(&d, "completedWidget")->isHidden());
+        QCOMPARE(child(&d, "CompStatus")->text(), QStringLiteral("1000.00 MB  |  \u2714 Done"));
+        t->checksum.state = ChecksumResult::Verified;
+        t->checksum.expected.source = QStringLiteral("b.zip.sha256");
+        DownloadDetailsDialog reopened(t, nullptr);
+        QVERIFY(!child<QWidget>(&reopened, "completedWidget")->isHidden());
+        QCOMPARE(
+            child(&reopened, "CompStatus")->text(),
+            QStringLiteral("1000.00 MB  |  \u2714 \u2068Verified (SHA-256)\u2069\n\u2068Digest "
+                           "from \u2066b.zip.sha256\u2069\u2069"));
+    }
+
+    // A completed download shows its file's SHA-256, and a pasted SHA-256, SHA-1 or MD5 (alone or
+    // as sha256sum prints it) is compared with the file; the digests are the published ones of
+    // "abc". A large file is read in the background with a progress line; closing the dialog
+    // stops the reading, and opening it again starts over.
+    void checksums()
+    {
+        const QString sha256 =
+            QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+        const QPair<QString, QString> rows[] = {
+            {sha256.toUpper() + QStringLiteral("  abc.txt"), "\u2714 Matches (SHA-256)"},
+            {"a9993e364706816aba3e25717850c26c9cd0d89d", "\u2714 Matches (SHA-1)"},
+            {" 900150983cd24fb0d6963f7d28e17f72 ", "\u2714 Matches (MD5)"},
+            {QString(sha256).replace(0, 1, QLatin1Char('c')), "\u2718 Does not match (SHA-256)"},
+            {sha256 + QLatin1Char('0'), "Not a SHA-256, SHA-1 or MD5 checksum"},
+        };
+        QVERIFY(writeFile(dir.filePath("abc.txt"), "abc"));
+        DownloadDetailsDialog d(task("abc.txt", 2), nullptr);
+        d.show();
+        QTRY_COMPARE(child<QLineEdit>(&d, "sha256Edit")->text(), sha256);
+        for (const auto &[pasted, result] : rows) {
+            child<QLineEdit>(&d, "expectedEdit")->setText(pasted);
+            QTRY_COMPARE(child(&d, "checksumResult")->text(), result);
+        }
+
+        QFile file(dir.filePath("big.iso"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(qint64(8) << 30)); // sparse
+        file.close();
+        DownloadDetailsDialog big(task("big.iso", 2), nullptr);
+        QLineEdit *sha = child<QLineEdit>(&big, "sha256Edit");
+        for (int showing = 0; showing < 2; ++showing) {
+            big.show();
+            QTRY_VERIFY(sha->text().startsWith(QStringLiteral("Computing... ")));
+            QCOMPARE(big.findChildren<FileHasher *>().size(), 1);
+            big.hide();
+            QTRY_VERIFY(big.findChildren<FileHasher *>().isEmpty());
+        }
+        QVERIFY(sha->text().startsWith(QStringLiteral("Computing... ")));
+    }
 };
-
-void TestDownloadCard::drawsEachState()
-{
-    // Task: status (with "v": its file verified, "c": being checked, "w": waiting 8 s for its
-    // server), total and done (MiB), speed
-    // (MiB/s), tool line length, tool eta. Card: speed|
-    // eta|size|percent|bar state|bar value|buttons shown (cancel, toggle, play, folder, delete).
-    const QStringList rows = {
-        "1 700 12.5 2 0 -|2.00 MB/s|5m 43s|12.50 / 700.00 MB|1%|downloading|1|11011",
-        "0 100 50 0 0 00:42|Paused|--:--|50.00 / 100.00 MB|50%|paused|50|11011",
-        "2 5120 5120 0 0 -|Done||5120.00 MB|100%|done|100|00111",
-        "2v 5120 5120 0 0 -|Verified (SHA-256)||5120.00 MB|100%|done|100|00111",
-        "1c 700 700 0 0 -|Verifying...|--:--|700.00 / 700.00 MB|100%|downloading|100|11011",
-        "3 10 3 0 0 -|Error||3.00 / 10.00 MB|30%|error|30|10011",
-        // Waiting out an outage: the countdown instead of the speed and the remaining time.
-        "1w 700 12.5 0 8 -|Waiting for the server — retrying in 8 s||12.50 / 700.00 MB|1%|paused|1|"
-        "11011",
-        // Why it failed, cut the same way.
-        "3 10 3 0 41 -|Error|" + QString(37, 'x') + "...|3.00 / 10.00 MB|30%|error|30|10011",
-        "4 10 1 0 0 -|Canceled||1.00 / 10.00 MB|10%|error|10|10011",
-        "0 100 104 0 0 -|Paused|--:--|104.00 / 100.00 MB|104%|paused|100|11011", // bar pinned full
-        // Hostile numbers: no overflow of the percentage, no negative or endless remaining time.
-        "0 100 95367431640 0 0 -|Paused|--:--|95367431640.00 / 100.00 MB|999%|paused|100|11011",
-        "1 100 104 1 0 -|1.00 MB/s|--:--|104.00 / 100.00 MB|104%|downloading|100|11011",
-        "1 10240 0 0.00000095367431640625 0 -|0.00 MB/s|--:--|0.00 / 10240.00 MB|0%|downloading|0|"
-        "11011",
-        // Unknown size: the tool's line instead of sizes, cut after 40 characters.
-        "1 0 3 1 41 -|1.00 MB/s|--:--|" + QString(37, 'x') + "...|...|downloading|busy|11011",
-        "1 0 0 0 40 -|0.00 MB/s|--:--|" + QString(40, 'x') + "|...|downloading|busy|11011"};
-    for (const QString &row : rows) {
-        const QStringList in = row.section('|', 0, 0).split(' ');
-        DownloadCard *card = newCard(QStringLiteral("file.zip"));
-        DownloadTask *t = card->getTask();
-        t->status = in[0].left(1).toInt();
-        t->checking = in[0].endsWith('c');
-        t->retryInSeconds = in[0].endsWith('w') ? 8 : -1;
-        if (in[0].endsWith('v'))
-            t->checksum.state = ChecksumResult::Verified;
-        t->totalSize = qint64(in[1].toDouble() * 1048576);
-        t->downloadedSize = qint64(in[2].toDouble() * 1048576);
-        t->currentSpeed = in[3].toDouble() * 1048576;
-        t->lastDlpMessage = QString(in[4].toInt(), 'x');
-        t->dlpEtaStr = in[5] == QLatin1String("-") ? QString() : in[5];
-        emit t->progressUpdated();
-
-        QString shown;
-        for (QPushButton *b :
-             {card->btnCancel, card->btnToggle, card->btnPlay, card->btnFolder, card->btnDelete})
-            shown += b->isVisibleTo(card) ? '1' : '0';
-        const QString bar = card->prog->maximum() ? QString::number(card->prog->value()) : "busy";
-        const QString got = QStringLiteral("%1|%2|%3|%4|%5|%6|%7")
-                                .arg(card->speedLbl->text(), card->etaLbl->text(),
-                                     card->sizeLbl->text(), card->percentLbl->text(),
-                                     card->prog->property("status").toString(), bar, shown);
-        QCOMPARE(row.section('|', 0, 0) + '|' + got, row);
-    }
-}
-
-void TestDownloadCard::placeholderSelectionAndDelete()
-{
-    // A new card makes its folders and an empty placeholder; an existing file is left as it is.
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("kept.txt")), "content"));
-    const QList<DownloadCard *> cards = {newCard(QStringLiteral("deep/er/name.pdf")),
-                                         newCard(QStringLiteral("kept.txt")),
-                                         newCard(QStringLiteral("f.zip"))};
-    const QFileInfo made(cards[0]->getTask()->savePath());
-    QVERIFY(made.exists() && made.size() == 0);
-    // Outside the list too, a plain click selects one card alone.
-    QTest::mouseClick(cards[0], Qt::LeftButton);
-    QTest::mouseClick(cards[1], Qt::LeftButton);
-    QVERIFY(!cards[0]->isSelected() && cards[1]->isSelected());
-
-    // Delete: the answer, then whether the file is still there, the delete requests and the
-    // task's status (the transfer is stopped before its file goes).
-    const QList<QPair<QString, QList<int>>> rows = {{"Delete List & File", {0, 1, 4}},
-                                                    {"Delete from List Only", {1, 1, 0}},
-                                                    {"Cancel", {1, 0, 0}}};
-    for (int i = 0; i < 3; ++i) {
-        DownloadTask *task = cards[i]->getTask(); // paused
-        QSignalSpy spy(cards[i], &DownloadCard::requestDelete);
-        answerNextMessageBox(rows[i].first);
-        cards[i]->btnDelete->click();
-        const QList<int> got = {QFile::exists(task->savePath()), int(spy.count()), task->status};
-        QCOMPARE(got, rows[i].second);
-    }
-    QCOMPARE(readFile(dir.filePath(QStringLiteral("kept.txt"))), QByteArray("content"));
-}
-
-// The user moved or deleted a finished download's file: the card says so instead of making an
-// empty file under its name, Open File has nothing to open, and the pause/resume button fetches
-// it again.
-void TestDownloadCard::finishedDownloadWithoutItsFileIsFetchedAgain()
-{
-    TestHttpServer server;
-    QVERIFY(server.start());
-    const TestHttpServer::Route route = TestHttpServer::randomRoute(3 * 1048576, 5);
-    server.setRoute("/gone.iso", route);
-    const QString path = dir.filePath(QStringLiteral("gone.iso"));
-    auto *task = new DownloadTask(server.url("/gone.iso"), path, {}, &list);
-    task->status = 2;
-    task->totalSize = task->downloadedSize = route.body.size();
-    auto *card = new DownloadCard(task, &list);
-    layout->addWidget(card);
-    emit task->progressUpdated(); // as the list does for a task restored from the saved list
-
-    QVERIFY(!QFile::exists(path));
-    QCOMPARE(card->speedLbl->text(), QStringLiteral("File missing"));
-    QVERIFY(card->btnPlay->isVisibleTo(card) && !card->btnPlay->isEnabled());
-    QCOMPARE(card->btnToggle->toolTip(), QStringLiteral("Retry"));
-
-    card->btnToggle->click();
-    QCOMPARE(downloadFault(*task, route.body), QString());
-    QCOMPARE(card->speedLbl->text(), QStringLiteral("Done"));
-    QVERIFY(card->btnPlay->isEnabled() && !card->btnToggle->isVisibleTo(card));
-}
 
 QTEST_MAIN(TestDownloadCard)
 #include "tst_downloadcard.moc"
