@@ -433,9 +433,7 @@ private slots:
                                   QString("0.00 MB"), 30000);
         QVERIFY(server.maxPendingAnswers >= 2 && server.maxPendingAnswers <= LinkBatch::maxProbes);
         QCOMPARE(server.requestsFor("/many.zip").size(), 500);
-        const LinkBatch::Row row = d.chosenLinks().at(7);
-        QCOMPARE(row.size, 10);
-        QCOMPARE(row.path, categoryFolder("many.zip") + "/many.zip");
+        QCOMPARE(d.chosenLinks().at(7).size, 10);
         QCOMPARE(rows->index(7, LinkBatch::CategoryColumn).data().toString(), "Compressed");
 
         QTemporaryDir dir;
