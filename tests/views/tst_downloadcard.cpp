@@ -46,18 +46,19 @@ class TestDownloadCard : public QObject {
     QString listDir;
     QList<DownloadTask *> made;
 
-    DownloadTask *task(const QString &name, int status)
+    DownloadTask *task(const QString &name, int status, QUrl link = {})
     {
-        auto *t = new DownloadTask(QUrl("http://127.0.0.1:9/" + name), dir.filePath(name), {},
-                                   &standalone);
+        if (link.isEmpty())
+            link = QUrl("http://127.0.0.1:9/" + name);
+        auto *t = new DownloadTask(link, dir.filePath(name), {}, &standalone);
         t->status = status;
         return t;
     }
 
-    DownloadCard *newCard(const QString &name)
+    DownloadCard *newCard(DownloadTask *task)
     {
         g_lang = QStringLiteral("en");
-        auto *card = new DownloadCard(task(name, 0), &standalone);
+        auto *card = new DownloadCard(task, &standalone);
         layout->addWidget(card);
         return card;
     }
@@ -101,17 +102,12 @@ class TestDownloadCard : public QObject {
     // The tasks of the cards on screen, top to bottom.
     QList<DownloadTask *> tasksOnScreen() const
     {
-        QList<DownloadCard *> cards;
+        QMap<int, DownloadTask *> byTop;
         const QRect view = list->viewport()->rect();
         for (DownloadCard *card : list->viewport()->findChildren<DownloadCard *>())
             if (card->isVisible() && view.intersects(card->geometry()))
-                cards.append(card);
-        std::sort(cards.begin(), cards.end(),
-                  [](DownloadCard *a, DownloadCard *b) { return a->y() < b->y(); });
-        QList<DownloadTask *> tasks;
-        for (DownloadCard *card : cards)
-            tasks.append(card->getTask());
-        return tasks;
+                byTop.insert(card->y(), card->getTask());
+        return byTop.values();
     }
 
     QString cardTexts(DownloadTask *task)
@@ -168,7 +164,7 @@ private slots:
             "1 0 0 0 40 -|0.00 MB/s|--:--|" + QString(40, 'x') + "|...|downloading|busy|11011"};
         for (const QString &row : rows) {
             const QStringList in = row.section('|', 0, 0).split(' ');
-            DownloadCard *card = newCard(QStringLiteral("file.zip"));
+            DownloadCard *card = newCard(task("file.zip", 0));
             DownloadTask *t = card->getTask();
             t->status = in[0].left(1).toInt();
             t->checking = in[0].endsWith('c');
@@ -196,15 +192,35 @@ private slots:
         }
     }
 
-    void placeholderSelectionAndDelete()
+    // A new card makes its folders and an empty placeholder, and leaves an existing file as it
+    // is; a finished download whose file the user moved or deleted gets none: its card says so,
+    // Open File has nothing to open, and the pause/resume button fetches the file again.
+    // Deleting asks whether the file goes too.
+    void filesOnDisk()
     {
-        // A new card makes its folders and an empty placeholder; an existing file is left as it is.
         QVERIFY(writeFile(dir.filePath(QStringLiteral("kept.txt")), "content"));
-        const QList<DownloadCard *> cards = {newCard(QStringLiteral("deep/er/name.pdf")),
-                                             newCard(QStringLiteral("kept.txt")),
-                                             newCard(QStringLiteral("f.zip"))};
+        const QList<DownloadCard *> cards = {newCard(task("deep/er/name.pdf", 0)),
+                                             newCard(task("kept.txt", 0)),
+                                             newCard(task("f.zip", 0))};
         const QFileInfo made(cards[0]->getTask()->savePath());
         QVERIFY(made.exists() && made.size() == 0);
+        TestHttpServer server;
+        QVERIFY(server.start());
+        const TestHttpServer::Route route = TestHttpServer::randomRoute(3 * 1048576, 5);
+        server.setRoute("/gone.iso", route);
+        DownloadTask *gone = task("gone.iso", 2, server.url("/gone.iso"));
+        gone->totalSize = gone->downloadedSize = route.body.size();
+        DownloadCard *card = newCard(gone);
+        emit gone->progressUpdated(); // as the list does for a task restored from the saved list
+        QVERIFY(!QFile::exists(gone->savePath()));
+        QCOMPARE(card->speedLbl->text(), QStringLiteral("File missing"));
+        QVERIFY(card->btnPlay->isVisibleTo(card) && !card->btnPlay->isEnabled());
+        QCOMPARE(card->btnToggle->toolTip(), QStringLiteral("Retry"));
+        card->btnToggle->click();
+        QCOMPARE(downloadFault(*gone, route.body), QString());
+        QCOMPARE(card->speedLbl->text(), QStringLiteral("Done"));
+        QVERIFY(card->btnPlay->isEnabled() && !card->btnToggle->isVisibleTo(card));
+
         // Outside the list too, a plain click selects one card alone.
         QTest::mouseClick(cards[0], Qt::LeftButton);
         QTest::mouseClick(cards[1], Qt::LeftButton);
@@ -227,40 +243,12 @@ private slots:
         QCOMPARE(readFile(dir.filePath(QStringLiteral("kept.txt"))), QByteArray("content"));
     }
 
-    // The user moved or deleted a finished download's file: the card says so instead of making an
-    // empty file under its name, Open File has nothing to open, and the pause/resume button fetches
-    // it again.
-    void finishedDownloadWithoutItsFileIsFetchedAgain()
-    {
-        TestHttpServer server;
-        QVERIFY(server.start());
-        const TestHttpServer::Route route = TestHttpServer::randomRoute(3 * 1048576, 5);
-        server.setRoute("/gone.iso", route);
-        const QString path = dir.filePath(QStringLiteral("gone.iso"));
-        auto *task = new DownloadTask(server.url("/gone.iso"), path, {}, &standalone);
-        task->status = 2;
-        task->totalSize = task->downloadedSize = route.body.size();
-        auto *card = new DownloadCard(task, &standalone);
-        layout->addWidget(card);
-        emit task->progressUpdated(); // as the list does for a task restored from the saved list
-
-        QVERIFY(!QFile::exists(path));
-        QCOMPARE(card->speedLbl->text(), QStringLiteral("File missing"));
-        QVERIFY(card->btnPlay->isVisibleTo(card) && !card->btnPlay->isEnabled());
-        QCOMPARE(card->btnToggle->toolTip(), QStringLiteral("Retry"));
-
-        card->btnToggle->click();
-        QCOMPARE(downloadFault(*task, route.body), QString());
-        QCOMPARE(card->speedLbl->text(), QStringLiteral("Done"));
-        QVERIFY(card->btnPlay->isEnabled() && !card->btnToggle->isVisibleTo(card));
-    }
-
     // Arabic mirrors the dialog but not its paths, and a language switch follows live. Running,
     // paused, failed with the tool's message, failed on a certificate (the only failure that
     // offers to trust one, with its fingerprint; trusting pins it for the host, on disk), "Retry"
     // back to work without the offer, then canceled: a canceled task stays canceled whatever the
-    // button is pressed for. The end of a transfer switches to the completed view, which a dialog
-    // opened later starts in.
+    // button is pressed for. The end of a transfer switches to the completed view, with the file's
+    // checksum, which a dialog opened later starts in.
     void stateWalk()
     {
         TrustedCertificates::shared().useDirectory(dir.filePath("state"));
@@ -338,11 +326,27 @@ private slots:
         QCOMPARE(t->status, 4);
 
         d.show();
-        QVERIFY(writeFile(t->savePath(), {})); // a finished download's file, not "File missing"
+        QVERIFY(writeFile(t->savePath(), "abc")); // a finished download's file, not "File missing"
         t->downloadedSize = t->totalSize;
         t->status = 2;
         QTRY_VERIFY(!child<QWidget>(&d, "completedWidget")->isHidden());
         QCOMPARE(child(&d, "CompStatus")->text(), QStringLiteral("1000.00 MB  |  \u2714 Done"));
+        // The file's SHA-256, and a pasted SHA-256, SHA-1 or MD5 (alone or as sha256sum prints it)
+        // compared with the file; the digests are the published ones of "abc".
+        const QString sha256 =
+            QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+        const QPair<QString, QString> rows[] = {
+            {sha256.toUpper() + QStringLiteral("  abc.txt"), "\u2714 Matches (SHA-256)"},
+            {"a9993e364706816aba3e25717850c26c9cd0d89d", "\u2714 Matches (SHA-1)"},
+            {" 900150983cd24fb0d6963f7d28e17f72 ", "\u2714 Matches (MD5)"},
+            {QString(sha256).replace(0, 1, QLatin1Char('c')), "\u2718 Does not match (SHA-256)"},
+            {sha256 + QLatin1Char('0'), "Not a SHA-256, SHA-1 or MD5 checksum"},
+        };
+        QTRY_COMPARE(child<QLineEdit>(&d, "sha256Edit")->text(), sha256);
+        for (const auto &[pasted, result] : rows) {
+            child<QLineEdit>(&d, "expectedEdit")->setText(pasted);
+            QTRY_COMPARE(child(&d, "checksumResult")->text(), result);
+        }
         t->checksum.state = ChecksumResult::Verified;
         t->checksum.expected.source = QStringLiteral("b.zip.sha256");
         DownloadDetailsDialog reopened(t, nullptr);
@@ -353,30 +357,10 @@ private slots:
                            "from \u2066b.zip.sha256\u2069\u2069"));
     }
 
-    // A completed download shows its file's SHA-256, and a pasted SHA-256, SHA-1 or MD5 (alone or
-    // as sha256sum prints it) is compared with the file; the digests are the published ones of
-    // "abc". A large file is read in the background with a progress line; closing the dialog
-    // stops the reading, and opening it again starts over.
-    void checksums()
+    // A large file is read in the background with a progress line; closing the dialog stops the
+    // reading, and opening it again starts over.
+    void checksumStopsWithTheDialog()
     {
-        const QString sha256 =
-            QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-        const QPair<QString, QString> rows[] = {
-            {sha256.toUpper() + QStringLiteral("  abc.txt"), "\u2714 Matches (SHA-256)"},
-            {"a9993e364706816aba3e25717850c26c9cd0d89d", "\u2714 Matches (SHA-1)"},
-            {" 900150983cd24fb0d6963f7d28e17f72 ", "\u2714 Matches (MD5)"},
-            {QString(sha256).replace(0, 1, QLatin1Char('c')), "\u2718 Does not match (SHA-256)"},
-            {sha256 + QLatin1Char('0'), "Not a SHA-256, SHA-1 or MD5 checksum"},
-        };
-        QVERIFY(writeFile(dir.filePath("abc.txt"), "abc"));
-        DownloadDetailsDialog d(task("abc.txt", 2), nullptr);
-        d.show();
-        QTRY_COMPARE(child<QLineEdit>(&d, "sha256Edit")->text(), sha256);
-        for (const auto &[pasted, result] : rows) {
-            child<QLineEdit>(&d, "expectedEdit")->setText(pasted);
-            QTRY_COMPARE(child(&d, "checksumResult")->text(), result);
-        }
-
         QFile file(dir.filePath("big.iso"));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(qint64(8) << 30)); // sparse
         file.close();
