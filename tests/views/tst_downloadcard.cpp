@@ -138,10 +138,9 @@ private slots:
 
     void drawsEachState()
     {
-        // Task: status ("v": its file verified, "c": being checked, "w": waiting 8 s for its
-        // server), total and done (MiB), speed (MiB/s), tool line length, tool eta. Card: speed,
-        // eta, size, percent, bar state, bar value, buttons shown (cancel, toggle, play, folder,
-        // delete).
+        // Task: status ("v" verified, "c" being checked, "w" waiting 8 s for its server), total and
+        // done (MiB), speed (MiB/s), tool line length, tool eta. Card: speed, eta, size, percent,
+        // bar state and value, buttons shown (cancel, toggle, play, folder, delete).
         const QStringList rows = {
             "1 700 12.5 2 0 -|2.00 MB/s|5m 43s|12.50 / 700.00 MB|1%|downloading|1|11011",
             "0 100 50 0 0 00:42|Paused|--:--|50.00 / 100.00 MB|50%|paused|50|11011",
@@ -215,16 +214,10 @@ private slots:
         QVERIFY(!QFile::exists(gone->savePath()));
         QCOMPARE(card->speedLbl->text(), QStringLiteral("File missing"));
         QVERIFY(card->btnPlay->isVisibleTo(card) && !card->btnPlay->isEnabled());
-        QCOMPARE(card->btnToggle->toolTip(), QStringLiteral("Retry"));
         card->btnToggle->click();
         QCOMPARE(downloadFault(*gone, route.body), QString());
         QCOMPARE(card->speedLbl->text(), QStringLiteral("Done"));
         QVERIFY(card->btnPlay->isEnabled() && !card->btnToggle->isVisibleTo(card));
-
-        // Outside the list too, a plain click selects one card alone.
-        QTest::mouseClick(cards[0], Qt::LeftButton);
-        QTest::mouseClick(cards[1], Qt::LeftButton);
-        QVERIFY(!cards[0]->isSelected() && cards[1]->isSelected());
 
         // Delete: the answer, then whether the file is still there, the delete requests and the
         // task's status (the transfer is stopped before its file goes).
@@ -290,7 +283,6 @@ private slots:
             QStringLiteral("Certificate not trusted: The certificate is self-signed");
         t->refusedCertificate = {QStringLiteral("127.0.0.1"), digest, t->lastDlpMessage};
         QTRY_VERIFY(trust->isVisible());
-        QCOMPARE(child(&d, "statusLbl")->text(), t->lastDlpMessage);
         QCOMPARE(child(&d, "certLbl")->text(), "AA:0F:" + QString("AA:").repeated(13) + "AA\n" +
                                                    QString("AA:").repeated(15) + "AA");
         QCOMPARE(trust->text(), QStringLiteral("Trust this certificate for \u2066127.0.0.1\u2069"));
@@ -388,11 +380,10 @@ private slots:
         for (const auto &[type, category, status] : filters) {
             list->applyFilter(type, category);
             QList<DownloadTask *> expected;
-            for (int i = kTasks - 1; i >= 0; --i) {
+            for (int i = kTasks - 1; i >= 0; --i)
                 if ((status < 0 || made[i]->status == status) &&
                     (category.isEmpty() || made[i]->category == category))
                     expected.append(made[i]);
-            }
             QCOMPARE(list->shownTasks(), expected);
 
             for (int end : {0, 1}) {
