@@ -7,6 +7,7 @@
 #include "engine/media/mediatool.h"
 #include "language/translation.h"
 #include "processlist.h"
+#include "testfiles.h"
 
 #include <QtTest>
 
@@ -46,13 +47,11 @@ DownloadTask *TestMediaTask::startTask(const QByteArray &script, const QUrl &lin
     toolDir = dir.filePath(QLatin1String(QTest::currentTestFunction()) + QTest::currentDataTag());
     savePath = toolDir + QStringLiteral("/my videos/clip.mp4");
     QDir().mkpath(toolDir + QStringLiteral("/my videos"));
-    QFile(savePath).open(QIODevice::WriteOnly);
+    writeFile(savePath, {});
     setMediaToolDirectory(toolDir);
     shown.clear();
     finishedCount = 0;
-    QFile f(toolDir + QStringLiteral("/script"));
-    if (!script.isEmpty() && f.open(QIODevice::WriteOnly) && f.write(script) == script.size()) {
-        f.close();
+    if (!script.isEmpty() && writeFile(toolDir + QStringLiteral("/script"), script)) {
         const QString here = QCoreApplication::applicationDirPath();
         QFile::copy(QStandardPaths::findExecutable("torvane-faketool", {here}), mediaToolPath());
     }
@@ -69,20 +68,16 @@ DownloadTask *TestMediaTask::startTask(const QByteArray &script, const QUrl &lin
     return t;
 }
 
-// One line at a time ("~" estimates, "Unknown" figures, TiB sizes, tags, errors and warnings are
-// read through a task in run()).
+// One line at a time (bytes in "percent past all"; "~" estimates, "Unknown" figures, GiB and TiB,
+// hours, tags, errors and warnings are read through a task in run()).
 void TestMediaTask::lines_data()
 {
     QTest::addColumn<QString>("line");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("read"); // total, done, speed (-1: none) and eta
     const int P = MediaLineInfo::Progress, M = MediaLineInfo::Message, I = MediaLineInfo::Ignored;
-    QTest::newRow("gib and hours") << "[download]  50.0% of 1.50GiB at 10.00KiB/s ETA 01:23:45" << P
-                                   << "1610612736 805306368 10240 01:23:45";
     QTest::newRow("decimal units")
         << "[download] 100.0% of 2.00MB at 1.00kB/s ETA 00:00" << P << "2097152 2097152 1024 00:00";
-    QTest::newRow("plain bytes") << "[download]  10.0% of 1000B at 10B/s ETA 01:40" << P
-                                 << "1000 100 10 01:40";
     QTest::newRow("summary") << "[download] 100% of   42.24KiB in 00:00:00 at 6.31MiB/s" << P
                              << "43253 43253 6616514 ";
     // Figures no file has: sizes left out rather than turned into garbage, percentages held.
@@ -213,10 +208,8 @@ void TestMediaTask::stopKillsTree()
     DownloadTask *t = startTask("child\n--\nwrite out again");
     const auto live = [this] { // of the first run's tool and child, by the pids they recorded
         int n = 0;
-        for (const char *name : {"/tool", "/child"}) {
-            QFile pid(toolDir + name);
-            n += pid.open(QIODevice::ReadOnly) && processIsLive(pid.readAll().toLongLong());
-        }
+        for (const char *name : {"/tool", "/child"})
+            n += processIsLive(readFile(toolDir + name).toLongLong());
         return n;
     };
     QTRY_COMPARE_WITH_TIMEOUT(live(), 2, 10000);
