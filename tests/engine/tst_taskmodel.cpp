@@ -29,8 +29,8 @@ private slots:
             {"no dot", "http://a.test/x", "README", "Other", false},
             {"media host", "https://www.youtube.com/watch?v=1", "v.bin", "Programs", true},
             {"inside a longer host", "https://cdn.dropbox.com/f", "f.zip", "Compressed", true},
+            // Only the host counts, not the rest of the link.
             {"host in the query", "https://a.test/?u=tiktok.com", "f.zip", "Compressed", false},
-            {"host in the path", "https://a.test/instagram.com/f", "f.pdf", "Documents", false},
         };
         for (const auto &r : rows)
             QTest::newRow(r.tag) << QString(r.url) << QString(r.name) << QString(r.category)
@@ -51,26 +51,21 @@ private slots:
     // transfer over the same file: they do nothing, not even a report. Cancel ends either.
     void guardsAndSignalCounts()
     {
-        // Nothing listens on port 9: the task stays in its probe while we look.
-        DownloadTask task(QUrl("http://127.0.0.1:9/g.bin"), dir.filePath("g.bin"), "best");
-        QSignalSpy progress(&task, &DownloadTask::progressUpdated);
-        task.pause(); // not running: nothing
-        task.start();
-        task.start();
-        QCOMPARE(task.status, 1);
-        QCOMPARE(progress.count(), 0);
-        task.cancel();
-        QCOMPARE(task.status, 4);
-
-        DownloadTask done(QUrl("http://127.0.0.1:9/d.bin"), dir.filePath("d.bin"), "best");
-        done.status = 2;
-        QSignalSpy doneSpy(&done, &DownloadTask::progressUpdated);
-        done.start();
-        done.resume();
-        QCOMPARE(done.status, 2);
-        QCOMPARE(doneSpy.count(), 0);
-        done.cancel();
-        QCOMPARE(done.status, 4);
+        for (const int status : {1, 2}) {
+            // Nothing listens on port 9: a started task stays in its probe while we look.
+            DownloadTask task(QUrl("http://127.0.0.1:9/g.bin"), dir.filePath("g.bin"), "best");
+            QSignalSpy progress(&task, &DownloadTask::progressUpdated);
+            task.pause(); // not running: nothing
+            if (status == 2)
+                task.status = 2;
+            task.start();
+            task.start();
+            task.resume();
+            QCOMPARE(task.status, status);
+            QCOMPARE(progress.count(), 0);
+            task.cancel();
+            QCOMPARE(task.status, 4);
+        }
     }
 
     void savedProgressMustTileTheFile()
@@ -89,8 +84,6 @@ private slots:
         QVERIFY(!p.isValid()); // a gap at 125..199
         p.partEnds[0] = 199;
         QVERIFY(p.isValid());
-        const TransferProgress back = TransferProgress::fromJson(p.toJson());
-        QVERIFY(back.isValid() && back.partEnds == p.partEnds);
         p.partOffsets[3] = 0; // outside its own range
         QVERIFY(!p.isValid());
     }
