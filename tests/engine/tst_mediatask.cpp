@@ -1,5 +1,7 @@
-// Media mode of DownloadTask driven by a fake media tool printing scripted lines (faketool.cpp),
-// and the lines the media tool prints read one at a time.
+// Media mode of DownloadTask, driven by a fake media tool printing scripted lines (faketool.cpp)
+// and by the real media tool and ffmpeg (the links that the build puts beside the program) on
+// media made with ffmpeg at test time and served on loopback; and the lines the media tool prints
+// read one at a time.
 
 #include "engine/bandwidthlimiter.h"
 #include "engine/downloadtask.h"
@@ -7,16 +9,38 @@
 #include "engine/media/mediatool.h"
 #include "language/translation.h"
 #include "processlist.h"
-#include "testfiles.h"
+#include "testdownloads.h"
+#include "testhttpserver.h"
+#include "testmedia.h"
+#include "wine.h"
 
 #include <QtTest>
 
 #include <memory>
 
+namespace {
+
+// One "codec,type[,height]" line per stream, sorted.
+QStringList probe(const QString &path)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"),
+            {"-v", "error", "-show_entries", "stream=codec_name,codec_type,height", "-of",
+             "csv=p=0", path});
+    p.waitForFinished(30000);
+    QStringList streams =
+        QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    streams.sort();
+    return streams;
+}
+
+} // namespace
+
 class TestMediaTask : public QObject {
     Q_OBJECT
 
 private slots:
+    void cleanup();
     void lines_data();
     void lines();
     void run_data();
@@ -25,13 +49,23 @@ private slots:
     void refusals();
     void stopKillsTree_data();
     void stopKillsTree();
+    void realTool_data();
+    void realTool();
 
 private:
     DownloadTask *startTask(const QByteArray &script,
-                            const QUrl &link = QUrl(QStringLiteral("http://127.0.0.1:9/v?id=1")));
+                            const QUrl &link = QUrl(QStringLiteral("http://127.0.0.1:9/v?id=1")),
+                            const QString &format = QStringLiteral("best"),
+                            const BrowserSession &session = BrowserSession());
+    // Every process the tests started, real or fake, and still running.
+    QList<qint64> toolProcesses() const { return liveProcessesMentioning(dir.path().toUtf8()); }
 
-    QTemporaryDir dir;
+    QTemporaryDir dir; // its path is in every command line these tests start
     QString toolDir, savePath;
+    QString realToolDir; // where the next task finds the real tool; empty: the fake one
+    TestHttpServer server;
+    QByteArray mp4;
+    qint64 parsedTotal = 0;   // the largest size parsed from a progress line
     BandwidthLimiter limiter; // shared by every task, as the program's own is
     QStringList shown;        // "total done speed eta |message" at every progress signal
     int finishedCount = 0;
@@ -39,8 +73,10 @@ private:
     std::unique_ptr<DownloadTask> task;
 };
 
-// Starts a task on an empty placeholder file, the fake tool running the script (none when empty).
-DownloadTask *TestMediaTask::startTask(const QByteArray &script, const QUrl &link)
+// Starts a task on an empty placeholder file, with the real tool if one is set, or else the fake
+// tool running the script (none when empty).
+DownloadTask *TestMediaTask::startTask(const QByteArray &script, const QUrl &link,
+                                       const QString &format, const BrowserSession &session)
 {
     task.reset();
     QStandardPaths::setTestModeEnabled(true);
@@ -48,24 +84,36 @@ DownloadTask *TestMediaTask::startTask(const QByteArray &script, const QUrl &lin
     savePath = toolDir + QStringLiteral("/my videos/clip.mp4");
     QDir().mkpath(toolDir + QStringLiteral("/my videos"));
     writeFile(savePath, {});
-    setMediaToolDirectory(toolDir);
+    setMediaToolDirectory(realToolDir.isEmpty() ? toolDir : realToolDir);
     shown.clear();
     finishedCount = 0;
+    parsedTotal = 0;
     if (!script.isEmpty() && writeFile(toolDir + QStringLiteral("/script"), script)) {
         const QString here = QCoreApplication::applicationDirPath();
         QFile::copy(QStandardPaths::findExecutable("torvane-faketool", {here}), mediaToolPath());
     }
-    task = std::make_unique<DownloadTask>(link, savePath, QStringLiteral("best"));
+    task = std::make_unique<DownloadTask>(link, savePath, format);
     DownloadTask *t = task.get();
+    t->browserSession = session;
     t->setBandwidthLimiter(&limiter);
     connect(t, &DownloadTask::progressUpdated, this, [this, t] {
         shown << QString::number(t->totalSize) + ' ' + QString::number(t->downloadedSize) + ' ' +
                      QString::number(qint64(t->currentSpeed)) + ' ' + t->dlpEtaStr + " |" +
                      t->lastDlpMessage;
+        if (t->status == 1 && t->lastDlpMessage.isEmpty()) // before the end fixes the sizes up
+            parsedTotal = qMax(parsedTotal, t->totalSize);
     });
     connect(t, &DownloadTask::finished, this, [this] { ++finishedCount; });
     t->start();
     return t;
+}
+
+void TestMediaTask::cleanup()
+{
+    task.reset();
+    realToolDir.clear();
+    QFile::remove(dir.filePath("config/yt-dlp/config"));
+    QVERIFY2(toolProcesses().isEmpty(), "a tool process was left behind");
 }
 
 // One line at a time (bytes in "percent past all"; "~" estimates, "Unknown" figures, GiB and TiB,
@@ -235,6 +283,98 @@ void TestMediaTask::stopKillsTree()
         QCOMPARE(t->totalSize, qint64(5)); // "again", written by the second run
         QCOMPARE(finishedCount, 1);
         QTRY_COMPARE_WITH_TIMEOUT(live(), 0, 5000);
+    }
+}
+
+void TestMediaTask::realTool_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("streams");
+    // The tool names the extracted file after the save path with the extension mp3.
+    QTest::newRow("audio") << QByteArray("/v.mp4") << "audio"
+                           << "clip.mp3" << QStringList{"mp3,audio"};
+    QTest::newRow("hls 360, paused while ffmpeg writes it")
+        << QByteArray("/hls/master.m3u8") << "360"
+        << "clip.mp4" << QStringList{"aac,audio", "h264,video,360"};
+    // The browser's cookie reaches the tool through a private file, never its command line. (The
+    // same file without a login is torvane-fetch's video download.)
+    QTest::newRow("behind a login") << QByteArray("/locked/v.mp4") << "best"
+                                    << "clip.mp4" << QStringList{"aac,audio", "h264,video,90"};
+}
+
+void TestMediaTask::realTool()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QString, format);
+    QFETCH(QString, file);
+    QFETCH(QStringList, streams);
+    const QString installed = QStringLiteral(TORVANE_MEDIA_TOOL_DIR);
+    if (!QFileInfo(installed + "/core_engine.bin").isExecutable() ||
+        !QFileInfo(installed + "/media_codec.bin").isExecutable() ||
+        QStandardPaths::findExecutable("ffprobe").isEmpty()) {
+        // Under Wine they are always missing: Debian has no Windows yt-dlp or ffmpeg.
+        if (qEnvironmentVariableIsSet("CI") && !runningUnderWine())
+            QFAIL(
+                "core_engine.bin, media_codec.bin or ffprobe missing; run scripts/install-deps.sh");
+        QSKIP("media tool not installed beside the build (scripts/install-deps.sh, then cmake)");
+    }
+    if (mp4.isEmpty()) { // the first row makes and serves the media
+        // Keep the tool away from the user's own configuration and cache.
+        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+        qputenv("XDG_CACHE_HOME", dir.filePath("cache").toUtf8());
+        const QString media = dir.filePath("media");
+        QVERIFY(makeSampleMedia(media));
+        mp4 = readFile(media + "/v.mp4");
+        serveMediaFolder(server, media, "/");
+        serveMediaFolder(server, media + "/hls", "/hls/");
+        TestHttpServer::Route locked = server.route("/v.mp4");
+        locked.needCookie = "sid=s3cret";
+        locked.needReferer = "http://page.test/";
+        server.setRoute("/locked/v.mp4", locked);
+        QVERIFY(server.start());
+    }
+    realToolDir = installed;
+    const bool pause = path.startsWith("/hls");
+    const QStringList segments = QDir(dir.filePath("media/hls")).entryList({"s1_*.ts"});
+    if (pause) {
+        // Make the tool hand the stream to ffmpeg, and slow the stream down, so that the pause
+        // comes while ffmpeg is writing the file.
+        QVERIFY(QDir().mkpath(dir.filePath("config/yt-dlp")));
+        QVERIFY(writeFile(dir.filePath("config/yt-dlp/config"), "--downloader m3u8:ffmpeg\n"));
+        for (const QString &s : segments)
+            server.route("/hls/" + s.toUtf8()).trickleBytes = 400;
+    }
+    const BrowserSession session{"http://page.test/", "Browser/3", "theme=dark; sid=s3cret"};
+    DownloadTask *t = startTask({}, server.url(path), format,
+                                path.startsWith("/locked") ? session : BrowserSession());
+    if (pause) {
+        const auto writers = [this] { // ffmpeg itself, not the tool whose arguments name it
+            QList<qint64> found = toolProcesses();
+            found.removeIf([](qint64 pid) {
+                const QByteArray cmd = readFile(QStringLiteral("/proc/%1/cmdline").arg(pid));
+                return !cmd.left(cmd.indexOf('\0')).endsWith("media_codec.bin");
+            });
+            return found;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!writers().isEmpty(), 60000);
+        const QList<qint64> ffmpeg = writers();
+        t->pause();
+        // ffmpeg is killed together with the tool, not left to notice the tool's end by itself.
+        for (qint64 pid : ffmpeg)
+            QVERIFY(processGoneOrKilled(pid));
+        QTRY_VERIFY_WITH_TIMEOUT(toolProcesses().isEmpty(), 5000);
+        for (const QString &s : segments)
+            server.route("/hls/" + s.toUtf8()).trickleBytes = 0;
+        t->resume();
+    }
+    QVERIFY2(waitForEnd(*t, 60000) && t->status == 2, qPrintable(t->lastDlpMessage));
+    QCOMPARE(probe(QFileInfo(savePath).dir().filePath(file)), streams);
+    if (format == "best") {
+        QCOMPARE(readFile(savePath), mp4);
+        // The tool prints the size rounded to two decimals of a KiB.
+        QVERIFY2(qAbs(parsedTotal - mp4.size()) <= 16, qPrintable(QString::number(parsedTotal)));
     }
 }
 
