@@ -76,7 +76,6 @@ private slots:
         paused->pause();
         canceled->cancel();
         delete deleted;
-        QCOMPARE(a->status, 1);
         QCOMPARE(queue->waiting(), (QList<DownloadTask *>{b, c, d, failed}));
         QVERIFY(b->queued && b->status == 0 && failed->queued && failed->status == 0);
         QVERIFY(!paused->queued && paused->status == 0 && !canceled->queued);
@@ -110,6 +109,7 @@ private slots:
         QCOMPARE(paused->status, 1);
         QCOMPARE(queue->runningCount(), 3);
     }
+
     void categoriesAndModes_data()
     {
         QTest::addColumn<QString>("url");
@@ -169,17 +169,14 @@ private slots:
         TransferProgress p;
         p.totalSize = 1000;
         p.numParts = 8;
-        for (int i = 0; i < 8; ++i)
-            p.partOffsets.append(partRange(1000, 8, i).first + 10);
-        QVERIFY(p.isValid());
-        QCOMPARE(p.downloadedBytes(), qint64(80));
         // Ranges after a split are kept explicitly and must still cover every byte once.
         p.partStarts = {0, 200, 250, 375, 500, 625, 750, 875};
         p.partEnds = {124, 249, 374, 499, 624, 749, 874, 999};
-        p.partOffsets[1] = 200;
+        p.partOffsets = {10, 200, 260, 385, 510, 635, 760, 885};
         QVERIFY(!p.isValid()); // a gap at 125..199
         p.partEnds[0] = 199;
         QVERIFY(p.isValid());
+        QCOMPARE(p.downloadedBytes(), qint64(70));
         p.partOffsets[3] = 0; // outside its own range
         QVERIFY(!p.isValid());
     }
