@@ -64,7 +64,6 @@ private:
     QString toolDir, savePath;
     QString realToolDir; // where the next task finds the real tool; empty: the fake one
     TestHttpServer server;
-    QByteArray mp4;
     qint64 parsedTotal = 0;   // the largest size parsed from a progress line
     BandwidthLimiter limiter; // shared by every task, as the program's own is
     QStringList shown;        // "total done speed eta |message" at every progress signal
@@ -268,7 +267,6 @@ void TestMediaTask::stopKillsTree()
         QVERIFY(clock.elapsed() < 1000); // only a wait for the process would take that long
     } else {
         action == "cancel" ? t->cancel() : t->pause();
-        QCOMPARE(t->status, action == "cancel" ? 4 : 0);
     }
     if (action != "pause+resume") {
         QTRY_COMPARE_WITH_TIMEOUT(live(), 0, 5000);
@@ -311,17 +309,15 @@ void TestMediaTask::realTool()
         QStandardPaths::findExecutable("ffprobe").isEmpty()) {
         // Under Wine they are always missing: Debian has no Windows yt-dlp or ffmpeg.
         if (qEnvironmentVariableIsSet("CI") && !runningUnderWine())
-            QFAIL(
-                "core_engine.bin, media_codec.bin or ffprobe missing; run scripts/install-deps.sh");
+            QFAIL("media tool, ffmpeg or ffprobe missing; run scripts/install-deps.sh");
         QSKIP("media tool not installed beside the build (scripts/install-deps.sh, then cmake)");
     }
-    if (mp4.isEmpty()) { // the first row makes and serves the media
+    if (!server.isListening()) { // the first row makes and serves the media
         // Keep the tool away from the user's own configuration and cache.
         qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
         qputenv("XDG_CACHE_HOME", dir.filePath("cache").toUtf8());
         const QString media = dir.filePath("media");
         QVERIFY(makeSampleMedia(media));
-        mp4 = readFile(media + "/v.mp4");
         serveMediaFolder(server, media, "/");
         serveMediaFolder(server, media + "/hls", "/hls/");
         server.route("/v.mp4").needCookie = "sid=s3cret";
@@ -365,6 +361,7 @@ void TestMediaTask::realTool()
     // The tool names the extracted file after the save path with the extension mp3.
     QCOMPARE(probe(format == "audio" ? toolDir + "/my videos/clip.mp3" : savePath), streams);
     if (format == "best") {
+        const QByteArray mp4 = server.route("/v.mp4").body;
         QCOMPARE(readFile(savePath), mp4);
         // The tool prints the size rounded to two decimals of a KiB.
         QVERIFY2(qAbs(parsedTotal - mp4.size()) <= 16, qPrintable(QString::number(parsedTotal)));
