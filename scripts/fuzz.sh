@@ -8,7 +8,7 @@ seconds=${1:-30}
 ./scripts/install-deps.sh
 source scripts/sanitizers/env.sh
 configure_asan
-targets=(fuzz_safename fuzz_headers fuzz_bridgerequest fuzz_mediaprogress fuzz_taskstore)
+targets=(fuzz_headers fuzz_bridgerequest fuzz_mediaprogress fuzz_taskstore)
 cmake --build "$asan_dir" --parallel "$(nproc)" --target "${targets[@]}"
 
 failed=0

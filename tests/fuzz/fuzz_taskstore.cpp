@@ -7,10 +7,6 @@
 #include "engine/storage/checkpoint.h"
 #include "fuzzcheck.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 namespace {
 
 void checkProgress(const TransferProgress &p)
@@ -35,8 +31,4 @@ void fuzzOneInput(const QByteArray &bytes)
         checkProgress(task.progress);
     }
     checkProgress(Checkpoint::parse(bytes, QUrl(QStringLiteral("http://h/f.iso"))));
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes);
-    checkProgress(TransferProgress::fromJson(doc.object()));
-    for (const QJsonValue &entry : doc.array())
-        checkProgress(TransferProgress::fromJson(entry[QLatin1String("progress")].toObject()));
 }

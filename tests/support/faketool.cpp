@@ -9,8 +9,9 @@
 //                     own pid in "child" and sleeps 30 s, and waits for that copy
 //   --                the steps above are the first run's, those below every later run's
 // TEXT may hold \n, \\ and \xHH, and $cwd (the working folder), $enc (PYTHONIOENCODING), $out
-// (what the -o file holds, or "absent"), $args (the arguments) and $tail (the last two, one a
-// line).
+// (what the -o file holds, or "absent") and $args (the arguments).
+
+#include "testfiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -25,14 +26,8 @@
 #include <io.h>
 #endif
 
-static QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Written whole under a temporary name first, so that a reader never sees half a pid.
-static void writeFile(const QString &path, const QByteArray &data)
+static void publish(const QString &path, const QByteArray &data)
 {
     QFile f(path + QStringLiteral(".part"));
     if (f.open(QIODevice::WriteOnly) && f.write(data) == data.size() && f.flush()) {
@@ -49,7 +44,7 @@ int main(int argc, char **argv)
     const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
     const QStringList args = app.arguments().mid(1);
     if (args.value(0) == QLatin1String("--sleeping-child")) {
-        writeFile(dir + QStringLiteral("/child"), pid);
+        publish(dir + QStringLiteral("/child"), pid);
         QThread::sleep(30);
         return 0;
     }
@@ -60,7 +55,7 @@ int main(int argc, char **argv)
     const QList<QByteArray> runs = readFile(dir + QStringLiteral("/script")).split('\n');
     const int separator = runs.indexOf("--");
     const bool again = QFile::exists(dir + QStringLiteral("/ran")) && separator >= 0;
-    writeFile(dir + QStringLiteral("/ran"), "");
+    publish(dir + QStringLiteral("/ran"), "");
     const QList<QByteArray> steps = again ? runs.mid(separator + 1) : runs.mid(0, separator);
     for (const QByteArray &step : steps) {
         const int space = step.indexOf(' ');
@@ -69,8 +64,7 @@ int main(int argc, char **argv)
         text.replace("$cwd", QDir::currentPath().toUtf8())
             .replace("$enc", qgetenv("PYTHONIOENCODING"))
             .replace("$out", QFile::exists(out) ? readFile(out) : QByteArray("absent"))
-            .replace("$args", args.join(QLatin1Char(' ')).toUtf8())
-            .replace("$tail", args.mid(args.size() - 2).join(QLatin1Char('\n')).toUtf8());
+            .replace("$args", args.join(QLatin1Char(' ')).toUtf8());
         QByteArray bytes;
         for (int i = 0; i < text.size(); ++i) {
             if (text[i] != '\\' || i + 1 == text.size())
@@ -89,12 +83,11 @@ int main(int argc, char **argv)
         } else if (verb == "write") {
             const int cut = bytes.indexOf(' ');
             const QByteArray name = bytes.left(cut);
-            writeFile(name == "out" ? out : dir + '/' + QString::fromUtf8(name),
-                      bytes.mid(cut + 1));
+            publish(name == "out" ? out : dir + '/' + QString::fromUtf8(name), bytes.mid(cut + 1));
         } else if (verb == "exit") {
             return bytes.toInt();
         } else if (verb == "child") {
-            writeFile(dir + QStringLiteral("/tool"), pid);
+            publish(dir + QStringLiteral("/tool"), pid);
             QProcess child;
             child.start(QCoreApplication::applicationFilePath(),
                         {QStringLiteral("--sleeping-child")});

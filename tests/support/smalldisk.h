@@ -9,8 +9,6 @@ class SmallDisk {
 public:
     explicit SmallDisk(qint64 bytes);
     ~SmallDisk();
-    SmallDisk(const SmallDisk &) = delete;
-    SmallDisk &operator=(const SmallDisk &) = delete;
 
     bool isMounted() const { return mounted; }
     QString error() const { return why; }
