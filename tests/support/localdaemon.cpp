@@ -79,3 +79,27 @@ bool LocalDaemon::startMicrosocks(const QString &user, const QString &password)
         arguments << "-u" << user << "-P" << password;
     return run("microsocks", arguments);
 }
+
+bool LocalDaemon::startNginx(const QString &root, const QString &user, const QString &password)
+{
+    listenPort = freePort();
+    // nginx reads "{PLAIN}" passwords as they are: no tool needed to write the file.
+    const QString users = dir.filePath("htpasswd");
+    if (!writeFile(users, user.toUtf8() + ":{PLAIN}" + password.toUtf8() + '\n'))
+        return false;
+    // Whatever nginx writes goes to this object's folder.
+    const QString conf =
+        QStringLiteral(
+            "daemon off; master_process off; worker_processes 1; pid %1/nginx.pid;\n"
+            "error_log %1/error.log;\nevents { worker_connections 64; }\n"
+            "http { access_log %1/access.log; client_body_temp_path %1; proxy_temp_path %1;\n"
+            "  fastcgi_temp_path %1; uwsgi_temp_path %1; scgi_temp_path %1;\n"
+            "  server { listen 127.0.0.1:%2; root %3;\n"
+            "    auth_basic \"Torvane test\"; auth_basic_user_file %4; }\n}\n")
+            .arg(dir.path())
+            .arg(listenPort)
+            .arg(root, users);
+    const QString confFile = dir.filePath("nginx.conf");
+    logFile = dir.filePath("access.log");
+    return writeFile(confFile, conf.toUtf8()) && run("nginx", {"-p", dir.path(), "-c", confFile});
+}

@@ -5,9 +5,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// A proxy from Debian run by a test on a free loopback port: an HTTP proxy (tinyproxy) or a
-// SOCKS5 proxy (microsocks). It runs in the foreground as a child of the test, with its files in
-// a folder of its own, and ends with this object.
+// A real server from Debian run by a test on a free loopback port: an HTTP proxy (tinyproxy), a
+// SOCKS5 proxy (microsocks) or a web server (nginx). It runs in the foreground as a child of the
+// test, with its files in a folder of its own, and ends with this object.
 class LocalDaemon {
 public:
     LocalDaemon() = default;
@@ -20,6 +20,8 @@ public:
     // connection ("connected to HOST:PORT").
     bool startTinyproxy(const QString &user = QString(), const QString &password = QString());
     bool startMicrosocks(const QString &user = QString(), const QString &password = QString());
+    // Serves `root` with nginx; every file asks for `user` and `password` (HTTP Basic).
+    bool startNginx(const QString &root, const QString &user, const QString &password);
 
     int port() const { return listenPort; }
     // What the program wrote to its output and its log so far.

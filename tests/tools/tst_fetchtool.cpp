@@ -95,7 +95,8 @@ void TestFetchTool::initTestCase()
 // summary line and the exit code (0 only when the task ended done, status 2).
 void TestFetchTool::fetch_data()
 {
-    QTest::addColumn<QString>("tls"); // the file from selfSigned or issued, else over plain HTTP
+    // The file from selfSigned or issued over HTTPS, from nginx, else from the test's own server.
+    QTest::addColumn<QString>("tls");
     QTest::addColumn<QByteArray>("path");
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("status");   // of the summary; -1: refused before it starts, no summary
@@ -125,11 +126,12 @@ void TestFetchTool::fetch_data()
     QTest::newRow("outage waited out")
         << http << QByteArray("/outage.bin") << QStringList{"--retry-for", "60"} << 2
         << "Waiting for the server — retrying in |Connection failed: Connection refused" << true;
-    // -u answers the link's server, never another host a redirect leads to (Basic logins are
-    // tst_addurldialog's and tst_mainwindow's).
+    // -u answers the link's server (a real one's Basic login: nginx serving the file from a
+    // folder), never another host a redirect leads to.
     const QStringList login{"-u", "alice:s3cret"};
     QTest::newRow("-u, Digest") << http << QByteArray("/digest-login.bin") << login << 2 << nothing
                                 << true;
+    QTest::newRow("-u, Basic from nginx") << "nginx" << data << login << 2 << nothing << true;
     QTest::newRow("-u, redirected to another host")
         << http << QByteArray("/away.bin") << login << 3 << "torvane-fetch: Login required\n"
         << false;
@@ -188,22 +190,29 @@ void TestFetchTool::fetch()
         QSKIP("no ffmpeg, or no media tool beside the program");
     }
 
+    const bool nginx = tls == "nginx";
+    if (nginx)
+        tls.clear();
     if (!tls.isEmpty() && runningUnderWine())
         QSKIP(NoTlsServerUnderWine);
     LocalDaemon proxy;
     const bool proxied = options.contains("-x");
     const bool socks = options.join(' ').contains("socks5");
-    if (proxied) {
+    if (proxied || nginx) {
 #ifdef Q_OS_WIN
-        QSKIP("tinyproxy and microsocks are Linux programs, out of a Windows test's reach");
+        QSKIP("tinyproxy, microsocks and nginx are Linux programs, out of a Windows test's reach");
 #endif
-        QVERIFY2(socks ? proxy.startMicrosocks("alice", "s3cret")
-                       : proxy.startTinyproxy("alice", "s3cret"),
+        const QString www = dir.filePath("www");
+        QVERIFY2(nginx ? QDir().mkpath(www) && writeFile(www + path, file) &&
+                             proxy.startNginx(www, "alice", "s3cret")
+                 : socks ? proxy.startMicrosocks("alice", "s3cret")
+                         : proxy.startTinyproxy("alice", "s3cret"),
                  qPrintable(proxy.error()));
         options.replaceInStrings("@PORT@", QString::number(proxy.port()));
     }
     TestHttpServer &from = tls == "selfSigned" ? selfSigned : tls == "issued" ? issued : server;
-    QUrl link = from.url(path);
+    QUrl link = nginx ? QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(proxy.port()).arg(path))
+                      : from.url(path);
     if (options.join(' ').contains("socks5h:")) // the proxy, not the program, resolves the name
         link.setHost("localhost");
     const QString out = outPath(QString::fromLatin1(path.mid(1)));
