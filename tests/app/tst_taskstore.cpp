@@ -18,20 +18,22 @@ class TestTaskStore : public QObject {
     Q_OBJECT
 
 private slots:
-    void roundTrip();
+    void roundTripKeepsSessionsPrivate();
     void unreadableListIsKeptAside();
     void hostileNumbersAreRefused();
-    void sessionsStayPrivate();
     void portableFileKeepsTheListBesideTheProgram();
 };
 
-void TestTaskStore::roundTrip()
+// Saved and read back: names JSON must escape, text beyond ASCII and sizes above 2^32, in the text
+// Qt's own JSON writer makes (the store writes it by hand, for speed). Cookies never reach the
+// list; they live in a file only the user can read, as long as a download that is not done needs
+// them.
+void TestTaskStore::roundTripKeepsSessionsPrivate()
 {
     QTemporaryDir dir;
-    const qint64 big = 5LL * 1024 * 1024 * 1024 + 7; // above 2^32
+    const qint64 big = 5LL * 1024 * 1024 * 1024 + 7;
     QList<DownloadTask *> tasks;
     for (int status : {1, 0, 2, 3, 4}) {
-        // Names that JSON must escape, and text beyond ASCII.
         const QString name = QStringLiteral("f%1 \"q\" \\ \t\x01 تقرير 🎬.iso").arg(status);
         tasks << new DownloadTask(QUrl("http://example.org/a b/" + name), dir.filePath(name),
                                   status == 1 ? "720" : "", this);
@@ -42,12 +44,29 @@ void TestTaskStore::roundTrip()
         tasks.last()->checksum.state = ChecksumResult::Verified;
         tasks.last()->checksum.expected.algorithm = QCryptographicHash::Sha512;
         tasks.last()->checksum.expected.source = name + ".sha512";
+        if (status == 1 || status == 2)
+            tasks.last()->browserSession = {"http://example.org/page", "Browser/1",
+                                            QStringLiteral("sid=secret%1").arg(status),
+                                            "http://example.org/expired-link"};
     }
     TaskStore store(dir.filePath(QStringLiteral("not/yet/there")));
+    const QString sessions = store.directory() + QStringLiteral("/sessions.json");
+    const auto isPrivate = [&] { // there, and for the owner's eyes only
+#ifdef Q_OS_WIN
+        // The profile folder's ACL keeps it private; Qt shows no owner-only bits on Windows.
+        return QFile::exists(sessions);
+#endif
+        const QFile::Permissions seen = QFile::ReadOwner | QFile::ReadGroup | QFile::WriteGroup |
+                                        QFile::ReadOther | QFile::WriteOther;
+        return (QFile::permissions(sessions) & seen) == QFile::ReadOwner;
+    };
+#ifdef Q_OS_UNIX
+    ::umask(022); // what a file made plainly would get
+#endif
     QVERIFY(store.save(tasks));
 
     // Six members per entry (eight for the verified done one), and a running task is written
-    // paused; the text is the one Qt's own JSON writer makes.
+    // paused.
     QJsonArray expected;
     for (const DownloadTask *t : qAsConst(tasks)) {
         QJsonObject entry{{"url", t->url().toString()}, {"savePath", t->savePath()},
@@ -60,6 +79,9 @@ void TestTaskStore::roundTrip()
         expected.append(entry);
     }
     QCOMPARE(readFile(store.listPath()), QJsonDocument(expected).toJson());
+    QVERIFY(isPrivate()); // from its first byte on
+    const QByteArray kept = readFile(sessions);
+    QVERIFY(kept.contains("sid=secret1") && !kept.contains("sid=secret2")); // a done task's goes
 
     const QList<SavedTask> loaded = TaskStore(store.directory()).load();
     QCOMPARE(loaded.size(), 5);
@@ -70,12 +92,44 @@ void TestTaskStore::roundTrip()
         QCOMPARE(
             QStringList({loaded[i].savePath, QUrl(loaded[i].url).toString(), loaded[i].format}),
             QStringList({t->savePath(), t->url().toString(), i ? "" : "720"}));
+        QCOMPARE(loaded[i].session, i ? BrowserSession() : t->browserSession);
         const ChecksumResult &c = loaded[i].checksum;
-        const bool kept = t->status == 2;
-        QCOMPARE(c.state, kept ? ChecksumResult::Verified : ChecksumResult::None);
-        QCOMPARE(c.expected.source, kept ? t->checksum.expected.source : QString());
+        const bool verified = t->status == 2;
+        QCOMPARE(c.state, verified ? ChecksumResult::Verified : ChecksumResult::None);
+        QCOMPARE(c.expected.source, verified ? t->checksum.expected.source : QString());
         QCOMPARE(c.expected.algorithm,
-                 kept ? QCryptographicHash::Sha512 : QCryptographicHash::Sha256);
+                 verified ? QCryptographicHash::Sha512 : QCryptographicHash::Sha256);
+    }
+
+    // The last download that needed its session is done: the file goes.
+    tasks[0]->status = 2;
+    QVERIFY(store.save(tasks));
+    QVERIFY(!QFile::exists(sessions));
+
+    // The secrets of the preferences share the file and outlive the sessions; no entry of theirs
+    // reads as a session. Left readable by others by someone else, the file is tightened before
+    // the next write.
+    const Login alice{"alice", "s3cret"};
+    store.secrets().setProxyPassword("pr0xy");
+    store.secrets().setLogins({{"https://files.test:443", alice}});
+    QVERIFY(store.save(tasks));
+    QVERIFY(
+        QFile::setPermissions(sessions, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+    TaskStore again(store.directory());
+    QCOMPARE(again.secrets().proxyPassword(), QStringLiteral("pr0xy"));
+    QVERIFY(again.secrets().logins().value("https://files.test:443") == alice);
+    QVERIFY(again.load()[0].session.isEmpty());
+    QVERIFY(again.save(tasks) && readFile(sessions).contains("pr0xy"));
+    QVERIFY(isPrivate());
+
+    // A download whose link has gone still waits for a new one after a restart; another failure
+    // leaves nothing to keep.
+    for (int status : {410, 500}) {
+        DownloadTask failed(QUrl("http://example.org/gone.zip"), dir.filePath("gone.zip"), "");
+        failed.status = 3;
+        failed.failedHttpStatus = status;
+        QVERIFY(store.save({&failed}));
+        QCOMPARE(TaskStore(store.directory()).load().value(0).linkGone, status == 410 ? 410 : 0);
     }
 }
 
@@ -122,93 +176,13 @@ void TestTaskStore::hostileNumbersAreRefused()
                       {0, 0, 0, 0}, {0, qint64(1e17), 0, 0}, {4, 100, 40, 1}, {0, 100, 40, 0}}));
 }
 
-// Cookies never reach the task list; they live in a file only the user can read, as long as a
-// download that is not done needs them.
-void TestTaskStore::sessionsStayPrivate()
-{
-    QTemporaryDir dir;
-    TaskStore store(dir.path());
-    const QString sessions = dir.filePath(QStringLiteral("sessions.json"));
-    const auto isPrivate = [&] { // there, and for the owner's eyes only
-#ifdef Q_OS_WIN
-        // The profile folder's ACL keeps it private; Qt shows no owner-only bits on Windows.
-        return QFile::exists(sessions);
-#endif
-        const QFile::Permissions seen = QFile::ReadOwner | QFile::ReadGroup | QFile::WriteGroup |
-                                        QFile::ReadOther | QFile::WriteOther;
-        return (QFile::permissions(sessions) & seen) == QFile::ReadOwner;
-    };
-    QList<DownloadTask *> tasks;
-    for (int status : {1, 2, 0}) {
-        const QString name = QStringLiteral("f%1.zip").arg(status);
-        tasks << new DownloadTask(QUrl("http://example.org/" + name), dir.filePath(name), "", this);
-        tasks.last()->status = status;
-        if (status != 0)
-            tasks.last()->browserSession = {"http://example.org/page", "Browser/1",
-                                            QStringLiteral("sid=secret%1").arg(status),
-                                            "http://example.org/expired-link"};
-    }
-#ifdef Q_OS_UNIX
-    ::umask(022); // what a file made plainly would get
-#endif
-    // Left readable by others by someone else: tightened before any write.
-    QVERIFY(
-        writeFile(sessions, {}) &&
-        QFile::setPermissions(sessions, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
-    QVERIFY(store.save(tasks));
-    QVERIFY(!readFile(store.listPath()).contains("secret"));
-    QVERIFY(!readFile(store.listPath()).contains("expired-link"));
-    QVERIFY(isPrivate());
-    const QByteArray kept = readFile(sessions);
-    QVERIFY(kept.contains("sid=secret1") && !kept.contains("sid=secret2")); // a done task's goes
-
-    const QList<SavedTask> loaded = TaskStore(dir.path()).load();
-    QCOMPARE(loaded.size(), 3);
-    QCOMPARE(loaded[0].session, tasks[0]->browserSession);
-    QVERIFY(loaded[1].session.isEmpty() && loaded[2].session.isEmpty());
-
-    // The last download that needed its session is done: the file goes.
-    tasks[0]->status = 2;
-    QVERIFY(store.save(tasks));
-    QVERIFY(!QFile::exists(sessions));
-    // Made anew, it is private from its first byte on.
-    tasks[0]->status = 0;
-    QVERIFY(store.save(tasks));
-    QVERIFY(isPrivate());
-
-    // The secrets of the preferences share the file and outlive the sessions; no entry of theirs
-    // reads as a session.
-    const Login alice{"alice", "s3cret"};
-    store.secrets().setProxyPassword("pr0xy");
-    store.secrets().setLogins({{"https://files.test:443", alice}});
-    tasks[0]->status = 2;
-    QVERIFY(store.save(tasks));
-    QVERIFY(isPrivate());
-    TaskStore again(dir.path());
-    QCOMPARE(again.secrets().proxyPassword(), QStringLiteral("pr0xy"));
-    QVERIFY(again.secrets().logins().value("https://files.test:443") == alice);
-    QVERIFY(again.load()[0].session.isEmpty());
-    QVERIFY(again.save(tasks) && readFile(sessions).contains("pr0xy"));
-
-    // A download whose link has gone still waits for a new one after a restart; another failure
-    // leaves nothing to keep.
-    for (int status : {410, 500}) {
-        DownloadTask failed(QUrl("http://example.org/gone.zip"), dir.filePath("gone.zip"), "");
-        failed.status = 3;
-        failed.failedHttpStatus = status;
-        QVERIFY(store.save({&failed}));
-        QCOMPARE(TaskStore(dir.path()).load().value(0).linkGone, status == 410 ? 410 : 0);
-    }
-}
-
 // Only a plain file named "portable" beside the program moves the list there.
 void TestTaskStore::portableFileKeepsTheListBesideTheProgram()
 {
     QTemporaryDir program, profile;
-    const QString appData = profile.path() + QStringLiteral("/Torvane");
-    QCOMPARE(TaskStore::defaultDirectory(program.path(), profile.path()), appData);
     QVERIFY(QDir(program.path()).mkdir(QStringLiteral("portable")));
-    QCOMPARE(TaskStore::defaultDirectory(program.path(), profile.path()), appData);
+    QCOMPARE(TaskStore::defaultDirectory(program.path(), profile.path()),
+             profile.path() + QStringLiteral("/Torvane"));
     QVERIFY(QDir(program.path()).rmdir(QStringLiteral("portable")));
     writeFile(program.path() + QStringLiteral("/portable"), QByteArray());
     QCOMPARE(TaskStore::defaultDirectory(program.path(), profile.path()), program.path());
