@@ -211,20 +211,18 @@ void TestMainWindow::toolbarToggleAndDelete()
     QCOMPARE(savedList().size(), 0);
 
     // A queued add is saved at once, paused, and does not start by itself.
-    const QString url = QStringLiteral("http://127.0.0.1:9/a.tar.gz");
-    const QString target = downloads->path() + QStringLiteral("/a.tar.gz");
-    QVERIFY(writeFile(downloads->path() + QStringLiteral("/a.tar (1).gz"), {}));
-    w.addDownload(url, target, QString(), true);
+    QVERIFY(writeFile(downloads->filePath("a.tar (1).gz"), {}));
+    add(w, "/a.tar.gz", "a.tar.gz", true);
     QTest::qWait(100);
     QCOMPARE(savedList().at(0)["status"].toInt(), 0);
     // Its placeholder makes the same target a duplicate: declining adds nothing; accepting takes
     // the first free number, before the last suffix only.
     answerNextMessageBox(QStringLiteral("No"));
-    w.addDownload(url, target, QString(), true);
+    add(w, "/a.tar.gz", "a.tar.gz", true);
     QCOMPARE(tasks(w).size() + savedList().size(), 2);
     answerNextMessageBox(QStringLiteral("Yes"));
-    w.addDownload(url, target, QString(), true);
-    QCOMPARE(tasks(w).last()->savePath(), downloads->path() + "/a.tar (2).gz");
+    QCOMPARE(add(w, "/a.tar.gz", "a.tar.gz", true)->savePath(),
+             downloads->filePath("a.tar (2).gz"));
 }
 
 int TestMainWindow::runChildWindow(const QString &url, const QString &path)
@@ -280,12 +278,9 @@ void TestMainWindow::killedWindowResumesFromTheCheckpoint()
     QCOMPARE(task->status, 0);
     QCoreApplication::processEvents();
     QCOMPARE(task->totalSize, 0);
-    const QString card0 = cardTexts(card(w, 0));
     const qint64 percent = percentOf(kept.downloadedBytes(), kept.totalSize);
-    for (const QString &shown :
-         {QString::number(percent) + '%',
-          mbText(kept.downloadedBytes()) + " / " + mbText(kept.totalSize) + " MB"})
-        QVERIFY2(card0.contains('\n' + shown + '\n'), qPrintable(card0));
+    const QString card0 = cardTexts(card(w, 0));
+    QVERIFY2(card0.contains(QStringLiteral("\n%1%\n").arg(percent)), qPrintable(card0));
     QCOMPARE(details(w, task)->findChild<QLabel *>("downLbl")->text(),
              mbText(kept.downloadedBytes()) + QStringLiteral(" MB (%1%)").arg(percent));
     const QString deleted = Checkpoint::pathFor(tasks(w).at(1)->savePath());
@@ -294,7 +289,6 @@ void TestMainWindow::killedWindowResumesFromTheCheckpoint()
     QVERIFY(!QFile::exists(deleted));
     task->resume();
     QCOMPARE(downloadFault(*task, route.body, 30000), QString());
-    QVERIFY(!QFile::exists(Checkpoint::pathFor(path)));
     const qint64 twice = server->bytesServed - route.body.size();
     qInfo("fetched twice: %lld bytes (%.2f s of transfer)", twice, double(twice) / bytesPerSecond);
     QVERIFY(twice <= 2 * bytesPerSecond);
@@ -496,7 +490,6 @@ void TestMainWindow::noticeOncePerEndWhileAway()
 // Two downloads stop at one server that wants a login: one question for both, asked again with
 // the reason after a wrong password; the login remembered is kept in the private sessions file,
 // and both end byte-exact. A cancelled question leaves its download failed, saying why.
-//
 // A signed link expires mid-download. The browser hands over links with the file's name and size:
 // the download waiting for a new link is offered each; one to another file is refused with the
 // check that failed, the fresh one continues the same card to the served bytes.
@@ -690,9 +683,9 @@ void TestMainWindow::controlsLookLikeControls_data()
 }
 
 // In every look, check boxes (also a list's rows, as in the add dialog's links), and radio
-// buttons show a box with an edge while unchecked and the accent inside it when checked; a combo
-// box's arrow has its frame at the end of the line. The platform's bare tick showed nothing at all
-// for an unchecked row in the dark theme.
+// buttons show a box with an edge while unchecked and the accent inside it when checked, at the
+// start of the line. The platform's bare tick showed nothing at all for an unchecked row in the
+// dark theme.
 void TestMainWindow::controlsLookLikeControls()
 {
     QFETCH(bool, dark);
@@ -714,11 +707,7 @@ void TestMainWindow::controlsLookLikeControls()
     auto *view = new QListWidget;
     for (Qt::CheckState state : {Qt::Unchecked, Qt::Checked})
         (new QListWidgetItem(QStringLiteral("file.zip"), view))->setCheckState(state);
-    auto *combo = new QComboBox;
-    combo->addItem(QStringLiteral("3"));
-    combo->setFixedWidth(120);
     column->addWidget(view);
-    column->addWidget(combo, 0, Qt::AlignLeading);
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     const QImage shot = page.grab().toImage();
@@ -747,14 +736,4 @@ void TestMainWindow::controlsLookLikeControls()
         const QRect row = view->visualItemRect(view->item(i));
         QVERIFY2(boxAt(row.translated(view->viewport()->mapTo(&page, QPoint())), i), "row");
     }
-    // The arrow's frame, in its own colour, on the side where the text ends.
-    const QColor frame(dark ? 0x334155 : 0xf1f5f9);
-    const QRect field = combo->geometry();
-    int ending = 0, starting = 0;
-    for (int y = field.top(); y <= field.bottom(); ++y)
-        for (int x = field.left(); x <= field.right(); ++x)
-            if (shot.pixelColor(x, y) == frame)
-                ((x < field.center().x()) == rightToLeft ? ending : starting) += 1;
-    QVERIFY2(ending > starting + 100,
-             qPrintable(QStringLiteral("%1 %2").arg(ending).arg(starting)));
 }
