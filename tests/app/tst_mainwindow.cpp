@@ -73,7 +73,6 @@ private slots:
     void choicesListAndQueueSurviveRestart();
     void noticeOncePerEndWhileAway();
     void runningDownloadsAskTheUser();
-    void manyLinksStartUnderTheLimit();
     void missedStartAndTheQueuesEnd();
     void controlsLookLikeControls_data();
     void controlsLookLikeControls();
@@ -296,7 +295,9 @@ void TestMainWindow::killedWindowResumesFromTheCheckpoint()
 // What the user chose comes back after a restart: language, theme, the window's place and the
 // download preferences; so does the list, each task in its state, the running one paused with
 // its parts' progress. With one download at a time, started downloads run one after the other,
-// also across the restart, in the order they were started; "Download Later" stays out.
+// also across the restart, in the order they were started; "Download Later" stays out. Then six
+// links in one dialog: a name already on disk is asked about once ("No" leaves its row out), two
+// rows with one name are numbered apart, and "Start all" runs the rest one at a time too.
 void TestMainWindow::choicesListAndQueueSurviveRestart()
 {
     TestHttpServer::Route slow = TestHttpServer::randomRoute(256 * 1024, 9);
@@ -404,6 +405,46 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
     const qint64 asked = TestHttpServer::bytesAskedFor(server->requests.mid(before));
     QVERIFY2(asked <= missing + 8 * PartConnections::ResumeOverlap,
              qPrintable(QStringLiteral("%1 asked, %2 missing").arg(asked).arg(missing)));
+
+    const QByteArray paths[] = {"/1/same.bin", "/2/same.bin", "/a.bin",
+                                "/b.bin",      "/c.bin",      "/taken.bin"};
+    QStringList links;
+    for (const QByteArray &path : paths) {
+        TestHttpServer::Route r =
+            TestHttpServer::randomRoute(96 * 1024, quint32(links.size() + 20));
+        r.trickleBytes = 8192;
+        server->setRoute(path, r);
+        links << server->url(path).toString();
+    }
+    const QString category = categoryFolder("x.bin");
+    QVERIFY(QDir().mkpath(category) && writeFile(category + "/taken.bin", "mine"));
+    int mostHeld = 0;
+    connect(w.queue, &DownloadQueue::changed, this,
+            [&] { mostHeld = qMax(mostHeld, w.queue->runningCount()); });
+    answerNextDialog<AddUrlDialog>([](AddUrlDialog *dialog) {
+        const auto allProbed = [dialog] {
+            const QList<LinkBatch::Row> rows = dialog->chosenLinks();
+            return rows.size() == 6 &&
+                   std::all_of(rows.cbegin(), rows.cend(),
+                               [](const LinkBatch::Row &r) { return r.probed; });
+        };
+        if (!QTest::qWaitFor(allProbed, 20000)) {
+            dialog->reject(); // the test fails below rather than hang here
+            return;
+        }
+        answerNextMessageBox(QStringLiteral("No"));
+        dialog->findChild<QPushButton *>("btnStart")->click();
+    });
+    w.openAddDialog(LinkOffer{links, {}, 0, {}});
+    QCOMPARE(tasks(w).size(), 10);
+    QCOMPARE(readFile(category + "/taken.bin"), QByteArray("mine"));
+    QCOMPARE(tasks(w).at(6)->savePath(), category + "/same (1).bin");
+    for (int i = 0; i < 5; ++i) {
+        DownloadTask *task = tasks(w).at(5 + i);
+        QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 20000);
+        QVERIFY(readFile(task->savePath()) == server->route(paths[i]).body);
+    }
+    QCOMPARE(mostHeld, 1);
 }
 
 // Closed, the window hides in the tray, which says once that the program goes on. A download that
@@ -564,59 +605,6 @@ int main(int argc, char **argv)
     return QTest::qExec(&test, argc, argv);
 }
 #include "tst_mainwindow.moc"
-
-// Six links in one dialog, with the queue at two downloads: a name already on disk is asked about
-// once ("No" leaves its row out), two rows with one name are numbered apart, and "Start all" runs
-// the rest never more than two at a time, each byte-exact.
-void TestMainWindow::manyLinksStartUnderTheLimit()
-{
-    g_lang = QStringLiteral("en");
-    const QByteArray paths[] = {"/1/same.bin", "/2/same.bin", "/a.bin",
-                                "/b.bin",      "/c.bin",      "/taken.bin"};
-    QStringList links;
-    for (const QByteArray &path : paths) {
-        TestHttpServer::Route r =
-            TestHttpServer::randomRoute(96 * 1024, quint32(links.size() + 20));
-        r.trickleBytes = 8192;
-        server->setRoute(path, r);
-        links << server->url(path).toString();
-    }
-    const QString folder = categoryFolder("x.bin");
-    QVERIFY(QDir().mkpath(folder) && writeFile(folder + "/taken.bin", "mine"));
-    DownloadPreferences limited;
-    limited.maxRunning = 2;
-    settings().setDownloads(limited);
-
-    MainWindow w;
-    int mostRunning = 0;
-    connect(w.queue, &DownloadQueue::changed, this,
-            [&] { mostRunning = qMax(mostRunning, w.queue->runningCount()); });
-    answerNextDialog<AddUrlDialog>([](AddUrlDialog *dialog) {
-        const auto allProbed = [dialog] {
-            const QList<LinkBatch::Row> rows = dialog->chosenLinks();
-            return rows.size() == 6 &&
-                   std::all_of(rows.cbegin(), rows.cend(),
-                               [](const LinkBatch::Row &r) { return r.probed; });
-        };
-        if (!QTest::qWaitFor(allProbed, 20000)) {
-            dialog->reject(); // the test fails below rather than hang here
-            return;
-        }
-        answerNextMessageBox(QStringLiteral("No"));
-        dialog->findChild<QPushButton *>("btnStart")->click();
-    });
-    w.openAddDialog(LinkOffer{links, {}, 0, {}});
-
-    QCOMPARE(tasks(w).size(), 5);
-    QCOMPARE(readFile(folder + "/taken.bin"), QByteArray("mine"));
-    QCOMPARE(tasks(w).at(1)->savePath(), folder + "/same (1).bin");
-    for (int i = 0; i < 5; ++i) {
-        DownloadTask *task = tasks(w).at(i);
-        QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 20000);
-        QVERIFY(readFile(task->savePath()) == server->route(paths[i]).body);
-    }
-    QVERIFY(mostRunning == 2);
-}
 
 // A start time that passed while the program was closed resumes the saved download at launch,
 // and only once; when it is done the user's command runs in its folder after the notice. The
