@@ -68,10 +68,9 @@ private slots:
     void init();
     void cleanup() { QDir(dataDir).removeRecursively(); }
 
-    void toolbarToggleAndDelete();
+    void toolbarThenNoticesWhileAway();
     void killedWindowResumesFromTheCheckpoint();
     void choicesListAndQueueSurviveRestart();
-    void noticeOncePerEndWhileAway();
     void runningDownloadsAskTheUser();
     void missedStartAndTheQueuesEnd();
     void controlsLookLikeControls_data();
@@ -150,12 +149,20 @@ DownloadCard *TestMainWindow::addCard(MainWindow &w, const QString &name, int st
 }
 
 // The toolbar's toggle and delete act on the selected tasks, also those a filter hides; a new add
-// of a target already listed asks first.
-void TestMainWindow::toolbarToggleAndDelete()
+// of a target already listed asks first. Closed, the window hides in the tray, which says once that
+// the program goes on. A download that ends while the window is away tells so from the tray, once,
+// in the current language; the user in front of the window gets no notice. A click opens its
+// details. A copied link to a file is offered the same way. Quit in the tray menu saves the list;
+// without a tray, closing minimises instead, so that the program stays reachable.
+void TestMainWindow::toolbarThenNoticesWhileAway()
 {
     g_lang = QStringLiteral("en");
     server->setRoute("/slow.bin", TestHttpServer::randomRoute(4 * 1024 * 1024));
     server->route("/slow.bin").trickleBytes = 1024;
+    server->setRoute("/ok.bin", TestHttpServer::randomRoute(64 * 1024, 2));
+    server->setRoute("/gone.bin", {});
+    server->route("/gone.bin").status = 404;
+    TrayNotices::backgroundNoticePending = true;
     MainWindow w;
     w.show();
     DownloadTask *one = add(w, "/slow.bin", "one.bin"), *two = add(w, "/slow.bin", "two.bin");
@@ -222,6 +229,61 @@ void TestMainWindow::toolbarToggleAndDelete()
     answerNextMessageBox(QStringLiteral("Yes"));
     QCOMPARE(add(w, "/a.tar.gz", "a.tar.gz", true)->savePath(),
              downloads->filePath("a.tar (2).gz"));
+
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QStringList seen;
+    connect(w.notices, &TrayNotices::shown, this,
+            [&seen](DownloadTask *, const QString &title, const QString &message) {
+                seen << title + QLatin1Char('|') + message;
+            });
+
+    const QByteArray served = server->route("/ok.bin").body;
+    QCOMPARE(downloadFault(*add(w, "/ok.bin", "front.bin"), served), QString());
+    w.close();
+    QVERIFY(!w.isVisible() && !w.forceQuit);
+    QVERIFY(!TrayNotices::backgroundNoticePending); // the balloon came, and only this once
+    QCOMPARE(downloadFault(*add(w, "/ok.bin", "away.bin"), served), QString());
+    DownloadTask *failed = add(w, "/gone.bin", "gone.bin");
+    QTRY_COMPARE(failed->status, 3);
+    QTest::qWait(50);
+    QCOMPARE(seen, QStringList({"Download complete|away.bin",
+                                "Download failed|gone.bin\n" + failed->lastDlpMessage}));
+
+    auto *details = w.listView->findChildren<DownloadDetailsDialog *>().last();
+    details->hide();
+    emit w.tray->trayIcon()->messageClicked();
+    QVERIFY(details->isVisible() && details->windowTitle().startsWith("gone.bin"));
+
+    // Turned off, notices tell no more ends; the clipboard watch, a setting of its own, offers a
+    // copied link to a file, and only a click on the notice opens the add dialog with it.
+    DownloadPreferences chosen;
+    chosen.notices = false;
+    chosen.watchClipboard = true;
+    w.applyDownloadPreferences(chosen);
+    failed->resume();
+    QTRY_COMPARE(failed->status, 3);
+    QCOMPARE(seen.size(), 2);
+    const QString copied = server->url("/ok.bin").toString();
+    QGuiApplication::clipboard()->setText(copied);
+    QTest::qWait(50);
+    QVERIFY(!QApplication::activeModalWidget());
+    QString offered;
+    answerNextDialog<AddUrlDialog>([&offered](AddUrlDialog *dialog) {
+        offered = dialog->getUrl();
+        dialog->reject();
+    });
+    emit w.tray->trayIcon()->messageClicked();
+    QTRY_COMPARE(offered, copied);
+
+    QFile::remove(listPath());
+    w.tray->quitAction()->trigger();
+    QCOMPARE(savedList().at(3)["status"].toInt(), 2); // away.bin
+    WindowTray::availableOverride = 0;
+    MainWindow trayless;
+    trayless.show();
+    trayless.close();
+    QVERIFY(trayless.isVisible() && (trayless.windowState() & Qt::WindowMinimized));
 }
 
 int TestMainWindow::runChildWindow(const QString &url, const QString &path)
@@ -445,76 +507,6 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
         QVERIFY(readFile(task->savePath()) == server->route(paths[i]).body);
     }
     QCOMPARE(mostHeld, 1);
-}
-
-// Closed, the window hides in the tray, which says once that the program goes on. A download that
-// ends while the window is away tells so from the tray, once, in the current language; the user
-// in front of the window gets no notice. A click opens its details. A copied link to a file is
-// offered the same way. Quit in the tray menu saves the list; without a tray, closing minimises
-// instead, so that the program stays reachable.
-void TestMainWindow::noticeOncePerEndWhileAway()
-{
-    g_lang = QStringLiteral("en");
-    server->setRoute("/ok.bin", TestHttpServer::randomRoute(64 * 1024, 2));
-    server->setRoute("/gone.bin", {});
-    server->route("/gone.bin").status = 404;
-    TrayNotices::backgroundNoticePending = true;
-    MainWindow w;
-    w.show();
-    w.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
-    QStringList seen;
-    connect(w.notices, &TrayNotices::shown, this,
-            [&seen](DownloadTask *, const QString &title, const QString &message) {
-                seen << title + QLatin1Char('|') + message;
-            });
-
-    const QByteArray served = server->route("/ok.bin").body;
-    QCOMPARE(downloadFault(*add(w, "/ok.bin", "front.bin"), served), QString());
-    w.close();
-    QVERIFY(!w.isVisible() && !w.forceQuit);
-    QVERIFY(!TrayNotices::backgroundNoticePending); // the balloon came, and only this once
-    QCOMPARE(downloadFault(*add(w, "/ok.bin", "away.bin"), served), QString());
-    DownloadTask *failed = add(w, "/gone.bin", "gone.bin");
-    QTRY_COMPARE(failed->status, 3);
-    QTest::qWait(50);
-    QCOMPARE(seen, QStringList({"Download complete|away.bin",
-                                "Download failed|gone.bin\n" + failed->lastDlpMessage}));
-
-    auto *details = w.listView->findChildren<DownloadDetailsDialog *>().last();
-    details->hide();
-    emit w.tray->trayIcon()->messageClicked();
-    QVERIFY(details->isVisible() && details->windowTitle().startsWith("gone.bin"));
-
-    // Turned off, notices tell no more ends; the clipboard watch, a setting of its own, offers a
-    // copied link to a file, and only a click on the notice opens the add dialog with it.
-    DownloadPreferences chosen;
-    chosen.notices = false;
-    chosen.watchClipboard = true;
-    w.applyDownloadPreferences(chosen);
-    failed->resume();
-    QTRY_COMPARE(failed->status, 3);
-    QCOMPARE(seen.size(), 2);
-    const QString copied = server->url("/ok.bin").toString();
-    QGuiApplication::clipboard()->setText(copied);
-    QTest::qWait(50);
-    QVERIFY(!QApplication::activeModalWidget());
-    QString offered;
-    answerNextDialog<AddUrlDialog>([&offered](AddUrlDialog *dialog) {
-        offered = dialog->getUrl();
-        dialog->reject();
-    });
-    emit w.tray->trayIcon()->messageClicked();
-    QTRY_COMPARE(offered, copied);
-
-    QFile::remove(listPath());
-    w.tray->quitAction()->trigger();
-    QCOMPARE(savedList().at(1)["status"].toInt(), 2);
-    WindowTray::availableOverride = 0;
-    MainWindow trayless;
-    trayless.show();
-    trayless.close();
-    QVERIFY(trayless.isVisible() && (trayless.windowState() & Qt::WindowMinimized));
 }
 
 // Two downloads stop at one server that wants a login: one question for both, asked again with
