@@ -71,8 +71,7 @@ private slots:
     void toolbarThenNoticesWhileAway();
     void killedWindowResumesFromTheCheckpoint();
     void choicesListAndQueueSurviveRestart();
-    void runningDownloadsAskTheUser();
-    void missedStartAndTheQueuesEnd();
+    void missedStartThenDownloadsAskTheUser();
     void controlsLookLikeControls_data();
     void controlsLookLikeControls();
 
@@ -509,20 +508,70 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
     QCOMPARE(mostHeld, 1);
 }
 
-// Two downloads stop at one server that wants a login: one question for both, asked again with
-// the reason after a wrong password; the login remembered is kept in the private sessions file,
-// and both end byte-exact. A cancelled question leaves its download failed, saying why.
-// A signed link expires mid-download. The browser hands over links with the file's name and size:
-// the download waiting for a new link is offered each; one to another file is refused with the
-// check that failed, the fresh one continues the same card to the served bytes.
-void TestMainWindow::runningDownloadsAskTheUser()
+int main(int argc, char **argv)
 {
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args[1] == QLatin1String("-childwindow"))
+        return TestMainWindow::runChildWindow(args[2], args[3]);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestMainWindow test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_mainwindow.moc"
+
+// A start time that passed while the program was closed resumes the saved download at launch,
+// and only once; when it is done the user's command runs in its folder after the notice. The
+// next time the queue is done, the notice is cancelled and nothing runs. Then two downloads stop
+// at one server that wants a login: one question for both, asked again with the reason after a
+// wrong password; the login remembered is kept in the private sessions file, and both end
+// byte-exact. A cancelled question leaves its download failed, saying why. A signed link expires
+// mid-download. The browser hands over links with the file's name and size: the download waiting
+// for a new link is offered each; one to another file is refused with the check that failed, the
+// fresh one continues the same card to the served bytes.
+void TestMainWindow::missedStartThenDownloadsAskTheUser()
+{
+    server->setRoute("/later.bin", TestHttpServer::randomRoute(128 * 1024, 4));
+    {
+        MainWindow w;
+        add(w, "/later.bin", "later.bin", true);
+    }
+    const QDateTime launch = QDateTime::currentDateTime();
+    DownloadPreferences chosen;
+    chosen.schedule = {true, launch.time().addSecs(-3600), false, {}, Schedule::kEveryDay};
+    chosen.afterQueue = AfterQueue::Command;
+#ifdef Q_OS_WIN
+    chosen.afterCommand = QStringLiteral("cmd /c \"cd > after.txt\"");
+#else
+    chosen.afterCommand = QStringLiteral("sh -c \"pwd -P > after.txt\"");
+#endif
+    settings().setDownloads(chosen);
+    settings().setScheduleChecked(launch.addSecs(-7200));
+    AfterQueueNotice::delayMs = 300;
+
+    MainWindow w;
+    QVERIFY(settings().scheduleChecked() >= launch.addSecs(-1));
+    const QByteArray served = server->route("/later.bin").body;
+    QCOMPARE(downloadFault(*tasks(w).first(), served), QString());
+    const QString ran = downloads->filePath("after.txt");
+    QTRY_COMPARE(readFile(ran).trimmed(),
+                 QDir::toNativeSeparators(QDir(downloads->path()).canonicalPath()).toUtf8());
+
+    QTRY_VERIFY(!w.findChild<AfterQueueNotice *>());
+    QVERIFY(QFile::remove(ran));
+    QCOMPARE(downloadFault(*add(w, "/later.bin", "again.bin"), served), QString());
+    QTRY_VERIFY(w.findChild<AfterQueueNotice *>());
+    w.findChild<AfterQueueNotice *>()->findChild<QPushButton *>("btnCancel")->click();
+    QTest::qWait(3 * AfterQueueNotice::delayMs);
+    QVERIFY(!QFile::exists(ran));
+
     TestHttpServer::Route locked = TestHttpServer::randomRoute(1024 * 1024 + 5, 12);
     locked.loginUser = "alice";
     locked.loginPassword = "s3cret";
     server->setRoute("/locked.bin", locked);
     HostLogins::shared().set(server->url("/"), Login(), false);
-    MainWindow w;
+    w.applyDownloadPreferences(DownloadPreferences()); // nothing runs when the queue is done
     QStringList reasons;
     const QList<DownloadTask *> both = {add(w, "/locked.bin", "a.bin"),
                                         add(w, "/locked.bin", "b.bin")};
@@ -554,7 +603,7 @@ void TestMainWindow::runningDownloadsAskTheUser()
     server->setRoute("/other/f.bin", TestHttpServer::randomRoute(file.body.size(), 41));
     DownloadTask *task = add(w, "/f.bin?token=old", "f.bin");
     QTRY_COMPARE_WITH_TIMEOUT(task->status, 3, 20000);
-    QVERIFY(card(w, 3)->findChild<QPushButton *>("btnUpdateLink")->isVisibleTo(card(w, 3)));
+    QVERIFY(card(w, 5)->findChild<QPushButton *>("btnUpdateLink")->isVisibleTo(card(w, 5)));
 
     LinkOffer offer{{server->url("/other/f.bin").toString()}, "f.bin", file.body.size(), {}};
     QString asked;
@@ -581,62 +630,8 @@ void TestMainWindow::runningDownloadsAskTheUser()
     w.openAddDialog(offer); // checked, then continued at once
     QVERIFY(!asked.isEmpty());
     QCOMPARE(downloadFault(*task, file.body), QString());
-    QCOMPARE(tasks(w).size(), 4);
-    QCOMPARE(savedList().at(3).toObject().value("url").toString(), offer.urls.first());
-}
-
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() == 4 && args[1] == QLatin1String("-childwindow"))
-        return TestMainWindow::runChildWindow(args[2], args[3]);
-    app.setAttribute(Qt::AA_Use96Dpi, true);
-    TestMainWindow test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
-#include "tst_mainwindow.moc"
-
-// A start time that passed while the program was closed resumes the saved download at launch,
-// and only once; when it is done the user's command runs in its folder after the notice. The
-// next time the queue is done, the notice is cancelled and nothing runs.
-void TestMainWindow::missedStartAndTheQueuesEnd()
-{
-    server->setRoute("/later.bin", TestHttpServer::randomRoute(128 * 1024, 4));
-    {
-        MainWindow w;
-        add(w, "/later.bin", "later.bin", true);
-    }
-    const QDateTime launch = QDateTime::currentDateTime();
-    DownloadPreferences chosen;
-    chosen.schedule = {true, launch.time().addSecs(-3600), false, {}, Schedule::kEveryDay};
-    chosen.afterQueue = AfterQueue::Command;
-#ifdef Q_OS_WIN
-    chosen.afterCommand = QStringLiteral("cmd /c \"cd > after.txt\"");
-#else
-    chosen.afterCommand = QStringLiteral("sh -c \"pwd -P > after.txt\"");
-#endif
-    settings().setDownloads(chosen);
-    settings().setScheduleChecked(launch.addSecs(-7200));
-    AfterQueueNotice::delayMs = 300;
-
-    MainWindow w;
-    DownloadTask *task = tasks(w).first();
-    QVERIFY(settings().scheduleChecked() >= launch.addSecs(-1));
-    const QByteArray served = server->route("/later.bin").body;
-    QCOMPARE(downloadFault(*task, served), QString());
-    const QString ran = downloads->filePath("after.txt");
-    QTRY_COMPARE(readFile(ran).trimmed(),
-                 QDir::toNativeSeparators(QDir(downloads->path()).canonicalPath()).toUtf8());
-
-    QTRY_VERIFY(!w.findChild<AfterQueueNotice *>());
-    QVERIFY(QFile::remove(ran));
-    QCOMPARE(downloadFault(*add(w, "/later.bin", "again.bin"), served), QString());
-    QTRY_VERIFY(w.findChild<AfterQueueNotice *>());
-    w.findChild<AfterQueueNotice *>()->findChild<QPushButton *>("btnCancel")->click();
-    QTest::qWait(3 * AfterQueueNotice::delayMs);
-    QVERIFY(!QFile::exists(ran));
+    QCOMPARE(tasks(w).size(), 6);
+    QCOMPARE(savedList().at(5).toObject().value("url").toString(), offer.urls.first());
 }
 
 void TestMainWindow::controlsLookLikeControls_data()
