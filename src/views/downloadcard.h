@@ -59,7 +59,7 @@ protected:
     virtual DownloadDetailsDialog *detailsDialogForTask();
 
 private:
-    friend class TestDownloadCard;
+    friend class TestViews;
 
     void askDelete();
     void followTask(DownloadTask *task);

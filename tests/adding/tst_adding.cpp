@@ -62,7 +62,7 @@ void writeFakeTool(const QString &dir, const QByteArray &answer, int exitCode,
 
 // The name rules on their own, then the dialog driven offscreen against the in-process server and
 // a fake media tool (last, the real one).
-class TestAddUrlDialog : public QObject {
+class TestAdding : public QObject {
     Q_OBJECT
 
     TestHttpServer server;
@@ -466,5 +466,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestAddUrlDialog)
-#include "tst_addurldialog.moc"
+QTEST_MAIN(TestAdding)
+#include "tst_adding.moc"

@@ -35,7 +35,7 @@ const int kStatuses[] = {2, 0, 3, 2, 4, 1, 0};
 // with many more tasks than cards after filtering, scrolling, selecting, adding and removing.
 // Tasks are put into their states by hand; the engine runs only to fetch again a finished
 // download whose file has gone.
-class TestDownloadCard : public QObject {
+class TestViews : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir;
@@ -510,5 +510,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDownloadCard)
-#include "tst_downloadcard.moc"
+QTEST_MAIN(TestViews)
+#include "tst_views.moc"
