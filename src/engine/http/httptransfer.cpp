@@ -170,7 +170,9 @@ void HttpTransfer::beginTransfer(const ProbeAnswer &answer)
     const qint64 total = segmented ? answer.total : 0;
     figures.totalSize = total;
     const int count = segmented ? partCountFor(total) : 1;
-    if (!file.resize(total)) {
+    // A single stream empties the file only once its answer is the file (PartConnections): an
+    // error answer leaves whatever was there.
+    if (segmented && !file.resize(total)) {
         fail(describeProblem(file.problem()));
         return;
     }

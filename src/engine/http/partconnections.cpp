@@ -170,6 +170,10 @@ bool PartConnections::checkAnswer(QNetworkReply *reply, int index)
             parts[index].end = length - 1;
         }
     }
+    if (!ranged && parts[index].offset == 0 && !file.resize(0)) {
+        emit failed(describeProblem(file.problem()));
+        return false;
+    }
     return true;
 }
 
