@@ -75,7 +75,15 @@ private slots:
 
 public:
     // The window of killedWindowResumesFromTheCheckpoint(), in a child process of the test.
-    static int runChildWindow(const QString &url, const QString &path);
+    static int runChildWindow(const QString &url, const QString &path)
+    {
+        QStandardPaths::setTestModeEnabled(true); // the parent's list
+        MainWindow::bridgePort = 0;
+        WindowTray::availableOverride = 1;
+        MainWindow w;
+        w.addDownload(url, path, QString(), false);
+        return QCoreApplication::exec();
+    }
 
 private:
     // A download listed for later and set to `status`, its card in view.
@@ -263,16 +271,6 @@ void TestMainWindow::toolbarThenNoticesWhileAway()
     QVERIFY(trayless.isVisible() && (trayless.windowState() & Qt::WindowMinimized));
 }
 
-int TestMainWindow::runChildWindow(const QString &url, const QString &path)
-{
-    QStandardPaths::setTestModeEnabled(true); // the parent's list
-    MainWindow::bridgePort = 0;
-    WindowTray::availableOverride = 1;
-    MainWindow w;
-    w.addDownload(url, path, QString(), false);
-    return QCoreApplication::exec();
-}
-
 // The window killed mid-download (no save path runs, as in a crash or a power cut), then a new
 // window: the card tells where the download stands from the checkpoint the killed one left,
 // although the list was last saved before the size was known, once it comes into view (rows out
@@ -370,10 +368,10 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
         QCOMPARE(QList<qint64>({w.queue->limit(), w.limiter->limit(), w.notices->isEnabled()}),
                  QList<qint64>({1, 512 * 1024, 0}));
 
-        w.addDownload(server->url("/big.bin").toString(), folder.path() + "/big.bin", {}, false);
-        for (const char *name : {"/1.bin", "/2.bin"})
-            w.addDownload(server->url("/q.bin").toString(), folder.path() + name, {}, false);
-        w.addDownload(server->url("/q.bin").toString(), folder.path() + "/later.bin", {}, true);
+        add(w, "/big.bin", "big.bin");
+        for (const char *name : {"1.bin", "2.bin"})
+            add(w, "/q.bin", name);
+        add(w, "/q.bin", "later.bin", true);
         const QList<DownloadTask *> all = tasks(w);
         // A limit of its own, set in its details dialog.
         auto *ownLimit = details(w, all[4])->findChild<QLineEdit *>("limitEdit");
@@ -418,10 +416,9 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
                                                     [](auto *o) { return o->status == 1; })));
         });
     QTRY_COMPARE_WITH_TIMEOUT(all[3]->status, 2, 20000);
-    QCOMPARE(all[2]->status, 2);
-    QCOMPARE(mostRunning, 1);
     for (DownloadTask *t : all.mid(2, 2))
-        QVERIFY(readFile(t->savePath()) == server->route("/q.bin").body);
+        QCOMPARE(downloadFault(*t, server->route("/q.bin").body), QString());
+    QCOMPARE(mostRunning, 1);
     QVERIFY(all[1]->status == 0 && !all[1]->queued && all[4]->status == 0 && !all[4]->queued);
     // The download's own limit came back with its session data, not in the list.
     QCOMPARE(all[4]->speedLimit(), 500 * 1024);
@@ -447,17 +444,8 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
     }
     const QString category = categoryFolder("x.bin");
     QVERIFY(QDir().mkpath(category) && writeFile(category + "/taken.bin", "mine"));
+    // Started at once, before the probes answer: the names are the links' own until then.
     answerNextDialog<AddUrlDialog>([](AddUrlDialog *dialog) {
-        const auto allProbed = [dialog] {
-            const QList<LinkBatch::Row> rows = dialog->chosenLinks();
-            return rows.size() == 3 &&
-                   std::all_of(rows.cbegin(), rows.cend(),
-                               [](const LinkBatch::Row &r) { return r.probed; });
-        };
-        if (!QTest::qWaitFor(allProbed, 20000)) {
-            dialog->reject(); // the test fails below rather than hang here
-            return;
-        }
         answerNextMessageBox(QStringLiteral("No"));
         dialog->findChild<QPushButton *>("btnStart")->click();
     });
@@ -465,11 +453,9 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
     QCOMPARE(tasks(w).size(), 7);
     QCOMPARE(readFile(category + "/taken.bin"), QByteArray("mine"));
     QCOMPARE(tasks(w).at(6)->savePath(), category + "/same (1).bin");
-    for (int i = 0; i < 2; ++i) {
-        DownloadTask *task = tasks(w).at(5 + i);
-        QTRY_COMPARE_WITH_TIMEOUT(task->status, 2, 20000);
-        QVERIFY(readFile(task->savePath()) == server->route(paths[i]).body);
-    }
+    QTRY_COMPARE_WITH_TIMEOUT(tasks(w).at(6)->status, 2, 20000); // the later of the two
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(downloadFault(*tasks(w).at(5 + i), server->route(paths[i]).body), QString());
 }
 
 int main(int argc, char **argv)
@@ -579,19 +565,15 @@ void TestMainWindow::missedStartThenDownloadsAskTheUser()
         dialog->reject();
     });
     w.openAddDialog(offer);
-    QCOMPARE(
-        asked,
-        T("Continue %1 with this new link?").arg(QChar(0x2068) + QString("f.bin") + QChar(0x2069)));
+    QVERIFY(asked.contains(QChar(0x2068) + QStringLiteral("f.bin") + QChar(0x2069)));
     QCOMPARE(refusal,
              T("Not the same file: %1").arg(T("Its first bytes differ from those on the disk")));
     QCOMPARE(task->status, 3);
     QCOMPARE(task->url(), server->url("/f.bin?token=old"));
 
-    asked.clear();
-    answerNextMessageBox(QStringLiteral("نعم"), &asked);
+    answerNextMessageBox(QStringLiteral("نعم"));
     offer.urls = QStringList{server->url("/f.bin?token=new").toString()};
     w.openAddDialog(offer); // checked, then continued at once
-    QVERIFY(!asked.isEmpty());
     QCOMPARE(downloadFault(*task, file.body), QString());
     QCOMPARE(tasks(w).size(), 6);
     QCOMPARE(savedList().at(5).toObject().value("url").toString(), offer.urls.first());

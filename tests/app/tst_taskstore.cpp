@@ -280,7 +280,6 @@ void TestTaskStore::scheduleMoments()
     } rows[] = {
         {"start reached", nineToFive, at(1, 8), at(1, 9), ScheduleEvent::Start, at(1, 17)},
         {"start dealt with", nineToFive, at(1, 9), at(1, 10), ScheduleEvent::None, at(1, 17)},
-        {"missed overnight", nineToFive, at(0, 18), at(1, 10), ScheduleEvent::Start, at(1, 17)},
         {"missed, then stopped", nineToFive, at(0, 18), at(1, 18), ScheduleEvent::Stop, at(2, 9)},
         {"closed a week: the last stop wins", nineToFive, at(-6, 10), at(1, 8, 59),
          ScheduleEvent::Stop, at(1, 9)},
