@@ -114,7 +114,7 @@ private slots:
         g_lang = QStringLiteral("en"); // also for a function run on its own
     }
 
-    void drawsEachState()
+    void cardStatesAndFiles()
     {
         // Task: status ("v" verified, "c" being checked, "w" waiting 8 s for its server), total and
         // done (MiB), speed (MiB/s), tool line length, tool eta. Card: speed, eta, size, percent,
@@ -166,20 +166,17 @@ private slots:
                                          card->prog->property("status").toString(), bar, shown);
             QCOMPARE(row.section('|', 0, 0) + '|' + got, row);
         }
-    }
 
-    // A new card makes its folders and an empty placeholder, and leaves an existing file as it
-    // is; a finished download whose file the user moved or deleted gets none: its card says so,
-    // Open File has nothing to open, and the pause/resume button fetches the file again.
-    // Deleting asks whether the file goes too.
-    void filesOnDisk()
-    {
+        // A new card makes its folders and an empty placeholder, and leaves an existing file as it
+        // is; a finished download whose file the user moved or deleted gets none: its card says
+        // so, Open File has nothing to open, and the pause/resume button fetches the file again.
+        // Deleting asks whether the file goes too.
         QVERIFY(writeFile(dir.filePath(QStringLiteral("kept.txt")), "content"));
         const QList<DownloadCard *> cards = {newCard(task("deep/er/name.pdf", 0)),
                                              newCard(task("kept.txt", 0)),
                                              newCard(task("f.zip", 0))};
-        const QFileInfo made(cards[0]->getTask()->savePath());
-        QVERIFY(made.exists() && made.size() == 0);
+        const QFileInfo placeholder(cards[0]->getTask()->savePath());
+        QVERIFY(placeholder.exists() && placeholder.size() == 0);
         TestHttpServer server;
         QVERIFY(server.start());
         const TestHttpServer::Route route = TestHttpServer::randomRoute(3 * 1048576, 5);
@@ -198,17 +195,17 @@ private slots:
 
         // Delete: the answer, then whether the file is still there, the delete requests and the
         // task's status (the transfer is stopped before its file goes).
-        const QList<QPair<QString, QList<int>>> rows = {{"Delete List & File", {0, 1, 4}},
-                                                        {"Delete from List Only", {1, 1, 0}},
-                                                        {"Cancel", {1, 0, 0}}};
+        const QList<QPair<QString, QList<int>>> answers = {{"Delete List & File", {0, 1, 4}},
+                                                           {"Delete from List Only", {1, 1, 0}},
+                                                           {"Cancel", {1, 0, 0}}};
         for (int i = 0; i < 3; ++i) {
             DownloadTask *task = cards[i]->getTask(); // paused
             QSignalSpy spy(cards[i], &DownloadCard::requestDelete);
-            answerNextMessageBox(rows[i].first);
+            answerNextMessageBox(answers[i].first);
             cards[i]->btnDelete->click();
             const QList<int> got = {QFile::exists(task->savePath()), int(spy.count()),
                                     task->status};
-            QCOMPARE(got, rows[i].second);
+            QCOMPARE(got, answers[i].second);
         }
         QCOMPARE(readFile(dir.filePath(QStringLiteral("kept.txt"))), QByteArray("content"));
     }
