@@ -313,8 +313,12 @@ private slots:
         QVERIFY(d.start->isEnabled() && later->isEnabled());
     }
 
-    // The quality list from the tool's answer; any failure leaves "Best Available".
-    void listing()
+    // The quality list from the tool's answer; any failure leaves "Best Available". Link text
+    // never reaches the tool as an option: only web links are listed, after "--". A listing
+    // superseded by a plain link, or still running when the dialog goes, is killed with the helper
+    // it started (the tool waits for a child that sleeps), and its answer, had it come, touches
+    // nothing.
+    void listings()
     {
         const QStringList fallback{"Best Available", "Audio Only"};
         const QByteArray heights = R"({"formats":[{"vcodec":"avc1","height":720},
@@ -344,14 +348,7 @@ private slots:
             d.quality->setCurrentIndex(d.quality->count() - 1); // "Audio Only"
             QVERIFY(d.path->text().endsWith(QLatin1String(".mp3")));
         }
-    }
 
-    // Link text never reaches the tool as an option: only web links are listed, after "--". A
-    // listing superseded by a plain link, or still running when the dialog goes, is killed with
-    // the helper it started (the tool waits for a child that sleeps), and its answer, had it come,
-    // touches nothing.
-    void supersededAndOrphanedListings()
-    {
         QTemporaryDir tool;
         writeFakeTool(tool.path(), R"({"formats":[{"vcodec":"avc1","height":480}]})", 0,
                       "write args $args\nchild\n");

@@ -19,16 +19,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QVBoxLayout>
 #include <algorithm>
-
-namespace {
-
-constexpr int kTasks = 240;
-const char *const kSuffixes[] = {"zip", "pdf", "exe", "mp3", "iso", "txt"};
-const int kStatuses[] = {2, 0, 3, 2, 4, 1, 0};
-
-} // namespace
 
 // What the user sees of downloads: a card in each state, a task's details dialog, then the list
 // with many more tasks than cards after filtering, scrolling, selecting, adding and removing.
@@ -38,8 +29,7 @@ class TestViews : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir;
-    QWidget standalone; // holds every task, and the cards outside the list
-    QVBoxLayout *layout = new QVBoxLayout(&standalone);
+    QWidget standalone;         // holds every task, and the cards outside the list
     TaskList list;              // declared after the tasks' holder, it goes before them
     QList<DownloadTask *> made; // the list's tasks, oldest first
 
@@ -52,19 +42,15 @@ class TestViews : public QObject {
         return t;
     }
 
-    DownloadCard *newCard(DownloadTask *task)
-    {
-        auto *card = new DownloadCard(task, &standalone);
-        layout->addWidget(card);
-        return card;
-    }
-
     template <typename W = QLabel> static W *child(QObject *in, const char *name)
     {
         return in->findChild<W *>(QLatin1String(name));
     }
 
-    // Task i: name "t<i>.<ext>" with the extension and status cycling through the tables above.
+    // Task i of the list: name "t<i>.<ext>" with the extension and status cycling through these.
+    static constexpr int kTasks = 240;
+    static constexpr const char *kSuffixes[] = {"zip", "pdf", "exe", "mp3", "iso", "txt"};
+    static constexpr int kStatuses[] = {2, 0, 3, 2, 4, 1, 0};
     DownloadTask *addTask(int i)
     {
         DownloadTask *t =
@@ -140,7 +126,7 @@ private slots:
             "1 0 0 0 40 -|0.00 MB/s|--:--|" + QString(40, 'x') + "|...|downloading|busy|11011"};
         for (const QString &row : rows) {
             const QStringList in = row.section('|', 0, 0).split(' ');
-            DownloadCard *card = newCard(task("file.zip", 0));
+            DownloadCard *card = new DownloadCard(task("file.zip", 0), &standalone);
             DownloadTask *t = card->getTask();
             t->status = in[0].left(1).toInt();
             t->checking = in[0].endsWith('c');
@@ -172,9 +158,10 @@ private slots:
         // so, Open File has nothing to open, and the pause/resume button fetches the file again.
         // Deleting asks whether the file goes too.
         QVERIFY(writeFile(dir.filePath(QStringLiteral("kept.txt")), "content"));
-        const QList<DownloadCard *> cards = {newCard(task("deep/er/name.pdf", 0)),
-                                             newCard(task("kept.txt", 0)),
-                                             newCard(task("f.zip", 0))};
+        const QList<DownloadCard *> cards = {
+            new DownloadCard(task("deep/er/name.pdf", 0), &standalone),
+            new DownloadCard(task("kept.txt", 0), &standalone),
+            new DownloadCard(task("f.zip", 0), &standalone)};
         const QFileInfo placeholder(cards[0]->getTask()->savePath());
         QVERIFY(placeholder.exists() && placeholder.size() == 0);
         TestHttpServer server;
@@ -183,7 +170,7 @@ private slots:
         server.setRoute("/gone.iso", route);
         DownloadTask *gone = task("gone.iso", 2, server.url("/gone.iso"));
         gone->totalSize = gone->downloadedSize = route.body.size();
-        DownloadCard *card = newCard(gone);
+        DownloadCard *card = new DownloadCard(gone, &standalone);
         emit gone->progressUpdated(); // as the list does for a task restored from the saved list
         QVERIFY(!QFile::exists(gone->savePath()));
         QCOMPARE(card->speedLbl->text(), QStringLiteral("File missing"));
