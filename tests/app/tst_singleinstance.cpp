@@ -39,15 +39,12 @@
 
 namespace {
 
-// A message's length as the browser frames it for torvane-host: in the machine's byte order.
-QByteArray frameLength(quint32 length)
+// A message as the browser frames it for torvane-host: its length in the machine's byte order
+// (the true one unless told otherwise), then the message.
+QByteArray frame(const QByteArray &json, qint64 length = -1)
 {
-    return QByteArray(reinterpret_cast<const char *>(&length), sizeof length);
-}
-
-QByteArray frame(const QByteArray &json)
-{
-    return frameLength(quint32(json.size())) + json;
+    const quint32 told = quint32(length < 0 ? json.size() : length);
+    return QByteArray(reinterpret_cast<const char *>(&told), sizeof told) + json;
 }
 
 #ifndef Q_OS_WIN
@@ -276,9 +273,9 @@ void TestSingleInstance::hostMessages_data()
     QTest::newRow("malformed, then a good one")
         << frame("{nope") + frame("[1]") + frame("") + frame(R"({"type":"ping"})") << true
         << QStringList{"malformed", "malformed", "malformed", "ok"} << 0 << QStringList{};
-    QTest::newRow("too large") << frameLength(1024 * 1024 + 1) + QByteArray(64, 'x') << true
+    QTest::newRow("too large") << frame(QByteArray(64, 'x'), 1024 * 1024 + 1) << true
                                << QStringList{"too-large"} << 1 << QStringList{};
-    QTest::newRow("cut short") << frameLength(100) + "{\"url\":" << true << QStringList{} << 1
+    QTest::newRow("cut short") << frame("{\"url\":", 100) << true << QStringList{} << 1
                                << QStringList{};
 }
 
