@@ -69,7 +69,7 @@ const QByteArray Reply = "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: *\r\n\
 struct Taken {
     QList<LinkOffer> offers;
     bool room = true;
-    void attach(BrowserBridge &bridge)
+    explicit Taken(BrowserBridge &bridge)
     {
         bridge.setLinkTaker([this](const LinkOffer &offer) {
             if (room)
@@ -141,8 +141,7 @@ void TestBrowserBridge::splitRequestAnsweredOnceAndLoopbackOnly()
     // On every interface, as the program listens, IPv4 peers arrive in the IPv4-mapped form.
     BrowserBridge bridge;
     QVERIFY(bridge.listen(QHostAddress::Any, 0));
-    Taken links;
-    links.attach(bridge);
+    Taken links(bridge);
     Client c;
     QVERIFY(c.open(bridge.serverPort()));
     const QByteArray request = get("/?url=https%3A%2F%2Fexample.com%2Ff.zip&name=f.zip&size=1024"
@@ -207,8 +206,7 @@ void TestBrowserBridge::boundsAndFloodsCloseWithoutReply()
     bridge.setRequestTimeout(500);
     bridge.setMaxConnections(16);
     QVERIFY(bridge.listen(QHostAddress::LocalHost, 0));
-    Taken links;
-    links.attach(bridge);
+    Taken links(bridge);
 
     // A request that fits the bound to the byte is answered (and, without a url, opens nothing);
     // one byte more, or a flood whose empty line comes after the bound, is cut off unanswered.
