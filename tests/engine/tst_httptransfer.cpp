@@ -43,9 +43,10 @@ class TstHttpTransfer : public QObject {
     std::unique_ptr<TestHttpServer> server;
 
     QString out() const { return dir.filePath("out.bin"); }
-    std::unique_ptr<DownloadTask> task(const QByteArray &path)
+    std::unique_ptr<DownloadTask> task(const QByteArray &path, const QString &file = QString())
     {
-        auto t = std::make_unique<DownloadTask>(server->url(path), out(), "best");
+        auto t = std::make_unique<DownloadTask>(server->url(path), file.isEmpty() ? out() : file,
+                                                "best");
         t->setRetryBaseDelayMs(20);
         return t;
     }
@@ -196,7 +197,6 @@ private slots:
         QTest::newRow("seconds") << QByteArray(" 120 ") << qint64(120000);
         QTest::newRow("seconds past the cap") << QByteArray("86400") << kRetryAfterCapMs;
         QTest::newRow("negative") << QByteArray("-3") << qint64(-1);
-        QTest::newRow("absent") << QByteArray() << qint64(-1);
         QTest::newRow("words") << QByteArray("soon") << qint64(-1);
         QTest::newRow("IMF date") << QByteArray("Mon, 07 Dec 2026 12:00:30 GMT") << qint64(30000);
         QTest::newRow("RFC 850 date")
@@ -356,21 +356,19 @@ private slots:
         r.trickleOnlyAt = 0;
         r.trickleIntervalMs = 10;
         server->setRoute("/f", r);
-        const QString path = dir.filePath(name);
-        DownloadTask t(server->url("/f"), path, "best");
-        t.setRetryBaseDelayMs(5);
-        t.webPageAccepted = outcome == "taken";
-        t.start();
+        auto t = task("/f", dir.filePath(name));
+        t->webPageAccepted = outcome == "taken";
+        t->start();
         if (outcome != "refused") {
-            QCOMPARE(downloadFault(t, r.body), QString());
+            QCOMPARE(downloadFault(*t, r.body), QString());
             return;
         }
-        QVERIFY(waitForEnd(t));
-        QCOMPARE(t.status, 3);
-        QCOMPARE(t.lastDlpMessage, pageInsteadOfFileText());
+        QVERIFY(waitForEnd(*t));
+        QCOMPARE(t->status, 3);
+        QCOMPARE(t->lastDlpMessage, pageInsteadOfFileText());
         // Refused before its first bytes are written; one known only at the end stays on the
         // disk, as a file that fails its digest does, but never counts as done.
-        QVERIFY(!readFile(path).contains(start) || start.startsWith('\n'));
+        QVERIFY(!readFile(t->savePath()).contains(start) || start.startsWith('\n'));
     }
 
     // A file is compared with the digest its server gives, in a header or a checksum file beside
@@ -383,11 +381,8 @@ private slots:
         QTest::addColumn<QByteArray>("given");
         QTest::addColumn<int>("state");
         QTest::addColumn<QString>("source");
-        QTest::newRow("Repr-Digest, SHA-512 preferred")
-            << QByteArray("Repr-Digest: sha-256=:WRONG:, sha-512=:RIGHT512:")
-            << int(ChecksumResult::Verified) << "Repr-Digest";
-        QTest::newRow("Repr-Digest among others, with a parameter")
-            << QByteArray("Repr-Digest: md5=:AAAA:, SHA-256=:RIGHT:;p=1")
+        QTest::newRow("Repr-Digest among others, SHA-512 preferred, with a parameter")
+            << QByteArray("Repr-Digest: md5=:AAAA:, sha-256=:WRONG:, SHA-512=:RIGHT512:;p=1")
             << int(ChecksumResult::Verified) << "Repr-Digest";
         QTest::newRow("digests too short or not base64")
             << QByteArray("Repr-Digest: sha-256=:AAAA:, sha-512=:not*base64:")
@@ -467,10 +462,16 @@ private slots:
 
     void pauseAndCancelInTheOtherPhases()
     {
-        // Paused while the probe has no answer yet: a resume starts over and completes.
+        // Paused while the probe has no answer yet: a resume starts over. Paused again while the
+        // file is checked (its checksum file is slow to come): a resume checks it again, and it
+        // passes.
         auto r = TestHttpServer::randomRoute(64 * 1024, 18);
         r.silentRequests = {1};
         server->setRoute("/p.bin", r);
+        TestHttpServer::Route sums;
+        sums.body = QCryptographicHash::hash(r.body, QCryptographicHash::Sha256).toHex() + " p.bin";
+        sums.silentRequests = {1};
+        server->setRoute("/p.bin.sha256", sums);
         auto t = task("/p.bin");
         t->start();
         QTest::qWait(150);
@@ -478,16 +479,6 @@ private slots:
         QTest::qWait(150);
         QCOMPARE(t->status, 0);
         t->resume();
-        QCOMPARE(downloadFault(*t, r.body), QString());
-
-        // Paused while the file is checked (its checksum file is slow to come): a resume checks
-        // it again, and it passes.
-        TestHttpServer::Route sums;
-        sums.body = QCryptographicHash::hash(r.body, QCryptographicHash::Sha256).toHex() + " p.bin";
-        sums.silentRequests = {1};
-        server->setRoute("/p.bin.sha256", sums);
-        t = task("/p.bin");
-        t->start();
         QVERIFY(QTest::qWaitFor([&] { return t->checking; }, 5000));
         t->pause();
         QVERIFY(!t->checking && t->status == 0);
@@ -509,23 +500,19 @@ private slots:
         QTest::qWait(800);
         QCOMPARE(t->status, 4);
         QCOMPARE(server->requests.size(), requests);
-    }
 
-    // Many downloads started in one pass of the event loop: their requests wait their turn, each
-    // still gets its eight parts, and one paused or canceled before its turn never asks at all.
-    void manyStartedAtOnce()
-    {
+        // Many downloads started in one pass of the event loop: their requests wait their turn,
+        // each still gets its eight parts, and one paused or canceled before its turn never asks.
         const auto path = [](int i) {
             return "/many" + QByteArray::number(i) + ".bin";
         };
         std::vector<std::unique_ptr<DownloadTask>> tasks;
         for (int i = 0; i < 12; ++i) {
             server->setRoute(path(i), TestHttpServer::randomRoute(8 * 16 * 1024 + i, 50 + i));
-            tasks.push_back(std::make_unique<DownloadTask>(
-                server->url(path(i)), dir.filePath(QString::number(i)), "best"));
+            tasks.push_back(task(path(i), dir.filePath(QString::number(i))));
         }
-        for (auto &t : tasks)
-            t->start();
+        for (auto &many : tasks)
+            many->start();
         tasks[0]->pause();
         tasks[1]->cancel();
         for (int i = 2; i < 12; ++i) {
@@ -538,32 +525,68 @@ private slots:
         QCOMPARE(downloadFault(*tasks[0], server->route(path(0)).body), QString());
     }
 
-    // A download from the saved list with no record of its parts. A file shorter than the
+    // A download from the saved list with no record of its parts to read. A file shorter than the
     // download is a prefix written in order, continued from its length with a look back; one as
     // long as the download may be a pre-sized file with zeros where parts never wrote, so it
-    // proves nothing and is fetched anew.
-    void restoredWithoutProgress_data()
+    // proves nothing and is fetched anew. Files that someone else put where the record goes, as
+    // in a folder shared with other users, are never read unless a small regular file, never
+    // written through, never waited on: the download runs as if nothing were there.
+    void restoredWithoutARecord_data()
     {
         QTest::addColumn<bool>("presized");
-        QTest::newRow("shorter file: continued from its length") << false;
-        QTest::newRow("pre-sized file: fetched anew") << true;
+        QTest::addColumn<QString>("plant"); // at the record's name, or at its fixed temporary one
+        QTest::newRow("shorter file: continued from its length") << false << "";
+        QTest::newRow("pre-sized file: fetched anew") << true << "";
+#ifndef Q_OS_WIN // links and pipes in a folder are Unix things
+        QTest::newRow("record: link to another record") << true << "link";
+        QTest::newRow("record: pipe") << true << "pipe";
+        QTest::newRow("fixed temporary name: link") << true << "temporary link";
+#endif
     }
-    void restoredWithoutProgress()
+    void restoredWithoutARecord()
     {
         QFETCH(bool, presized);
-        server->setRoute("/n.bin", TestHttpServer::randomRoute(64 * 1024, 23));
-        const QByteArray body = server->route("/n.bin").body;
-        const QByteArray onDisk = body.left(40000);
-        QVERIFY(
-            writeFile(out(), presized ? onDisk + QByteArray(body.size() - 40000, '\0') : onDisk));
-        auto t = task("/n.bin");
-        t->totalSize = body.size();
-        t->downloadedSize = 400;
-        t->resume();
-        QCOMPARE(downloadFault(*t, body), QString());
-        if (!presized) // and no probe
-            QCOMPARE(TestHttpServer::bytesAskedFor(server->requestsFor("/n.bin")),
-                     body.size() - 40000 + PartConnections::ResumeOverlap);
+        QFETCH(QString, plant);
+        auto r = TestHttpServer::randomRoute(64 * 1024, 23);
+        r.trickleBytes = 2048; // still running when paused
+        server->setRoute("/n.bin", r);
+        const QByteArray onDisk = r.body.left(40000);
+        const QByteArray zeros(r.body.size() - onDisk.size(), '\0');
+        QVERIFY(writeFile(out(), presized ? onDisk + zeros : onDisk));
+        // The other record claims every byte of the file.
+        const QString other = dir.filePath("other.torvane");
+        const QByteArray claim =
+            recordOf(server->url("/n.bin"), TransferProgress{r.body.size(), 1, {r.body.size()}});
+        QVERIFY(writeFile(other, claim));
+#ifndef Q_OS_WIN
+        const QString at =
+            Checkpoint::pathFor(out()) + (plant.startsWith("temporary") ? ".new" : "");
+        QFile::remove(at);
+        if (plant == "pipe")
+            QCOMPARE(::mkfifo(QFile::encodeName(at).constData(), 0600), 0);
+        else if (!plant.isEmpty())
+            QVERIFY(QFile::link(other, at));
+#endif
+        {
+            auto t = task("/n.bin");
+            QCOMPARE(t->adoptCheckpoint(), -1);
+            t->totalSize = r.body.size();
+            t->downloadedSize = 400;
+            t->resume();
+            if (!plant.isEmpty()) {
+                QVERIFY(QTest::qWaitFor([&] { return t->downloadedSize > 1024; }, 5000));
+                t->pause(); // records where the parts stand
+                QTRY_VERIFY(Checkpoint::read(out(), server->url("/n.bin")).isValid());
+                t->resume();
+            }
+            QCOMPARE(downloadFault(*t, r.body), QString());
+            if (!presized) // and no probe
+                QCOMPARE(TestHttpServer::bytesAskedFor(server->requestsFor("/n.bin")),
+                         r.body.size() - 40000 + PartConnections::ResumeOverlap);
+        } // waits for its records
+        QVERIFY(readFile(other) == claim);
+        QCOMPARE(QDir(dir.path()).entryList({"out.bin*"}, QDir::AllEntries | QDir::System),
+                 QStringList{"out.bin"});
     }
 
     // A process killed mid-transfer leaves the file and its checkpoint as they were; the copy of
@@ -650,76 +673,22 @@ private slots:
             f.write(QByteArray(edited.partOffsets[0] - claimed.partOffsets[0], '\0'));
         }
         const int requestsBefore = server->requests.size();
-        DownloadTask second(url, image, "best");
-        second.setRetryBaseDelayMs(20);
-        QVERIFY(second.adoptCheckpoint() > 0);
-        second.resume();
-        QVERIFY(waitForEnd(second));
+        auto second = task("/c.bin", image);
+        QVERIFY(second->adoptCheckpoint() > 0);
+        second->resume();
+        QVERIFY(waitForEnd(*second));
         if (!refusal.isEmpty()) {
-            QCOMPARE(second.status, 3);
-            QCOMPARE(second.lastDlpMessage, refusal);
+            QCOMPARE(second->status, 3);
+            QCOMPARE(second->lastDlpMessage, refusal);
             QVERIFY(readFile(image) == before);
             QCOMPARE(Checkpoint::read(image, url).downloadedBytes(), claimed.downloadedBytes());
             return;
         }
-        QCOMPARE(downloadFault(second, now.body), QString());
+        QCOMPARE(downloadFault(*second, now.body), QString());
         QVERIFY(!QFile::exists(Checkpoint::pathFor(image)));
         if (change == "none") // continued from the record: what it lacks, and each look back
             QVERIFY(TestHttpServer::bytesAskedFor(server->requests.mid(requestsBefore)) <=
                     r.body.size() - claimed.downloadedBytes() + 8 * PartConnections::ResumeOverlap);
-    }
-
-    // Files that someone else put where the checkpoint goes, as in a folder shared with other
-    // users: never read unless a small regular file, never written through, never waited on.
-    // The download then runs as if nothing were there.
-    void hostileCheckpointFiles_data()
-    {
-        QTest::addColumn<bool>("atTemporary"); // the fixed temporary name, or the record's
-        QTest::addColumn<QString>("plant");
-        QTest::newRow("record: link to another record") << false << "link";
-        QTest::newRow("record: pipe") << false << "pipe";
-        QTest::newRow("fixed temporary name: link") << true << "link";
-    }
-    void hostileCheckpointFiles()
-    {
-#ifdef Q_OS_WIN
-        QSKIP("links and pipes in a folder are Unix things");
-#else
-        QFETCH(bool, atTemporary);
-        QFETCH(QString, plant);
-        auto r = TestHttpServer::randomRoute(64 * 1024, 31);
-        r.trickleBytes = 2048;
-        server->setRoute("/h.bin", r);
-        const QUrl url = server->url("/h.bin");
-        // The other record claims every byte of a file that holds none of them.
-        const QString other = dir.filePath("other.torvane");
-        TransferProgress all;
-        all.totalSize = r.body.size();
-        all.numParts = 1;
-        all.partOffsets = {all.totalSize};
-        const QByteArray claim = recordOf(url, all);
-        QVERIFY(writeFile(other, claim));
-        QVERIFY(writeFile(out(), QByteArray(r.body.size(), '\0')));
-        const QString at = Checkpoint::pathFor(out()) + (atTemporary ? ".new" : "");
-        QFile::remove(at);
-        if (plant == "pipe")
-            QCOMPARE(::mkfifo(QFile::encodeName(at).constData(), 0600), 0);
-        else
-            QVERIFY(QFile::link(other, at));
-        {
-            auto t = task("/h.bin");
-            QCOMPARE(t->adoptCheckpoint(), -1);
-            t->start();
-            QVERIFY(QTest::qWaitFor([&] { return t->downloadedSize > 0; }, 5000));
-            t->pause(); // records where the parts stand
-            QTRY_VERIFY(Checkpoint::read(out(), url).isValid());
-            t->resume();
-            QCOMPARE(downloadFault(*t, r.body), QString());
-        } // waits for its records
-        QVERIFY(readFile(other) == claim);
-        QCOMPARE(QDir(dir.path()).entryList({"out.bin*"}, QDir::AllEntries | QDir::System),
-                 QStringList{"out.bin"});
-#endif
     }
 
     // A pause, or a write that fails, stops every part: nothing writes or asks afterwards. A
