@@ -25,8 +25,10 @@ private slots:
         QTest::newRow("bursts between samples") << 250 << 0;
         QTest::newRow("bursts on the samples, early and late") << 500 << 5;
     }
-    // Samples twice a second of a transfer at 1 MB/s that comes in bursts. After the first seconds
-    // every figure stays close to the average, however the bursts fall against the samples.
+    // Samples twice a second of a transfer at 1 MB/s that comes in bursts: the first figure comes
+    // with the first sample, counted from the bytes at the start; later ones stay close to the
+    // average however the bursts fall against the samples; when the bytes stop the figure falls
+    // to zero, and a count started again (fewer bytes) is no negative speed.
     void speedFollowsTheAverage()
     {
         QFETCH(int, burstAtMs);
@@ -35,29 +37,23 @@ private slots:
             qint64 bursts = 0;
             while (bursts * 1000 + burstAtMs + (bursts % 2 ? jitterMs : -jitterMs) <= ms)
                 ++bursts;
-            return bursts * 1000000;
+            return 300 + bursts * 1000000;
         };
         SpeedWindow window;
-        window.reset(0, 0);
+        window.reset(0, 300);
+        QCOMPARE(window.rate(), 0.0);
         for (qint64 ms = 500; ms <= 20000; ms += 500) {
             window.add(ms, received(ms));
+            if (ms == 500)
+                QCOMPARE(window.rate(), 2e6);
             if (ms >= 3500)
                 QVERIFY2(qAbs(window.rate() - 1e6) <= 0.2e6,
                          qPrintable(QStringLiteral("%1 ms: %2").arg(ms).arg(window.rate())));
         }
-    }
-
-    void speedStartsQuicklyAndFallsToZero()
-    {
-        SpeedWindow window;
-        window.reset(10000, 300);
+        for (qint64 ms = 20500; ms <= 25000; ms += 500)
+            window.add(ms, received(20000));
         QCOMPARE(window.rate(), 0.0);
-        window.add(10500, 800); // the first figure comes with the first sample after a start
-        QCOMPARE(window.rate(), 1000.0);
-        for (qint64 ms = 11000; ms <= 15000; ms += 500)
-            window.add(ms, 100000); // one block, then nothing
-        QCOMPARE(window.rate(), 0.0);
-        window.add(15500, 50); // fewer bytes: the count started again, never a negative speed
+        window.add(25500, 50);
         QCOMPARE(window.rate(), 0.0);
     }
 
@@ -66,16 +62,13 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<qint64>("bytesPerSecond");
         QTest::newRow("plain bytes") << "1500" << qint64(1500);
-        QTest::newRow("K") << "100K" << qint64(102400);
         QTest::newRow("m, either case") << "2m" << qint64(2097152);
-        QTest::newRow("G") << "1G" << qint64(1073741824);
+        QTest::newRow("K") << "100K" << qint64(102400);
         QTest::newRow("zero: no limit") << "0" << qint64(0);
         QTest::newRow("empty") << "" << qint64(-1);
-        QTest::newRow("unit alone") << "M" << qint64(-1);
         QTest::newRow("other unit") << "2X" << qint64(-1);
-        QTest::newRow("fraction") << "1.5M" << qint64(-1);
         QTest::newRow("negative") << "-1" << qint64(-1);
-        QTest::newRow("too large") << "9000000000G" << qint64(-1);
+        QTest::newRow("too large, in G") << "9000000000G" << qint64(-1);
     }
     void rateText()
     {
