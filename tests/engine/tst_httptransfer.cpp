@@ -153,16 +153,18 @@ private slots:
     // error, never done; a pause or a cancel outside the transfer stops it. Nothing runs after.
     void failuresAndStopsOutsideTheTransfer()
     {
-        // The error page is never content, and a missing file is no outage: not asked again.
+        // The error page is never content, nor does it wipe what was at the path; a missing file
+        // is no outage: not asked again.
         TestHttpServer::Route gone;
         gone.status = 404;
         gone.body = "<html>not here</html>";
         server->setRoute("/gone.bin", gone);
+        QVERIFY(writeFile(out(), "the user's own file"));
         auto t = task("/gone.bin");
         t->start();
         QVERIFY(waitForEnd(*t));
         QCOMPARE(t->status, 3);
-        QVERIFY(!readFile(out()).contains("not here"));
+        QCOMPARE(readFile(out()), QByteArray("the user's own file"));
         QVERIFY(server->requests.size() <= 2);
 
         // Parts that keep failing: canceled while they wait out an outage (503), no retry is ever
