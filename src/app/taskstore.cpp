@@ -213,7 +213,7 @@ QList<SavedTask> TaskStore::parse(const QByteArray &list, const QByteArray &tran
             task.status == 2 ? object.value(QLatin1String("checksum")).toString() : QString();
         for (const auto algorithm : {QCryptographicHash::Md5, QCryptographicHash::Sha1,
                                      QCryptographicHash::Sha256, QCryptographicHash::Sha512}) {
-            if (!verified.isEmpty() && verified == checksumName(algorithm)) {
+            if (verified == checksumName(algorithm)) {
                 task.checksum.state = ChecksumResult::Verified;
                 task.checksum.expected.valid = true;
                 task.checksum.expected.algorithm = algorithm;

@@ -458,19 +458,6 @@ void TestMainWindow::choicesListAndQueueSurviveRestart()
         QCOMPARE(downloadFault(*tasks(w).at(5 + i), server->route(paths[i]).body), QString());
 }
 
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() == 4 && args[1] == QLatin1String("-childwindow"))
-        return TestMainWindow::runChildWindow(args[2], args[3]);
-    app.setAttribute(Qt::AA_Use96Dpi, true);
-    TestMainWindow test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
-#include "tst_mainwindow.moc"
-
 // A start time that passed while the program was closed resumes the saved download at launch,
 // and only once; when it is done the user's command runs in its folder after the notice. The
 // next time the queue is done, the notice is cancelled and nothing runs. Then two downloads stop
@@ -635,3 +622,16 @@ void TestMainWindow::controlsLookLikeControls()
         }
     }
 }
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args[1] == QLatin1String("-childwindow"))
+        return TestMainWindow::runChildWindow(args[2], args[3]);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestMainWindow test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_mainwindow.moc"
